@@ -1,0 +1,54 @@
+#include <string>
+
+#include "agents.h"
+#include "cli.h"
+#include "language.h"
+#include "paths.h"
+#include "settings_store.h"
+
+namespace morvane::CLI {
+namespace {
+
+constexpr size_t kProcessColumnWidth = 10;
+
+/// "pid 812" or "-", cut or padded with spaces to exactly ten characters.
+std::string processColumn(const Agent& agent) {
+  std::string text = agent.pid ? "pid " + std::to_string(*agent.pid) : "-";
+  text.resize(kProcessColumnWidth, ' ');
+  return text;
+}
+
+std::string agentLine(const Agent& agent, const FriendlyNames& names) {
+  std::string line = agent.loaded ? "●" : "○";
+  line += " " + processColumn(agent) + " " + agent.label;
+  if (auto name = names.find(agent.label); name != names.end()) line += "  [" + name->second + "]";
+  if (agent.disabled) line += L("  （已停用）", "  (disabled)");
+  if (agent.file != agent.label + ".plist") line += "  ← " + agent.file;
+  return line;
+}
+
+std::string summaryLine(size_t loaded, size_t total) {
+  return L([&] { return "共 " + std::to_string(total) + " 个，已加载 " + std::to_string(loaded) + " 个"; },
+           [&] { return std::to_string(loaded) + " of " + std::to_string(total) + " loaded"; });
+}
+
+}  // namespace
+
+int32_t list(std::ostream& out) {
+  SettingsStore store(Paths::defaultPaths());
+  Language::apply(store.value().language);
+
+  const std::filesystem::path directory = Agents::defaultDirectory();
+  std::vector<Agent> agents = Agents::scan(directory);
+  out << L("目录  ", "Directory  ") << directory.string() << "\n";
+  size_t loaded = 0;
+  for (const Agent& agent : agents) {
+    out << agentLine(agent, store.value().friendlyNames) << "\n";
+    loaded += agent.loaded ? 1 : 0;
+  }
+  out << summaryLine(loaded, agents.size()) << "\n";
+  out.flush();
+  return 0;
+}
+
+}  // namespace morvane::CLI

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+/// What a command line asks the program to do.
+enum class Mode { list, selfTest, update, checkForUpdate, menuBarApp };
+
+/// "--list" wins over "--selftest", which wins over "--update" (with "--check": only check);
+/// with none of them the menu-bar application starts.
+Mode chooseMode(const std::vector<std::string>& arguments);
+
+/// Runs the chosen mode and gives the process's exit status.
+int runEntry(int argc, char** argv);
+
+}  // namespace morvane

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "agent.h"
+#include "failure.h"
+
+namespace morvane::Agents {
+
+/// Labels listed by `launchctl list`, each with its process id when it runs.
+using LoadedJobs = std::map<std::string, std::optional<int64_t>>;
+
+/// The user's own agents: ~/Library/LaunchAgents.
+std::filesystem::path defaultDirectory();
+
+/// The user's launchd domain, "gui/<uid>".
+std::string guiDomain();
+
+/// One service in the user's domain, "gui/<uid>/<label>".
+std::string serviceTarget(const std::string& label);
+
+/// Every ".plist" in `directory` with its launchd state, in display order. Never fails:
+/// problems give fewer agents or default state.
+std::vector<Agent> scan(const std::filesystem::path& directory);
+
+/// Reads the table `launchctl list` prints.
+LoadedJobs parseList(std::string_view text);
+
+/// Reads the disabled labels from what `launchctl print-disabled` prints.
+std::set<std::string> parseDisabled(std::string_view text);
+
+/// The "Label" of a property list (XML or binary), else the file name without its extension.
+std::string label(const std::filesystem::path& plist);
+
+/// Loaded agents first, then by lower-cased label; stable.
+std::vector<Agent> sorted(std::vector<Agent> agents);
+
+/// The launchctl argument lists that load (enabling first when disabled) or unload an agent.
+std::vector<std::vector<std::string>> commands(const Agent& agent, bool load);
+
+/// Loads or unloads an agent and waits until `launchctl list` confirms the change.
+Outcome setLoaded(const Agent& agent, bool load);
+
+}  // namespace morvane::Agents

@@ -1,0 +1,65 @@
+#include <chrono>
+#include <thread>
+
+#include "agents.h"
+#include "language.h"
+#include "platform.h"
+#include "shell.h"
+
+namespace morvane::Agents {
+namespace {
+
+constexpr double kCommandTimeout = 30;
+constexpr double kCheckTimeout = 20;
+constexpr int kChecks = 20;
+constexpr auto kCheckInterval = std::chrono::milliseconds(250);
+
+/// Runs the commands in order, stopping after the first that fails; gives the last run.
+ShellResult runUntilFailure(const std::filesystem::path& launchctl,
+                            const std::vector<std::vector<std::string>>& sequence) {
+  ShellResult last;
+  for (const auto& arguments : sequence) {
+    last = Shell::run(launchctl, arguments, kCommandTimeout);
+    if (!last.ok()) break;
+  }
+  return last;
+}
+
+/// Whether `launchctl list` shows the label loaded (or gone), checking up to kChecks times.
+bool confirm(const std::filesystem::path& launchctl, const std::string& label, bool load) {
+  for (int check = 0; check < kChecks; ++check) {
+    LoadedJobs jobs = parseList(Shell::run(launchctl, {"list"}, kCheckTimeout).standardOutput);
+    if (jobs.contains(label) == load) return true;
+    std::this_thread::sleep_for(kCheckInterval);
+  }
+  return false;
+}
+
+Failure loadFailure(const std::string& label, bool load, const ShellResult& last) {
+  std::string reason = last.message();
+  if (reason.empty()) reason = L("launchctl 没有给出原因。", "launchctl gave no reason.");
+  if (load)
+    return Failure{L([&] { return "「" + label + "」没有加载上：" + reason; },
+                     [&] { return label + " did not load: " + reason; })};
+  return Failure{L([&] { return "「" + label + "」没有卸载掉：" + reason; },
+                   [&] { return label + " did not unload: " + reason; })};
+}
+
+}  // namespace
+
+std::vector<std::vector<std::string>> commands(const Agent& agent, bool load) {
+  if (!load) return {{"bootout", serviceTarget(agent.label)}};
+  std::vector<std::vector<std::string>> sequence;
+  if (agent.disabled) sequence.push_back({"enable", serviceTarget(agent.label)});
+  sequence.push_back({"bootstrap", guiDomain(), agent.path});
+  return sequence;
+}
+
+Outcome setLoaded(const Agent& agent, bool load) {
+  const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
+  ShellResult last = runUntilFailure(launchctl, commands(agent, load));
+  if (confirm(launchctl, agent.label, load)) return {};
+  return std::unexpected(loadFailure(agent.label, load, last));
+}
+
+}  // namespace morvane::Agents

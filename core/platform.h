@@ -1,0 +1,69 @@
+#pragma once
+
+// The system facilities Morvane calls on. Everything that differs between macOS and the Linux
+// build lives behind these declarations; platform_linux.cc implements them for Linux.
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace morvane::platform {
+
+/// The outside programs the program runs, each found through the tool table.
+enum class Tool { launchctl, shasum, ditto, codesign, sh, open };
+
+/// The application bundle the running executable belongs to, as read at start.
+struct Bundle {
+  /// The bundle's directory, or the executable's directory when it is not in a bundle.
+  std::filesystem::path path;
+  /// CFBundleIdentifier; empty when the program was not started from a bundle.
+  std::string identifier;
+  /// The text-valued entries of the bundle's Info.plist.
+  std::map<std::string, std::string> info;
+  /// CFBundleLocalizations, as declared.
+  std::vector<std::string> localizations;
+  /// CFBundleDevelopmentRegion; empty when not declared.
+  std::string developmentRegion;
+};
+
+/// The real user id of this process.
+uid_t realUserId();
+
+/// The user's home directory: HOME when set and absolute, else the password database.
+std::filesystem::path homeDirectory();
+
+/// Where applications keep the user's data: XDG_DATA_HOME when set and absolute, else
+/// ~/.local/share.
+std::filesystem::path applicationSupportDirectory();
+
+/// The directory for temporary files: TMPDIR when set and absolute, else /tmp.
+std::filesystem::path temporaryDirectory();
+
+/// The user's preferred languages in order, from LANGUAGE, LC_ALL, LC_MESSAGES and LANG;
+/// the C and POSIX locales carry no language and are left out. May be empty.
+std::vector<std::string> preferredLanguages();
+
+/// The bundle of the running executable, read once.
+const Bundle& mainBundle();
+
+/// Reads the bundle that holds `executable`, or describes a bare executable's directory.
+Bundle bundleForExecutable(const std::filesystem::path& executable);
+
+/// The bundle's localizations in the order the user prefers: the first localization whose
+/// language code matches one of `languages`, else the development region.
+std::vector<std::string> preferredLocalizations(const Bundle& bundle,
+                                                const std::vector<std::string>& languages);
+
+/// The absolute path of a tool.
+std::filesystem::path toolPath(Tool tool);
+
+/// Points a tool at another program; lets tests run the program against fakes.
+void overrideToolPath(Tool tool, std::filesystem::path path);
+
+/// Forgets every override made with overrideToolPath.
+void resetToolPaths();
+
+}  // namespace morvane::platform

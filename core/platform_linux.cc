@@ -1,0 +1,189 @@
+// The Linux side of the platform seam: the bundle is a directory laid out like a macOS one,
+// and the system tools Morvane drives are the stand-ins that travel inside it.
+
+#include <plist/plist.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <mutex>
+
+#include "file_io.h"
+#include "platform.h"
+#include "property_list.h"
+
+namespace morvane::platform {
+namespace {
+
+/// An environment variable's value when it is set to an absolute path.
+std::optional<std::filesystem::path> absoluteFromEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || value[0] != '/') return std::nullopt;
+  return std::filesystem::path(value);
+}
+
+/// "zh_CN.UTF-8@latin" → "zh-CN"; the C and POSIX locales → "".
+std::string languageTag(std::string locale) {
+  locale = locale.substr(0, locale.find_first_of(".@"));
+  if (locale == "C" || locale == "POSIX") return "";
+  std::replace(locale.begin(), locale.end(), '_', '-');
+  return locale;
+}
+
+/// The language code of a tag or localization name, lower-cased: "zh-Hans" → "zh".
+std::string languageCode(const std::string& tag) {
+  std::string code = tag.substr(0, tag.find_first_of("-_"));
+  for (char& c : code) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return code;
+}
+
+std::vector<std::string> stringArray(plist_t array) {
+  std::vector<std::string> result;
+  if (array == nullptr || plist_get_node_type(array) != PLIST_ARRAY) return result;
+  for (uint32_t i = 0; i < plist_array_get_size(array); ++i) {
+    plist_t item = plist_array_get_item(array, i);
+    if (plist_get_node_type(item) != PLIST_STRING) continue;
+    char* text = nullptr;
+    plist_get_string_val(item, &text);
+    if (text != nullptr) result.emplace_back(text);
+    std::free(text);
+  }
+  return result;
+}
+
+std::map<std::string, std::string> textEntries(plist_t dictionary) {
+  std::map<std::string, std::string> entries;
+  plist_dict_iter iterator = nullptr;
+  plist_dict_new_iter(dictionary, &iterator);
+  for (;;) {
+    char* key = nullptr;
+    plist_t value = nullptr;
+    plist_dict_next_item(dictionary, iterator, &key, &value);
+    if (key == nullptr) break;
+    if (auto text = dictionaryString(dictionary, key)) entries[key] = *text;
+    std::free(key);
+  }
+  std::free(iterator);
+  return entries;
+}
+
+std::mutex toolMutex;
+std::map<Tool, std::filesystem::path> toolOverrides;
+
+std::filesystem::path helpersDirectory() {
+  const Bundle& bundle = mainBundle();
+  if (bundle.identifier.empty()) return bundle.path / "Helpers";
+  return bundle.path / "Contents" / "Helpers";
+}
+
+}  // namespace
+
+uid_t realUserId() { return ::getuid(); }
+
+std::filesystem::path homeDirectory() {
+  if (auto home = absoluteFromEnvironment("HOME")) return *home;
+  if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr)
+    return entry->pw_dir;
+  return "/";
+}
+
+std::filesystem::path applicationSupportDirectory() {
+  if (auto data = absoluteFromEnvironment("XDG_DATA_HOME")) return *data;
+  return homeDirectory() / ".local" / "share";
+}
+
+std::filesystem::path temporaryDirectory() {
+  return absoluteFromEnvironment("TMPDIR").value_or("/tmp");
+}
+
+std::vector<std::string> preferredLanguages() {
+  std::vector<std::string> languages;
+  auto add = [&](const std::string& locale) {
+    if (std::string tag = languageTag(locale); !tag.empty()) languages.push_back(tag);
+  };
+  if (const char* list = std::getenv("LANGUAGE")) {
+    std::string entries = list;
+    for (size_t start = 0; start <= entries.size();) {
+      size_t end = std::min(entries.find(':', start), entries.size());
+      add(entries.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+    if (const char* value = std::getenv(name)) add(value);
+  return languages;
+}
+
+Bundle bundleForExecutable(const std::filesystem::path& executable) {
+  Bundle bundle;
+  const std::filesystem::path macos = executable.parent_path();
+  const std::filesystem::path contents = macos.parent_path();
+  const std::filesystem::path candidate = contents.parent_path();
+  bool inBundle = macos.filename() == "MacOS" && contents.filename() == "Contents" &&
+                  candidate.extension() == ".app";
+  bundle.path = inBundle ? candidate : macos;
+  if (!inBundle) return bundle;
+  auto bytes = readFile(contents / "Info.plist");
+  PlistPtr info = bytes ? parsePropertyList(*bytes) : nullptr;
+  if (info == nullptr || plist_get_node_type(info.get()) != PLIST_DICT) return bundle;
+  bundle.info = textEntries(info.get());
+  bundle.identifier = bundle.info["CFBundleIdentifier"];
+  bundle.developmentRegion = bundle.info["CFBundleDevelopmentRegion"];
+  bundle.localizations = stringArray(plist_dict_get_item(info.get(), "CFBundleLocalizations"));
+  return bundle;
+}
+
+const Bundle& mainBundle() {
+  static const Bundle bundle = [] {
+    std::error_code error;
+    std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    return bundleForExecutable(error ? std::filesystem::current_path(error) / "Morvane"
+                                     : executable);
+  }();
+  return bundle;
+}
+
+std::vector<std::string> preferredLocalizations(const Bundle& bundle,
+                                                const std::vector<std::string>& languages) {
+  for (const std::string& language : languages)
+    for (const std::string& localization : bundle.localizations)
+      if (languageCode(localization) == languageCode(language)) return {localization};
+  if (bundle.developmentRegion.empty()) return {};
+  return {bundle.developmentRegion};
+}
+
+std::filesystem::path toolPath(Tool tool) {
+  {
+    std::lock_guard lock(toolMutex);
+    if (auto found = toolOverrides.find(tool); found != toolOverrides.end()) return found->second;
+  }
+  switch (tool) {
+    case Tool::launchctl:
+      return helpersDirectory() / "launchctl";
+    case Tool::ditto:
+      return helpersDirectory() / "ditto";
+    case Tool::codesign:
+      return helpersDirectory() / "codesign";
+    case Tool::open:
+      return helpersDirectory() / "open";
+    case Tool::shasum:
+      return "/usr/bin/shasum";
+    case Tool::sh:
+      return "/bin/sh";
+  }
+  return {};
+}
+
+void overrideToolPath(Tool tool, std::filesystem::path path) {
+  std::lock_guard lock(toolMutex);
+  toolOverrides[tool] = std::move(path);
+}
+
+void resetToolPaths() {
+  std::lock_guard lock(toolMutex);
+  toolOverrides.clear();
+}
+
+}  // namespace morvane::platform

@@ -1,0 +1,135 @@
+#include "unicode_text.h"
+
+#include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <cstring>
+
+namespace morvane {
+namespace {
+
+/// The UTF-8 form of U+FFFD.
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+/// The length of the leading run of ASCII bytes, found eight bytes at a time.
+size_t asciiPrefix(const char* data, size_t size) {
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t block;
+    std::memcpy(&block, data + i, 8);
+    if (block & 0x8080808080808080ull) break;
+  }
+  while (i < size && static_cast<unsigned char>(data[i]) < 0x80) ++i;
+  return i;
+}
+
+/// Decodes the code point at `offset`, or -1 where the bytes are no valid UTF-8; moves on past it.
+UChar32 nextCodePoint(std::string_view text, size_t& offset) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  int32_t i = static_cast<int32_t>(offset);
+  UChar32 c;
+  U8_NEXT(bytes, i, static_cast<int32_t>(text.size()), c);
+  offset = static_cast<size_t>(i);
+  return c;
+}
+
+/// Decodes the code point that ends at `end`, or -1; moves `end` back to its start.
+UChar32 previousCodePoint(std::string_view text, size_t& end) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  int32_t i = static_cast<int32_t>(end);
+  UChar32 c;
+  U8_PREV(bytes, 0, i, c);
+  end = static_cast<size_t>(i);
+  return c;
+}
+
+bool isSpaceOrTab(UChar32 c) { return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR; }
+
+bool isSpaceOrNewline(UChar32 c) {
+  return isSpaceOrTab(c) || (c >= 0x0A && c <= 0x0D) || c == 0x85;
+}
+
+bool isLineBreak(UChar32 c) {
+  return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+template <class Predicate>
+std::string_view trimIf(std::string_view text, Predicate trimmed) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t next = start;
+    if (!trimmed(nextCodePoint(text, next))) break;
+    start = next;
+  }
+  size_t end = text.size();
+  while (end > start) {
+    size_t previous = end;
+    if (!trimmed(previousCodePoint(text, previous))) break;
+    end = previous;
+  }
+  return text.substr(start, end - start);
+}
+
+}  // namespace
+
+std::string repairUtf8(std::string bytes) {
+  std::string_view text = bytes;
+  size_t valid = asciiPrefix(text.data(), text.size());
+  for (size_t offset = valid; offset < text.size();) {
+    valid = offset;
+    if (nextCodePoint(text, offset) < 0) break;
+    offset += asciiPrefix(text.data() + offset, text.size() - offset);
+    valid = offset;
+  }
+  if (valid == text.size()) return bytes;
+
+  std::string repaired(text.substr(0, valid));
+  repaired.reserve(text.size() + 16);
+  for (size_t offset = valid; offset < text.size();) {
+    size_t start = offset;
+    if (nextCodePoint(text, offset) < 0) {
+      repaired += kReplacement;
+    } else {
+      repaired.append(text.substr(start, offset - start));
+    }
+  }
+  return repaired;
+}
+
+std::vector<std::string_view> nonEmptyLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t lineStart = 0;
+  for (size_t offset = 0; offset < text.size();) {
+    size_t breakStart = offset;
+    UChar32 c = nextCodePoint(text, offset);
+    if (!isLineBreak(c)) continue;
+    if (breakStart > lineStart) lines.push_back(text.substr(lineStart, breakStart - lineStart));
+    if (c == '\r' && offset < text.size() && text[offset] == '\n') ++offset;
+    lineStart = offset;
+  }
+  if (lineStart < text.size()) lines.push_back(text.substr(lineStart));
+  return lines;
+}
+
+std::string_view trimWhitespaceAndNewlines(std::string_view text) {
+  return trimIf(text, isSpaceOrNewline);
+}
+
+std::string_view trimWhitespace(std::string_view text) { return trimIf(text, isSpaceOrTab); }
+
+std::string lowercaseSortKey(std::string_view text) {
+  icu::UnicodeString lower =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
+          .toLower(icu::Locale::getRoot());
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+  icu::UnicodeString composed = U_SUCCESS(status) ? nfc->normalize(lower, status) : lower;
+  std::string key;
+  (U_SUCCESS(status) ? composed : lower).toUTF8String(key);
+  return key;
+}
+
+}  // namespace morvane
