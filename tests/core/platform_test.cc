@@ -1,0 +1,84 @@
+#include "platform.h"
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "paths.h"
+#include "test_support.h"
+
+namespace morvane {
+namespace {
+
+using testing::ScopedEnv;
+
+TEST(Platform, HomeAndDataAndTemporaryDirectoriesNeedAbsolutePaths) {
+  const std::string passwordHome = ::getpwuid(::getuid())->pw_dir;
+  {
+    ScopedEnv home("HOME", "/home/someone");
+    ScopedEnv data("XDG_DATA_HOME", "relative/data");
+    ScopedEnv tmp("TMPDIR", "/var/tmp/x");
+    EXPECT_EQ(platform::homeDirectory(), "/home/someone");
+    EXPECT_EQ(platform::applicationSupportDirectory(), "/home/someone/.local/share");
+    EXPECT_EQ(platform::temporaryDirectory(), "/var/tmp/x");
+  }
+  for (std::optional<std::string> bad : {std::optional<std::string>(""),
+                                         std::optional<std::string>("relative"),
+                                         std::optional<std::string>()}) {
+    ScopedEnv home("HOME", bad);
+    ScopedEnv data("XDG_DATA_HOME", "/data");
+    ScopedEnv tmp("TMPDIR", bad);
+    EXPECT_EQ(platform::homeDirectory(), passwordHome);
+    EXPECT_EQ(platform::applicationSupportDirectory(), "/data");
+    EXPECT_EQ(platform::temporaryDirectory(), "/tmp");
+  }
+}
+
+TEST(Paths, DefaultFollowsMorvaneHomeLiterally) {
+  ScopedEnv data("XDG_DATA_HOME", "/xdg");
+  {
+    ScopedEnv home("MORVANE_HOME", "");
+    EXPECT_EQ(Paths::defaultPaths().root, "/xdg/Morvane");
+  }
+  {
+    ScopedEnv home("MORVANE_HOME", "/custom/dir/");
+    EXPECT_EQ(Paths::defaultPaths().root, "/custom/dir");
+    EXPECT_EQ(Paths::defaultPaths().settingsFile(), "/custom/dir/settings.json");
+  }
+  {
+    ScopedEnv home("MORVANE_HOME", "~/rel");
+    EXPECT_EQ(Paths::defaultPaths().root, std::filesystem::current_path() / "~/rel");
+  }
+}
+
+TEST(Bundle, ReadsTheInfoPlistOfAnAppBundle) {
+  testing::TempDir dir;
+  testing::writeFile(dir / "X.app/Contents/Info.plist",
+                     "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                     "<key>CFBundleIdentifier</key><string>org.example.x</string>"
+                     "<key>CFBundleShortVersionString</key><string>2.1</string>"
+                     "<key>CFBundleDevelopmentRegion</key><string>en</string>"
+                     "<key>CFBundleLocalizations</key><array><string>en</string>"
+                     "<string>zh-Hans</string></array></dict></plist>");
+  platform::Bundle bundle = platform::bundleForExecutable(dir / "X.app/Contents/MacOS/X");
+  EXPECT_EQ(bundle.path, dir / "X.app");
+  EXPECT_EQ(bundle.identifier, "org.example.x");
+  EXPECT_EQ(bundle.info["CFBundleShortVersionString"], "2.1");
+  EXPECT_EQ(bundle.localizations, (std::vector<std::string>{"en", "zh-Hans"}));
+  EXPECT_EQ(platform::preferredLocalizations(bundle, {"de", "zh-TW"}),
+            std::vector<std::string>{"zh-Hans"});
+  EXPECT_EQ(platform::preferredLocalizations(bundle, {"de"}), std::vector<std::string>{"en"});
+}
+
+TEST(Bundle, AnExecutableOutsideABundleHasNoIdentifier) {
+  platform::Bundle bare = platform::bundleForExecutable("/opt/bin/morvane");
+  EXPECT_EQ(bare.path, "/opt/bin");
+  EXPECT_TRUE(bare.identifier.empty());
+  EXPECT_TRUE(bare.info.empty());
+  testing::TempDir dir;  // laid out like a bundle, but with no readable Info.plist
+  platform::Bundle broken = platform::bundleForExecutable(dir / "Y.app/Contents/MacOS/Y");
+  EXPECT_TRUE(broken.identifier.empty());
+}
+
+}  // namespace
+}  // namespace morvane

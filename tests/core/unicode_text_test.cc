@@ -1,0 +1,46 @@
+#include "unicode_text.h"
+
+#include <gtest/gtest.h>
+
+namespace morvane {
+namespace {
+
+TEST(RepairUtf8, KeepsValidTextAndReplacesEachMaximalInvalidSubpart) {
+  EXPECT_EQ(repairUtf8("plain ascii"), "plain ascii");
+  EXPECT_EQ(repairUtf8("中文 ✓ 😀"), "中文 ✓ 😀");
+  EXPECT_EQ(repairUtf8("a\x80z"), "a\uFFFDz");
+  // A truncated three-byte sequence is one error; an overlong form and a lone lead are too.
+  EXPECT_EQ(repairUtf8("\xE4\xB8z"), "\uFFFDz");
+  EXPECT_EQ(repairUtf8("\xC0\xAF"), "\uFFFD\uFFFD");
+  EXPECT_EQ(repairUtf8(std::string("x\0y", 3)), std::string("x\0y", 3));
+  EXPECT_EQ(repairUtf8("long ascii prefix before the bad byte\xFF"),
+            "long ascii prefix before the bad byte\uFFFD");
+}
+
+TEST(NonEmptyLines, SplitsAtEveryLineBreakAndDropsEmptyLines) {
+  using Lines = std::vector<std::string_view>;
+  EXPECT_EQ(nonEmptyLines("a\nb\r\nc\rd\ve\ff"), (Lines{"a", "b", "c", "d", "e", "f"}));
+  EXPECT_EQ(nonEmptyLines("a\u0085b\u2028c\u2029d"), (Lines{"a", "b", "c", "d"}));
+  EXPECT_EQ(nonEmptyLines("\n\n a \r\n\r\n"), (Lines{" a "}));
+  EXPECT_EQ(nonEmptyLines(""), Lines{});
+  EXPECT_EQ(nonEmptyLines("tab\tinside"), (Lines{"tab\tinside"}));
+}
+
+TEST(Trim, RemovesUnicodeSpacesAndOnlyTheRightBreaks) {
+  EXPECT_EQ(trimWhitespace("\t\u3000 x y \u00a0\t"), "x y");
+  EXPECT_EQ(trimWhitespace("\nx\n"), "\nx\n");
+  EXPECT_EQ(trimWhitespaceAndNewlines("\r\n\u0085 x\u2003\v\f"), "x");
+  EXPECT_EQ(trimWhitespaceAndNewlines(" \n "), "");
+}
+
+TEST(LowercaseSortKey, UsesFullCaseMappingAndCanonicalEquivalence) {
+  EXPECT_EQ(lowercaseSortKey("ABC.Def"), "abc.def");
+  // Full mapping: capital I with dot above lowers to i + combining dot.
+  EXPECT_EQ(lowercaseSortKey("\u0130"), "i\u0307");
+  // Decomposed and precomposed forms compare equal.
+  EXPECT_EQ(lowercaseSortKey("E\u0301"), lowercaseSortKey("\u00e9"));
+  EXPECT_EQ(lowercaseSortKey("ΣΑΣ"), lowercaseSortKey("σας"));
+}
+
+}  // namespace
+}  // namespace morvane

@@ -1,0 +1,68 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace morvane::testing {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "morvane-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+  path_ = std::filesystem::canonical(pattern);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+  if (const char* old = std::getenv(name_.c_str())) previous_ = old;
+  if (value) {
+    ::setenv(name_.c_str(), value->c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (previous_) {
+    ::setenv(name_.c_str(), previous_->c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}
+
+void writeFile(const std::filesystem::path& path, std::string_view bytes) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(file.good()) << path;
+}
+
+void writeScript(const std::filesystem::path& path, std::string_view body) {
+  writeFile(path, "#!/bin/sh\n" + std::string(body) + "\n");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all |
+                                         std::filesystem::perms::group_exec |
+                                         std::filesystem::perms::others_exec);
+}
+
+std::string readText(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream contents;
+  contents << file.rdbuf();
+  return contents.str();
+}
+
+std::string plistWithLabel(const std::string& label) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<plist version=\"1.0\"><dict><key>Label</key><string>" +
+         label + "</string></dict></plist>\n";
+}
+
+}  // namespace morvane::testing

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace morvane::testing {
+
+/// A fresh directory under the system's temporary directory, removed with its contents at the
+/// end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+/// Sets (or, with nullopt, unsets) an environment variable for the length of a scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, std::optional<std::string> value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> previous_;
+};
+
+/// Writes a file, creating its directory; fails the test when that does not work.
+void writeFile(const std::filesystem::path& path, std::string_view bytes);
+
+/// Writes an executable shell script.
+void writeScript(const std::filesystem::path& path, std::string_view body);
+
+/// Reads a file whole; empty when it cannot be read.
+std::string readText(const std::filesystem::path& path);
+
+/// An XML property list holding a dictionary with the given "Label".
+std::string plistWithLabel(const std::string& label);
+
+}  // namespace morvane::testing
