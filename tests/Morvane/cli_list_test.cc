@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli.h"
+#include "platform.h"
+#include "settings.h"
+#include "test_support.h"
+
+namespace morvane {
+namespace {
+
+using testing::plistWithLabel;
+using testing::ScopedEnv;
+using testing::writeFile;
+
+/// A home with crafted agents, a data directory and a launchctl that prints canned state.
+class ListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::writeScript(home_ / "launchctl",
+                         "case $1 in list) cat '" + (home_ / "list").string() +
+                             "';; print-disabled) cat '" + (home_ / "disabled").string() + "';; esac");
+    platform::overrideToolPath(platform::Tool::launchctl, home_ / "launchctl");
+    writeFile(home_ / "list", "");
+    writeFile(home_ / "disabled", "");
+  }
+  void TearDown() override { platform::resetToolPaths(); }
+
+  std::string list() {
+    std::ostringstream out;
+    EXPECT_EQ(CLI::list(out), 0);
+    return out.str();
+  }
+
+  std::filesystem::path agents() const { return home_ / "Library/LaunchAgents"; }
+
+  testing::TempDir home_;
+  ScopedEnv homeVariable{"HOME", home_.path().string()};
+  ScopedEnv dataVariable{"MORVANE_HOME", (home_ / "data").string()};
+  ScopedEnv language{"MORVANE_LANG", "en"};
+};
+
+TEST_F(ListTest, PrintsMarksPidColumnNamesDisabledMarkAndFileNames) {
+  writeFile(home_ / "list",
+            "PID\tStatus\tLabel\n812\t0\tcom.example.sync\n123456\t0\tcom.example.six\n"
+            "1234567\t0\tcom.example.seven\n-\t2\tcom.example.stopped\n");
+  writeFile(home_ / "disabled", "\t\t\"com.example.other\" => disabled\n");
+  writeFile(home_ / "data/settings.json", R"({"friendlyNames":{"com.example.sync":"Sync"}})");
+  writeFile(agents() / "com.example.sync.plist", plistWithLabel("com.example.sync"));
+  writeFile(agents() / "com.example.six.plist", plistWithLabel("com.example.six"));
+  writeFile(agents() / "com.example.seven.plist", plistWithLabel("com.example.seven"));
+  writeFile(agents() / "com.example.stopped.plist", plistWithLabel("com.example.stopped"));
+  writeFile(agents() / "other.plist", plistWithLabel("com.example.other"));
+
+  EXPECT_EQ(list(),
+            "Directory  " + agents().string() + "\n"
+            "● pid 123456 com.example.seven\n"
+            "● pid 123456 com.example.six\n"
+            "● -          com.example.stopped\n"
+            "● pid 812    com.example.sync  [Sync]\n"
+            "○ -          com.example.other  (disabled)  ← other.plist\n"
+            "4 of 5 loaded\n");
+}
+
+TEST_F(ListTest, ChineseTextsFollowTheSettingsFile) {
+  ScopedEnv noForcedLanguage("MORVANE_LANG", std::nullopt);
+  writeFile(home_ / "data/settings.json", R"({"language":"zh"})");
+  writeFile(home_ / "disabled", "\"off\" => true\n");
+  writeFile(agents() / "off.plist", plistWithLabel("off"));
+  EXPECT_EQ(list(), "目录  " + agents().string() + "\n○ -          off  （已停用）\n共 1 个，已加载 0 个\n");
+}
+
+TEST_F(ListTest, MissingDirectoryPrintsAnEmptyTableAndFirstRunWritesSettings) {
+  ScopedEnv defaultData("MORVANE_HOME", std::nullopt);
+  ScopedEnv xdg("XDG_DATA_HOME", std::nullopt);
+  EXPECT_EQ(list(), "Directory  " + agents().string() + "\n0 of 0 loaded\n");
+  EXPECT_EQ(testing::readText(home_ / ".local/share/Morvane/settings.json"),
+            encodeSettings(Settings{}));
+}
+
+TEST_F(ListTest, ListingChangesNoSetting) {
+  const std::string stored = "{\"language\":\"en\", \"unknown\": true}";
+  writeFile(home_ / "data/settings.json", stored);
+  list();
+  EXPECT_EQ(testing::readText(home_ / "data/settings.json"), stored);
+}
+
+}  // namespace
+}  // namespace morvane
