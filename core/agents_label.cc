@@ -7,7 +7,8 @@ namespace morvane::Agents {
 std::string label(const std::filesystem::path& plist) {
   if (auto bytes = readFile(plist)) {
     PlistPtr root = parsePropertyList(*bytes);
-    if (auto text = dictionaryString(root.get(), "Label"); text && !text->empty()) return *text;
+    if (auto text = dictionaryString(root.get(), "Label"); text && !text->empty())
+      return *text;
   }
   return plist.stem().string();
 }

@@ -20,7 +20,8 @@ ShellResult runUntilFailure(const std::filesystem::path& launchctl,
   ShellResult last;
   for (const auto& arguments : sequence) {
     last = Shell::run(launchctl, arguments, kCommandTimeout);
-    if (!last.ok()) break;
+    if (!last.ok())
+      break;
   }
   return last;
 }
@@ -29,7 +30,8 @@ ShellResult runUntilFailure(const std::filesystem::path& launchctl,
 bool confirm(const std::filesystem::path& launchctl, const std::string& label, bool load) {
   for (int check = 0; check < kChecks; ++check) {
     LoadedJobs jobs = parseList(Shell::run(launchctl, {"list"}, kCheckTimeout).standardOutput);
-    if (jobs.contains(label) == load) return true;
+    if (jobs.contains(label) == load)
+      return true;
     std::this_thread::sleep_for(kCheckInterval);
   }
   return false;
@@ -37,7 +39,8 @@ bool confirm(const std::filesystem::path& launchctl, const std::string& label, b
 
 Failure loadFailure(const std::string& label, bool load, const ShellResult& last) {
   std::string reason = last.message();
-  if (reason.empty()) reason = L("launchctl 没有给出原因。", "launchctl gave no reason.");
+  if (reason.empty())
+    reason = L("launchctl 没有给出原因。", "launchctl gave no reason.");
   if (load)
     return Failure{L([&] { return "「" + label + "」没有加载上：" + reason; },
                      [&] { return label + " did not load: " + reason; })};
@@ -48,9 +51,11 @@ Failure loadFailure(const std::string& label, bool load, const ShellResult& last
 }  // namespace
 
 std::vector<std::vector<std::string>> commands(const Agent& agent, bool load) {
-  if (!load) return {{"bootout", serviceTarget(agent.label)}};
+  if (!load)
+    return {{"bootout", serviceTarget(agent.label)}};
   std::vector<std::vector<std::string>> sequence;
-  if (agent.disabled) sequence.push_back({"enable", serviceTarget(agent.label)});
+  if (agent.disabled)
+    sequence.push_back({"enable", serviceTarget(agent.label)});
   sequence.push_back({"bootstrap", guiDomain(), agent.path});
   return sequence;
 }
@@ -58,7 +63,8 @@ std::vector<std::vector<std::string>> commands(const Agent& agent, bool load) {
 Outcome setLoaded(const Agent& agent, bool load) {
   const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
   ShellResult last = runUntilFailure(launchctl, commands(agent, load));
-  if (confirm(launchctl, agent.label, load)) return {};
+  if (confirm(launchctl, agent.label, load))
+    return {};
   return std::unexpected(loadFailure(agent.label, load, last));
 }
 

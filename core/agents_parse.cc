@@ -9,11 +9,14 @@ namespace {
 /// A decimal integer with an optional sign and nothing else; absent for any other text.
 std::optional<int64_t> decimal(std::string_view text) {
   bool plus = !text.empty() && text.front() == '+';
-  if (plus) text.remove_prefix(1);
-  if (text.empty() || text.front() == '+' || (plus && text.front() == '-')) return std::nullopt;
+  if (plus)
+    text.remove_prefix(1);
+  if (text.empty() || text.front() == '+' || (plus && text.front() == '-'))
+    return std::nullopt;
   int64_t value = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (error != std::errc() || end != text.data() + text.size())
+    return std::nullopt;
   return value;
 }
 
@@ -22,7 +25,8 @@ std::vector<std::string_view> columns(std::string_view line) {
   std::vector<std::string_view> pieces;
   while (pieces.size() < 2) {
     size_t tab = line.find('\t');
-    if (tab == std::string_view::npos) break;
+    if (tab == std::string_view::npos)
+      break;
     pieces.push_back(line.substr(0, tab));
     line.remove_prefix(tab + 1);
   }
@@ -45,7 +49,8 @@ std::vector<std::string_view> arrowPieces(std::string_view line) {
 std::string_view trimQuotesSpacesTabs(std::string_view text) {
   constexpr std::string_view kTrimmed = "\" \t";
   size_t start = text.find_first_not_of(kTrimmed);
-  if (start == std::string_view::npos) return {};
+  if (start == std::string_view::npos)
+    return {};
   return text.substr(start, text.find_last_not_of(kTrimmed) - start + 1);
 }
 
@@ -55,7 +60,8 @@ LoadedJobs parseList(std::string_view text) {
   LoadedJobs jobs;
   for (std::string_view line : nonEmptyLines(text)) {
     std::vector<std::string_view> pieces = columns(line);
-    if (pieces.size() != 3 || pieces[0] == "PID") continue;
+    if (pieces.size() != 3 || pieces[0] == "PID")
+      continue;
     jobs[std::string(pieces[2])] = decimal(pieces[0]);
   }
   return jobs;
@@ -65,9 +71,11 @@ std::set<std::string> parseDisabled(std::string_view text) {
   std::set<std::string> labels;
   for (std::string_view line : nonEmptyLines(text)) {
     std::vector<std::string_view> pieces = arrowPieces(line);
-    if (pieces.size() != 2) continue;
+    if (pieces.size() != 2)
+      continue;
     std::string_view value = trimWhitespace(pieces[1]);
-    if (value != "disabled" && value != "true") continue;
+    if (value != "disabled" && value != "true")
+      continue;
     labels.emplace(trimQuotesSpacesTabs(pieces[0]));
   }
   return labels;

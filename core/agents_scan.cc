@@ -13,10 +13,12 @@ constexpr double kQueryTimeout = 20;
 std::vector<std::string> directoryNames(const std::filesystem::path& directory) {
   std::vector<std::string> names;
   DIR* stream = ::opendir(directory.c_str());
-  if (stream == nullptr) return names;
+  if (stream == nullptr)
+    return names;
   while (const dirent* entry = ::readdir(stream)) {
     std::string_view name = entry->d_name;
-    if (name != "." && name != "..") names.emplace_back(name);
+    if (name != "." && name != "..")
+      names.emplace_back(name);
   }
   ::closedir(stream);
   return names;
@@ -28,9 +30,13 @@ std::filesystem::path defaultDirectory() {
   return platform::homeDirectory() / "Library" / "LaunchAgents";
 }
 
-std::string guiDomain() { return "gui/" + std::to_string(platform::realUserId()); }
+std::string guiDomain() {
+  return "gui/" + std::to_string(platform::realUserId());
+}
 
-std::string serviceTarget(const std::string& label) { return guiDomain() + "/" + label; }
+std::string serviceTarget(const std::string& label) {
+  return guiDomain() + "/" + label;
+}
 
 std::vector<Agent> scan(const std::filesystem::path& directory) {
   const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
@@ -40,7 +46,8 @@ std::vector<Agent> scan(const std::filesystem::path& directory) {
 
   std::vector<Agent> agents;
   for (const std::string& name : directoryNames(directory)) {
-    if (!name.ends_with(".plist")) continue;
+    if (!name.ends_with(".plist"))
+      continue;
     const std::filesystem::path path = directory / name;
     Agent agent;
     agent.file = name;

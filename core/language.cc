@@ -35,7 +35,8 @@ Language::Value Language::current() {
 Language::Value Language::detect(const std::optional<std::string>& preference) {
   if (const char* forced = std::getenv("MORVANE_LANG"); forced != nullptr && forced[0] != '\0')
     return fromCode(forced);
-  if (preference && !preference->empty()) return fromCode(*preference);
+  if (preference && !preference->empty())
+    return fromCode(*preference);
   return fromSystem(platform::mainBundle(), platform::preferredLanguages());
 }
 

@@ -45,7 +45,8 @@ std::string build(Text&& text) {
 /// Either argument may be a callable that builds its text; only the chosen one is called.
 template <class Chinese, class English>
 std::string L(Chinese&& chinese, English&& english) {
-  if (Language::current() == Language::chinese) return detail::build(std::forward<Chinese>(chinese));
+  if (Language::current() == Language::chinese)
+    return detail::build(std::forward<Chinese>(chinese));
   return detail::build(std::forward<English>(english));
 }
 

@@ -12,9 +12,11 @@ namespace {
 std::filesystem::path directoryPath(const std::filesystem::path& path) {
   std::error_code error;
   std::filesystem::path absolute = std::filesystem::absolute(path, error);
-  if (error) absolute = path;
+  if (error)
+    absolute = path;
   std::string text = absolute.string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  while (text.size() > 1 && text.back() == '/')
+    text.pop_back();
   return text;
 }
 
@@ -28,6 +30,8 @@ Paths Paths::defaultPaths() {
   return Paths(platform::applicationSupportDirectory() / "Morvane");
 }
 
-Outcome Paths::ensureDirectories() const { return createDirectories(root); }
+Outcome Paths::ensureDirectories() const {
+  return createDirectories(root);
+}
 
 }  // namespace morvane

@@ -20,14 +20,16 @@ namespace {
 /// An environment variable's value when it is set to an absolute path.
 std::optional<std::filesystem::path> absoluteFromEnvironment(const char* name) {
   const char* value = std::getenv(name);
-  if (value == nullptr || value[0] != '/') return std::nullopt;
+  if (value == nullptr || value[0] != '/')
+    return std::nullopt;
   return std::filesystem::path(value);
 }
 
 /// "zh_CN.UTF-8@latin" → "zh-CN"; the C and POSIX locales → "".
 std::string languageTag(std::string locale) {
   locale = locale.substr(0, locale.find_first_of(".@"));
-  if (locale == "C" || locale == "POSIX") return "";
+  if (locale == "C" || locale == "POSIX")
+    return "";
   std::replace(locale.begin(), locale.end(), '_', '-');
   return locale;
 }
@@ -35,19 +37,23 @@ std::string languageTag(std::string locale) {
 /// The language code of a tag or localization name, lower-cased: "zh-Hans" → "zh".
 std::string languageCode(const std::string& tag) {
   std::string code = tag.substr(0, tag.find_first_of("-_"));
-  for (char& c : code) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : code)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return code;
 }
 
 std::vector<std::string> stringArray(plist_t array) {
   std::vector<std::string> result;
-  if (array == nullptr || plist_get_node_type(array) != PLIST_ARRAY) return result;
+  if (array == nullptr || plist_get_node_type(array) != PLIST_ARRAY)
+    return result;
   for (uint32_t i = 0; i < plist_array_get_size(array); ++i) {
     plist_t item = plist_array_get_item(array, i);
-    if (plist_get_node_type(item) != PLIST_STRING) continue;
+    if (plist_get_node_type(item) != PLIST_STRING)
+      continue;
     char* text = nullptr;
     plist_get_string_val(item, &text);
-    if (text != nullptr) result.emplace_back(text);
+    if (text != nullptr)
+      result.emplace_back(text);
     std::free(text);
   }
   return result;
@@ -61,8 +67,10 @@ std::map<std::string, std::string> textEntries(plist_t dictionary) {
     char* key = nullptr;
     plist_t value = nullptr;
     plist_dict_next_item(dictionary, iterator, &key, &value);
-    if (key == nullptr) break;
-    if (auto text = dictionaryString(dictionary, key)) entries[key] = *text;
+    if (key == nullptr)
+      break;
+    if (auto text = dictionaryString(dictionary, key))
+      entries[key] = *text;
     std::free(key);
   }
   std::free(iterator);
@@ -74,23 +82,28 @@ std::map<Tool, std::filesystem::path> toolOverrides;
 
 std::filesystem::path helpersDirectory() {
   const Bundle& bundle = mainBundle();
-  if (bundle.identifier.empty()) return bundle.path / "Helpers";
+  if (bundle.identifier.empty())
+    return bundle.path / "Helpers";
   return bundle.path / "Contents" / "Helpers";
 }
 
 }  // namespace
 
-uid_t realUserId() { return ::getuid(); }
+uid_t realUserId() {
+  return ::getuid();
+}
 
 std::filesystem::path homeDirectory() {
-  if (auto home = absoluteFromEnvironment("HOME")) return *home;
+  if (auto home = absoluteFromEnvironment("HOME"))
+    return *home;
   if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr)
     return entry->pw_dir;
   return "/";
 }
 
 std::filesystem::path applicationSupportDirectory() {
-  if (auto data = absoluteFromEnvironment("XDG_DATA_HOME")) return *data;
+  if (auto data = absoluteFromEnvironment("XDG_DATA_HOME"))
+    return *data;
   return homeDirectory() / ".local" / "share";
 }
 
@@ -101,7 +114,8 @@ std::filesystem::path temporaryDirectory() {
 std::vector<std::string> preferredLanguages() {
   std::vector<std::string> languages;
   auto add = [&](const std::string& locale) {
-    if (std::string tag = languageTag(locale); !tag.empty()) languages.push_back(tag);
+    if (std::string tag = languageTag(locale); !tag.empty())
+      languages.push_back(tag);
   };
   if (const char* list = std::getenv("LANGUAGE")) {
     std::string entries = list;
@@ -112,7 +126,8 @@ std::vector<std::string> preferredLanguages() {
     }
   }
   for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
-    if (const char* value = std::getenv(name)) add(value);
+    if (const char* value = std::getenv(name))
+      add(value);
   return languages;
 }
 
@@ -124,10 +139,12 @@ Bundle bundleForExecutable(const std::filesystem::path& executable) {
   bool inBundle = macos.filename() == "MacOS" && contents.filename() == "Contents" &&
                   candidate.extension() == ".app";
   bundle.path = inBundle ? candidate : macos;
-  if (!inBundle) return bundle;
+  if (!inBundle)
+    return bundle;
   auto bytes = readFile(contents / "Info.plist");
   PlistPtr info = bytes ? parsePropertyList(*bytes) : nullptr;
-  if (info == nullptr || plist_get_node_type(info.get()) != PLIST_DICT) return bundle;
+  if (info == nullptr || plist_get_node_type(info.get()) != PLIST_DICT)
+    return bundle;
   bundle.info = textEntries(info.get());
   bundle.identifier = bundle.info["CFBundleIdentifier"];
   bundle.developmentRegion = bundle.info["CFBundleDevelopmentRegion"];
@@ -149,15 +166,18 @@ std::vector<std::string> preferredLocalizations(const Bundle& bundle,
                                                 const std::vector<std::string>& languages) {
   for (const std::string& language : languages)
     for (const std::string& localization : bundle.localizations)
-      if (languageCode(localization) == languageCode(language)) return {localization};
-  if (bundle.developmentRegion.empty()) return {};
+      if (languageCode(localization) == languageCode(language))
+        return {localization};
+  if (bundle.developmentRegion.empty())
+    return {};
   return {bundle.developmentRegion};
 }
 
 std::filesystem::path toolPath(Tool tool) {
   {
     std::lock_guard lock(toolMutex);
-    if (auto found = toolOverrides.find(tool); found != toolOverrides.end()) return found->second;
+    if (auto found = toolOverrides.find(tool); found != toolOverrides.end())
+      return found->second;
   }
   switch (tool) {
     case Tool::launchctl:

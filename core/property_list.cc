@@ -6,19 +6,23 @@
 namespace morvane {
 
 PlistPtr parsePropertyList(std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return nullptr;
+  if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max())
+    return nullptr;
   plist_t root = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
   return PlistPtr(root);
 }
 
 std::optional<std::string> dictionaryString(plist_t dictionary, const char* key) {
-  if (dictionary == nullptr || plist_get_node_type(dictionary) != PLIST_DICT) return std::nullopt;
+  if (dictionary == nullptr || plist_get_node_type(dictionary) != PLIST_DICT)
+    return std::nullopt;
   plist_t value = plist_dict_get_item(dictionary, key);
-  if (value == nullptr || plist_get_node_type(value) != PLIST_STRING) return std::nullopt;
+  if (value == nullptr || plist_get_node_type(value) != PLIST_STRING)
+    return std::nullopt;
   char* text = nullptr;
   plist_get_string_val(value, &text);
-  if (text == nullptr) return std::nullopt;
+  if (text == nullptr)
+    return std::nullopt;
   std::string result(text);
   std::free(text);
   return result;

@@ -10,15 +10,18 @@ using nlohmann::json;
 /// An optional member: absent and null both mean "use the default".
 const json* member(const json& object, const char* key) {
   auto found = object.find(key);
-  if (found == object.end() || found->is_null()) return nullptr;
+  if (found == object.end() || found->is_null())
+    return nullptr;
   return &*found;
 }
 
 std::optional<FriendlyNames> decodeFriendlyNames(const json& object) {
-  if (!object.is_object()) return std::nullopt;
+  if (!object.is_object())
+    return std::nullopt;
   FriendlyNames names;
   for (const auto& [label, name] : object.items()) {
-    if (!name.is_string()) return std::nullopt;
+    if (!name.is_string())
+      return std::nullopt;
     names[label] = name.get<std::string>();
   }
   return names;
@@ -29,7 +32,8 @@ std::string escapeSlashes(const std::string& text) {
   std::string escaped;
   escaped.reserve(text.size());
   for (char c : text) {
-    if (c == '/') escaped += '\\';
+    if (c == '/')
+      escaped += '\\';
     escaped += c;
   }
   return escaped;
@@ -47,19 +51,23 @@ const FriendlyNames& defaultFriendlyNames() {
 
 std::optional<Settings> decodeSettings(std::string_view text) {
   json document = json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (!document.is_object()) return std::nullopt;
+  if (!document.is_object())
+    return std::nullopt;
   Settings settings;
   if (const json* autoUpdate = member(document, "autoUpdate")) {
-    if (!autoUpdate->is_boolean()) return std::nullopt;
+    if (!autoUpdate->is_boolean())
+      return std::nullopt;
     settings.autoUpdate = autoUpdate->get<bool>();
   }
   if (const json* language = member(document, "language")) {
-    if (!language->is_string()) return std::nullopt;
+    if (!language->is_string())
+      return std::nullopt;
     settings.language = language->get<std::string>();
   }
   if (const json* names = member(document, "friendlyNames")) {
     auto decoded = decodeFriendlyNames(*names);
-    if (!decoded) return std::nullopt;
+    if (!decoded)
+      return std::nullopt;
     settings.friendlyNames = std::move(*decoded);
   }
   return settings;
@@ -69,7 +77,8 @@ std::string encodeSettings(const Settings& settings) {
   json document = json::object();
   document["autoUpdate"] = settings.autoUpdate;
   document["friendlyNames"] = json(settings.friendlyNames);
-  if (settings.language) document["language"] = *settings.language;
+  if (settings.language)
+    document["language"] = *settings.language;
   return escapeSlashes(document.dump(2, ' ', false, json::error_handler_t::replace)) + "\n";
 }
 

@@ -31,7 +31,8 @@ struct Pipe {
 
 bool makePipe(Pipe& pipe) {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  if (::pipe2(fds, O_CLOEXEC) != 0)
+    return false;
   pipe.read.reset(fds[0]);
   pipe.write.reset(fds[1]);
   // A larger pipe means fewer wake-ups for chatty children; the default size works too.
@@ -45,15 +46,18 @@ std::vector<std::string> mergedEnvironment(const Shell::Environment& additions) 
   std::vector<std::string> entries;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     std::string_view text = *entry;
-    if (!additions.contains(std::string(text.substr(0, text.find('='))))) entries.emplace_back(text);
+    if (!additions.contains(std::string(text.substr(0, text.find('=')))))
+      entries.emplace_back(text);
   }
-  for (const auto& [name, value] : additions) entries.push_back(name + "=" + value);
+  for (const auto& [name, value] : additions)
+    entries.push_back(name + "=" + value);
   return entries;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& texts) {
   std::vector<char*> result;
-  for (std::string& text : texts) result.push_back(text.data());
+  for (std::string& text : texts)
+    result.push_back(text.data());
   result.push_back(nullptr);
   return result;
 }
@@ -96,36 +100,56 @@ int spawn(pid_t& pid, const std::filesystem::path& executable,
   return error;
 }
 
-/// Appends what the pipe holds now; returns false once it reached end of file.
-bool drain(int fd, std::string& buffer) {
-  constexpr size_t kChunk = 1 << 18;
-  for (;;) {
-    size_t size = buffer.size();
-    if (buffer.capacity() - size < kChunk) buffer.reserve(std::max(2 * buffer.capacity(), size + kChunk));
-    buffer.resize(buffer.capacity());
-    ssize_t count = ::read(fd, buffer.data() + size, buffer.size() - size);
-    buffer.resize(size + static_cast<size_t>(std::max<ssize_t>(count, 0)));
-    if (count > 0) continue;
-    if (count == 0) return false;
-    if (errno == EINTR) continue;
-    return errno == EAGAIN || errno == EWOULDBLOCK;
+/// One output stream of the child and the bytes read from it so far.
+struct Stream {
+  explicit Stream(UniqueFd readEnd) : fd(std::move(readEnd)) {}
+
+  UniqueFd fd;
+  std::string bytes;
+  size_t used = 0;
+
+  /// Reads what the pipe holds now; closes the descriptor at end of file.
+  void drain() {
+    constexpr size_t kChunk = 1 << 18;
+    while (fd) {
+      if (bytes.size() - used < kChunk)
+        bytes.resize(std::max(2 * bytes.size(), used + kChunk));
+      ssize_t count = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
+      if (count > 0) {
+        used += static_cast<size_t>(count);
+      } else if (count == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        fd.reset();
+      } else if (errno != EINTR) {
+        return;
+      }
+    }
   }
-}
+
+  /// The bytes read, as UTF-8.
+  std::string text() {
+    bytes.resize(used);
+    return repairUtf8(std::move(bytes));
+  }
+};
 
 /// Watches one started child until it has ended and both of its streams are closed.
 class Child {
  public:
   Child(pid_t pid, Pipe& out, Pipe& err, double timeout)
-      : pid_(pid), out_(std::move(out.read)), err_(std::move(err.read)),
+      : pid_(pid),
+        out_(std::move(out.read)),
+        err_(std::move(err.read)),
         pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {
     auto limit = std::chrono::duration<double>(timeout > 0 ? timeout : 0);
     auto longest = std::chrono::duration<double>(std::chrono::hours(24 * 365));
-    deadline_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::min(limit, longest));
+    deadline_ =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::min(limit, longest));
   }
 
   ShellResult wait() {
-    while (out_ || err_ || !exited_) step();
-    return ShellResult{status_, repairUtf8(std::move(output_)), repairUtf8(std::move(errors_))};
+    while (out_.fd || err_.fd || !exited_)
+      step();
+    return ShellResult{status_, out_.text(), err_.text()};
   }
 
  private:
@@ -133,14 +157,16 @@ class Child {
     pollfd fds[3];
     nfds_t count = 0;
     auto watch = [&](const UniqueFd& fd) {
-      if (fd) fds[count++] = pollfd{fd.get(), POLLIN, 0};
+      if (fd)
+        fds[count++] = pollfd{fd.get(), POLLIN, 0};
     };
-    watch(out_);
-    watch(err_);
-    if (!exited_ && pidfd_) watch(pidfd_);
+    watch(out_.fd);
+    watch(err_.fd);
+    if (!exited_ && pidfd_)
+      watch(pidfd_);
     ::poll(fds, count, pollTimeout());  // an interrupted poll just takes another turn
-    readFrom(out_, output_);
-    readFrom(err_, errors_);
+    out_.drain();
+    err_.drain();
     reap();
     if (!exited_ && !signalled_ && Clock::now() >= deadline_) {
       ::kill(pid_, SIGTERM);  // the child is not reaped yet, so the pid is still its own
@@ -155,28 +181,27 @@ class Child {
       auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
       wait = std::clamp<long long>(left, 0, INT_MAX);
     }
-    if (!exited_ && !pidfd_) wait = wait < 0 ? 20 : std::min(wait, 20LL);
+    if (!exited_ && !pidfd_)
+      wait = wait < 0 ? 20 : std::min(wait, 20LL);
     return static_cast<int>(wait);
-  }
-
-  void readFrom(UniqueFd& fd, std::string& buffer) {
-    if (fd && !drain(fd.get(), buffer)) fd.reset();
   }
 
   /// Collects the child's status if it has ended.
   void reap() {
-    if (exited_) return;
+    if (exited_)
+      return;
     int raw = 0;
-    if (::waitpid(pid_, &raw, WNOHANG) != pid_) return;
+    if (::waitpid(pid_, &raw, WNOHANG) != pid_)
+      return;
     exited_ = true;
     pidfd_.reset();
     status_ = WIFSIGNALED(raw) ? WTERMSIG(raw) : WEXITSTATUS(raw);
   }
 
   pid_t pid_;
-  UniqueFd out_, err_, pidfd_;
+  Stream out_, err_;
+  UniqueFd pidfd_;
   Clock::time_point deadline_;
-  std::string output_, errors_;
   bool exited_ = false, signalled_ = false;
   int32_t status_ = 0;
 };
@@ -185,7 +210,8 @@ class Child {
 
 std::string ShellResult::message() const {
   std::string_view trimmed = trimWhitespaceAndNewlines(standardError);
-  if (trimmed.empty()) trimmed = trimWhitespaceAndNewlines(standardOutput);
+  if (trimmed.empty())
+    trimmed = trimWhitespaceAndNewlines(standardOutput);
   return std::string(trimmed);
 }
 

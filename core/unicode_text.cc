@@ -20,9 +20,11 @@ size_t asciiPrefix(const char* data, size_t size) {
   for (; i + 8 <= size; i += 8) {
     uint64_t block;
     std::memcpy(&block, data + i, 8);
-    if (block & 0x8080808080808080ull) break;
+    if (block & 0x8080808080808080ull)
+      break;
   }
-  while (i < size && static_cast<unsigned char>(data[i]) < 0x80) ++i;
+  while (i < size && static_cast<unsigned char>(data[i]) < 0x80)
+    ++i;
   return i;
 }
 
@@ -46,7 +48,9 @@ UChar32 previousCodePoint(std::string_view text, size_t& end) {
   return c;
 }
 
-bool isSpaceOrTab(UChar32 c) { return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR; }
+bool isSpaceOrTab(UChar32 c) {
+  return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR;
+}
 
 bool isSpaceOrNewline(UChar32 c) {
   return isSpaceOrTab(c) || (c >= 0x0A && c <= 0x0D) || c == 0x85;
@@ -61,13 +65,15 @@ std::string_view trimIf(std::string_view text, Predicate trimmed) {
   size_t start = 0;
   while (start < text.size()) {
     size_t next = start;
-    if (!trimmed(nextCodePoint(text, next))) break;
+    if (!trimmed(nextCodePoint(text, next)))
+      break;
     start = next;
   }
   size_t end = text.size();
   while (end > start) {
     size_t previous = end;
-    if (!trimmed(previousCodePoint(text, previous))) break;
+    if (!trimmed(previousCodePoint(text, previous)))
+      break;
     end = previous;
   }
   return text.substr(start, end - start);
@@ -80,11 +86,13 @@ std::string repairUtf8(std::string bytes) {
   size_t valid = asciiPrefix(text.data(), text.size());
   for (size_t offset = valid; offset < text.size();) {
     valid = offset;
-    if (nextCodePoint(text, offset) < 0) break;
+    if (nextCodePoint(text, offset) < 0)
+      break;
     offset += asciiPrefix(text.data() + offset, text.size() - offset);
     valid = offset;
   }
-  if (valid == text.size()) return bytes;
+  if (valid == text.size())
+    return bytes;
 
   std::string repaired(text.substr(0, valid));
   repaired.reserve(text.size() + 16);
@@ -105,12 +113,16 @@ std::vector<std::string_view> nonEmptyLines(std::string_view text) {
   for (size_t offset = 0; offset < text.size();) {
     size_t breakStart = offset;
     UChar32 c = nextCodePoint(text, offset);
-    if (!isLineBreak(c)) continue;
-    if (breakStart > lineStart) lines.push_back(text.substr(lineStart, breakStart - lineStart));
-    if (c == '\r' && offset < text.size() && text[offset] == '\n') ++offset;
+    if (!isLineBreak(c))
+      continue;
+    if (breakStart > lineStart)
+      lines.push_back(text.substr(lineStart, breakStart - lineStart));
+    if (c == '\r' && offset < text.size() && text[offset] == '\n')
+      ++offset;
     lineStart = offset;
   }
-  if (lineStart < text.size()) lines.push_back(text.substr(lineStart));
+  if (lineStart < text.size())
+    lines.push_back(text.substr(lineStart));
   return lines;
 }
 
@@ -118,7 +130,9 @@ std::string_view trimWhitespaceAndNewlines(std::string_view text) {
   return trimIf(text, isSpaceOrNewline);
 }
 
-std::string_view trimWhitespace(std::string_view text) { return trimIf(text, isSpaceOrTab); }
+std::string_view trimWhitespace(std::string_view text) {
+  return trimIf(text, isSpaceOrTab);
+}
 
 std::string lowercaseSortKey(std::string_view text) {
   icu::UnicodeString lower =

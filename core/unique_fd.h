@@ -13,7 +13,8 @@ class UniqueFd {
   explicit UniqueFd(int fd) : fd_(fd) {}
   UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.fd_, -1));
+    if (this != &other)
+      reset(std::exchange(other.fd_, -1));
     return *this;
   }
   UniqueFd(const UniqueFd&) = delete;
@@ -25,7 +26,8 @@ class UniqueFd {
 
   /// Closes the descriptor held now and takes `fd` instead.
   void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+      ::close(fd_);
     fd_ = fd;
   }
 

@@ -18,9 +18,9 @@ using testing::writeFile;
 class ListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::writeScript(home_ / "launchctl",
-                         "case $1 in list) cat '" + (home_ / "list").string() +
-                             "';; print-disabled) cat '" + (home_ / "disabled").string() + "';; esac");
+    testing::writeScript(home_ / "launchctl", "case $1 in list) cat '" + (home_ / "list").string() +
+                                                  "';; print-disabled) cat '" +
+                                                  (home_ / "disabled").string() + "';; esac");
     platform::overrideToolPath(platform::Tool::launchctl, home_ / "launchctl");
     writeFile(home_ / "list", "");
     writeFile(home_ / "disabled", "");
@@ -53,14 +53,14 @@ TEST_F(ListTest, PrintsMarksPidColumnNamesDisabledMarkAndFileNames) {
   writeFile(agents() / "com.example.stopped.plist", plistWithLabel("com.example.stopped"));
   writeFile(agents() / "other.plist", plistWithLabel("com.example.other"));
 
-  EXPECT_EQ(list(),
-            "Directory  " + agents().string() + "\n"
-            "● pid 123456 com.example.seven\n"
-            "● pid 123456 com.example.six\n"
-            "● -          com.example.stopped\n"
-            "● pid 812    com.example.sync  [Sync]\n"
-            "○ -          com.example.other  (disabled)  ← other.plist\n"
-            "4 of 5 loaded\n");
+  EXPECT_EQ(list(), "Directory  " + agents().string() +
+                        "\n"
+                        "● pid 123456 com.example.seven\n"
+                        "● pid 123456 com.example.six\n"
+                        "● -          com.example.stopped\n"
+                        "● pid 812    com.example.sync  [Sync]\n"
+                        "○ -          com.example.other  (disabled)  ← other.plist\n"
+                        "4 of 5 loaded\n");
 }
 
 TEST_F(ListTest, ChineseTextsFollowTheSettingsFile) {
@@ -68,7 +68,8 @@ TEST_F(ListTest, ChineseTextsFollowTheSettingsFile) {
   writeFile(home_ / "data/settings.json", R"({"language":"zh"})");
   writeFile(home_ / "disabled", "\"off\" => true\n");
   writeFile(agents() / "off.plist", plistWithLabel("off"));
-  EXPECT_EQ(list(), "目录  " + agents().string() + "\n○ -          off  （已停用）\n共 1 个，已加载 0 个\n");
+  EXPECT_EQ(list(), "目录  " + agents().string() +
+                        "\n○ -          off  （已停用）\n共 1 个，已加载 0 个\n");
 }
 
 TEST_F(ListTest, MissingDirectoryPrintsAnEmptyTableAndFirstRunWritesSettings) {

@@ -28,7 +28,8 @@ std::string binaryPlistWithLabel(const std::string& label) {
 
 std::vector<std::string> labels(const std::vector<Agent>& agents) {
   std::vector<std::string> result;
-  for (const Agent& agent : agents) result.push_back(agent.label);
+  for (const Agent& agent : agents)
+    result.push_back(agent.label);
   return result;
 }
 
@@ -36,10 +37,13 @@ std::vector<std::string> labels(const std::vector<Agent>& agents) {
 class FakeLaunchctl : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::writeScript(dir_ / "launchctl",
-                         "echo \"$*\" >> '" + (dir_ / "calls").string() + "'\n"
-                         "case $1 in list) cat '" + (dir_ / "list").string() + "';;\n"
-                         "print-disabled) cat '" + (dir_ / "disabled").string() + "';; esac");
+    testing::writeScript(dir_ / "launchctl", "echo \"$*\" >> '" + (dir_ / "calls").string() +
+                                                 "'\n"
+                                                 "case $1 in list) cat '" +
+                                                 (dir_ / "list").string() +
+                                                 "';;\n"
+                                                 "print-disabled) cat '" +
+                                                 (dir_ / "disabled").string() + "';; esac");
     platform::overrideToolPath(platform::Tool::launchctl, dir_ / "launchctl");
   }
   void TearDown() override { platform::resetToolPaths(); }
@@ -64,8 +68,9 @@ TEST_F(FakeLaunchctl, ScanCombinesFilesWithLoadedAndDisabledState) {
   ASSERT_EQ(agents.size(), 3u);
   EXPECT_EQ(agents[0], (Agent{"idle.plist", (agents_ / "idle.plist").string(), "com.example.idle",
                               true, std::nullopt, false}));
-  EXPECT_EQ(agents[1], (Agent{"com.example.sync.plist", (agents_ / "com.example.sync.plist").string(),
-                              "com.example.sync", true, 812, false}));
+  EXPECT_EQ(agents[1],
+            (Agent{"com.example.sync.plist", (agents_ / "com.example.sync.plist").string(),
+                   "com.example.sync", true, 812, false}));
   EXPECT_EQ(agents[2].label, "com.example.off");
   EXPECT_FALSE(agents[2].loaded);
   EXPECT_TRUE(agents[2].disabled);
@@ -128,16 +133,18 @@ TEST(Label, ReadsXmlAndBinaryPropertyLists) {
 TEST(Label, FallsBackToTheFileNameWithoutExtension) {
   testing::TempDir dir;
   const std::string head = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
-  writeFile(dir / "com.no.label.plist", head + "<dict><key>Other</key><string>x</string></dict></plist>");
+  writeFile(dir / "com.no.label.plist",
+            head + "<dict><key>Other</key><string>x</string></dict></plist>");
   writeFile(dir / "empty.plist", head + "<dict><key>Label</key><string></string></dict></plist>");
-  writeFile(dir / "number.plist", head + "<dict><key>Label</key><integer>3</integer></dict></plist>");
+  writeFile(dir / "number.plist",
+            head + "<dict><key>Label</key><integer>3</integer></dict></plist>");
   writeFile(dir / "array.plist", head + "<array><string>Label</string></array></plist>");
   writeFile(dir / "text.plist", "this is not a property list");
   writeFile(dir / "zero.plist", "");
   writeFile(dir / "bplist.plist", "bplist00 truncated");
   std::filesystem::create_directories(dir / "folder.plist");
-  for (const char* stem : {"com.no.label", "empty", "number", "array", "text", "zero", "bplist",
-                           "folder", "missing"})
+  for (const char* stem :
+       {"com.no.label", "empty", "number", "array", "text", "zero", "bplist", "folder", "missing"})
     EXPECT_EQ(Agents::label(dir / (std::string(stem) + ".plist")), stem);
 }
 
@@ -151,11 +158,15 @@ TEST(Sorted, LoadedFirstThenByLowerCasedLabel) {
 }
 
 TEST(Sorted, IsStableForLabelsThatLowerCaseAlike) {
-  std::vector<Agent> agents = {agent("Job", false, "1"), agent("JOB", false, "2"),
-                               agent("a", false, "3"), agent("job", false, "4"),
-                               agent("\u00c9t\u00e9", false, "5"), agent("e\u0301t\u00e9", false, "6")};
+  std::vector<Agent> agents = {agent("Job", false, "1"),
+                               agent("JOB", false, "2"),
+                               agent("a", false, "3"),
+                               agent("job", false, "4"),
+                               agent("\u00c9t\u00e9", false, "5"),
+                               agent("e\u0301t\u00e9", false, "6")};
   std::vector<std::string> files;
-  for (const Agent& sortedAgent : Agents::sorted(agents)) files.push_back(sortedAgent.file);
+  for (const Agent& sortedAgent : Agents::sorted(agents))
+    files.push_back(sortedAgent.file);
   EXPECT_EQ(files, (std::vector<std::string>{"3", "1", "2", "4", "5", "6"}));
 }
 

@@ -21,7 +21,8 @@ TEST(LanguageDetect, EnvironmentOverridesThePreference) {
 }
 
 TEST(LanguageDetect, PreferenceDecidesWhenTheEnvironmentIsEmptyOrUnset) {
-  for (std::optional<std::string> env : {std::optional<std::string>(""), std::optional<std::string>()}) {
+  for (std::optional<std::string> env :
+       {std::optional<std::string>(""), std::optional<std::string>()}) {
     ScopedEnv lang("MORVANE_LANG", env);
     EXPECT_EQ(Language::detect("ZH"), Language::chinese);
     EXPECT_EQ(Language::detect("zh-Hans"), Language::chinese);
@@ -66,8 +67,14 @@ TEST(LanguageApply, ChangesTheCurrentLanguageAndLPicksByIt) {
 TEST(LanguageApply, LEvaluatesOnlyTheChosenText) {
   ScopedEnv lang("MORVANE_LANG", std::nullopt);
   int chineseBuilt = 0, englishBuilt = 0;
-  auto chinese = [&] { ++chineseBuilt; return std::string("中"); };
-  auto english = [&] { ++englishBuilt; return std::string("en"); };
+  auto chinese = [&] {
+    ++chineseBuilt;
+    return std::string("中");
+  };
+  auto english = [&] {
+    ++englishBuilt;
+    return std::string("en");
+  };
   Language::apply("en");
   EXPECT_EQ(L(chinese, english), "en");
   Language::apply("zh");

@@ -22,9 +22,9 @@ TEST(Platform, HomeAndDataAndTemporaryDirectoriesNeedAbsolutePaths) {
     EXPECT_EQ(platform::applicationSupportDirectory(), "/home/someone/.local/share");
     EXPECT_EQ(platform::temporaryDirectory(), "/var/tmp/x");
   }
-  for (std::optional<std::string> bad : {std::optional<std::string>(""),
-                                         std::optional<std::string>("relative"),
-                                         std::optional<std::string>()}) {
+  for (std::optional<std::string> bad :
+       {std::optional<std::string>(""), std::optional<std::string>("relative"),
+        std::optional<std::string>()}) {
     ScopedEnv home("HOME", bad);
     ScopedEnv data("XDG_DATA_HOME", "/data");
     ScopedEnv tmp("TMPDIR", bad);

@@ -90,7 +90,8 @@ TEST(SettingsStore, AWriterKilledAtAnyPointLeavesTheOldOrTheNewFileWhole) {
     ASSERT_GE(writer, 0);
     if (writer == 0) {
       SettingsStore store(paths);
-      for (bool flip = false;; flip = !flip) store.update([&](Settings& s) { s = flip ? first : second; });
+      for (bool flip = false;; flip = !flip)
+        store.update([&](Settings& s) { s = flip ? first : second; });
     }
     std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 20000));
     ::kill(writer, SIGKILL);

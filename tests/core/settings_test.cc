@@ -30,10 +30,10 @@ TEST(DecodeSettings, FriendlyNamesReplaceTheDefaultsWhole) {
 }
 
 TEST(DecodeSettings, AnyWrongTypeRejectsTheWholeFile) {
-  for (const char* text :
-       {R"({"autoUpdate":"yes"})", R"({"autoUpdate":1})", R"({"language":5})",
-        R"({"friendlyNames":[]})", R"({"friendlyNames":{"a":1}})", R"({"friendlyNames":{"a":null}})",
-        "[]", "null", "\"text\"", "", "{", "{} trailing", "{\"language\":\"\xff\"}"})
+  for (const char* text : {R"({"autoUpdate":"yes"})", R"({"autoUpdate":1})", R"({"language":5})",
+                           R"({"friendlyNames":[]})", R"({"friendlyNames":{"a":1}})",
+                           R"({"friendlyNames":{"a":null}})", "[]", "null", "\"text\"", "", "{",
+                           "{} trailing", "{\"language\":\"\xff\"}"})
     EXPECT_FALSE(decodeSettings(text)) << text;
 }
 

@@ -24,8 +24,10 @@ size_t openDescriptorCount(bool inheritedOnly = false) {
   DIR* dir = ::opendir("/proc/self/fd");
   while (const dirent* entry = ::readdir(dir)) {
     int fd = std::atoi(entry->d_name);
-    if (entry->d_name[0] == '.' || fd == ::dirfd(dir)) continue;
-    if (!inheritedOnly || (fd > 2 && !(::fcntl(fd, F_GETFD) & FD_CLOEXEC))) ++count;
+    if (entry->d_name[0] == '.' || fd == ::dirfd(dir))
+      continue;
+    if (!inheritedOnly || (fd > 2 && !(::fcntl(fd, F_GETFD) & FD_CLOEXEC)))
+      ++count;
   }
   ::closedir(dir);
   return count;
@@ -55,8 +57,7 @@ TEST(ShellRun, ProgramThatCannotStartGivesStatus127WithReason) {
 }
 
 TEST(ShellRun, ArgumentsArePassedVerbatimWithoutAShell) {
-  ShellResult result =
-      Shell::run("/usr/bin/printf", {"[%s]", "a b", "'q'", "$HOME", ""}, 5);
+  ShellResult result = Shell::run("/usr/bin/printf", {"[%s]", "a b", "'q'", "$HOME", ""}, 5);
   EXPECT_EQ(result.standardOutput, "[a b]['q'][$HOME][]");
 }
 
@@ -67,10 +68,10 @@ TEST(ShellRun, StandardInputIsTheNullDevice) {
 
 TEST(ShellRun, DrainsBothStreamsBeyondPipeCapacity) {
   // 8 MiB to each stream, interleaved, so a runner that reads one stream at a time deadlocks.
-  ShellResult result = sh(
-      "i=0; while [ $i -lt 8 ]; do head -c 1048576 /dev/zero | tr '\\0' o;"
-      " head -c 1048576 /dev/zero | tr '\\0' e >&2; i=$((i+1)); done",
-      60);
+  ShellResult result =
+      sh("i=0; while [ $i -lt 8 ]; do head -c 1048576 /dev/zero | tr '\\0' o;"
+         " head -c 1048576 /dev/zero | tr '\\0' e >&2; i=$((i+1)); done",
+         60);
   ASSERT_EQ(result.status, 0);
   EXPECT_EQ(result.standardOutput.size(), 8u << 20);
   EXPECT_EQ(result.standardError.size(), 8u << 20);
@@ -108,7 +109,9 @@ TEST(ShellRun, ChildFinishingInTimeIsNeverSignalled) {
 
 TEST(ShellRun, InvalidUtf8BecomesReplacementCharacters) {
   ShellResult result = sh("printf 'a\\377b\\303'; printf '\\355\\240\\200' >&2");
-  EXPECT_EQ(result.standardOutput, "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  EXPECT_EQ(result.standardOutput,
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
   EXPECT_EQ(result.standardError, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
@@ -116,9 +119,8 @@ TEST(ShellRun, EnvironmentIsInheritedOrExtended) {
   testing::ScopedEnv parent("MORVANE_SHELL_TEST", "parent");
   testing::ScopedEnv other("MORVANE_SHELL_OTHER", "kept");
   EXPECT_EQ(sh("echo $MORVANE_SHELL_TEST-$MORVANE_SHELL_OTHER").standardOutput, "parent-kept\n");
-  ShellResult extended =
-      sh("echo $MORVANE_SHELL_TEST-$MORVANE_SHELL_OTHER-$EXTRA", 10,
-         {{"MORVANE_SHELL_TEST", "child"}, {"EXTRA", "x"}});
+  ShellResult extended = sh("echo $MORVANE_SHELL_TEST-$MORVANE_SHELL_OTHER-$EXTRA", 10,
+                            {{"MORVANE_SHELL_TEST", "child"}, {"EXTRA", "x"}});
   EXPECT_EQ(extended.standardOutput, "child-kept-x\n");
   ShellResult count = sh("env | grep -c '^MORVANE_SHELL_TEST='", 10, {{"MORVANE_SHELL_TEST", "c"}});
   EXPECT_EQ(count.standardOutput, "1\n");
@@ -132,11 +134,13 @@ TEST(ShellRun, LeaksNoDescriptorsIntoChildrenOrThisProcess) {
   std::vector<std::string> seen(4);
   for (int i = 0; i < 4; ++i)
     threads.emplace_back([&seen, i] {
-      seen[i] = Shell::run("/bin/sh", {"-c", "sleep 0.2; ls /proc/self/fd | wc -l"}, 10)
-                    .standardOutput;
+      seen[i] =
+          Shell::run("/bin/sh", {"-c", "sleep 0.2; ls /proc/self/fd | wc -l"}, 10).standardOutput;
     });
-  for (auto& thread : threads) thread.join();
-  for (const std::string& count : seen) EXPECT_EQ(count, expected);
+  for (auto& thread : threads)
+    thread.join();
+  for (const std::string& count : seen)
+    EXPECT_EQ(count, expected);
   Shell::run("/nonexistent", {}, 1);
   EXPECT_EQ(openDescriptorCount(), before);
 }
