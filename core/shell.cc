@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -100,6 +101,19 @@ int spawn(pid_t& pid, const std::filesystem::path& executable,
   return error;
 }
 
+void preferHugePages(char* data, size_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kHugePage = 2 << 20;
+  uintptr_t start = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kHugePage - 1);
+  if (end > start)
+    ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
+}
+
 /// One output stream of the child and the bytes read from it so far.
 struct Stream {
   explicit Stream(UniqueFd readEnd) : fd(std::move(readEnd)) {}
@@ -123,6 +137,17 @@ struct Stream {
         return;
       }
     }
+  }
+
+  /// Moves the bytes into a larger buffer; large ones ask for huge pages, which makes
+  /// tens of megabytes of output cheap to take in.
+  void grow(size_t capacity) {
+    std::string bigger;
+    bigger.reserve(capacity);
+    preferHugePages(bigger.data(), capacity);
+    bigger.append(bytes, 0, used);
+    bigger.resize(capacity);
+    bytes.swap(bigger);
   }
 
   /// The bytes read, as UTF-8.
