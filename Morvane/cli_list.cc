@@ -21,15 +21,21 @@ std::string processColumn(const Agent& agent) {
 std::string agentLine(const Agent& agent, const FriendlyNames& names) {
   std::string line = agent.loaded ? "●" : "○";
   line += " " + processColumn(agent) + " " + agent.label;
-  if (auto name = names.find(agent.label); name != names.end()) line += "  [" + name->second + "]";
-  if (agent.disabled) line += L("  （已停用）", "  (disabled)");
-  if (agent.file != agent.label + ".plist") line += "  ← " + agent.file;
+  if (auto name = names.find(agent.label); name != names.end())
+    line += "  [" + name->second + "]";
+  if (agent.disabled)
+    line += L("  （已停用）", "  (disabled)");
+  if (agent.file != agent.label + ".plist")
+    line += "  ← " + agent.file;
   return line;
 }
 
 std::string summaryLine(size_t loaded, size_t total) {
-  return L([&] { return "共 " + std::to_string(total) + " 个，已加载 " + std::to_string(loaded) + " 个"; },
-           [&] { return std::to_string(loaded) + " of " + std::to_string(total) + " loaded"; });
+  return L(
+      [&] {
+        return "共 " + std::to_string(total) + " 个，已加载 " + std::to_string(loaded) + " 个";
+      },
+      [&] { return std::to_string(loaded) + " of " + std::to_string(total) + " loaded"; });
 }
 
 }  // namespace

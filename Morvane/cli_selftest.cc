@@ -61,7 +61,8 @@ class SelfTest {
 
  private:
   Outcome writeAgent() {
-    if (Outcome made = createDirectories(directory_); !made) return made;
+    if (Outcome made = createDirectories(directory_); !made)
+      return made;
     return writeFileAtomically(directory_ / (label_ + ".plist"), agentPropertyList(label_));
   }
 
@@ -71,14 +72,16 @@ class SelfTest {
       return failWith(L("✗ 读不到临时启动项", "✗ Couldn't read the temporary agent"));
     say(L("读取    ✓ ", "Read    ✓ ") + label_);
 
-    if (!change(*agent, true)) return 1;
+    if (!change(*agent, true))
+      return 1;
     agent = firstAgent();
     if (!agent || !agent->loaded || !agent->pid)
       return failWith(L("✗ 加载后没有看到进程", "✗ No process after loading"));
     const int64_t pid = *agent->pid;
     say(L("加载    ✓ pid ", "Load    ✓ pid ") + std::to_string(pid));
 
-    if (!change(*agent, false)) return 1;
+    if (!change(*agent, false))
+      return 1;
     agent = firstAgent();
     if (!agent || agent->loaded || processExists(pid))
       return failWith(L("✗ 卸载后进程还在", "✗ The process is still there after unloading"));
@@ -95,7 +98,8 @@ class SelfTest {
     std::optional<Agent> agent = firstAgent();
     if (!agent || !agent->disabled || agent->loaded)
       return failWith(L("✗ 停用没有生效", "✗ Disabling had no effect"));
-    if (!change(*agent, true)) return 1;
+    if (!change(*agent, true))
+      return 1;
     agent = firstAgent();
     if (!agent || !agent->loaded || agent->disabled)
       return failWith(L("✗ 已停用的启动项没有加载上", "✗ The disabled agent did not load"));
@@ -112,14 +116,16 @@ class SelfTest {
 
   std::optional<Agent> firstAgent() const {
     std::vector<Agent> agents = Agents::scan(directory_);
-    if (agents.empty()) return std::nullopt;
+    if (agents.empty())
+      return std::nullopt;
     return agents.front();
   }
 
   /// Loads or unloads; prints the failure and gives false when that did not work.
   bool change(const Agent& agent, bool load) {
     Outcome outcome = Agents::setLoaded(agent, load);
-    if (!outcome) say("✗ " + outcome.error().text);
+    if (!outcome)
+      say("✗ " + outcome.error().text);
     return outcome.has_value();
   }
 
@@ -129,7 +135,8 @@ class SelfTest {
   }
 
   static bool processExists(int64_t pid) {
-    if (pid <= 0 || pid > INT32_MAX) return false;
+    if (pid <= 0 || pid > INT32_MAX)
+      return false;
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
   }
 

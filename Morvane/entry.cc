@@ -11,9 +11,12 @@ Mode chooseMode(const std::vector<std::string>& arguments) {
   auto has = [&](const char* option) {
     return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
   };
-  if (has("--list")) return Mode::list;
-  if (has("--selftest")) return Mode::selfTest;
-  if (has("--update")) return has("--check") ? Mode::checkForUpdate : Mode::update;
+  if (has("--list"))
+    return Mode::list;
+  if (has("--selftest"))
+    return Mode::selfTest;
+  if (has("--update"))
+    return has("--check") ? Mode::checkForUpdate : Mode::update;
   return Mode::menuBarApp;
 }
 

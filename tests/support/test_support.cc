@@ -10,7 +10,8 @@ namespace morvane::testing {
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "morvane-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+  if (::mkdtemp(pattern.data()) == nullptr)
+    ADD_FAILURE() << "mkdtemp failed";
   path_ = std::filesystem::canonical(pattern);
 }
 
@@ -22,7 +23,8 @@ TempDir::~TempDir() {
 }
 
 ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
-  if (const char* old = std::getenv(name_.c_str())) previous_ = old;
+  if (const char* old = std::getenv(name_.c_str()))
+    previous_ = old;
   if (value) {
     ::setenv(name_.c_str(), value->c_str(), 1);
   } else {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+namespace launchctl {
+
+/// One particular process: its pid plus its start time, which tells it apart from a later
+/// process that is given the same pid.
+struct ProcessId {
+  pid_t pid = 0;            ///< 0 when there is no process.
+  std::uint64_t start = 0;  ///< Start time in clock ticks since boot (0 when unknown).
+};
+
+/// Returns the identity of the live process `pid` (start 0 when it cannot be read).
+ProcessId Identify(pid_t pid);
+
+/// True while the process exists, is the same one, and has not exited (zombies have exited).
+bool IsRunning(const ProcessId& process);
+
+/// True while the process exists and is the same one, even if it has exited but is not reaped.
+bool Exists(const ProcessId& process);
+
+/// Encodes a wait status the way `list` shows it: the exit code, or minus the signal number.
+int DisplayStatus(int wait_status);
+
+/// Polls `done` every few milliseconds until it holds or `timeout` passes; returns its last value.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
+}  // namespace launchctl

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+#include "job_config.h"
+#include "process.h"
+
+namespace launchctl {
+
+/// What a new supervisor reports once it has started its job.
+struct SupervisorReport {
+  ProcessId supervisor;
+  ProcessId job;  ///< pid 0 when the program could not even be forked.
+};
+
+/// Starts a detached supervisor for `config` (double fork, new session, no inherited descriptors)
+/// and returns once it has started the job's program. The caller must hold the state lock and
+/// record the report before releasing it; the supervisor takes the lock itself afterwards to
+/// record exits and restarts. Returns nullopt when no supervisor could be started.
+std::optional<SupervisorReport> StartSupervisor(const JobConfig& config,
+                                                const std::filesystem::path& state_dir);
+
+}  // namespace launchctl
