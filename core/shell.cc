@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,37 +100,20 @@ int spawn(pid_t& pid, const std::filesystem::path& executable,
   return error;
 }
 
-void preferHugePages(char* data, size_t size) {
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kHugePage = 2 << 20;
-  uintptr_t start = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-  uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kHugePage - 1);
-  if (end > start)
-    ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)size;
-#endif
-}
-
 /// One output stream of the child and the bytes read from it so far.
 struct Stream {
   explicit Stream(UniqueFd readEnd) : fd(std::move(readEnd)) {}
 
   UniqueFd fd;
   std::string bytes;
-  size_t used = 0;
 
   /// Reads what the pipe holds now; closes the descriptor at end of file.
   void drain() {
-    constexpr size_t kChunk = 1 << 18;
     while (fd) {
-      if (bytes.size() - used < kChunk)
-        bytes.resize(std::max(2 * bytes.size(), used + kChunk));
-      ssize_t count = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
-      if (count > 0) {
-        used += static_cast<size_t>(count);
-      } else if (count == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+      ssize_t count = readSome();
+      if (count > 0)
+        continue;
+      if (count == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
         fd.reset();
       } else if (errno != EINTR) {
         return;
@@ -139,22 +121,25 @@ struct Stream {
     }
   }
 
-  /// Moves the bytes into a larger buffer; large ones ask for huge pages, which makes
-  /// tens of megabytes of output cheap to take in.
-  void grow(size_t capacity) {
-    std::string bigger;
-    bigger.reserve(capacity);
-    preferHugePages(bigger.data(), capacity);
-    bigger.append(bytes, 0, used);
-    bigger.resize(capacity);
-    bytes.swap(bigger);
+  /// One read into the spare capacity; nothing is zero-filled first.
+  ///
+  /// A full buffer grows fourfold: capacity that is never written costs no memory, and fewer
+  /// moves of large output mean far fewer fresh pages to fault in.
+  ssize_t readSome() {
+    constexpr size_t kLeast = 1 << 16;
+    const size_t start = bytes.size();
+    const size_t spare = bytes.capacity() - start;
+    const size_t room = spare >= kLeast ? spare : std::max(kLeast, 3 * start);
+    ssize_t count = 0;
+    bytes.resize_and_overwrite(start + room, [&](char* data, size_t) {
+      count = ::read(fd.get(), data + start, room);
+      return start + static_cast<size_t>(std::max<ssize_t>(count, 0));
+    });
+    return count;
   }
 
   /// The bytes read, as UTF-8.
-  std::string text() {
-    bytes.resize(used);
-    return repairUtf8(std::move(bytes));
-  }
+  std::string text() { return repairUtf8(std::move(bytes)); }
 };
 
 /// Watches one started child until it has ended and both of its streams are closed.
