@@ -21,7 +21,7 @@ namespace {
 constexpr int kRefused = 5;
 
 /// Prints the refusal a user domain gives for a job it will not load and returns its status.
-int Refuse() {
+int refuse() {
   std::fputs(
       "Bootstrap failed: 5: Input/output error\n"
       "Try re-running the command as root for richer errors.\n",
@@ -30,22 +30,22 @@ int Refuse() {
 }
 
 /// Prints why `path` could not be read and returns the errno as the exit status.
-int Unreadable(const std::string& path, int error) {
+int unreadable(const std::string& path, int error) {
   std::fprintf(stderr, "%s: %s\nBootstrap failed: %d: %s\n", path.c_str(), std::strerror(error),
                error, std::strerror(error));
   return error;
 }
 
 /// Builds the record of a newly loaded job, starting it when it runs at load.
-std::optional<JobRecord> Load(const JobConfig& config, const std::string& path,
+std::optional<JobRecord> load(const JobConfig& config, const std::string& path,
                               const std::filesystem::path& dir) {
   JobRecord record;
   std::error_code ignored;
-  record.plist_path = std::filesystem::absolute(path, ignored).string();
-  record.exit_timeout = config.exit_timeout;
+  record.plistPath = std::filesystem::absolute(path, ignored).string();
+  record.exitTimeout = config.exitTimeout;
   // A job that is to be kept alive is started right away, as with RunAtLoad.
-  if (config.run_at_load || config.keep_alive) {
-    const std::optional<SupervisorReport> report = StartSupervisor(config, dir);
+  if (config.runAtLoad || config.keepAlive) {
+    const std::optional<SupervisorReport> report = startSupervisor(config, dir);
     if (!report) {
       return std::nullopt;
     }
@@ -56,34 +56,34 @@ std::optional<JobRecord> Load(const JobConfig& config, const std::string& path,
 }
 
 /// Loads the job described by the property list at `path`; returns the exit status.
-int BootstrapOne(const std::string& path) {
+int bootstrapOne(const std::string& path) {
   std::string data;
-  if (const int error = ReadWholeFile(path, data); error != 0) {
-    return Unreadable(path, error);
+  if (const int error = readWholeFile(path, data); error != 0) {
+    return unreadable(path, error);
   }
-  const std::optional<JobConfig> config = ParseJobConfig(data);
+  const std::optional<JobConfig> config = parseJobConfig(data);
   if (!config) {
-    return Refuse();
+    return refuse();
   }
-  const std::filesystem::path dir = StateDirectory();
+  const std::filesystem::path dir = stateDirectory();
   const StateLock lock(dir);
-  State state = LoadState(dir);
-  const auto override_entry = state.disabled.find(config->label);
+  State state = loadState(dir);
+  const auto overrideEntry = state.disabled.find(config->label);
   if (state.jobs.contains(config->label) ||
-      (override_entry != state.disabled.end() && override_entry->second)) {
-    return Refuse();
+      (overrideEntry != state.disabled.end() && overrideEntry->second)) {
+    return refuse();
   }
-  const std::optional<JobRecord> record = Load(*config, path, dir);
+  const std::optional<JobRecord> record = load(*config, path, dir);
   if (!record) {
-    return Refuse();
+    return refuse();
   }
   state.jobs[config->label] = *record;
   try {
-    SaveState(dir, state);
+    saveState(dir, state);
   } catch (...) {
     // An unrecorded job could never be booted out; end it (its supervisor then finds no
     // record and leaves).
-    if (IsRunning(record->job)) {
+    if (isRunning(record->job)) {
       kill(record->job.pid, SIGKILL);
     }
     throw;
@@ -93,15 +93,15 @@ int BootstrapOne(const std::string& path) {
 
 }  // namespace
 
-int RunBootstrap(const Subcommand& self, Args args) {
+int runBootstrap(const Subcommand& self, Args args) {
   if (args.size() < 2) {
-    return UsageError(self.usage);
+    return usageError(self.usage);
   }
-  if (const auto domain = ResolveDomain(args[0], self.usage); !domain) {
+  if (const auto domain = resolveDomain(args[0], self.usage); !domain) {
     return domain.error();
   }
   for (const std::string& path : args.subspan(1)) {
-    if (const int status = BootstrapOne(path); status != 0) {
+    if (const int status = bootstrapOne(path); status != 0) {
       return status;
     }
   }

@@ -11,42 +11,42 @@ namespace launchctl {
 namespace {
 
 /// Records the override for the service target in `args`; it does not touch a loaded job.
-int SetOverride(const Subcommand& self, Args args, bool disabled) {
+int setOverride(const Subcommand& self, Args args, bool disabled) {
   if (args.size() != 1) {
-    return UsageError(self.usage);
+    return usageError(self.usage);
   }
-  const auto label = ResolveService(args[0], self.usage);
+  const auto label = resolveService(args[0], self.usage);
   if (!label) {
     return label.error();
   }
-  const std::filesystem::path dir = StateDirectory();
+  const std::filesystem::path dir = stateDirectory();
   const StateLock lock(dir);
-  State state = LoadState(dir);
+  State state = loadState(dir);
   state.disabled[*label] = disabled;
-  SaveState(dir, state);
+  saveState(dir, state);
   return 0;
 }
 
 }  // namespace
 
-int RunEnable(const Subcommand& self, Args args) {
-  return SetOverride(self, args, false);
+int runEnable(const Subcommand& self, Args args) {
+  return setOverride(self, args, false);
 }
 
-int RunDisable(const Subcommand& self, Args args) {
-  return SetOverride(self, args, true);
+int runDisable(const Subcommand& self, Args args) {
+  return setOverride(self, args, true);
 }
 
-int RunPrintDisabled(const Subcommand& self, Args args) {
+int runPrintDisabled(const Subcommand& self, Args args) {
   if (args.size() != 1) {
-    return UsageError(self.usage);
+    return usageError(self.usage);
   }
-  if (const auto domain = ResolveDomain(args[0], self.usage); !domain) {
+  if (const auto domain = resolveDomain(args[0], self.usage); !domain) {
     return domain.error();
   }
-  const std::filesystem::path dir = StateDirectory();
+  const std::filesystem::path dir = stateDirectory();
   const StateLock lock(dir);
-  const State state = LoadState(dir);
+  const State state = loadState(dir);
   std::printf("\n\tdisabled services = {\n");
   for (const auto& [label, disabled] : state.disabled) {
     std::printf("\t\t\"%s\" => %s\n", label.c_str(), disabled ? "disabled" : "enabled");

@@ -18,19 +18,19 @@ struct Subcommand {
 };
 
 /// Returns every subcommand this program understands, in the order `help` lists them.
-std::span<const Subcommand> Subcommands();
+std::span<const Subcommand> subcommands();
 
 /// Loads job property lists into the caller's gui domain and starts those that run at load.
-int RunBootstrap(const Subcommand& self, Args args);
+int runBootstrap(const Subcommand& self, Args args);
 /// Stops a loaded job and unloads it.
-int RunBootout(const Subcommand& self, Args args);
+int runBootout(const Subcommand& self, Args args);
 /// Records an "enabled" override for a label.
-int RunEnable(const Subcommand& self, Args args);
+int runEnable(const Subcommand& self, Args args);
 /// Records a "disabled" override for a label.
-int RunDisable(const Subcommand& self, Args args);
+int runDisable(const Subcommand& self, Args args);
 /// Prints the recorded overrides.
-int RunPrintDisabled(const Subcommand& self, Args args);
+int runPrintDisabled(const Subcommand& self, Args args);
 /// Prints one row per loaded job with its pid and last exit status.
-int RunList(const Subcommand& self, Args args);
+int runList(const Subcommand& self, Args args);
 
 }  // namespace launchctl

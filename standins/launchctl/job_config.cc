@@ -18,90 +18,90 @@ namespace {
 using PlistPtr = std::unique_ptr<void, decltype(&plist_free)>;
 
 /// Outcome of reading one optional key: absent, present with the right type, or mistyped.
-enum class Field { kAbsent, kRead, kWrongType };
+enum class Field { absent, read, wrongType };
 
 /// Returns the node of a dictionary key, or null.
-plist_t Item(plist_t dict, const char* key) {
+plist_t item(plist_t dict, const char* key) {
   return plist_dict_get_item(dict, key);
 }
 
 /// Copies a string node's text.
-std::string StringOf(plist_t node) {
+std::string stringOf(plist_t node) {
   const char* text = plist_get_string_ptr(node, nullptr);
   return text != nullptr ? std::string(text) : std::string();
 }
 
-Field ReadString(plist_t dict, const char* key, std::string& out) {
-  plist_t node = Item(dict, key);
+Field readString(plist_t dict, const char* key, std::string& out) {
+  plist_t node = item(dict, key);
   if (node == nullptr) {
-    return Field::kAbsent;
+    return Field::absent;
   }
   if (plist_get_node_type(node) != PLIST_STRING) {
-    return Field::kWrongType;
+    return Field::wrongType;
   }
-  out = StringOf(node);
-  return Field::kRead;
+  out = stringOf(node);
+  return Field::read;
 }
 
-Field ReadBool(plist_t dict, const char* key, bool& out) {
-  plist_t node = Item(dict, key);
+Field readBool(plist_t dict, const char* key, bool& out) {
+  plist_t node = item(dict, key);
   if (node == nullptr) {
-    return Field::kAbsent;
+    return Field::absent;
   }
   if (plist_get_node_type(node) != PLIST_BOOLEAN) {
-    return Field::kWrongType;
+    return Field::wrongType;
   }
   std::uint8_t value = 0;
   plist_get_bool_val(node, &value);
   out = value != 0;
-  return Field::kRead;
+  return Field::read;
 }
 
-Field ReadSeconds(plist_t dict, const char* key, unsigned& out) {
-  plist_t node = Item(dict, key);
+Field readSeconds(plist_t dict, const char* key, unsigned& out) {
+  plist_t node = item(dict, key);
   if (node == nullptr) {
-    return Field::kAbsent;
+    return Field::absent;
   }
   if (plist_get_node_type(node) != PLIST_UINT) {
-    return Field::kWrongType;
+    return Field::wrongType;
   }
   std::uint64_t value = 0;
   plist_get_uint_val(node, &value);
   // Negative integers arrive as huge unsigned values; cap them at a day.
   out = static_cast<unsigned>(std::min<std::uint64_t>(value, 86400));
-  return Field::kRead;
+  return Field::read;
 }
 
-Field ReadStringArray(plist_t dict, const char* key, std::vector<std::string>& out) {
-  plist_t node = Item(dict, key);
+Field readStringArray(plist_t dict, const char* key, std::vector<std::string>& out) {
+  plist_t node = item(dict, key);
   if (node == nullptr) {
-    return Field::kAbsent;
+    return Field::absent;
   }
   if (plist_get_node_type(node) != PLIST_ARRAY) {
-    return Field::kWrongType;
+    return Field::wrongType;
   }
   const std::uint32_t size = plist_array_get_size(node);
   for (std::uint32_t i = 0; i < size; ++i) {
     plist_t element = plist_array_get_item(node, i);
     if (element == nullptr || plist_get_node_type(element) != PLIST_STRING) {
-      return Field::kWrongType;
+      return Field::wrongType;
     }
-    out.push_back(StringOf(element));
+    out.push_back(stringOf(element));
   }
-  return Field::kRead;
+  return Field::read;
 }
 
-Field ReadStringDict(plist_t dict, const char* key, std::map<std::string, std::string>& out) {
-  plist_t node = Item(dict, key);
+Field readStringDict(plist_t dict, const char* key, std::map<std::string, std::string>& out) {
+  plist_t node = item(dict, key);
   if (node == nullptr) {
-    return Field::kAbsent;
+    return Field::absent;
   }
   if (plist_get_node_type(node) != PLIST_DICT) {
-    return Field::kWrongType;
+    return Field::wrongType;
   }
   plist_dict_iter iter = nullptr;
   plist_dict_new_iter(node, &iter);
-  Field result = Field::kRead;
+  Field result = Field::read;
   for (;;) {
     char* name = nullptr;
     plist_t value = nullptr;
@@ -110,9 +110,9 @@ Field ReadStringDict(plist_t dict, const char* key, std::map<std::string, std::s
       break;
     }
     if (value == nullptr || plist_get_node_type(value) != PLIST_STRING) {
-      result = Field::kWrongType;
+      result = Field::wrongType;
     } else {
-      out[name] = StringOf(value);
+      out[name] = stringOf(value);
     }
     std::free(name);
   }
@@ -122,29 +122,29 @@ Field ReadStringDict(plist_t dict, const char* key, std::map<std::string, std::s
 
 /// KeepAlive may be a boolean or a dictionary of conditions; conditions are not supported, so
 /// a dictionary loads the job without keeping it alive.
-Field ReadKeepAlive(plist_t dict, bool& out) {
-  plist_t node = Item(dict, "KeepAlive");
+Field readKeepAlive(plist_t dict, bool& out) {
+  plist_t node = item(dict, "KeepAlive");
   if (node != nullptr && plist_get_node_type(node) == PLIST_DICT) {
     out = false;
-    return Field::kRead;
+    return Field::read;
   }
-  return ReadBool(dict, "KeepAlive", out);
+  return readBool(dict, "KeepAlive", out);
 }
 
 /// Reads every optional key; false when one of them has the wrong type.
-bool ReadOptionalKeys(plist_t dict, JobConfig& config) {
+bool readOptionalKeys(plist_t dict, JobConfig& config) {
   const Field fields[] = {
-      ReadStringDict(dict, "EnvironmentVariables", config.environment),
-      ReadString(dict, "WorkingDirectory", config.working_directory),
-      ReadString(dict, "StandardOutPath", config.stdout_path),
-      ReadString(dict, "StandardErrorPath", config.stderr_path),
-      ReadBool(dict, "RunAtLoad", config.run_at_load),
-      ReadKeepAlive(dict, config.keep_alive),
-      ReadBool(dict, "AbandonProcessGroup", config.abandon_process_group),
-      ReadSeconds(dict, "ExitTimeOut", config.exit_timeout),
+      readStringDict(dict, "EnvironmentVariables", config.environment),
+      readString(dict, "WorkingDirectory", config.workingDirectory),
+      readString(dict, "StandardOutPath", config.standardOutPath),
+      readString(dict, "StandardErrorPath", config.standardErrorPath),
+      readBool(dict, "RunAtLoad", config.runAtLoad),
+      readKeepAlive(dict, config.keepAlive),
+      readBool(dict, "AbandonProcessGroup", config.abandonProcessGroup),
+      readSeconds(dict, "ExitTimeOut", config.exitTimeout),
   };
   for (Field field : fields) {
-    if (field == Field::kWrongType) {
+    if (field == Field::wrongType) {
       return false;
     }
   }
@@ -152,16 +152,16 @@ bool ReadOptionalKeys(plist_t dict, JobConfig& config) {
 }
 
 /// Reads Label, Program and ProgramArguments; false when the job cannot be run.
-bool ReadIdentity(plist_t dict, JobConfig& config) {
-  if (ReadString(dict, "Label", config.label) != Field::kRead || config.label.empty()) {
+bool readIdentity(plist_t dict, JobConfig& config) {
+  if (readString(dict, "Label", config.label) != Field::read || config.label.empty()) {
     return false;
   }
-  const Field program = ReadString(dict, "Program", config.program);
-  const Field arguments = ReadStringArray(dict, "ProgramArguments", config.arguments);
-  if (program == Field::kWrongType || arguments == Field::kWrongType) {
+  const Field program = readString(dict, "Program", config.program);
+  const Field arguments = readStringArray(dict, "ProgramArguments", config.arguments);
+  if (program == Field::wrongType || arguments == Field::wrongType) {
     return false;
   }
-  if (program == Field::kRead && config.program.empty()) {
+  if (program == Field::read && config.program.empty()) {
     return false;
   }
   if (config.arguments.empty()) {
@@ -175,7 +175,7 @@ bool ReadIdentity(plist_t dict, JobConfig& config) {
 
 }  // namespace
 
-std::optional<JobConfig> ParseJobConfig(std::string_view data) {
+std::optional<JobConfig> parseJobConfig(std::string_view data) {
   if (data.empty() || data.size() > std::numeric_limits<std::uint32_t>::max()) {
     return std::nullopt;
   }
@@ -186,14 +186,14 @@ std::optional<JobConfig> ParseJobConfig(std::string_view data) {
   }
   const PlistPtr owner(root, &plist_free);
   JobConfig config;
-  if (plist_get_node_type(root) != PLIST_DICT || !ReadIdentity(root, config) ||
-      !ReadOptionalKeys(root, config)) {
+  if (plist_get_node_type(root) != PLIST_DICT || !readIdentity(root, config) ||
+      !readOptionalKeys(root, config)) {
     return std::nullopt;
   }
   return config;
 }
 
-int ReadWholeFile(const std::string& path, std::string& out) {
+int readWholeFile(const std::string& path, std::string& out) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     return errno;

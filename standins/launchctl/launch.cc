@@ -14,18 +14,18 @@ namespace {
 
 /// Everything the child needs, prepared before fork so the child only makes system calls.
 struct ExecPlan {
-  std::vector<std::string> env_storage;
+  std::vector<std::string> envStorage;
   std::vector<char*> argv;
   std::vector<char*> envp;
   const char* file = nullptr;
-  bool search_path = false;
-  const char* stdout_path = "/dev/null";
-  const char* stderr_path = "/dev/null";
-  const char* working_directory = nullptr;
+  bool searchPath = false;
+  const char* standardOutPath = "/dev/null";
+  const char* standardErrorPath = "/dev/null";
+  const char* workingDirectory = nullptr;
 };
 
 /// Returns the invoker's environment with the job's variables added or replaced.
-std::vector<std::string> MergedEnvironment(const std::map<std::string, std::string>& extra) {
+std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& extra) {
   std::vector<std::string> merged;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     const std::string text(*entry);
@@ -39,33 +39,33 @@ std::vector<std::string> MergedEnvironment(const std::map<std::string, std::stri
   return merged;
 }
 
-ExecPlan MakePlan(const JobConfig& config) {
+ExecPlan makePlan(const JobConfig& config) {
   ExecPlan plan;
-  plan.env_storage = MergedEnvironment(config.environment);
+  plan.envStorage = mergedEnvironment(config.environment);
   for (const std::string& argument : config.arguments) {
     plan.argv.push_back(const_cast<char*>(argument.c_str()));
   }
   plan.argv.push_back(nullptr);
-  for (std::string& entry : plan.env_storage) {
+  for (std::string& entry : plan.envStorage) {
     plan.envp.push_back(entry.data());
   }
   plan.envp.push_back(nullptr);
-  plan.search_path = config.program.empty();
-  plan.file = plan.search_path ? config.arguments.front().c_str() : config.program.c_str();
-  if (!config.stdout_path.empty()) {
-    plan.stdout_path = config.stdout_path.c_str();
+  plan.searchPath = config.program.empty();
+  plan.file = plan.searchPath ? config.arguments.front().c_str() : config.program.c_str();
+  if (!config.standardOutPath.empty()) {
+    plan.standardOutPath = config.standardOutPath.c_str();
   }
-  if (!config.stderr_path.empty()) {
-    plan.stderr_path = config.stderr_path.c_str();
+  if (!config.standardErrorPath.empty()) {
+    plan.standardErrorPath = config.standardErrorPath.c_str();
   }
-  if (!config.working_directory.empty()) {
-    plan.working_directory = config.working_directory.c_str();
+  if (!config.workingDirectory.empty()) {
+    plan.workingDirectory = config.workingDirectory.c_str();
   }
   return plan;
 }
 
 /// Opens `path` onto descriptor `target`; false on failure.
-bool OpenOnto(int target, const char* path, int flags) {
+bool openOnto(int target, const char* path, int flags) {
   const int fd = open(path, flags, 0644);
   if (fd < 0) {
     return false;
@@ -79,21 +79,21 @@ bool OpenOnto(int target, const char* path, int flags) {
 }
 
 /// Runs in the forked child: sets up the job's surroundings and executes its program.
-[[noreturn]] void ExecChild(ExecPlan& plan) {
+[[noreturn]] void execChild(ExecPlan& plan) {
   setsid();
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   constexpr int kAppend = O_WRONLY | O_CREAT | O_APPEND;
-  if (!OpenOnto(STDIN_FILENO, "/dev/null", O_RDONLY) ||
-      !OpenOnto(STDOUT_FILENO, plan.stdout_path, kAppend) ||
-      !OpenOnto(STDERR_FILENO, plan.stderr_path, kAppend)) {
+  if (!openOnto(STDIN_FILENO, "/dev/null", O_RDONLY) ||
+      !openOnto(STDOUT_FILENO, plan.standardOutPath, kAppend) ||
+      !openOnto(STDERR_FILENO, plan.standardErrorPath, kAppend)) {
     _exit(kExitCannotRun);
   }
-  if (plan.working_directory != nullptr && chdir(plan.working_directory) != 0) {
+  if (plan.workingDirectory != nullptr && chdir(plan.workingDirectory) != 0) {
     _exit(kExitCannotRun);
   }
-  if (plan.search_path) {
+  if (plan.searchPath) {
     // execvp looks PATH up in environ, so the job's own PATH applies.
     environ = plan.envp.data();
     execvp(plan.file, plan.argv.data());
@@ -105,11 +105,11 @@ bool OpenOnto(int target, const char* path, int flags) {
 
 }  // namespace
 
-pid_t LaunchJob(const JobConfig& config) {
-  ExecPlan plan = MakePlan(config);
+pid_t launchJob(const JobConfig& config) {
+  ExecPlan plan = makePlan(config);
   const pid_t pid = fork();
   if (pid == 0) {
-    ExecChild(plan);
+    execChild(plan);
   }
   return pid;
 }

@@ -12,6 +12,6 @@ inline constexpr int kExitCannotRun = 78;
 /// Forks and executes the job's program in a session of its own: standard input from
 /// /dev/null, outputs appended to its paths (or /dev/null), its working directory, and the
 /// invoker's environment plus its EnvironmentVariables. Returns the pid, or -1 if fork failed.
-pid_t LaunchJob(const JobConfig& config);
+pid_t launchJob(const JobConfig& config);
 
 }  // namespace launchctl

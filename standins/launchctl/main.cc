@@ -13,36 +13,36 @@ namespace launchctl {
 namespace {
 
 /// Handles `help [subcommand]`.
-int RunHelp(const Subcommand&, Args args) {
+int runHelp(const Subcommand&, Args args) {
   if (args.empty()) {
-    PrintOverview(stdout);
+    printOverview(stdout);
     return 0;
   }
-  for (const Subcommand& sub : Subcommands()) {
+  for (const Subcommand& sub : subcommands()) {
     if (sub.name == args[0]) {
       std::printf("Usage: %.*s\n", static_cast<int>(sub.usage.size()), sub.usage.data());
       return 0;
     }
   }
   std::fprintf(stderr, "Unrecognized subcommand: %s\n", args[0].c_str());
-  return UsageError(kGeneralUsage);
+  return usageError(kGeneralUsage);
 }
 
 constexpr Subcommand kSubcommands[] = {
     {"bootstrap", "launchctl bootstrap <domain-target> <service-path> [service-path ...]",
-     "Bootstraps a service into a domain.", RunBootstrap},
+     "Bootstraps a service into a domain.", runBootstrap},
     {"bootout", "launchctl bootout <service-target>", "Removes a service from its domain.",
-     RunBootout},
-    {"enable", "launchctl enable <service-target>", "Enables an existing service.", RunEnable},
-    {"disable", "launchctl disable <service-target>", "Disables an existing service.", RunDisable},
+     runBootout},
+    {"enable", "launchctl enable <service-target>", "Enables an existing service.", runEnable},
+    {"disable", "launchctl disable <service-target>", "Disables an existing service.", runDisable},
     {"print-disabled", "launchctl print-disabled <domain-target>",
-     "Prints which services are disabled.", RunPrintDisabled},
-    {"list", "launchctl list", "Lists information about services.", RunList},
-    {"help", "launchctl help [subcommand]", "Prints the usage for a given subcommand.", RunHelp},
+     "Prints which services are disabled.", runPrintDisabled},
+    {"list", "launchctl list", "Lists information about services.", runList},
+    {"help", "launchctl help [subcommand]", "Prints the usage for a given subcommand.", runHelp},
 };
 
 /// Finds the subcommand named `word`, or null.
-const Subcommand* FindSubcommand(const std::string& word) {
+const Subcommand* findSubcommand(const std::string& word) {
   for (const Subcommand& sub : kSubcommands) {
     if (sub.name == word) {
       return &sub;
@@ -53,7 +53,7 @@ const Subcommand* FindSubcommand(const std::string& word) {
 
 }  // namespace
 
-std::span<const Subcommand> Subcommands() {
+std::span<const Subcommand> subcommands() {
   return kSubcommands;
 }
 
@@ -63,13 +63,13 @@ int main(int argc, char** argv) {
   using namespace launchctl;
   const std::vector<std::string> words(argv + 1, argv + argc);
   if (words.empty()) {
-    PrintOverview(stderr);
+    printOverview(stderr);
     return kExitUsage;
   }
-  const Subcommand* sub = FindSubcommand(words[0]);
+  const Subcommand* sub = findSubcommand(words[0]);
   if (sub == nullptr) {
     std::fprintf(stderr, "Unrecognized subcommand: %s\n", words[0].c_str());
-    return UsageError(kGeneralUsage);
+    return usageError(kGeneralUsage);
   }
   try {
     return sub->run(*sub, Args(words).subspan(1));

@@ -18,7 +18,7 @@ struct ProcStat {
 };
 
 /// Reads /proc/<pid>/stat; nullopt when the process does not exist.
-std::optional<ProcStat> ReadProcStat(pid_t pid) {
+std::optional<ProcStat> readProcStat(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::string line;
   if (!std::getline(in, line)) {
@@ -45,38 +45,38 @@ std::optional<ProcStat> ReadProcStat(pid_t pid) {
 
 }  // namespace
 
-ProcessId Identify(pid_t pid) {
-  const std::optional<ProcStat> stat = ReadProcStat(pid);
+ProcessId identify(pid_t pid) {
+  const std::optional<ProcStat> stat = readProcStat(pid);
   return {pid, stat ? stat->start : 0};
 }
 
-bool IsRunning(const ProcessId& process) {
+bool isRunning(const ProcessId& process) {
   if (process.pid <= 0) {
     return false;
   }
-  const std::optional<ProcStat> stat = ReadProcStat(process.pid);
+  const std::optional<ProcStat> stat = readProcStat(process.pid);
   if (!stat || stat->state == 'Z' || stat->state == 'X') {
     return false;
   }
   return process.start == 0 || stat->start == process.start;
 }
 
-bool Exists(const ProcessId& process) {
+bool exists(const ProcessId& process) {
   if (process.pid <= 0) {
     return false;
   }
-  const std::optional<ProcStat> stat = ReadProcStat(process.pid);
+  const std::optional<ProcStat> stat = readProcStat(process.pid);
   return stat && (process.start == 0 || stat->start == process.start);
 }
 
-int DisplayStatus(int wait_status) {
-  if (WIFSIGNALED(wait_status)) {
-    return -WTERMSIG(wait_status);
+int displayStatus(int waitStatus) {
+  if (WIFSIGNALED(waitStatus)) {
+    return -WTERMSIG(waitStatus);
   }
-  return WEXITSTATUS(wait_status);
+  return WEXITSTATUS(waitStatus);
 }
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) {

@@ -16,18 +16,18 @@ struct ProcessId {
 };
 
 /// Returns the identity of the live process `pid` (start 0 when it cannot be read).
-ProcessId Identify(pid_t pid);
+ProcessId identify(pid_t pid);
 
 /// True while the process exists, is the same one, and has not exited (zombies have exited).
-bool IsRunning(const ProcessId& process);
+bool isRunning(const ProcessId& process);
 
 /// True while the process exists and is the same one, even if it has exited but is not reaped.
-bool Exists(const ProcessId& process);
+bool exists(const ProcessId& process);
 
 /// Encodes a wait status the way `list` shows it: the exit code, or minus the signal number.
-int DisplayStatus(int wait_status);
+int displayStatus(int waitStatus);
 
 /// Polls `done` every few milliseconds until it holds or `timeout` passes; returns its last value.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 }  // namespace launchctl

@@ -15,63 +15,63 @@ namespace {
 using nlohmann::json;
 
 /// Converts a process identity to its JSON form.
-json ToJson(const ProcessId& id) {
+json toJson(const ProcessId& id) {
   return {{"pid", id.pid}, {"start", id.start}};
 }
 
 /// Returns the object stored under `key`, or null when there is none.
-const json* ObjectAt(const json& doc, const char* key) {
+const json* objectAt(const json& doc, const char* key) {
   const auto found = doc.find(key);
   return found != doc.end() && found->is_object() ? &*found : nullptr;
 }
 
 /// Reads the process identity stored under `key`, tolerating a missing entry.
-ProcessId ProcessFromJson(const json& doc, const char* key) {
-  const json* value = ObjectAt(doc, key);
+ProcessId processFromJson(const json& doc, const char* key) {
+  const json* value = objectAt(doc, key);
   if (value == nullptr) {
     return {};
   }
   return {value->value("pid", pid_t{0}), value->value("start", std::uint64_t{0})};
 }
 
-json ToJson(const JobRecord& job) {
-  return {{"plist", job.plist_path},
-          {"job", ToJson(job.job)},
-          {"supervisor", ToJson(job.supervisor)},
-          {"last_status", job.last_status},
-          {"exit_timeout", job.exit_timeout},
-          {"being_removed", job.being_removed}};
+json toJson(const JobRecord& job) {
+  return {{"plist", job.plistPath},
+          {"job", toJson(job.job)},
+          {"supervisor", toJson(job.supervisor)},
+          {"last_status", job.lastStatus},
+          {"exit_timeout", job.exitTimeout},
+          {"being_removed", job.beingRemoved}};
 }
 
-JobRecord JobFromJson(const json& value) {
+JobRecord jobFromJson(const json& value) {
   JobRecord job;
-  job.plist_path = value.value("plist", std::string());
-  job.job = ProcessFromJson(value, "job");
-  job.supervisor = ProcessFromJson(value, "supervisor");
-  job.last_status = value.value("last_status", 0);
-  job.exit_timeout = value.value("exit_timeout", 5u);
-  job.being_removed = value.value("being_removed", false);
+  job.plistPath = value.value("plist", std::string());
+  job.job = processFromJson(value, "job");
+  job.supervisor = processFromJson(value, "supervisor");
+  job.lastStatus = value.value("last_status", 0);
+  job.exitTimeout = value.value("exit_timeout", 5u);
+  job.beingRemoved = value.value("being_removed", false);
   return job;
 }
 
 /// Builds a State from the parsed file; throws json exceptions on a malformed file.
-State StateFromJson(const json& doc) {
+State stateFromJson(const json& doc) {
   State state;
-  if (const json* disabled = ObjectAt(doc, "disabled")) {
+  if (const json* disabled = objectAt(doc, "disabled")) {
     for (const auto& [label, value] : disabled->items()) {
       state.disabled[label] = value.get<bool>();
     }
   }
-  if (const json* jobs = ObjectAt(doc, "jobs")) {
+  if (const json* jobs = objectAt(doc, "jobs")) {
     for (const auto& [label, value] : jobs->items()) {
-      state.jobs[label] = JobFromJson(value);
+      state.jobs[label] = jobFromJson(value);
     }
   }
   return state;
 }
 
 /// Writes all of `text` to `fd`; returns false on failure.
-bool WriteAll(int fd, const std::string& text) {
+bool writeAll(int fd, const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = write(fd, text.data() + done, text.size() - done);
@@ -88,8 +88,8 @@ bool WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-State LoadState(const std::filesystem::path& state_dir) {
-  std::ifstream in(state_dir / "state.json");
+State loadState(const std::filesystem::path& stateDir) {
+  std::ifstream in(stateDir / "state.json");
   if (!in) {
     return {};
   }
@@ -100,33 +100,33 @@ State LoadState(const std::filesystem::path& state_dir) {
     return {};
   }
   try {
-    return StateFromJson(doc);
+    return stateFromJson(doc);
   } catch (const json::exception&) {
     return {};
   }
 }
 
-void SaveState(const std::filesystem::path& state_dir, const State& state) {
+void saveState(const std::filesystem::path& stateDir, const State& state) {
   json doc = {{"disabled", json::object()}, {"jobs", json::object()}};
   for (const auto& [label, disabled] : state.disabled) {
     doc["disabled"][label] = disabled;
   }
   for (const auto& [label, job] : state.jobs) {
-    doc["jobs"][label] = ToJson(job);
+    doc["jobs"][label] = toJson(job);
   }
-  const std::filesystem::path final_path = state_dir / "state.json";
-  const std::filesystem::path temp_path = state_dir / ("state.json." + std::to_string(getpid()));
-  const int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const std::filesystem::path finalPath = stateDir / "state.json";
+  const std::filesystem::path tempPath = stateDir / ("state.json." + std::to_string(getpid()));
+  const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) {
-    throw std::system_error(errno, std::generic_category(), temp_path.string());
+    throw std::system_error(errno, std::generic_category(), tempPath.string());
   }
-  const bool written = WriteAll(fd, doc.dump(2) + "\n") && fsync(fd) == 0;
+  const bool written = writeAll(fd, doc.dump(2) + "\n") && fsync(fd) == 0;
   const int error = errno;
   close(fd);
-  if (!written || rename(temp_path.c_str(), final_path.c_str()) != 0) {
+  if (!written || rename(tempPath.c_str(), finalPath.c_str()) != 0) {
     const int failure = written ? errno : error;
-    unlink(temp_path.c_str());
-    throw std::system_error(failure, std::generic_category(), final_path.string());
+    unlink(tempPath.c_str());
+    throw std::system_error(failure, std::generic_category(), finalPath.string());
   }
 }
 

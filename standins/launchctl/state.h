@@ -13,12 +13,12 @@ namespace launchctl {
 
 /// What the manager remembers about one loaded job.
 struct JobRecord {
-  std::string plist_path;      ///< The property list it was loaded from.
-  ProcessId job;               ///< The running program, or pid 0 when it is not running.
-  ProcessId supervisor;        ///< The process that started and waits for the program.
-  int last_status = 0;         ///< Last exit code, or minus the signal number that ended it.
-  unsigned exit_timeout = 5;   ///< Seconds between SIGTERM and SIGKILL on bootout.
-  bool being_removed = false;  ///< Set by bootout so the supervisor does not start it again.
+  std::string plistPath;      ///< The property list it was loaded from.
+  ProcessId job;              ///< The running program, or pid 0 when it is not running.
+  ProcessId supervisor;       ///< The process that started and waits for the program.
+  int lastStatus = 0;         ///< Last exit code, or minus the signal number that ended it.
+  unsigned exitTimeout = 5;   ///< Seconds between SIGTERM and SIGKILL on bootout.
+  bool beingRemoved = false;  ///< Set by bootout so the supervisor does not start it again.
 };
 
 /// Everything the manager keeps in its state file.
@@ -27,10 +27,10 @@ struct State {
   std::map<std::string, JobRecord> jobs;  ///< Loaded jobs by label.
 };
 
-/// Reads `state.json` from `state_dir`; a missing or unreadable file reads as an empty state.
-State LoadState(const std::filesystem::path& state_dir);
+/// Reads `state.json` from `stateDir`; a missing or unreadable file reads as an empty state.
+State loadState(const std::filesystem::path& stateDir);
 
-/// Replaces `state.json` in `state_dir` atomically (temporary file, fsync, rename).
-void SaveState(const std::filesystem::path& state_dir, const State& state);
+/// Replaces `state.json` in `stateDir` atomically (temporary file, fsync, rename).
+void saveState(const std::filesystem::path& stateDir, const State& state);
 
 }  // namespace launchctl

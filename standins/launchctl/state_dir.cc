@@ -11,7 +11,7 @@
 
 namespace launchctl {
 
-std::filesystem::path HomeDirectory() {
+std::filesystem::path homeDirectory() {
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] == '/') {
     return home;
@@ -23,8 +23,8 @@ std::filesystem::path HomeDirectory() {
   return entry->pw_dir;
 }
 
-std::filesystem::path StateDirectory() {
-  std::filesystem::path dir = HomeDirectory() / ".launchd-standin";
+std::filesystem::path stateDirectory() {
+  std::filesystem::path dir = homeDirectory() / ".launchd-standin";
   if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
     throw std::system_error(errno, std::generic_category(), dir.string());
   }

@@ -6,10 +6,10 @@ namespace launchctl {
 
 /// Returns the caller's home directory: $HOME when it is an absolute path, otherwise the
 /// password database entry for the real uid.
-std::filesystem::path HomeDirectory();
+std::filesystem::path homeDirectory();
 
 /// Returns `<home>/.launchd-standin`, the directory holding this manager's lock file and
 /// state file, creating it (mode 0700) when missing; throws when that is impossible.
-std::filesystem::path StateDirectory();
+std::filesystem::path stateDirectory();
 
 }  // namespace launchctl

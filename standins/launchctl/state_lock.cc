@@ -9,8 +9,8 @@
 
 namespace launchctl {
 
-StateLock::StateLock(const std::filesystem::path& state_dir) {
-  const std::filesystem::path path = state_dir / "lock";
+StateLock::StateLock(const std::filesystem::path& stateDir) {
+  const std::filesystem::path path = stateDir / "lock";
   fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd_ < 0) {
     throw std::system_error(errno, std::generic_category(), path.string());

@@ -8,8 +8,8 @@ namespace launchctl {
 /// that invocations (and supervisors) read and change the state one at a time.
 class StateLock {
  public:
-  /// Blocks until the lock in `state_dir` is ours; throws when the lock file cannot be opened.
-  explicit StateLock(const std::filesystem::path& state_dir);
+  /// Blocks until the lock in `stateDir` is ours; throws when the lock file cannot be opened.
+  explicit StateLock(const std::filesystem::path& stateDir);
   ~StateLock();
   StateLock(const StateLock&) = delete;
   StateLock& operator=(const StateLock&) = delete;

@@ -31,8 +31,8 @@ constexpr int kReportFd = 3;
 
 /// Points 0, 1 and 2 at /dev/null, moves the report pipe to kReportFd and closes everything
 /// else, so the supervisor keeps none of its caller's pipes or the state lock open.
-void DetachDescriptors(int report_fd) {
-  const int report = fcntl(report_fd, F_DUPFD_CLOEXEC, kReportFd);
+void detachDescriptors(int reportFd) {
+  const int report = fcntl(reportFd, F_DUPFD_CLOEXEC, kReportFd);
   const int null = open("/dev/null", O_RDWR);
   for (int fd = 0; fd <= 2; ++fd) {
     dup2(null, fd);
@@ -44,7 +44,7 @@ void DetachDescriptors(int report_fd) {
 }
 
 /// Restores default handling and an empty mask for every signal.
-void ResetSignals() {
+void resetSignals() {
   for (int sig = 1; sig < NSIG; ++sig) {
     signal(sig, SIG_DFL);
   }
@@ -54,7 +54,7 @@ void ResetSignals() {
 }
 
 /// Writes the report and closes the pipe; the bootstrapping launchctl is waiting for it.
-void SendReport(const SupervisorReport& report) {
+void sendReport(const SupervisorReport& report) {
   const char* bytes = reinterpret_cast<const char*>(&report);
   std::size_t done = 0;
   while (done < sizeof report) {
@@ -72,7 +72,7 @@ void SendReport(const SupervisorReport& report) {
 
 /// Blocks until the job has exited, reaping any other descendants on the way. The job itself
 /// is left unreaped, so its pid stays taken until its exit is recorded under the lock.
-void AwaitExit(pid_t job) {
+void awaitExit(pid_t job) {
   for (;;) {
     siginfo_t info{};
     if (waitid(P_ALL, 0, &info, WEXITED | WNOWAIT) != 0) {
@@ -90,7 +90,7 @@ void AwaitExit(pid_t job) {
 
 /// Reaps the members of process group `group` that are (or become) our children until none is
 /// left; they have all been sent SIGKILL.
-void ReapGroup(pid_t group) {
+void reapGroup(pid_t group) {
   for (;;) {
     if (waitpid(-group, nullptr, 0) > 0 || errno == EINTR) {
       continue;
@@ -102,11 +102,11 @@ void ReapGroup(pid_t group) {
 /// Ends what is left of the job's process group, then reaps the job and those leftovers
 /// (which become ours as their parents die, the supervisor being a subreaper); returns the
 /// job's status in `list` form.
-int Reap(pid_t job, const JobConfig& config) {
+int reap(pid_t job, const JobConfig& config) {
   if (job <= 1) {
     return kExitCannotRun;
   }
-  if (!config.abandon_process_group) {
+  if (!config.abandonProcessGroup) {
     kill(-job, SIGKILL);
   }
   int status = 0;
@@ -115,20 +115,20 @@ int Reap(pid_t job, const JobConfig& config) {
       return kExitCannotRun;
     }
   }
-  if (!config.abandon_process_group) {
-    ReapGroup(job);
+  if (!config.abandonProcessGroup) {
+    reapGroup(job);
   }
-  return DisplayStatus(status);
+  return displayStatus(status);
 }
 
 /// Reaps descendants that have already exited.
-void ReapStrays() {
+void reapStrays() {
   while (waitpid(-1, nullptr, WNOHANG) > 0) {
   }
 }
 
 /// Returns this supervisor's job record in `state`, or null when the job is no longer ours.
-JobRecord* OwnRecord(State& state, const std::string& label) {
+JobRecord* ownRecord(State& state, const std::string& label) {
   const auto found = state.jobs.find(label);
   if (found == state.jobs.end() || found->second.supervisor.pid != getpid()) {
     return nullptr;
@@ -138,49 +138,49 @@ JobRecord* OwnRecord(State& state, const std::string& label) {
 
 /// Reaps the exited job and records its exit under the lock, so nobody sees its pid gone
 /// before its status is known; returns true when it should be started again.
-bool RecordExit(const JobConfig& config, const std::filesystem::path& dir, pid_t job) {
+bool recordExit(const JobConfig& config, const std::filesystem::path& dir, pid_t job) {
   const StateLock lock(dir);
-  const int status = Reap(job, config);
-  ReapStrays();
-  State state = LoadState(dir);
-  JobRecord* record = OwnRecord(state, config.label);
+  const int status = reap(job, config);
+  reapStrays();
+  State state = loadState(dir);
+  JobRecord* record = ownRecord(state, config.label);
   if (record == nullptr) {
     return false;
   }
   record->job = {};
-  record->last_status = status;
-  SaveState(dir, state);
-  return config.keep_alive && !record->being_removed;
+  record->lastStatus = status;
+  saveState(dir, state);
+  return config.keepAlive && !record->beingRemoved;
 }
 
 /// Starts the job again unless it was booted out meanwhile; returns its pid, or 0 to stop.
-pid_t Restart(const JobConfig& config, const std::filesystem::path& dir) {
+pid_t restart(const JobConfig& config, const std::filesystem::path& dir) {
   const StateLock lock(dir);
-  State state = LoadState(dir);
-  JobRecord* record = OwnRecord(state, config.label);
-  if (record == nullptr || record->being_removed) {
+  State state = loadState(dir);
+  JobRecord* record = ownRecord(state, config.label);
+  if (record == nullptr || record->beingRemoved) {
     return 0;
   }
-  const pid_t job = LaunchJob(config);
-  record->job = job > 0 ? Identify(job) : ProcessId{};
-  SaveState(dir, state);
+  const pid_t job = launchJob(config);
+  record->job = job > 0 ? identify(job) : ProcessId{};
+  saveState(dir, state);
   return job > 0 ? job : -1;
 }
 
 /// Supervises the job until it is no longer wanted; `job` is the first run's pid (<= 0 when
 /// that run could not be forked).
-void Supervise(const JobConfig& config, const std::filesystem::path& dir, pid_t job) {
+void supervise(const JobConfig& config, const std::filesystem::path& dir, pid_t job) {
   auto started = std::chrono::steady_clock::now();
   for (;;) {
     if (job > 0) {
-      AwaitExit(job);
+      awaitExit(job);
     }
-    if (!RecordExit(config, dir, job)) {
+    if (!recordExit(config, dir, job)) {
       return;
     }
     std::this_thread::sleep_until(started + kRestartInterval);
     started = std::chrono::steady_clock::now();
-    job = Restart(config, dir);
+    job = restart(config, dir);
     if (job == 0) {
       return;
     }
@@ -188,27 +188,27 @@ void Supervise(const JobConfig& config, const std::filesystem::path& dir, pid_t 
 }
 
 /// Body of the supervisor process; never returns.
-[[noreturn]] void RunSupervisor(const JobConfig& config, const std::filesystem::path& dir,
-                                int report_fd) {
-  DetachDescriptors(report_fd);
-  ResetSignals();
+[[noreturn]] void runSupervisor(const JobConfig& config, const std::filesystem::path& dir,
+                                int reportFd) {
+  detachDescriptors(reportFd);
+  resetSignals();
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   if (chdir("/") != 0) {
     // Nothing depends on it; the supervisor only avoids pinning the caller's directory.
   }
-  const pid_t job = LaunchJob(config);
-  SendReport({Identify(getpid()), job > 0 ? Identify(job) : ProcessId{}});
+  const pid_t job = launchJob(config);
+  sendReport({identify(getpid()), job > 0 ? identify(job) : ProcessId{}});
   try {
-    Supervise(config, dir, job);
+    supervise(config, dir, job);
   } catch (...) {
     // The state became unusable; the job is left to bootout.
   }
-  ReapStrays();
+  reapStrays();
   _exit(0);
 }
 
 /// Reads the whole report from `fd`; false when the supervisor died before sending it.
-bool ReceiveReport(int fd, SupervisorReport& report) {
+bool receiveReport(int fd, SupervisorReport& report) {
   char* bytes = reinterpret_cast<char*>(&report);
   std::size_t done = 0;
   while (done < sizeof report) {
@@ -226,10 +226,10 @@ bool ReceiveReport(int fd, SupervisorReport& report) {
 
 }  // namespace
 
-std::optional<SupervisorReport> StartSupervisor(const JobConfig& config,
-                                                const std::filesystem::path& state_dir) {
-  int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
+std::optional<SupervisorReport> startSupervisor(const JobConfig& config,
+                                                const std::filesystem::path& stateDir) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) {
     return std::nullopt;
   }
   std::fflush(nullptr);
@@ -237,17 +237,17 @@ std::optional<SupervisorReport> StartSupervisor(const JobConfig& config,
   if (middle == 0) {
     // The middle process starts a new session and leaves, so the supervisor is nobody's child
     // in the caller's process tree and never a session leader.
-    close(pipe_fds[0]);
+    close(pipeFds[0]);
     setsid();
     if (fork() == 0) {
-      RunSupervisor(config, state_dir, pipe_fds[1]);
+      runSupervisor(config, stateDir, pipeFds[1]);
     }
     _exit(0);
   }
-  close(pipe_fds[1]);
+  close(pipeFds[1]);
   SupervisorReport report{};
-  const bool received = middle > 0 && ReceiveReport(pipe_fds[0], report);
-  close(pipe_fds[0]);
+  const bool received = middle > 0 && receiveReport(pipeFds[0], report);
+  close(pipeFds[0]);
   if (middle > 0) {
     int status = 0;
     while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {

@@ -18,7 +18,7 @@ struct SupervisorReport {
 /// and returns once it has started the job's program. The caller must hold the state lock and
 /// record the report before releasing it; the supervisor takes the lock itself afterwards to
 /// record exits and restarts. Returns nullopt when no supervisor could be started.
-std::optional<SupervisorReport> StartSupervisor(const JobConfig& config,
-                                                const std::filesystem::path& state_dir);
+std::optional<SupervisorReport> startSupervisor(const JobConfig& config,
+                                                const std::filesystem::path& stateDir);
 
 }  // namespace launchctl

@@ -20,7 +20,7 @@ struct ParsedTarget {
 };
 
 /// Parses a whole string of decimal digits into a uid.
-std::optional<uid_t> ParseUid(std::string_view digits) {
+std::optional<uid_t> parseUid(std::string_view digits) {
   if (digits.empty() || digits.front() < '0' || digits.front() > '9') {
     return std::nullopt;
   }
@@ -33,13 +33,13 @@ std::optional<uid_t> ParseUid(std::string_view digits) {
 }
 
 /// Splits `gui/<uid>[/<label>]`; returns nullopt when the text has another shape.
-std::optional<ParsedTarget> ParseTarget(std::string_view text) {
+std::optional<ParsedTarget> parseTarget(std::string_view text) {
   if (!text.starts_with(kGuiPrefix)) {
     return std::nullopt;
   }
   text.remove_prefix(kGuiPrefix.size());
   const std::size_t slash = text.find('/');
-  const std::optional<uid_t> uid = ParseUid(text.substr(0, slash));
+  const std::optional<uid_t> uid = parseUid(text.substr(0, slash));
   if (!uid) {
     return std::nullopt;
   }
@@ -50,31 +50,31 @@ std::optional<ParsedTarget> ParseTarget(std::string_view text) {
 }
 
 /// Prints the complaint about a domain of another user and returns its exit status.
-int ForeignDomain(uid_t uid) {
+int foreignDomain(uid_t uid) {
   std::fprintf(stderr, "Could not find domain for user gui: %u\n", static_cast<unsigned>(uid));
   return kExitNoDomain;
 }
 
 }  // namespace
 
-std::expected<uid_t, int> ResolveDomain(std::string_view text, std::string_view usage) {
-  const std::optional<ParsedTarget> target = ParseTarget(text);
+std::expected<uid_t, int> resolveDomain(std::string_view text, std::string_view usage) {
+  const std::optional<ParsedTarget> target = parseTarget(text);
   if (!target || target->label) {
-    return std::unexpected(TargetError(usage));
+    return std::unexpected(targetError(usage));
   }
   if (target->uid != getuid()) {
-    return std::unexpected(ForeignDomain(target->uid));
+    return std::unexpected(foreignDomain(target->uid));
   }
   return target->uid;
 }
 
-std::expected<std::string, int> ResolveService(std::string_view text, std::string_view usage) {
-  const std::optional<ParsedTarget> target = ParseTarget(text);
+std::expected<std::string, int> resolveService(std::string_view text, std::string_view usage) {
+  const std::optional<ParsedTarget> target = parseTarget(text);
   if (!target || !target->label || target->label->empty()) {
-    return std::unexpected(TargetError(usage));
+    return std::unexpected(targetError(usage));
   }
   if (target->uid != getuid()) {
-    return std::unexpected(ForeignDomain(target->uid));
+    return std::unexpected(foreignDomain(target->uid));
   }
   return std::string(*target->label);
 }

@@ -6,23 +6,23 @@
 
 namespace launchctl {
 
-void PrintOverview(std::FILE* out) {
+void printOverview(std::FILE* out) {
   std::fprintf(out, "Usage: %.*s\n\nSubcommands:\n", static_cast<int>(kGeneralUsage.size()),
                kGeneralUsage.data());
-  for (const Subcommand& sub : Subcommands()) {
+  for (const Subcommand& sub : subcommands()) {
     std::fprintf(out, "\t%-16.*s%.*s\n", static_cast<int>(sub.name.size()), sub.name.data(),
                  static_cast<int>(sub.summary.size()), sub.summary.data());
   }
 }
 
-int UsageError(std::string_view usage) {
+int usageError(std::string_view usage) {
   std::fprintf(stderr, "Usage: %.*s\n", static_cast<int>(usage.size()), usage.data());
   return kExitUsage;
 }
 
-int TargetError(std::string_view usage) {
+int targetError(std::string_view usage) {
   std::fputs("Unrecognized target specifier.\n", stderr);
-  return UsageError(usage);
+  return usageError(usage);
 }
 
 }  // namespace launchctl

@@ -16,12 +16,12 @@ inline constexpr int kExitFailure = 1;
 inline constexpr std::string_view kGeneralUsage = "launchctl <subcommand> ... | help [subcommand]";
 
 /// Prints the overview of all subcommands to `out`.
-void PrintOverview(std::FILE* out);
+void printOverview(std::FILE* out);
 
 /// Prints `usage` as a "Usage: ..." line on standard error and returns kExitUsage.
-int UsageError(std::string_view usage);
+int usageError(std::string_view usage);
 
 /// Prints the target complaint followed by `usage` on standard error and returns kExitUsage.
-int TargetError(std::string_view usage);
+int targetError(std::string_view usage);
 
 }  // namespace launchctl

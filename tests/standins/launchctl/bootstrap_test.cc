@@ -18,21 +18,21 @@ constexpr char kRefusal[] =
     "Try re-running the command as root for richer errors.\n";
 
 TEST_F(BootstrapTest, StartedJobIsListedWithLivePidUntilBootout) {
-  Load("org.example.sleeper", {"sleep", "30"});
+  load("org.example.sleeper", {"sleep", "30"});
   // The pid is recorded before bootstrap returns.
-  const std::optional<ListRow> row = Row("org.example.sleeper");
+  const std::optional<ListRow> row = rowOf("org.example.sleeper");
   ASSERT_TRUE(row);
   ASSERT_NE(row->pid, "-");
   EXPECT_EQ(row->status, 0);
   const pid_t pid = static_cast<pid_t>(std::stol(row->pid));
   EXPECT_EQ(kill(pid, 0), 0);
-  EXPECT_TRUE(IsRunning(pid));
+  EXPECT_TRUE(isRunning(pid));
 
-  const Result bootout = Run({"bootout", Service("org.example.sleeper")});
+  const Result bootout = run({"bootout", service("org.example.sleeper")});
   EXPECT_EQ(bootout.status, 0);
   EXPECT_EQ(bootout.out + bootout.err, "");
-  EXPECT_TRUE(PidIsGone(pid)) << "the job must be reaped, not left a zombie";
-  EXPECT_FALSE(Row("org.example.sleeper"));
+  EXPECT_TRUE(pidIsGone(pid)) << "the job must be reaped, not left a zombie";
+  EXPECT_FALSE(rowOf("org.example.sleeper"));
 }
 
 TEST_F(BootstrapTest, BinaryPropertyListWithProgramAndArguments) {
@@ -53,15 +53,15 @@ TEST_F(BootstrapTest, BinaryPropertyListWithProgramAndArguments) {
   plist_free(dict);
   ASSERT_NE(bytes, nullptr);
   const std::filesystem::path path = home_ / "binary.plist";
-  WriteFile(path, std::string(bytes, length));
+  writeFile(path, std::string(bytes, length));
   plist_to_bin_free(bytes);
-  ASSERT_TRUE(ReadFile(path).starts_with("bplist00"));
+  ASSERT_TRUE(readFile(path).starts_with("bplist00"));
 
-  const Result result = Run({"bootstrap", Domain(), path.string()});
+  const Result result = run({"bootstrap", domain(), path.string()});
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_GT(PidOf("org.example.binary"), 0);
+  EXPECT_GT(pidOf("org.example.binary"), 0);
   // Program is what runs; ProgramArguments supplies its argv, including argv[0].
-  EXPECT_TRUE(Eventually([&] { return ReadFile(marker) == "custom-name\n"; })) << ReadFile(marker);
+  EXPECT_TRUE(eventually([&] { return readFile(marker) == "custom-name\n"; })) << readFile(marker);
 }
 
 TEST_F(BootstrapTest, JobRunsWithItsDirectoryEnvironmentAndOutputs) {
@@ -69,46 +69,46 @@ TEST_F(BootstrapTest, JobRunsWithItsDirectoryEnvironmentAndOutputs) {
   std::filesystem::create_directory(work);
   const std::filesystem::path out = home_ / "out.log";
   const std::filesystem::path err = home_ / "err.log";
-  WriteFile(out, "earlier\n");
-  Load("org.example.env",
+  writeFile(out, "earlier\n");
+  load("org.example.env",
        {"/bin/sh", "-c", "pwd; echo \"$FOO $INVOKER\"; echo oops >&2; cat; echo done"},
-       XmlString("WorkingDirectory", work.string()) + "<key>EnvironmentVariables</key><dict>" +
+       xmlString("WorkingDirectory", work.string()) + "<key>EnvironmentVariables</key><dict>" +
            "<key>FOO</key><string>bar</string><key>INVOKER</key><string>job</string></dict>\n" +
-           XmlString("StandardOutPath", out.string()) +
-           XmlString("StandardErrorPath", err.string()));
+           xmlString("StandardOutPath", out.string()) +
+           xmlString("StandardErrorPath", err.string()));
   // `cat` ends at once because standard input is /dev/null.
-  ASSERT_EQ(WaitForExit("org.example.env"), 0);
-  EXPECT_EQ(ReadFile(out), "earlier\n" + work.string() + "\nbar job\ndone\n");
-  EXPECT_EQ(ReadFile(err), "oops\n");
+  ASSERT_EQ(waitForExit("org.example.env"), 0);
+  EXPECT_EQ(readFile(out), "earlier\n" + work.string() + "\nbar job\ndone\n");
+  EXPECT_EQ(readFile(err), "oops\n");
 }
 
 TEST_F(BootstrapTest, JobInheritsInvokersEnvironmentAndSearchesPath) {
   const std::filesystem::path out = home_ / "out.log";
-  const std::string plist = WriteJob("org.example.inherit", {"sh", "-c", "echo $MARK; exit 7"},
-                                     XmlString("StandardOutPath", out.string()));
-  const Result result = Run({"bootstrap", Domain(), plist}, {{"MARK", "from-invoker"}});
+  const std::string plist = writeJob("org.example.inherit", {"sh", "-c", "echo $MARK; exit 7"},
+                                     xmlString("StandardOutPath", out.string()));
+  const Result result = run({"bootstrap", domain(), plist}, {{"MARK", "from-invoker"}});
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(WaitForExit("org.example.inherit"), 7);
-  EXPECT_EQ(ReadFile(out), "from-invoker\n");
+  EXPECT_EQ(waitForExit("org.example.inherit"), 7);
+  EXPECT_EQ(readFile(out), "from-invoker\n");
 }
 
 TEST_F(BootstrapTest, ProgramThatCannotRunIsLoadedAndShowsFailureStatus) {
   const std::filesystem::path path = home_ / "broken.plist";
-  WriteFile(path,
-            XmlPlist(XmlString("Label", "org.example.broken") +
-                     XmlString("Program", "/nonexistent/program") + XmlBool("RunAtLoad", true)));
-  const Result result = Run({"bootstrap", Domain(), path.string()});
+  writeFile(path,
+            xmlPlist(xmlString("Label", "org.example.broken") +
+                     xmlString("Program", "/nonexistent/program") + xmlBool("RunAtLoad", true)));
+  const Result result = run({"bootstrap", domain(), path.string()});
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(WaitForExit("org.example.broken"), 78);
+  EXPECT_EQ(waitForExit("org.example.broken"), 78);
 }
 
 TEST_F(BootstrapTest, WithoutRunAtLoadTheJobIsLoadedButNotStarted) {
   const std::filesystem::path marker = home_ / "ran";
   const std::filesystem::path path = home_ / "idle.plist";
-  WriteFile(path, XmlPlist(XmlString("Label", "org.example.idle") +
-                           XmlStrings("ProgramArguments", {"touch", marker.string()})));
-  ASSERT_EQ(Run({"bootstrap", Domain(), path.string()}).status, 0);
-  const std::optional<ListRow> row = Row("org.example.idle");
+  writeFile(path, xmlPlist(xmlString("Label", "org.example.idle") +
+                           xmlStrings("ProgramArguments", {"touch", marker.string()})));
+  ASSERT_EQ(run({"bootstrap", domain(), path.string()}).status, 0);
+  const std::optional<ListRow> row = rowOf("org.example.idle");
   ASSERT_TRUE(row);
   EXPECT_EQ(row->pid, "-");
   EXPECT_EQ(row->status, 0);
@@ -116,19 +116,19 @@ TEST_F(BootstrapTest, WithoutRunAtLoadTheJobIsLoadedButNotStarted) {
 }
 
 TEST_F(BootstrapTest, UnusableJobsAreRefused) {
-  const std::string args = XmlStrings("ProgramArguments", {"sleep", "30"});
+  const std::string args = xmlStrings("ProgramArguments", {"sleep", "30"});
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"not a property list", "this is plain text\n"},
       {"empty file", ""},
-      {"truncated XML", XmlPlist(XmlString("Label", "org.example.x") + args).substr(0, 200)},
-      {"no label", XmlPlist(args)},
-      {"empty label", XmlPlist(XmlString("Label", "") + args)},
-      {"label not a string", XmlPlist("<key>Label</key><integer>3</integer>\n" + args)},
-      {"no program", XmlPlist(XmlString("Label", "org.example.x"))},
+      {"truncated XML", xmlPlist(xmlString("Label", "org.example.x") + args).substr(0, 200)},
+      {"no label", xmlPlist(args)},
+      {"empty label", xmlPlist(xmlString("Label", "") + args)},
+      {"label not a string", xmlPlist("<key>Label</key><integer>3</integer>\n" + args)},
+      {"no program", xmlPlist(xmlString("Label", "org.example.x"))},
       {"empty arguments",
-       XmlPlist(XmlString("Label", "org.example.x") + XmlStrings("ProgramArguments", {}))},
+       xmlPlist(xmlString("Label", "org.example.x") + xmlStrings("ProgramArguments", {}))},
       {"non-string argument",
-       XmlPlist(XmlString("Label", "org.example.x") +
+       xmlPlist(xmlString("Label", "org.example.x") +
                 "<key>ProgramArguments</key><array><integer>1</integer></array>\n")},
       {"root is an array",
        "<?xml version=\"1.0\"?><plist version=\"1.0\"><array>"
@@ -136,33 +136,33 @@ TEST_F(BootstrapTest, UnusableJobsAreRefused) {
   };
   for (const auto& [name, contents] : cases) {
     const std::filesystem::path path = home_ / "unusable.plist";
-    WriteFile(path, contents);
-    const Result result = Run({"bootstrap", Domain(), path.string()});
+    writeFile(path, contents);
+    const Result result = run({"bootstrap", domain(), path.string()});
     EXPECT_EQ(result.status, 5) << name;
     EXPECT_EQ(result.err, kRefusal) << name;
     EXPECT_EQ(result.out, "") << name;
   }
-  EXPECT_EQ(List().size(), 0u);
+  EXPECT_EQ(listRows().size(), 0u);
 }
 
 TEST_F(BootstrapTest, AlreadyLoadedLabelIsRefusedAndKeepsFirstJob) {
-  Load("org.example.once", {"sleep", "30"});
-  const pid_t pid = PidOf("org.example.once");
-  const Result again = Run({"bootstrap", Domain(), WriteJob("org.example.once", {"sleep", "31"})});
+  load("org.example.once", {"sleep", "30"});
+  const pid_t pid = pidOf("org.example.once");
+  const Result again = run({"bootstrap", domain(), writeJob("org.example.once", {"sleep", "31"})});
   EXPECT_EQ(again.status, 5);
   EXPECT_EQ(again.err, kRefusal);
-  EXPECT_EQ(PidOf("org.example.once"), pid);
-  EXPECT_EQ(List().size(), 1u);
+  EXPECT_EQ(pidOf("org.example.once"), pid);
+  EXPECT_EQ(listRows().size(), 1u);
 }
 
 TEST_F(BootstrapTest, MissingFileReportsErrno) {
   const std::string path = (home_ / "absent.plist").string();
-  const Result result = Run({"bootstrap", Domain(), path});
+  const Result result = run({"bootstrap", domain(), path});
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(result.err, path +
                             ": No such file or directory\n"
                             "Bootstrap failed: 2: No such file or directory\n");
-  const Result directory = Run({"bootstrap", Domain(), home_.string()});
+  const Result directory = run({"bootstrap", domain(), home_.string()});
   EXPECT_EQ(directory.status, 21);
   EXPECT_EQ(directory.err,
             home_.string() + ": Is a directory\nBootstrap failed: 21: Is a directory\n");
@@ -174,9 +174,9 @@ TEST_F(BootstrapTest, UnreadableFileReportsPermissionDenied) {
   }
   constexpr uid_t kNobody = 65534;
   ASSERT_EQ(chmod(home_.c_str(), 0755), 0);
-  const std::string path = WriteJob("org.example.secret", {"sleep", "30"});
+  const std::string path = writeJob("org.example.secret", {"sleep", "30"});
   ASSERT_EQ(chmod(path.c_str(), 0600), 0);
-  const Result result = RunLaunchctl({"bootstrap", "gui/65534", path}, {home_, {}, kNobody});
+  const Result result = runLaunchctl({"bootstrap", "gui/65534", path}, {home_, {}, kNobody});
   EXPECT_EQ(result.status, 13);
   EXPECT_EQ(result.err, path + ": Permission denied\nBootstrap failed: 13: Permission denied\n");
 }

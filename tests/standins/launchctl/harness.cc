@@ -19,8 +19,8 @@ namespace {
 constexpr auto kRunTimeout = std::chrono::seconds(20);
 
 /// Builds the child's environment: ours, with HOME and the extras replaced.
-std::vector<std::string> ChildEnvironment(const RunOptions& options) {
-  std::map<std::string, std::string> overrides = options.extra_env;
+std::vector<std::string> childEnvironment(const RunOptions& options) {
+  std::map<std::string, std::string> overrides = options.extraEnv;
   overrides["HOME"] = options.home.string();
   std::vector<std::string> env;
   for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -36,11 +36,11 @@ std::vector<std::string> ChildEnvironment(const RunOptions& options) {
 }
 
 /// The command line: the stand-in, behind setpriv when another user is wanted.
-std::vector<std::string> CommandLine(const std::vector<std::string>& args,
+std::vector<std::string> commandLine(const std::vector<std::string>& args,
                                      const RunOptions& options) {
   std::vector<std::string> line;
-  if (options.as_user) {
-    const std::string id = std::to_string(*options.as_user);
+  if (options.asUser) {
+    const std::string id = std::to_string(*options.asUser);
     line = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
   }
   line.push_back(LAUNCHCTL_PATH);
@@ -49,7 +49,7 @@ std::vector<std::string> CommandLine(const std::vector<std::string>& args,
 }
 
 /// Pointers into `strings` for execve.
-std::vector<char*> Pointers(std::vector<std::string>& strings) {
+std::vector<char*> pointersInto(std::vector<std::string>& strings) {
   std::vector<char*> pointers;
   for (std::string& s : strings) {
     pointers.push_back(s.data());
@@ -59,12 +59,12 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 }
 
 /// Reads both pipes until they close or the deadline passes; false on timeout.
-bool Drain(int out_fd, int err_fd, Result& result) {
+bool drain(int outFd, int errFd, Result& result) {
   const auto deadline = std::chrono::steady_clock::now() + kRunTimeout;
-  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
-  int open_count = 2;
-  while (open_count > 0) {
+  int openCount = 2;
+  while (openCount > 0) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
@@ -83,7 +83,7 @@ bool Drain(int out_fd, int err_fd, Result& result) {
         sinks[i]->append(buffer, static_cast<std::size_t>(n));
       } else if (n == 0 || errno != EINTR) {
         fds[i].fd = -1;
-        --open_count;
+        --openCount;
       }
     }
   }
@@ -92,14 +92,14 @@ bool Drain(int out_fd, int err_fd, Result& result) {
 
 }  // namespace
 
-Result RunLaunchctl(const std::vector<std::string>& args, const RunOptions& options) {
-  std::vector<std::string> env = ChildEnvironment(options);
-  std::vector<std::string> line = CommandLine(args, options);
-  std::vector<char*> envp = Pointers(env);
-  std::vector<char*> argv = Pointers(line);
-  int out_pipe[2];
-  int err_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
+Result runLaunchctl(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> env = childEnvironment(options);
+  std::vector<std::string> line = commandLine(args, options);
+  std::vector<char*> envp = pointersInto(env);
+  std::vector<char*> argv = pointersInto(line);
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe2 failed";
     return {};
   }
@@ -107,19 +107,19 @@ Result RunLaunchctl(const std::vector<std::string>& args, const RunOptions& opti
   if (child == 0) {
     const int null = open("/dev/null", O_RDONLY);
     dup2(null, STDIN_FILENO);
-    dup2(out_pipe[1], STDOUT_FILENO);
-    dup2(err_pipe[1], STDERR_FILENO);
+    dup2(outPipe[1], STDOUT_FILENO);
+    dup2(errPipe[1], STDERR_FILENO);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  close(out_pipe[1]);
-  close(err_pipe[1]);
+  close(outPipe[1]);
+  close(errPipe[1]);
   Result result;
   // The pipes close only once no process holds them: a supervisor that kept them would
   // show up here as a timeout.
-  const bool drained = Drain(out_pipe[0], err_pipe[0], result);
-  close(out_pipe[0]);
-  close(err_pipe[0]);
+  const bool drained = drain(outPipe[0], errPipe[0], result);
+  close(outPipe[0]);
+  close(errPipe[0]);
   if (!drained) {
     kill(child, SIGKILL);
     ADD_FAILURE() << "launchctl did not finish or left its output pipes open";
@@ -130,7 +130,7 @@ Result RunLaunchctl(const std::vector<std::string>& args, const RunOptions& opti
   return result;
 }
 
-bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) {
@@ -142,7 +142,7 @@ bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds tim
 }
 
 /// Returns the state letter from /proc/<pid>/stat, or 0 when there is no such process.
-static char ProcState(pid_t pid, pid_t* parent = nullptr) {
+static char procState(pid_t pid, pid_t* parent = nullptr) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::string line;
   if (!std::getline(in, line) || line.rfind(')') == std::string::npos) {
@@ -158,34 +158,34 @@ static char ProcState(pid_t pid, pid_t* parent = nullptr) {
   return state;
 }
 
-bool IsRunning(pid_t pid) {
-  const char state = ProcState(pid);
+bool isRunning(pid_t pid) {
+  const char state = procState(pid);
   return state != 0 && state != 'Z' && state != 'X';
 }
 
-bool PidIsGone(pid_t pid) {
+bool pidIsGone(pid_t pid) {
   return kill(pid, 0) != 0 && errno == ESRCH;
 }
 
-pid_t ParentOf(pid_t pid) {
+pid_t parentOf(pid_t pid) {
   pid_t parent = 0;
-  ProcState(pid, &parent);
+  procState(pid, &parent);
   return parent;
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
+std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
-void WriteFile(const std::filesystem::path& path, const std::string& text) {
+void writeFile(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path, std::ios::trunc) << text;
 }
 
 /// Escapes text for an XML element.
-static std::string Escape(const std::string& text) {
+static std::string escape(const std::string& text) {
   std::string escaped;
   for (const char c : text) {
     switch (c) {
@@ -205,26 +205,26 @@ static std::string Escape(const std::string& text) {
   return escaped;
 }
 
-std::string XmlPlist(const std::string& dict_entries) {
+std::string xmlPlist(const std::string& dictEntries) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
          "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
          "<plist version=\"1.0\">\n<dict>\n" +
-         dict_entries + "</dict>\n</plist>\n";
+         dictEntries + "</dict>\n</plist>\n";
 }
 
-std::string XmlString(const std::string& key, const std::string& value) {
-  return "<key>" + key + "</key><string>" + Escape(value) + "</string>\n";
+std::string xmlString(const std::string& key, const std::string& value) {
+  return "<key>" + key + "</key><string>" + escape(value) + "</string>\n";
 }
 
-std::string XmlBool(const std::string& key, bool value) {
+std::string xmlBool(const std::string& key, bool value) {
   return "<key>" + key + "</key>" + (value ? "<true/>" : "<false/>") + "\n";
 }
 
-std::string XmlStrings(const std::string& key, const std::vector<std::string>& values) {
+std::string xmlStrings(const std::string& key, const std::vector<std::string>& values) {
   std::string xml = "<key>" + key + "</key><array>";
   for (const std::string& value : values) {
-    xml += "<string>" + Escape(value) + "</string>";
+    xml += "<string>" + escape(value) + "</string>";
   }
   return xml + "</array>\n";
 }
@@ -236,55 +236,55 @@ void LaunchctlTest::SetUp() {
 }
 
 void LaunchctlTest::TearDown() {
-  BootOutAll(home_);
-  EXPECT_EQ(Run({"list"}).out, "PID\tStatus\tLabel\n") << "jobs left loaded";
+  bootOutAll(home_);
+  EXPECT_EQ(run({"list"}).out, "PID\tStatus\tLabel\n") << "jobs left loaded";
   std::error_code ignored;
   std::filesystem::remove_all(home_, ignored);
 }
 
-void LaunchctlTest::BootOutAll(const std::filesystem::path& home) {
+void LaunchctlTest::bootOutAll(const std::filesystem::path& home) {
   const RunOptions options{home, {}, {}};
-  std::istringstream rows(RunLaunchctl({"list"}, options).out);
+  std::istringstream rows(runLaunchctl({"list"}, options).out);
   std::string line;
   std::getline(rows, line);
-  const std::string domain = "gui/" + std::to_string(getuid());
+  const std::string userDomain = "gui/" + std::to_string(getuid());
   while (std::getline(rows, line)) {
     const std::string label = line.substr(line.rfind('\t') + 1);
-    EXPECT_EQ(RunLaunchctl({"bootout", domain + "/" + label}, options).status, 0) << label;
+    EXPECT_EQ(runLaunchctl({"bootout", userDomain + "/" + label}, options).status, 0) << label;
   }
 }
 
-Result LaunchctlTest::Run(const std::vector<std::string>& args,
-                          std::map<std::string, std::string> extra_env) const {
-  return RunLaunchctl(args, {home_, std::move(extra_env), {}});
+Result LaunchctlTest::run(const std::vector<std::string>& args,
+                          std::map<std::string, std::string> extraEnv) const {
+  return runLaunchctl(args, {home_, std::move(extraEnv), {}});
 }
 
-std::string LaunchctlTest::Domain() const {
+std::string LaunchctlTest::domain() const {
   return "gui/" + std::to_string(getuid());
 }
 
-std::string LaunchctlTest::Service(const std::string& label) const {
-  return Domain() + "/" + label;
+std::string LaunchctlTest::service(const std::string& label) const {
+  return domain() + "/" + label;
 }
 
-std::string LaunchctlTest::WriteJob(const std::string& label,
+std::string LaunchctlTest::writeJob(const std::string& label,
                                     const std::vector<std::string>& arguments,
                                     const std::string& extra) const {
   const std::filesystem::path path = home_ / (label + ".plist");
-  WriteFile(path, XmlPlist(XmlString("Label", label) + XmlStrings("ProgramArguments", arguments) +
-                           XmlBool("RunAtLoad", true) + extra));
+  writeFile(path, xmlPlist(xmlString("Label", label) + xmlStrings("ProgramArguments", arguments) +
+                           xmlBool("RunAtLoad", true) + extra));
   return path.string();
 }
 
-void LaunchctlTest::Load(const std::string& label, const std::vector<std::string>& arguments,
+void LaunchctlTest::load(const std::string& label, const std::vector<std::string>& arguments,
                          const std::string& extra) const {
-  const Result result = Run({"bootstrap", Domain(), WriteJob(label, arguments, extra)});
+  const Result result = run({"bootstrap", domain(), writeJob(label, arguments, extra)});
   ASSERT_EQ(result.status, 0) << result.err;
   ASSERT_EQ(result.out + result.err, "");
 }
 
-std::map<std::string, ListRow> LaunchctlTest::List() const {
-  const Result result = Run({"list"});
+std::map<std::string, ListRow> LaunchctlTest::listRows() const {
+  const Result result = run({"list"});
   EXPECT_EQ(result.status, 0);
   EXPECT_TRUE(result.out.starts_with("PID\tStatus\tLabel\n")) << result.out;
   std::map<std::string, ListRow> rows;
@@ -305,21 +305,21 @@ std::map<std::string, ListRow> LaunchctlTest::List() const {
   return rows;
 }
 
-std::optional<ListRow> LaunchctlTest::Row(const std::string& label) const {
-  const auto rows = List();
+std::optional<ListRow> LaunchctlTest::rowOf(const std::string& label) const {
+  const auto rows = listRows();
   const auto found = rows.find(label);
   return found == rows.end() ? std::nullopt : std::optional(found->second);
 }
 
-pid_t LaunchctlTest::PidOf(const std::string& label) const {
-  const std::optional<ListRow> row = Row(label);
+pid_t LaunchctlTest::pidOf(const std::string& label) const {
+  const std::optional<ListRow> row = rowOf(label);
   return row && row->pid != "-" ? static_cast<pid_t>(std::stol(row->pid)) : 0;
 }
 
-std::optional<int> LaunchctlTest::WaitForExit(const std::string& label) const {
+std::optional<int> LaunchctlTest::waitForExit(const std::string& label) const {
   std::optional<ListRow> row;
-  Eventually([&] {
-    row = Row(label);
+  eventually([&] {
+    row = rowOf(label);
     return row && row->pid == "-";
   });
   return row && row->pid == "-" ? std::optional(row->status) : std::nullopt;

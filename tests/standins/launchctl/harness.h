@@ -22,13 +22,13 @@ struct Result {
 
 /// How to run the stand-in besides its arguments.
 struct RunOptions {
-  std::filesystem::path home;                    ///< Becomes HOME.
-  std::map<std::string, std::string> extra_env;  ///< Added to the environment.
-  std::optional<uid_t> as_user;                  ///< Run under this uid (and gid) via setpriv.
+  std::filesystem::path home;                   ///< Becomes HOME.
+  std::map<std::string, std::string> extraEnv;  ///< Added to the environment.
+  std::optional<uid_t> asUser;                  ///< Run under this uid (and gid) via setpriv.
 };
 
 /// Runs the stand-in to completion, collecting both outputs through pipes.
-Result RunLaunchctl(const std::vector<std::string>& args, const RunOptions& options);
+Result runLaunchctl(const std::vector<std::string>& args, const RunOptions& options);
 
 /// One row of `list`: the pid column as printed and the status column.
 struct ListRow {
@@ -37,32 +37,32 @@ struct ListRow {
 };
 
 /// Polls `done` until it holds or `timeout` passes; returns its last value.
-bool Eventually(const std::function<bool()>& done,
+bool eventually(const std::function<bool()>& done,
                 std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 /// True while `pid` names a process that has not exited (a zombie has exited).
-bool IsRunning(pid_t pid);
+bool isRunning(pid_t pid);
 
 /// True when kill(pid, 0) reports that no process, not even a zombie, has `pid`.
-bool PidIsGone(pid_t pid);
+bool pidIsGone(pid_t pid);
 
 /// Returns the parent pid of `pid`, or 0 when it cannot be read.
-pid_t ParentOf(pid_t pid);
+pid_t parentOf(pid_t pid);
 
 /// Reads a whole file ("" when missing).
-std::string ReadFile(const std::filesystem::path& path);
+std::string readFile(const std::filesystem::path& path);
 
 /// Writes `text` to `path`, replacing it.
-void WriteFile(const std::filesystem::path& path, const std::string& text);
+void writeFile(const std::filesystem::path& path, const std::string& text);
 
 /// XML property list helpers: wraps dictionary entries into a complete document.
-std::string XmlPlist(const std::string& dict_entries);
+std::string xmlPlist(const std::string& dictEntries);
 /// A `<key>` followed by a `<string>`.
-std::string XmlString(const std::string& key, const std::string& value);
+std::string xmlString(const std::string& key, const std::string& value);
 /// A `<key>` followed by `<true/>` or `<false/>`.
-std::string XmlBool(const std::string& key, bool value);
+std::string xmlBool(const std::string& key, bool value);
 /// A `<key>` followed by an array of strings.
-std::string XmlStrings(const std::string& key, const std::vector<std::string>& values);
+std::string xmlStrings(const std::string& key, const std::vector<std::string>& values);
 
 /// Gives each test its own HOME (and so its own manager) and boots out whatever the test
 /// left loaded, checking that nothing stays listed.
@@ -72,28 +72,28 @@ class LaunchctlTest : public ::testing::Test {
   void TearDown() override;
 
   /// Runs the stand-in with this test's HOME.
-  Result Run(const std::vector<std::string>& args,
-             std::map<std::string, std::string> extra_env = {}) const;
+  Result run(const std::vector<std::string>& args,
+             std::map<std::string, std::string> extraEnv = {}) const;
   /// "gui/<uid>" for the caller.
-  std::string Domain() const;
+  std::string domain() const;
   /// "gui/<uid>/<label>" for the caller.
-  std::string Service(const std::string& label) const;
+  std::string service(const std::string& label) const;
   /// Writes an XML job with RunAtLoad plus `extra` entries under HOME and returns its path.
-  std::string WriteJob(const std::string& label, const std::vector<std::string>& arguments,
+  std::string writeJob(const std::string& label, const std::vector<std::string>& arguments,
                        const std::string& extra = "") const;
-  /// Bootstraps a job written by WriteJob, expecting success.
-  void Load(const std::string& label, const std::vector<std::string>& arguments,
+  /// Bootstraps a job written by writeJob, expecting success.
+  void load(const std::string& label, const std::vector<std::string>& arguments,
             const std::string& extra = "") const;
   /// Runs `list`, checks its shape and returns its rows by label.
-  std::map<std::string, ListRow> List() const;
+  std::map<std::string, ListRow> listRows() const;
   /// The row of `label`, or nullopt when it is not listed.
-  std::optional<ListRow> Row(const std::string& label) const;
+  std::optional<ListRow> rowOf(const std::string& label) const;
   /// The pid of a running job, or 0 when it is not listed as running.
-  pid_t PidOf(const std::string& label) const;
+  pid_t pidOf(const std::string& label) const;
   /// Waits until `label` is listed as not running and returns its status.
-  std::optional<int> WaitForExit(const std::string& label) const;
+  std::optional<int> waitForExit(const std::string& label) const;
   /// Boots out every listed job in `home`.
-  static void BootOutAll(const std::filesystem::path& home);
+  static void bootOutAll(const std::filesystem::path& home);
 
   std::filesystem::path home_;
 };

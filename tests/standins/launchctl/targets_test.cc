@@ -10,14 +10,14 @@ namespace {
 using TargetsTest = LaunchctlTest;
 
 TEST_F(TargetsTest, NoSubcommandPrintsUsage) {
-  const Result result = Run({});
+  const Result result = run({});
   EXPECT_EQ(result.status, 64);
   EXPECT_TRUE(result.err.starts_with("Usage: launchctl <subcommand> ... | help [subcommand]\n"))
       << result.err;
 }
 
 TEST_F(TargetsTest, UnknownSubcommandIsNamed) {
-  const Result result = Run({"frobnicate", Domain()});
+  const Result result = run({"frobnicate", domain()});
   EXPECT_EQ(result.status, 64);
   EXPECT_EQ(result.err,
             "Unrecognized subcommand: frobnicate\n"
@@ -26,58 +26,58 @@ TEST_F(TargetsTest, UnknownSubcommandIsNamed) {
 }
 
 TEST_F(TargetsTest, MalformedTargetsAreUnrecognized) {
-  const std::string plist = WriteJob("a.b", {"true"});
-  const std::vector<std::vector<std::string>> command_lines = {
+  const std::string plist = writeJob("a.b", {"true"});
+  const std::vector<std::vector<std::string>> commandLines = {
       {"print-disabled", "gui/"},
       {"print-disabled", "foo"},
       {"print-disabled", "gui/abc"},
       {"print-disabled", "gui/-1"},
       {"print-disabled", "gui/99999999999999999999"},
-      {"print-disabled", Service("a.b")},  // a service where a domain is needed
+      {"print-disabled", service("a.b")},  // a service where a domain is needed
       {"print-disabled", "user/" + std::to_string(getuid())},
-      {"bootstrap", Service("a.b"), plist},
+      {"bootstrap", service("a.b"), plist},
       {"bootstrap", "", plist},
-      {"bootout", Domain()},  // a domain where a service is needed
-      {"bootout", Domain() + "/"},
+      {"bootout", domain()},  // a domain where a service is needed
+      {"bootout", domain() + "/"},
       {"bootout", ""},
       {"enable", "gui//a.b"},
       {"disable", "system/a.b"},
   };
-  for (const auto& args : command_lines) {
-    const Result result = Run(args);
+  for (const auto& args : commandLines) {
+    const Result result = run(args);
     EXPECT_EQ(result.status, 64) << args[0] << " " << args[1];
     EXPECT_TRUE(
         result.err.starts_with("Unrecognized target specifier.\nUsage: launchctl " + args[0] + " "))
         << args[1] << ": " << result.err;
     EXPECT_EQ(result.out, "");
   }
-  EXPECT_EQ(List().size(), 0u) << "a refused bootstrap must load nothing";
+  EXPECT_EQ(listRows().size(), 0u) << "a refused bootstrap must load nothing";
 }
 
 TEST_F(TargetsTest, AnotherUsersDomainIsNotFound) {
   const std::string other = std::to_string(getuid() + 1);
-  const std::vector<std::vector<std::string>> command_lines = {
+  const std::vector<std::vector<std::string>> commandLines = {
       {"print-disabled", "gui/" + other},
-      {"bootstrap", "gui/" + other, WriteJob("a.b", {"true"})},
+      {"bootstrap", "gui/" + other, writeJob("a.b", {"true"})},
       {"bootout", "gui/" + other + "/a.b"},
       {"enable", "gui/" + other + "/a.b"},
       {"disable", "gui/" + other + "/a.b"},
   };
-  for (const auto& args : command_lines) {
-    const Result result = Run(args);
+  for (const auto& args : commandLines) {
+    const Result result = run(args);
     EXPECT_EQ(result.status, 113) << args[0];
     EXPECT_EQ(result.err, "Could not find domain for user gui: " + other + "\n") << args[0];
   }
-  EXPECT_EQ(List().size(), 0u);
+  EXPECT_EQ(listRows().size(), 0u);
 }
 
 TEST_F(TargetsTest, MissingOrExtraArgumentsPrintUsage) {
-  const std::vector<std::vector<std::string>> command_lines = {
-      {"bootstrap"}, {"bootstrap", Domain()}, {"bootout"},       {"enable"},
-      {"disable"},   {"print-disabled"},      {"list", "extra"}, {"enable", Service("a"), "b"},
+  const std::vector<std::vector<std::string>> commandLines = {
+      {"bootstrap"}, {"bootstrap", domain()}, {"bootout"},       {"enable"},
+      {"disable"},   {"print-disabled"},      {"list", "extra"}, {"enable", service("a"), "b"},
   };
-  for (const auto& args : command_lines) {
-    const Result result = Run(args);
+  for (const auto& args : commandLines) {
+    const Result result = run(args);
     EXPECT_EQ(result.status, 64) << args[0];
     EXPECT_TRUE(result.err.starts_with("Usage: launchctl " + args[0])) << result.err;
     EXPECT_EQ(result.out, "");
@@ -85,12 +85,12 @@ TEST_F(TargetsTest, MissingOrExtraArgumentsPrintUsage) {
 }
 
 TEST_F(TargetsTest, HelpNamesEverySubcommandUsed) {
-  const Result result = Run({"help"});
+  const Result result = run({"help"});
   EXPECT_EQ(result.status, 0);
   for (const char* name : {"bootstrap", "bootout", "enable", "disable", "print-disabled", "list"}) {
     EXPECT_NE(result.out.find(std::string("\t") + name + " "), std::string::npos) << name;
   }
-  EXPECT_EQ(Run({"help", "bootout"}).out, "Usage: launchctl bootout <service-target>\n");
+  EXPECT_EQ(run({"help", "bootout"}).out, "Usage: launchctl bootout <service-target>\n");
 }
 
 }  // namespace
