@@ -6,6 +6,7 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace morvane {
@@ -28,23 +29,28 @@ size_t asciiPrefix(const char* data, size_t size) {
   return i;
 }
 
+/// The longest UTF-8 sequence; decoding looks at no more than this, so offsets stay small.
+constexpr size_t kMaxSequence = 4;
+
 /// Decodes the code point at `offset`, or -1 where the bytes are no valid UTF-8; moves on past it.
 UChar32 nextCodePoint(std::string_view text, size_t& offset) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  int32_t i = static_cast<int32_t>(offset);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data() + offset);
+  const auto length = static_cast<int32_t>(std::min(text.size() - offset, kMaxSequence));
+  int32_t i = 0;
   UChar32 c;
-  U8_NEXT(bytes, i, static_cast<int32_t>(text.size()), c);
-  offset = static_cast<size_t>(i);
+  U8_NEXT(bytes, i, length, c);
+  offset += static_cast<size_t>(i);
   return c;
 }
 
 /// Decodes the code point that ends at `end`, or -1; moves `end` back to its start.
 UChar32 previousCodePoint(std::string_view text, size_t& end) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  int32_t i = static_cast<int32_t>(end);
+  const size_t base = end - std::min(end, kMaxSequence);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data() + base);
+  auto i = static_cast<int32_t>(end - base);
   UChar32 c;
   U8_PREV(bytes, 0, i, c);
-  end = static_cast<size_t>(i);
+  end = base + static_cast<size_t>(i);
   return c;
 }
 
