@@ -110,32 +110,32 @@ struct Stream {
   /// Reads what the pipe holds now; closes the descriptor at end of file.
   void drain() {
     while (fd) {
-      ssize_t count = readSome();
-      if (count > 0)
+      auto [count, error] = readSome();
+      if (count > 0 || error == EINTR)
         continue;
-      if (count == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
-        fd.reset();
-      } else if (errno != EINTR) {
+      if (count < 0 && (error == EAGAIN || error == EWOULDBLOCK))
         return;
-      }
+      fd.reset();  // end of file, or a pipe that can no longer be read
     }
   }
 
-  /// One read into the spare capacity; nothing is zero-filled first.
+  /// One read into the spare capacity, with its errno; nothing is zero-filled first.
   ///
   /// A full buffer grows fourfold: capacity that is never written costs no memory, and fewer
   /// moves of large output mean far fewer fresh pages to fault in.
-  ssize_t readSome() {
+  std::pair<ssize_t, int> readSome() {
     constexpr size_t kLeast = 1 << 16;
     const size_t start = bytes.size();
     const size_t spare = bytes.capacity() - start;
     const size_t room = spare >= kLeast ? spare : std::max(kLeast, 3 * start);
     ssize_t count = 0;
+    int error = 0;
     bytes.resize_and_overwrite(start + room, [&](char* data, size_t) {
       count = ::read(fd.get(), data + start, room);
+      error = count < 0 ? errno : 0;
       return start + static_cast<size_t>(std::max<ssize_t>(count, 0));
     });
-    return count;
+    return {count, error};
   }
 
   /// The bytes read, as UTF-8.
