@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <sstream>
 
 #include "cli.h"
 #include "platform.h"
 #include "settings.h"
+#include "shell.h"
 #include "test_support.h"
 
 namespace morvane {
@@ -85,6 +87,34 @@ TEST_F(ListTest, ListingChangesNoSetting) {
   writeFile(home_ / "data/settings.json", stored);
   list();
   EXPECT_EQ(testing::readText(home_ / "data/settings.json"), stored);
+}
+
+}  // namespace
+}  // namespace morvane
+
+namespace morvane {
+namespace {
+
+TEST(ListAsAnotherUser, UnreadableAgentDirectoryGivesAnEmptyTable) {
+  if (::getuid() != 0)
+    GTEST_SKIP() << "switching to an unprivileged user needs root";
+  constexpr unsigned kNobody = 65534;
+  testing::TempDir dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all |
+                                               std::filesystem::perms::group_exec |
+                                               std::filesystem::perms::others_exec);
+  const std::filesystem::path home = dir / "home", agents = home / "Library/LaunchAgents";
+  testing::writeFile(agents / "hidden.plist", testing::plistWithLabel("hidden"));
+  std::filesystem::permissions(agents, std::filesystem::perms::owner_all);
+  ASSERT_EQ(::chown(home.c_str(), kNobody, kNobody), 0);
+
+  ShellResult result =
+      Shell::run("/usr/bin/setpriv",
+                 {"--reuid=65534", "--regid=65534", "--clear-groups", MORVANE_EXECUTABLE, "--list"},
+                 60, {{"HOME", home}, {"MORVANE_HOME", home / "data"}, {"MORVANE_LANG", "en"}});
+  EXPECT_EQ(result.status, 0) << result.standardError;
+  EXPECT_EQ(result.standardOutput, "Directory  " + agents.string() + "\n0 of 0 loaded\n");
+  EXPECT_TRUE(std::filesystem::exists(home / "data/settings.json"));
 }
 
 }  // namespace
