@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <random>
 #include <system_error>
 
 #include "unique_fd.h"
@@ -17,12 +16,12 @@ Failure pathFailure(const std::filesystem::path& path, int error) {
   return Failure{path.string() + ": " + describeErrno(error)};
 }
 
-/// A name for a temporary sibling of `path` that no other writer will pick.
+/// A name for a temporary sibling of `path` that no other writer will pick: the process id keeps
+/// processes apart, the counter keeps this process's writes apart.
 std::filesystem::path temporarySibling(const std::filesystem::path& path) {
   static std::atomic<unsigned> counter{0};
-  thread_local std::mt19937_64 random{std::random_device{}()};
   std::string name = "." + path.filename().string() + ".tmp-" + std::to_string(getpid()) + "-" +
-                     std::to_string(counter++) + "-" + std::to_string(random() % 1000000);
+                     std::to_string(counter++);
   return path.parent_path() / name;
 }
 

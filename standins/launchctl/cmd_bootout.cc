@@ -60,10 +60,7 @@ void unload(const std::filesystem::path& dir, const std::string& label) {
 }  // namespace
 
 int runBootout(const Subcommand& self, Args args) {
-  if (args.size() != 1) {
-    return usageError(self.usage);
-  }
-  const auto label = resolveService(args[0], self.usage);
+  const auto label = serviceArgument(args, self.usage);
   if (!label) {
     return label.error();
   }

@@ -12,10 +12,7 @@ namespace {
 
 /// Records the override for the service target in `args`; it does not touch a loaded job.
 int setOverride(const Subcommand& self, Args args, bool disabled) {
-  if (args.size() != 1) {
-    return usageError(self.usage);
-  }
-  const auto label = resolveService(args[0], self.usage);
+  const auto label = serviceArgument(args, self.usage);
   if (!label) {
     return label.error();
   }

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "fd_io.h"
+
 namespace launchctl {
 namespace {
 
@@ -70,22 +72,6 @@ State stateFromJson(const json& doc) {
   return state;
 }
 
-/// Writes all of `text` to `fd`; returns false on failure.
-bool writeAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 State loadState(const std::filesystem::path& stateDir) {
@@ -120,7 +106,8 @@ void saveState(const std::filesystem::path& stateDir, const State& state) {
   if (fd < 0) {
     throw std::system_error(errno, std::generic_category(), tempPath.string());
   }
-  const bool written = writeAll(fd, doc.dump(2) + "\n") && fsync(fd) == 0;
+  const std::string text = doc.dump(2) + "\n";
+  const bool written = writeFully(fd, text.data(), text.size()) && fsync(fd) == 0;
   const int error = errno;
   close(fd);
   if (!written || rename(tempPath.c_str(), finalPath.c_str()) != 0) {

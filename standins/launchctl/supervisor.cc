@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "fd_io.h"
 #include "launch.h"
 #include "state.h"
 #include "state_lock.h"
@@ -55,18 +56,7 @@ void resetSignals() {
 
 /// Writes the report and closes the pipe; the bootstrapping launchctl is waiting for it.
 void sendReport(const SupervisorReport& report) {
-  const char* bytes = reinterpret_cast<const char*>(&report);
-  std::size_t done = 0;
-  while (done < sizeof report) {
-    const ssize_t n = write(kReportFd, bytes + done, sizeof report - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  writeFully(kReportFd, &report, sizeof report);  // a lost report shows as a failed start
   close(kReportFd);
 }
 
@@ -207,23 +197,6 @@ void supervise(const JobConfig& config, const std::filesystem::path& dir, pid_t 
   _exit(0);
 }
 
-/// Reads the whole report from `fd`; false when the supervisor died before sending it.
-bool receiveReport(int fd, SupervisorReport& report) {
-  char* bytes = reinterpret_cast<char*>(&report);
-  std::size_t done = 0;
-  while (done < sizeof report) {
-    const ssize_t n = read(fd, bytes + done, sizeof report - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::optional<SupervisorReport> startSupervisor(const JobConfig& config,
@@ -246,7 +219,7 @@ std::optional<SupervisorReport> startSupervisor(const JobConfig& config,
   }
   close(pipeFds[1]);
   SupervisorReport report{};
-  const bool received = middle > 0 && receiveReport(pipeFds[0], report);
+  const bool received = middle > 0 && readFully(pipeFds[0], &report, sizeof report);
   close(pipeFds[0]);
   if (middle > 0) {
     int status = 0;

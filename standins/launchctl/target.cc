@@ -79,4 +79,12 @@ std::expected<std::string, int> resolveService(std::string_view text, std::strin
   return std::string(*target->label);
 }
 
+std::expected<std::string, int> serviceArgument(std::span<const std::string> args,
+                                                std::string_view usage) {
+  if (args.size() != 1) {
+    return std::unexpected(usageError(usage));
+  }
+  return resolveService(args[0], usage);
+}
+
 }  // namespace launchctl

@@ -20,12 +20,8 @@ using testing::writeFile;
 class ListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::writeScript(home_ / "launchctl", "case $1 in list) cat '" + (home_ / "list").string() +
-                                                  "';; print-disabled) cat '" +
-                                                  (home_ / "disabled").string() + "';; esac");
-    platform::overrideToolPath(platform::Tool::launchctl, home_ / "launchctl");
-    writeFile(home_ / "list", "");
-    writeFile(home_ / "disabled", "");
+    platform::overrideToolPath(platform::Tool::launchctl,
+                               testing::writeCannedLaunchctl(home_.path()));
   }
   void TearDown() override { platform::resetToolPaths(); }
 

@@ -37,14 +37,8 @@ std::vector<std::string> labels(const std::vector<Agent>& agents) {
 class FakeLaunchctl : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::writeScript(dir_ / "launchctl", "echo \"$*\" >> '" + (dir_ / "calls").string() +
-                                                 "'\n"
-                                                 "case $1 in list) cat '" +
-                                                 (dir_ / "list").string() +
-                                                 "';;\n"
-                                                 "print-disabled) cat '" +
-                                                 (dir_ / "disabled").string() + "';; esac");
-    platform::overrideToolPath(platform::Tool::launchctl, dir_ / "launchctl");
+    platform::overrideToolPath(platform::Tool::launchctl,
+                               testing::writeCannedLaunchctl(dir_.path()));
   }
   void TearDown() override { platform::resetToolPaths(); }
 

@@ -54,6 +54,15 @@ void writeScript(const std::filesystem::path& path, std::string_view body) {
                                          std::filesystem::perms::others_exec);
 }
 
+std::filesystem::path writeCannedLaunchctl(const std::filesystem::path& dir) {
+  const std::string d = "'" + dir.string() + "'";
+  writeScript(dir / "launchctl", "echo \"$*\" >> " + d + "/calls\ncase $1 in list) cat " + d +
+                                     "/list;; print-disabled) cat " + d + "/disabled;; esac");
+  writeFile(dir / "list", "");
+  writeFile(dir / "disabled", "");
+  return dir / "launchctl";
+}
+
 std::string readText(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   std::stringstream contents;

@@ -42,6 +42,10 @@ void writeFile(const std::filesystem::path& path, std::string_view bytes);
 /// Writes an executable shell script.
 void writeScript(const std::filesystem::path& path, std::string_view body);
 
+/// Writes `dir`/launchctl: it logs each call's arguments to `dir`/calls and answers `list` and
+/// `print-disabled` with the contents of `dir`/list and `dir`/disabled (empty at first).
+std::filesystem::path writeCannedLaunchctl(const std::filesystem::path& dir);
+
 /// Reads a file whole; empty when it cannot be read.
 std::string readText(const std::filesystem::path& path);
 
