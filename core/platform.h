@@ -57,6 +57,19 @@ Bundle bundleForExecutable(const std::filesystem::path& executable);
 std::vector<std::string> preferredLocalizations(const Bundle& bundle,
                                                 const std::vector<std::string>& languages);
 
+/// A running application: its process and the bundle it was started from.
+struct RunningApplication {
+  pid_t pid = 0;
+  std::filesystem::path bundlePath;
+};
+
+/// Every running process whose executable lies in a bundle with this identifier, this process
+/// included; processes that have ended but were not yet reaped are left out.
+std::vector<RunningApplication> runningApplications(const std::string& identifier);
+
+/// Asks a running application to quit, the way a user would; false when it could not be asked.
+bool requestTermination(pid_t pid);
+
 /// The absolute path of a tool.
 std::filesystem::path toolPath(Tool tool);
 

@@ -3,6 +3,7 @@
 
 #include <plist/plist.h>
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -171,6 +172,37 @@ std::vector<std::string> preferredLocalizations(const Bundle& bundle,
   if (bundle.developmentRegion.empty())
     return {};
   return {bundle.developmentRegion};
+}
+
+std::vector<RunningApplication> runningApplications(const std::string& identifier) {
+  std::vector<RunningApplication> found;
+  std::map<std::filesystem::path, bool> matches;  // bundle path → carries the identifier
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit))
+      continue;
+    std::error_code unreadable;  // a zombie has no executable; another user's is hidden
+    const std::filesystem::path executable =
+        std::filesystem::read_symlink(entry.path() / "exe", unreadable);
+    if (unreadable)
+      continue;
+    // Only the bundle's own executables count: those in its Contents/MacOS folder.
+    const std::filesystem::path bundle = executable.parent_path().parent_path().parent_path();
+    if (bundle.extension() != ".app" || executable.parent_path().filename() != "MacOS")
+      continue;
+    auto known = matches.find(bundle);
+    if (known == matches.end())
+      known =
+          matches.emplace(bundle, bundleForExecutable(executable).identifier == identifier).first;
+    if (known->second)
+      found.push_back({static_cast<pid_t>(std::stol(name)), bundle});
+  }
+  return found;
+}
+
+bool requestTermination(pid_t pid) {
+  return pid > 0 && ::kill(pid, SIGTERM) == 0;
 }
 
 std::filesystem::path toolPath(Tool tool) {

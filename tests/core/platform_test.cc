@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "paths.h"
@@ -78,6 +80,38 @@ TEST(Bundle, AnExecutableOutsideABundleHasNoIdentifier) {
   testing::TempDir dir;  // laid out like a bundle, but with no readable Info.plist
   platform::Bundle broken = platform::bundleForExecutable(dir / "Y.app/Contents/MacOS/Y");
   EXPECT_TRUE(broken.identifier.empty());
+}
+
+/// Starts a copy of /bin/sleep as the executable of a bundle with the given identifier.
+pid_t startInBundle(const std::filesystem::path& app, const std::string& identifier) {
+  testing::writeFile(app / "Contents/Info.plist",
+                     "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                     "<key>CFBundleIdentifier</key><string>" +
+                         identifier + "</string></dict></plist>");
+  std::filesystem::create_directories(app / "Contents/MacOS");
+  std::filesystem::copy_file("/bin/sleep", app / "Contents/MacOS/App");
+  const std::string executable = (app / "Contents/MacOS/App").string();
+  char* argv[] = {const_cast<char*>(executable.c_str()), const_cast<char*>("30"), nullptr};
+  pid_t pid = 0;
+  EXPECT_EQ(::posix_spawn(&pid, executable.c_str(), nullptr, nullptr, argv, environ), 0);
+  return pid;
+}
+
+TEST(RunningApplications, FindsProcessesByTheirBundlesIdentifierUntilTheyEnd) {
+  testing::TempDir dir;
+  const pid_t mine = startInBundle(dir / "A.app", "org.example.running");
+  const pid_t other = startInBundle(dir / "B.app", "org.example.other");
+  auto found = platform::runningApplications("org.example.running");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].pid, mine);
+  EXPECT_EQ(found[0].bundlePath, dir / "A.app");
+
+  EXPECT_TRUE(platform::requestTermination(mine));
+  ::waitpid(mine, nullptr, 0);
+  EXPECT_TRUE(platform::runningApplications("org.example.running").empty());
+  EXPECT_FALSE(platform::requestTermination(0));
+  ::kill(other, SIGKILL);
+  ::waitpid(other, nullptr, 0);
 }
 
 }  // namespace
