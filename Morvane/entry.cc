@@ -20,7 +20,7 @@ Mode chooseMode(const std::vector<std::string>& arguments) {
   return Mode::menuBarApp;
 }
 
-int runEntry(int argc, char** argv) {
+int runEntry(int argc, char** argv, AppStarter startApp) {
   switch (chooseMode(std::vector<std::string>(argv, argv + argc))) {
     case Mode::list:
       return CLI::list(std::cout);
@@ -31,6 +31,8 @@ int runEntry(int argc, char** argv) {
       std::cerr << "morvane: --update is not available in this build yet\n";
       return 1;
     case Mode::menuBarApp:
+      if (startApp != nullptr)
+        return startApp(argc, argv);
       std::cerr << "morvane: the menu-bar application is not available in this build yet; "
                    "use --list or --selftest\n";
       return 1;

@@ -12,7 +12,11 @@ enum class Mode { list, selfTest, update, checkForUpdate, menuBarApp };
 /// with none of them the menu-bar application starts.
 Mode chooseMode(const std::vector<std::string>& arguments);
 
-/// Runs the chosen mode and gives the process's exit status.
-int runEntry(int argc, char** argv);
+/// Starts the menu-bar application and gives its exit status.
+using AppStarter = int (*)(int argc, char** argv);
+
+/// Runs the chosen mode and gives the process's exit status; `startApp` runs the menu-bar
+/// application (the command-line modes need no GUI toolkit, so it is handed in).
+int runEntry(int argc, char** argv, AppStarter startApp = nullptr);
 
 }  // namespace morvane

@@ -1,5 +1,6 @@
+#include "app_delegate.h"
 #include "entry.h"
 
 int main(int argc, char** argv) {
-  return morvane::runEntry(argc, argv);
+  return morvane::runEntry(argc, argv, morvane::runMenuBarApp);
 }

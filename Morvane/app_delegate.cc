@@ -1,0 +1,126 @@
+#include "app_delegate.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QPointer>
+#include <iostream>
+
+#include "agents.h"
+#include "app_identifier.h"
+#include "language.h"
+#include "status_icon.h"
+
+namespace morvane {
+namespace {
+
+std::string shortVersion(const platform::Bundle& bundle) {
+  auto found = bundle.info.find("CFBundleShortVersionString");
+  return found != bundle.info.end() ? found->second : "0";
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(platform::Bundle bundle, std::unique_ptr<Alerts> alerts)
+    : paths(Paths::defaultPaths()),
+      work(std::string(kAppIdentifier) + ".work"),
+      currentVersion(shortVersion(bundle)),
+      bundle_(std::move(bundle)),
+      alerts_(std::move(alerts)) {
+  connect(&menu, &QMenu::aboutToShow, this, &AppDelegate::menuWillOpen);
+  connect(&menu, &QMenu::aboutToHide, this, &AppDelegate::menuDidClose);
+}
+
+AppDelegate::~AppDelegate() = default;
+
+SettingsStore& AppDelegate::settings() {
+  if (!settings_)
+    settings_ = std::make_unique<SettingsStore>(paths);
+  return *settings_;
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+  if (!bundle_.identifier.empty() &&
+      platform::runningApplications(bundle_.identifier).size() >= 2) {
+    // Another instance runs already: this one leaves quietly.
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                              Qt::QueuedConnection);
+    return;
+  }
+  Language::apply(settings().value().language);
+
+  statusItem = std::make_unique<QSystemTrayIcon>();
+  if (!QSystemTrayIcon::isSystemTrayAvailable())
+    std::cerr << L("Morvane：没有可用的系统托盘，状态栏图标要等托盘出现后才会显示。",
+                   "Morvane: no system tray is available; the status icon shows once one "
+                   "appears.")
+              << std::endl;
+  // The menu is shown by hand: desktop trays cannot show the switch rows in a context menu.
+  connect(statusItem.get(), &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
+              popUpMenu();
+          });
+  updateIcon();
+  statusItem->show();
+
+  refresh();
+  scheduleUpdateChecks();
+}
+
+void AppDelegate::popUpMenu() {
+  if (menu.isVisible())
+    return;
+  const QRect icon = statusItem ? statusItem->geometry() : QRect();
+  menu.popup(icon.isValid() ? icon.bottomLeft() + QPoint(0, 1) : QCursor::pos());
+}
+
+void AppDelegate::menuWillOpen() {
+  menuOpen = true;
+  rebuildMenu();
+  refresh();
+}
+
+void AppDelegate::menuDidClose() {
+  menuOpen = false;
+}
+
+void AppDelegate::refresh() {
+  work.submit([this] {
+    std::vector<Agent> scanned = Agents::scan(Agents::defaultDirectory());
+    QMetaObject::invokeMethod(
+        this,
+        [this, scanned = std::move(scanned)]() mutable {
+          const bool changed = scanned != agents;
+          agents = std::move(scanned);
+          if (menuOpen && changed)
+            rebuildMenu();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void AppDelegate::updateIcon() {
+  if (!statusItem)
+    return;
+  const QString text =
+      QString::fromStdString(L("Morvane：管理登录启动项", "Morvane: manage launch agents"));
+  // A tray icon has no accessible description of its own: screen readers read its tooltip.
+  statusItem->setIcon(StatusIcon::image());
+  statusItem->setToolTip(text);
+}
+
+void AppDelegate::presentWarning(const std::string& message, const std::string& informative) {
+  menu.hide();
+  alerts_->warn(message, informative);
+}
+
+std::string AppDelegate::displayName(const std::string& label) {
+  const FriendlyNames& names = settings().value().friendlyNames;
+  auto found = names.find(label);
+  // A blank name would leave the agent unrecognisable: it is shown by its label instead.
+  if (found == names.end() || found->second.find_first_not_of(" \t\r\n\v\f") == std::string::npos)
+    return label;
+  return found->second;
+}
+
+}  // namespace morvane

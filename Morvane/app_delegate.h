@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "agent.h"
+#include "alerts.h"
+#include "failure.h"
+#include "paths.h"
+#include "platform.h"
+#include "settings_store.h"
+#include "update_state.h"
+#include "work_queue.h"
+
+namespace morvane {
+
+/// The menu-bar application: owns its state, the status item and its menu, keeps the agent list
+/// fresh and schedules the automatic update checks.
+///
+/// Everything here lives on the main thread. Scans and launchctl work run on `work`, one at a
+/// time, and post their results back to the main thread in order. The menu is rebuilt from
+/// scratch whenever shown state changes while it is open.
+class AppDelegate : public QObject {
+ public:
+  using UpdateState = morvane::UpdateState;
+
+  /// `bundle` is the application's bundle (tests give a made-up one); `alerts` shows warnings.
+  explicit AppDelegate(platform::Bundle bundle = platform::mainBundle(),
+                       std::unique_ptr<Alerts> alerts = std::make_unique<ModalAlerts>());
+  ~AppDelegate() override;
+
+  /// Start-up: the single-instance guard, settings and language, the status item with its
+  /// menu, the first scan and the update timers.
+  void applicationDidFinishLaunching();
+
+  /// The menu opened: rebuild at once from the agents already known, then rescan.
+  void menuWillOpen();
+  /// The menu closed.
+  void menuDidClose();
+
+  /// Rescans the agents on `work`; the open menu is rebuilt when the list changed.
+  void refresh();
+  /// The status item's image, tooltip and accessible text, in the current language.
+  void updateIcon();
+
+  // The menu.
+  void rebuildMenu();
+  QAction* agentItem(const Agent& agent);
+  QAction* languageItem(const std::optional<std::string>& current);
+
+  // Agent toggling.
+  /// Loads or unloads an agent in the background, with progress and result in the menu.
+  void setLoaded(const Agent& agent, bool load);
+  /// Runs `operation` on `work`, then rescans and shows the result; main thread only.
+  void perform(std::string progress, std::vector<std::string> labels,
+               std::optional<std::string> success, std::function<Outcome()> operation);
+
+  // The update flow.
+  void checkForUpdate(bool manual);
+  QAction* updateItem();
+  void installUpdate(const Staged& staged);
+
+  /// The settings store, created (loading or writing settings.json) on first use.
+  SettingsStore& settings();
+
+  /// The bundle the application runs from.
+  const platform::Bundle& bundle() const { return bundle_; }
+
+  // The state. Main thread only.
+  const Paths paths;
+  WorkQueue work;
+  std::unique_ptr<QSystemTrayIcon> statusItem;
+  QMenu menu;
+  /// The latest scan, in the order it came.
+  std::vector<Agent> agents;
+  bool menuOpen = false;
+  /// Agent operations started and not yet completed.
+  int64_t running = 0;
+  /// The progress text of the latest agent operation, shown while `running` is above 0.
+  std::optional<std::string> busy;
+  /// The last result line, shown when nothing is busy.
+  std::optional<std::string> note;
+  /// For each agent with an operation in flight, the loaded state asked for.
+  std::map<std::string, bool> pending;
+  UpdateState updateState = UpdateStates::Idle{};
+  const std::string currentVersion;
+
+ private:
+  /// Closes the menu and shows a warning; returns once it is dismissed.
+  void presentWarning(const std::string& message, const std::string& informative);
+  void scheduleUpdateChecks();
+  /// Shows the menu below the status item.
+  void popUpMenu();
+  /// The name an agent is shown by: its friendly name when it has one, else its label.
+  std::string displayName(const std::string& label);
+
+  platform::Bundle bundle_;
+  std::unique_ptr<Alerts> alerts_;
+  std::unique_ptr<SettingsStore> settings_;
+};
+
+/// Starts the menu-bar application and runs it until it quits; gives the exit status.
+int runMenuBarApp(int argc, char** argv);
+
+}  // namespace morvane

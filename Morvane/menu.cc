@@ -1,0 +1,168 @@
+// The status menu, built from scratch from the controller's state each time it is shown or
+// that state changes while it is open.
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QPointer>
+#include <QUrl>
+#include <QWidgetAction>
+
+#include "action_item.h"
+#include "agents.h"
+#include "app_delegate.h"
+#include "display_text.h"
+#include "language.h"
+#include "login_item.h"
+#include "switch_row.h"
+
+namespace morvane {
+namespace {
+
+/// Titles longer than the widest row are cut in the middle.
+ActionItem* actionItem(QMenu& menu, const std::string& title, ActionItem::Handler handler = {},
+                       bool marked = false) {
+  auto* item = new ActionItem(menuTitle(title, menu.font(), SwitchRow::kMaxWidth),
+                              std::move(handler), marked, &menu);
+  menu.addAction(item);
+  return item;
+}
+
+QAction* rowItem(QMenu& menu, SwitchRow* row) {
+  auto* item = new QWidgetAction(&menu);
+  item->setDefaultWidget(row);
+  menu.addAction(item);
+  return item;
+}
+
+std::string header(const std::vector<Agent>& agents) {
+  const auto total = std::to_string(agents.size());
+  const auto loaded = std::to_string(
+      std::count_if(agents.begin(), agents.end(), [](const Agent& agent) { return agent.loaded; }));
+  return L([&] { return "启动项 · 共 " + total + " 个，已加载 " + loaded + " 个"; },
+           [&] { return "Launch Agents · " + loaded + " of " + total + " loaded"; });
+}
+
+/// "pid 4242 · disabled"; absent when there is nothing to say.
+std::optional<QString> agentDetail(const Agent& agent) {
+  std::vector<std::string> parts;
+  if (agent.pid)
+    parts.push_back("pid " + std::to_string(*agent.pid));
+  if (agent.disabled)
+    parts.push_back(L("已停用", "disabled"));
+  if (parts.empty())
+    return std::nullopt;
+  std::string detail = parts.front();
+  for (size_t i = 1; i < parts.size(); ++i)
+    detail += " · " + parts[i];
+  return QString::fromStdString(detail);
+}
+
+/// Empties the menu. The old items go at the next turn of the event loop, not now: the
+/// rebuild may run inside the click handler of one of their rows.
+void releaseItems(QMenu& menu) {
+  for (QAction* action : menu.actions()) {
+    menu.removeAction(action);
+    if (QMenu* submenu = action->menu())
+      submenu->deleteLater();
+    action->deleteLater();
+  }
+}
+
+}  // namespace
+
+void AppDelegate::rebuildMenu() {
+  releaseItems(menu);
+
+  actionItem(menu, header(agents));
+  if (busy)
+    actionItem(menu, "⏳ " + *busy + "…");
+  else if (note)
+    actionItem(menu, *note);
+  menu.addSeparator();
+
+  if (agents.empty()) {
+    actionItem(menu, L("~/Library/LaunchAgents 里没有启动项",
+                       "No launch agents in ~/Library/LaunchAgents"));
+  } else {
+    for (const Agent& agent : agents)
+      menu.addAction(agentItem(agent));
+  }
+  menu.addSeparator();
+
+  actionItem(menu, L("在访达中打开 LaunchAgents", "Open LaunchAgents in Finder"), [] {
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QString::fromStdString(Agents::defaultDirectory().string())));
+  });
+  menu.addSeparator();
+
+  const std::string appPath = bundle_.path.string();
+  const bool inBundle = appPath.ends_with(".app");
+  QPointer<AppDelegate> self(this);
+  rowItem(menu,
+          new SwitchRow(QString::fromStdString(L("登录时启动", "Launch at Login")), std::nullopt,
+                        LoginItem::isEnabled(), inBundle, [self, appPath](bool on) {
+                          Outcome changed = LoginItem::setEnabled(on, appPath);
+                          if (!self)
+                            return;
+                          if (!changed)
+                            self->presentWarning(
+                                L("设置登录启动失败", "Couldn't change the login item"),
+                                changed.error().text);
+                          self->refresh();
+                        }));
+  menu.addAction(languageItem(settings().value().language));
+  menu.addSeparator();
+
+  menu.addAction(updateItem());
+  actionItem(menu, L("退出 Morvane", "Quit Morvane"), [] { QCoreApplication::quit(); });
+}
+
+QAction* AppDelegate::agentItem(const Agent& agent) {
+  const auto request = pending.find(agent.label);
+  const bool frozen = request != pending.end();
+  QPointer<AppDelegate> self(this);
+  auto* row =
+      new SwitchRow(singleLine(displayName(agent.label)), agentDetail(agent),
+                    frozen ? request->second : agent.loaded, !frozen, [self, agent](bool on) {
+                      if (self)
+                        self->setLoaded(agent, on);
+                    });
+  QString tooltip = QString::fromStdString(agent.path);
+  if (agent.disabled && !agent.loaded)
+    tooltip += QString::fromStdString(
+        L("\n已被 launchctl disable 停用，拨开会先解除停用再加载",
+          "\nDisabled with launchctl disable. Turning it on re-enables it first."));
+  row->setToolTip(tooltip);
+  auto* item = new QWidgetAction(&menu);
+  item->setDefaultWidget(row);
+  return item;
+}
+
+QAction* AppDelegate::languageItem(const std::optional<std::string>& current) {
+  auto* item =
+      new QAction(QString::fromStdString(L("语言（Language）", "Language（语言）")), &menu);
+  auto* submenu = new QMenu(&menu);
+  QPointer<AppDelegate> self(this);
+  const std::pair<std::string, std::optional<std::string>> options[] = {
+      {L("跟随系统", "System Default"), std::nullopt},
+      {"中文", "zh"},
+      {"English", "en"},
+  };
+  for (const auto& [title, preference] : options) {
+    actionItem(
+        *submenu, title,
+        [self, preference] {
+          if (!self)
+            return;
+          self->settings().update([&](Settings& s) { s.language = preference; });
+          Language::apply(preference);
+          self->note.reset();
+          self->updateIcon();
+        },
+        preference == current);
+  }
+  item->setMenu(submenu);
+  return item;
+}
+
+}  // namespace morvane

@@ -1,0 +1,42 @@
+#include "quit_on_signal.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+namespace morvane {
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] ssize_t ignored = ::write(signalPipe[1], &byte, 1);
+  errno = saved;
+}
+
+}  // namespace
+
+void quitOnTerminationSignals(QObject* parent) {
+  if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
+  QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
+    char bytes[16];
+    while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    QCoreApplication::quit();
+  });
+  struct sigaction action = {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace morvane

@@ -1,0 +1,56 @@
+// Loading and unloading agents from their switches in the menu.
+
+#include "agents.h"
+#include "app_delegate.h"
+#include "language.h"
+
+namespace morvane {
+
+void AppDelegate::setLoaded(const Agent& agent, bool load) {
+  pending[agent.label] = load;
+  const std::string name = displayName(agent.label);
+  std::string progress =
+      load ? L([&] { return "加载「" + name + "」"; }, [&] { return "Loading " + name; })
+           : L([&] { return "卸载「" + name + "」"; }, [&] { return "Unloading " + name; });
+  std::string success =
+      load ? L([&] { return "「" + name + "」已加载"; }, [&] { return name + " loaded"; })
+           : L([&] { return "「" + name + "」已卸载"; }, [&] { return name + " unloaded"; });
+  perform(std::move(progress), {agent.label}, std::move(success),
+          [agent, load] { return Agents::setLoaded(agent, load); });
+}
+
+void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
+                          std::optional<std::string> success, std::function<Outcome()> operation) {
+  ++running;
+  busy = progress;
+  if (menuOpen)
+    rebuildMenu();
+
+  work.submit([this, progress = std::move(progress), labels = std::move(labels),
+               success = std::move(success), operation = std::move(operation)]() mutable {
+    Outcome outcome = operation();
+    std::vector<Agent> scanned = Agents::scan(Agents::defaultDirectory());
+    QMetaObject::invokeMethod(
+        this,
+        [this, progress = std::move(progress), labels = std::move(labels),
+         success = std::move(success), outcome = std::move(outcome),
+         scanned = std::move(scanned)]() mutable {
+          if (--running == 0)
+            busy.reset();
+          for (const std::string& label : labels)
+            pending.erase(label);
+          agents = std::move(scanned);
+          if (!outcome) {
+            note.reset();
+            presentWarning(progress + L("失败", " failed"), outcome.error().text);
+          } else {
+            note = std::move(success);
+          }
+          if (menuOpen)
+            rebuildMenu();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+}  // namespace morvane
