@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QPointer>
+#include <QProxyStyle>
 #include <iostream>
 
 #include "agents.h"
@@ -12,6 +13,26 @@
 
 namespace morvane {
 namespace {
+
+/// A menu taller than the screen scrolls, as menus do on the Mac, instead of growing columns.
+class ScrollingMenuStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returned) const override {
+    if (hint == QStyle::SH_Menu_Scrollable)
+      return 1;
+    return QProxyStyle::styleHint(hint, option, widget, returned);
+  }
+};
+
+QStyle* scrollingMenuStyle() {
+  static QPointer<QStyle> style;
+  if (!style) {
+    style = new ScrollingMenuStyle;
+    style->setParent(QCoreApplication::instance());
+  }
+  return style;
+}
 
 std::string shortVersion(const platform::Bundle& bundle) {
   auto found = bundle.info.find("CFBundleShortVersionString");
@@ -26,6 +47,7 @@ AppDelegate::AppDelegate(platform::Bundle bundle, std::unique_ptr<Alerts> alerts
       currentVersion(shortVersion(bundle)),
       bundle_(std::move(bundle)),
       alerts_(std::move(alerts)) {
+  menu.setStyle(scrollingMenuStyle());
   connect(&menu, &QMenu::aboutToShow, this, &AppDelegate::menuWillOpen);
   connect(&menu, &QMenu::aboutToHide, this, &AppDelegate::menuDidClose);
 }

@@ -56,8 +56,9 @@ class StatusIconEngine : public QIconEngine {
     return scaledPixmap(size, mode, state, 1.0);
   }
 
+  // `size` is in device pixels already; `scale` only tags the result.
   QPixmap scaledPixmap(const QSize& size, QIcon::Mode, QIcon::State, qreal scale) override {
-    QImage image(size * scale, QImage::Format_ARGB32_Premultiplied);
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     {
       QPainter painter(&image);

@@ -1,0 +1,143 @@
+#include "switch_row.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QImage>
+#include <QTest>
+#include <vector>
+
+namespace morvane {
+
+class SwitchRowTest : public QObject {
+  Q_OBJECT
+
+  static int advance(const QString& text) {
+    return QFontMetrics(QApplication::font("QMenu")).horizontalAdvance(text);
+  }
+
+  static QImage paint(CapsuleSwitch& toggle) {
+    QImage image(CapsuleSwitch::kWidth, CapsuleSwitch::kHeight, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    toggle.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+  }
+
+ private slots:
+  void widthFollowsTitleAndDetailWithinBounds() {
+    SwitchRow shortRow("Sync", QStringLiteral("pid 1"), false, true, {});
+    QCOMPARE(shortRow.width(), 260);
+    QCOMPARE(shortRow.height(), 32);
+
+    const QString longTitle = QString("com.example.") + QString(300, 'x') + ".end";
+    SwitchRow longRow(longTitle, QStringLiteral("pid 4242 · disabled"), false, true, {});
+    QCOMPARE(longRow.width(), 560);
+    // The title gives way, cut in the middle; the detail stays whole.
+    QVERIFY(longRow.label()->text().startsWith("com.example."));
+    QVERIFY(longRow.label()->text().endsWith(".end"));
+    QVERIFY(longRow.label()->text().contains(QChar(0x2026)));
+    QCOMPARE(longRow.detailLabel()->text(), QStringLiteral("pid 4242 · disabled"));
+    QVERIFY(longRow.detailLabel()->x() + longRow.detailLabel()->width() + 16 <=
+            longRow.toggle()->x());
+  }
+
+  void absentDetailAddsNothingAndEmptyDetailAddsTheGap() {
+    // A title wide enough that the minimum width does not hide the difference.
+    const QString title = QString(25, 'm');
+    const int base = advance(title) + 17 + 16 + 38 + 14;
+    QVERIFY(base > 260 && base + 20 < 560);
+    SwitchRow absent(title, std::nullopt, false, true, {});
+    SwitchRow empty(title, QString(), false, true, {});
+    QCOMPARE(absent.width(), base);
+    QCOMPARE(empty.width(), base + 8 + empty.detailLabel()->sizeHint().width());
+    QVERIFY(!absent.detailLabel()->isVisibleTo(&absent));
+  }
+
+  void laysOutTheSpacings() {
+    SwitchRow row("Backup", QStringLiteral("pid 12"), true, true, {});
+    row.resize(400, 32);  // the menu stretches rows to its width
+    row.show();
+    QCOMPARE(row.label()->x(), 17);
+    QCOMPARE(row.detailLabel()->x(), row.label()->x() + row.label()->width() + 8);
+    QCOMPARE(row.toggle()->geometry(), QRect(400 - 14 - 38, 5, 38, 22));
+    QCOMPARE(row.label()->geometry().center().y(), 15);
+    // Title and detail share a baseline.
+    QCOMPARE(row.label()->y() + row.label()->fontMetrics().ascent(),
+             row.detailLabel()->y() + row.detailLabel()->fontMetrics().ascent());
+  }
+
+  void releaseInsideAnEnabledRowFlipsAndReports() {
+    std::vector<bool> reported;
+    SwitchRow row("Backup", std::nullopt, false, true, [&](bool on) { reported.push_back(on); });
+    QTest::mouseClick(&row, Qt::LeftButton, {}, QPoint(30, 16));
+    QTest::mouseClick(&row, Qt::LeftButton, {}, QPoint(30, 16));
+    QCOMPARE(reported, (std::vector<bool>{true, false}));
+    QVERIFY(!row.toggle()->isOn());
+  }
+
+  void disabledRowAndReleaseOutsideDoNothing() {
+    int calls = 0;
+    SwitchRow disabled("Backup", std::nullopt, true, false, [&](bool) { ++calls; });
+    QTest::mouseClick(&disabled, Qt::LeftButton, {}, QPoint(30, 16));
+    QVERIFY(disabled.toggle()->isOn());
+
+    SwitchRow row("Backup", std::nullopt, false, true, [&](bool) { ++calls; });
+    QTest::mousePress(&row, Qt::LeftButton, {}, QPoint(30, 16));
+    QTest::mouseRelease(&row, Qt::LeftButton, {}, QPoint(30, 40));  // dragged off the row
+    QTest::mouseRelease(&row, Qt::LeftButton, {}, QPoint(-1, 16));
+    QCOMPARE(calls, 0);
+    QVERIFY(!row.toggle()->isOn());
+  }
+
+  void disabledRowIsDrawnGreyAndDimmed() {
+    SwitchRow disabled("Backup", QStringLiteral("pid 3"), true, false, {});
+    SwitchRow enabled("Backup", QStringLiteral("pid 3"), true, true, {});
+    const QColor grey = disabled.palette().color(QPalette::Disabled, QPalette::WindowText);
+    QCOMPARE(disabled.label()->palette().color(QPalette::WindowText), grey);
+    QCOMPARE(disabled.detailLabel()->palette().color(QPalette::WindowText), grey);
+    QVERIFY(enabled.label()->palette().color(QPalette::WindowText) != grey);
+    QVERIFY(!disabled.toggle()->isSwitchEnabled());
+    QVERIFY(enabled.toggle()->isSwitchEnabled());
+  }
+
+  void clickOnTheSwitchReachesTheRow() {
+    int calls = 0;
+    SwitchRow row("Backup", std::nullopt, false, true, [&](bool) { ++calls; });
+    row.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&row));
+    const QPoint onSwitch = row.toggle()->geometry().center();
+    QCOMPARE(row.childAt(onSwitch), nullptr);
+    // Through the window, as a real click arrives: the switch is no target.
+    QTest::mouseClick(row.windowHandle(), Qt::LeftButton, {}, onSwitch);
+    QCOMPARE(calls, 1);
+    QVERIFY(row.toggle()->isOn());
+  }
+
+  void switchDrawsKnobTrackAndDimming() {
+    CapsuleSwitch off(false, true);
+    CapsuleSwitch on(true, true);
+    CapsuleSwitch dimmed(true, false);
+    QCOMPARE(off.sizeHint(), QSize(38, 22));
+    const QImage offImage = paint(off);
+    const QImage onImage = paint(on);
+    const QImage dimmedImage = paint(dimmed);
+    // The knob (18 across, 2 in from the edge) is white where it sits.
+    QCOMPARE(QColor(offImage.pixel(11, 11)), QColor(Qt::white));
+    QCOMPARE(QColor(onImage.pixel(27, 11)), QColor(Qt::white));
+    // The track elsewhere: translucent grey when off, the accent colour when on.
+    QCOMPARE(qAlpha(offImage.pixel(30, 11)), 102);
+    QCOMPARE(QColor(onImage.pixel(8, 11)).rgb(),
+             on.palette().color(QPalette::Active, QPalette::Highlight).rgb());
+    QCOMPARE(qAlpha(onImage.pixel(8, 11)), 255);
+    // Disabled: track, knob shadow and knob each drawn at 0.45, one over the other.
+    QVERIFY(std::abs(qAlpha(dimmedImage.pixel(8, 11)) - 115) <= 2);
+    const double knob = 1 - 0.55 * (1 - 0.45 * 0.25) * 0.55;
+    QVERIFY(std::abs(qAlpha(dimmedImage.pixel(27, 11)) - 255 * knob) <= 2);
+    // The corners lie outside the capsule.
+    QCOMPARE(qAlpha(onImage.pixel(0, 0)), 0);
+  }
+};
+
+}  // namespace morvane
+
+QTEST_MAIN(morvane::SwitchRowTest)
+#include "switch_row_test.moc"
