@@ -1,0 +1,142 @@
+// The controller: start-up, the refresh cycle with the menu open and closed, the update item.
+
+#include <QTest>
+#include <QTimer>
+
+#include "app_test_support.h"
+#include "language.h"
+#include "status_icon.h"
+
+namespace morvane {
+
+class AppDelegateTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<testing::AppSandbox> sandbox_;
+  std::shared_ptr<testing::Warnings> warnings_;
+
+  static constexpr int kTimeoutMs = 20000;
+
+  QTimer* timerNamed(AppDelegate& app, const char* name) {
+    return app.findChild<QTimer*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+  }
+
+ private slots:
+  void init() {
+    sandbox_ = std::make_unique<testing::AppSandbox>(LAUNCHCTL_STANDIN);
+    warnings_ = std::make_shared<testing::Warnings>();
+  }
+  void cleanup() {
+    testing::flushDeletes();
+    sandbox_.reset();
+  }
+
+  void constructionTouchesNoSettings() {
+    auto app = testing::makeDelegate(warnings_);
+    QVERIFY(!std::filesystem::exists(sandbox_->dataDirectory() / "settings.json"));
+    QCOMPARE(app->work.label(), std::string("org.morvane.Morvane.work"));
+    QCOMPARE(app->currentVersion, std::string("1.2.3"));
+    QVERIFY(std::holds_alternative<UpdateStates::Idle>(app->updateState));
+    QVERIFY(!app->menuOpen);
+  }
+
+  void launchSetsUpIconMenuScanAndUpdateTimers() {
+    sandbox_->writeAgent("com.example.sleeper");
+    auto app = testing::makeDelegate(warnings_);
+    app->applicationDidFinishLaunching();
+    QVERIFY(std::filesystem::exists(sandbox_->dataDirectory() / "settings.json"));
+    QVERIFY(app->statusItem);
+    QCOMPARE(app->statusItem->toolTip(), QStringLiteral("Morvane: manage launch agents"));
+    QCOMPARE(app->statusItem->icon().cacheKey(), StatusIcon::image().cacheKey());
+    QTRY_COMPARE_WITH_TIMEOUT(app->agents.size(), size_t(1), kTimeoutMs);
+
+    QTimer* first = timerNamed(*app, "firstUpdateCheck");
+    QTimer* periodic = timerNamed(*app, "periodicUpdateCheck");
+    QVERIFY(first && periodic);
+    QVERIFY(first->isActive() && first->isSingleShot());
+    QCOMPARE(first->interval(), 30 * 1000);
+    QVERIFY(periodic->isActive() && !periodic->isSingleShot());
+    QCOMPARE(periodic->interval(), 6 * 60 * 60 * 1000);
+  }
+
+  void scanWhileClosedUpdatesAgentsWithoutRebuilding() {
+    auto app = testing::makeDelegate(warnings_);
+    app->rebuildMenu();
+    QPointer<QAction> header = app->menu.actions().first();
+    sandbox_->writeAgent("com.example.sleeper");
+    app->refresh();
+    QTRY_COMPARE_WITH_TIMEOUT(app->agents.size(), size_t(1), kTimeoutMs);
+    testing::flushDeletes();
+    QVERIFY(header);
+    QCOMPARE(header->text(), QStringLiteral("Launch Agents · 0 of 0 loaded"));
+    // The next opening shows the new list at once.
+    app->menu.popup(QPoint(0, 0));
+    QCOMPARE(app->menu.actions().first()->text(), QStringLiteral("Launch Agents · 0 of 1 loaded"));
+    QVERIFY(testing::rowTitled(app->menu, "com.example.sleeper"));
+    app->menu.hide();
+    QVERIFY(!app->menuOpen);
+  }
+
+  void openMenuIsRebuiltOnlyWhenAScanFindsAChange() {
+    auto app = testing::makeDelegate(warnings_);
+    app->menu.popup(QPoint(0, 0));
+    // The opening's own scan finds nothing new: the menu stays as built.
+    QPointer<QAction> header = app->menu.actions().first();
+    app->refresh();
+    app->refresh();
+    QTest::qWait(300);
+    testing::flushDeletes();
+    QVERIFY(header);
+
+    sandbox_->writeAgent("com.example.sleeper");
+    app->refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(testing::rowTitled(app->menu, "com.example.sleeper"), kTimeoutMs);
+    testing::flushDeletes();
+    QVERIFY(!header);
+    app->menu.hide();
+  }
+
+  void updateItemFollowsTheState() {
+    auto app = testing::makeDelegate(warnings_);
+    Language::apply(std::nullopt);
+    const std::pair<UpdateState, std::pair<QString, bool>> states[] = {
+        {UpdateStates::Idle{}, {"Check for Updates (current 1.2.3)", true}},
+        {UpdateStates::Checking{}, {"Checking for updates…", false}},
+        {UpdateStates::Downloading{"2.0"}, {"Downloading 2.0…", false}},
+        {UpdateStates::Ready{Staged{"2.0", "/tmp/Morvane.app"}},
+         {"Install Update 2.0 and Restart", true}},
+    };
+    for (const auto& [state, expected] : states) {
+      app->updateState = state;
+      std::unique_ptr<QAction> item(app->updateItem());
+      QCOMPARE(item->text(), expected.first);
+      QCOMPARE(item->isEnabled(), expected.second);
+      QVERIFY(item->shortcut().isEmpty());
+    }
+  }
+
+  void checksLeaveABusyFlowAlone() {
+    auto app = testing::makeDelegate(warnings_);
+    app->updateState = UpdateStates::Downloading{"2.0"};
+    app->checkForUpdate(true);
+    app->checkForUpdate(false);
+    QCOMPARE(app->updateState, UpdateState(UpdateStates::Downloading{"2.0"}));
+  }
+
+  void installingWithoutAnUpdaterSaysSo() {
+    auto app = testing::makeDelegate(warnings_);
+    app->updateState = UpdateStates::Ready{Staged{"2.0", "/tmp/Morvane.app"}};
+    app->menu.popup(QPoint(0, 0));
+    // The update item stands right before the quit item.
+    app->menu.actions()[app->menu.actions().size() - 2]->trigger();
+    QCOMPARE(warnings_->size(), size_t(1));
+    QCOMPARE(warnings_->front().first, std::string("Update install failed"));
+    QVERIFY(!app->menu.isVisible());
+    QCOMPARE(app->updateState, UpdateState(UpdateStates::Ready{Staged{"2.0", "/tmp/Morvane.app"}}));
+  }
+};
+
+}  // namespace morvane
+
+QTEST_MAIN(morvane::AppDelegateTest)
+#include "app_delegate_test.moc"

@@ -1,0 +1,177 @@
+// Toggling agents from the menu against the bundled service manager, with real processes.
+
+#include <signal.h>
+
+#include <QTest>
+
+#include "agents.h"
+#include "app_test_support.h"
+#include "language.h"
+#include "shell.h"
+
+namespace morvane {
+
+using testing::rowTitled;
+
+class TogglingTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<testing::AppSandbox> sandbox_;
+  std::shared_ptr<testing::Warnings> warnings_;
+  std::unique_ptr<AppDelegate> app_;
+
+  static constexpr int kTimeoutMs = 20000;
+
+  /// Starts the delegate over the sandbox, with its first scan done and its menu open.
+  void openMenu(size_t agents) {
+    app_ = testing::makeDelegate(warnings_);
+    Language::apply(app_->settings().value().language);
+    app_->refresh();
+    QTRY_COMPARE_WITH_TIMEOUT(app_->agents.size(), agents, kTimeoutMs);
+    app_->menu.popup(QPoint(0, 0));
+    QVERIFY(app_->menuOpen);
+  }
+
+  void click(const QString& title) {
+    SwitchRow* row = rowTitled(app_->menu, title);
+    QVERIFY2(row, qPrintable(title));
+    QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(30, 16));
+  }
+
+  const Agent* agent(const std::string& label) const {
+    for (const Agent& agent : app_->agents)
+      if (agent.label == label)
+        return &agent;
+    return nullptr;
+  }
+
+  static bool processExists(int64_t pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0; }
+
+  /// Makes `label`'s bootstrap wait until `gate` exists, then hands over to the real manager.
+  void gateBootstrap(const std::vector<std::pair<std::string, std::filesystem::path>>& gates) {
+    std::string script = "#!/bin/sh\nif [ \"$1\" = bootstrap ]; then\n  case \"$3\" in\n";
+    for (const auto& [label, gate] : gates)
+      script += "    */" + label + ".plist) while [ ! -e '" + gate.string() +
+                "' ]; do sleep 0.02; done;;\n";
+    script += "  esac\nfi\nexec '" LAUNCHCTL_STANDIN "' \"$@\"\n";
+    const std::filesystem::path wrapper = sandbox_->home() / "gated-launchctl";
+    testing::writeTextFile(wrapper, script);
+    std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all);
+    platform::overrideToolPath(platform::Tool::launchctl, wrapper);
+  }
+
+ private slots:
+  void init() {
+    sandbox_ = std::make_unique<testing::AppSandbox>(LAUNCHCTL_STANDIN);
+    sandbox_->writeSettings(R"({"friendlyNames": {"com.example.sleeper": "Sleeper"}})");
+    warnings_ = std::make_shared<testing::Warnings>();
+  }
+
+  void cleanup() {
+    app_.reset();
+    testing::flushDeletes();
+    for (const char* label : {"com.example.sleeper", "com.example.other"})
+      Shell::run(LAUNCHCTL_STANDIN, {"bootout", Agents::serviceTarget(label)}, 30);
+    sandbox_.reset();
+  }
+
+  void loadAndUnloadShowProgressAndResult() {
+    sandbox_->writeAgent("com.example.sleeper");
+    openMenu(1);
+    click("Sleeper");
+    // At once: the row is frozen in the asked-for state and the progress line shows.
+    QCOMPARE(app_->pending, (std::map<std::string, bool>{{"com.example.sleeper", true}}));
+    QCOMPARE(app_->running, int64_t(1));
+    QCOMPARE(testing::titles(app_->menu)[1], QStringLiteral("⏳ Loading Sleeper…"));
+    QVERIFY(!rowTitled(app_->menu, "Sleeper")->enabled());
+    QVERIFY(rowTitled(app_->menu, "Sleeper")->toggle()->isOn());
+
+    QTRY_COMPARE_WITH_TIMEOUT(app_->running, int64_t(0), kTimeoutMs);
+    QVERIFY(!app_->busy);
+    QVERIFY(app_->pending.empty());
+    QCOMPARE(app_->note, std::optional<std::string>("Sleeper loaded"));
+    const Agent loaded = *agent("com.example.sleeper");
+    QVERIFY(loaded.loaded && loaded.pid);
+    QVERIFY(processExists(*loaded.pid));
+    QCOMPARE(testing::titles(app_->menu)[1], QStringLiteral("Sleeper loaded"));
+    SwitchRow* row = rowTitled(app_->menu, "Sleeper");
+    QVERIFY(row->enabled());
+    QVERIFY(row->toggle()->isOn());
+    QCOMPARE(row->detailLabel()->text(), QString("pid %1").arg(*loaded.pid));
+
+    click("Sleeper");
+    QCOMPARE(testing::titles(app_->menu)[1], QStringLiteral("⏳ Unloading Sleeper…"));
+    QTRY_COMPARE_WITH_TIMEOUT(app_->running, int64_t(0), kTimeoutMs);
+    QCOMPARE(app_->note, std::optional<std::string>("Sleeper unloaded"));
+    QVERIFY(!agent("com.example.sleeper")->loaded);
+    QVERIFY(!processExists(*loaded.pid));
+    QVERIFY(!rowTitled(app_->menu, "Sleeper")->toggle()->isOn());
+    QVERIFY(warnings_->empty());
+  }
+
+  void overlappingTogglesRunInOrderAndTheLastProgressShows() {
+    sandbox_->writeAgent("com.example.sleeper");
+    sandbox_->writeAgent("com.example.other");
+    const std::filesystem::path first = sandbox_->home() / "go-first";
+    const std::filesystem::path second = sandbox_->home() / "go-second";
+    gateBootstrap({{"com.example.sleeper", first}, {"com.example.other", second}});
+    openMenu(2);
+    click("Sleeper");
+    click("com.example.other");
+    QCOMPARE(app_->running, int64_t(2));
+    QCOMPARE(app_->busy, std::optional<std::string>("Loading com.example.other"));
+    QVERIFY(!rowTitled(app_->menu, "Sleeper")->enabled());
+    QVERIFY(!rowTitled(app_->menu, "com.example.other")->enabled());
+
+    testing::writeTextFile(first, "");
+    QTRY_COMPARE_WITH_TIMEOUT(app_->running, int64_t(1), kTimeoutMs);
+    // The first is done, the second still runs: its progress stays on show.
+    QCOMPARE(app_->busy, std::optional<std::string>("Loading com.example.other"));
+    QCOMPARE(app_->pending, (std::map<std::string, bool>{{"com.example.other", true}}));
+    QVERIFY(agent("com.example.sleeper")->loaded);
+    QVERIFY(rowTitled(app_->menu, "Sleeper")->enabled());
+    QCOMPARE(testing::titles(app_->menu)[1], QStringLiteral("⏳ Loading com.example.other…"));
+
+    testing::writeTextFile(second, "");
+    QTRY_COMPARE_WITH_TIMEOUT(app_->running, int64_t(0), kTimeoutMs);
+    QVERIFY(!app_->busy);
+    QCOMPARE(app_->note, std::optional<std::string>("com.example.other loaded"));
+    QVERIFY(agent("com.example.other")->loaded);
+    QVERIFY(processExists(*agent("com.example.other")->pid));
+  }
+
+  void failureClosesTheMenuAndShowsTheManagersReason() {
+    sandbox_.reset();
+    sandbox_ = std::make_unique<testing::AppSandbox>(LAUNCHCTL_STANDIN, nullptr);
+    sandbox_->writeSettings(R"({"language": "en"})");
+    warnings_ = std::make_shared<testing::Warnings>();
+    testing::writeTextFile(sandbox_->agentsDirectory() / "broken.plist", "not a property list");
+    openMenu(1);
+    app_->note = "Sleeper loaded";
+    click("broken");
+    // The language changes while the operation runs: the title's suffix follows it.
+    Language::apply("zh");
+    QTRY_COMPARE_WITH_TIMEOUT(app_->running, int64_t(0), kTimeoutMs);
+    Language::apply("en");
+
+    QCOMPARE(warnings_->size(), size_t(1));
+    QCOMPARE(warnings_->front().first, std::string("Loading broken失败"));
+    QCOMPARE(warnings_->front().second,
+             std::string("「broken」没有加载上：Bootstrap failed: 5: Input/output error\n"
+                         "Try re-running the command as root for richer errors."));
+    QVERIFY(!app_->note);
+    QVERIFY(app_->pending.empty());
+    QVERIFY(!app_->menu.isVisible());
+    QVERIFY(!app_->menuOpen);
+    // Opened again, the row shows the scanned state and can be toggled again.
+    app_->menu.popup(QPoint(0, 0));
+    QVERIFY(rowTitled(app_->menu, "broken")->enabled());
+    QVERIFY(!rowTitled(app_->menu, "broken")->toggle()->isOn());
+    app_->menu.hide();
+  }
+};
+
+}  // namespace morvane
+
+QTEST_MAIN(morvane::TogglingTest)
+#include "toggling_test.moc"
