@@ -5,7 +5,6 @@
 #include <QDesktopServices>
 #include <QPointer>
 #include <QUrl>
-#include <QWidgetAction>
 
 #include "action_item.h"
 #include "agents.h"
@@ -14,6 +13,7 @@
 #include "language.h"
 #include "login_item.h"
 #include "switch_row.h"
+#include "switch_row_item.h"
 
 namespace morvane {
 namespace {
@@ -23,13 +23,6 @@ ActionItem* actionItem(QMenu& menu, const std::string& title, ActionItem::Handle
                        bool marked = false) {
   auto* item = new ActionItem(menuTitle(title, menu.font(), SwitchRow::kMaxWidth),
                               std::move(handler), marked, &menu);
-  menu.addAction(item);
-  return item;
-}
-
-QAction* rowItem(QMenu& menu, SwitchRow* row) {
-  auto* item = new QWidgetAction(&menu);
-  item->setDefaultWidget(row);
   menu.addAction(item);
   return item;
 }
@@ -98,18 +91,20 @@ void AppDelegate::rebuildMenu() {
   const std::string appPath = bundle_.path.string();
   const bool inBundle = appPath.ends_with(".app");
   QPointer<AppDelegate> self(this);
-  rowItem(menu,
-          new SwitchRow(QString::fromStdString(L("登录时启动", "Launch at Login")), std::nullopt,
-                        LoginItem::isEnabled(), inBundle, [self, appPath](bool on) {
-                          Outcome changed = LoginItem::setEnabled(on, appPath);
-                          if (!self)
-                            return;
-                          if (!changed)
-                            self->presentWarning(
-                                L("设置登录启动失败", "Couldn't change the login item"),
-                                changed.error().text);
-                          self->refresh();
-                        }));
+  SwitchRowItem::Content login;
+  login.title = QString::fromStdString(L("登录时启动", "Launch at Login"));
+  login.isOn = LoginItem::isEnabled();
+  login.enabled = inBundle;
+  login.onToggle = [self, appPath](bool on) {
+    Outcome changed = LoginItem::setEnabled(on, appPath);
+    if (!self)
+      return;
+    if (!changed)
+      self->presentWarning(L("设置登录启动失败", "Couldn't change the login item"),
+                           changed.error().text);
+    self->refresh();
+  };
+  menu.addAction(new SwitchRowItem(std::move(login), &menu));
   menu.addAction(languageItem(settings().value().language));
   menu.addSeparator();
 
@@ -121,21 +116,21 @@ QAction* AppDelegate::agentItem(const Agent& agent) {
   const auto request = pending.find(agent.label);
   const bool frozen = request != pending.end();
   QPointer<AppDelegate> self(this);
-  auto* row =
-      new SwitchRow(singleLine(displayName(agent.label)), agentDetail(agent),
-                    frozen ? request->second : agent.loaded, !frozen, [self, agent](bool on) {
-                      if (self)
-                        self->setLoaded(agent, on);
-                    });
-  QString tooltip = QString::fromStdString(agent.path);
+  SwitchRowItem::Content row;
+  row.title = singleLine(displayName(agent.label));
+  row.detail = agentDetail(agent);
+  row.isOn = frozen ? request->second : agent.loaded;
+  row.enabled = !frozen;
+  row.onToggle = [self, agent](bool on) {
+    if (self)
+      self->setLoaded(agent, on);
+  };
+  row.toolTip = QString::fromStdString(agent.path);
   if (agent.disabled && !agent.loaded)
-    tooltip += QString::fromStdString(
+    row.toolTip += QString::fromStdString(
         L("\n已被 launchctl disable 停用，拨开会先解除停用再加载",
           "\nDisabled with launchctl disable. Turning it on re-enables it first."));
-  row->setToolTip(tooltip);
-  auto* item = new QWidgetAction(&menu);
-  item->setDefaultWidget(row);
-  return item;
+  return new SwitchRowItem(std::move(row), &menu);
 }
 
 QAction* AppDelegate::languageItem(const std::optional<std::string>& current) {

@@ -26,18 +26,6 @@ QFont smallMenuFont() {
   return font;
 }
 
-void setTextColor(QLabel* label, const QColor& color) {
-  QPalette palette = label->palette();
-  palette.setColor(QPalette::WindowText, color);
-  label->setPalette(palette);
-}
-
-QLabel* plainLabel(QWidget* parent) {
-  auto* label = new QLabel(parent);
-  label->setTextFormat(Qt::PlainText);  // a label or name is never markup
-  return label;
-}
-
 }  // namespace
 
 CapsuleSwitch::CapsuleSwitch(bool isOn, bool isEnabled, QWidget* parent)
@@ -83,30 +71,25 @@ SwitchRow::SwitchRow(const QString& title, const std::optional<QString>& detail,
                      bool enabled, std::function<void(bool)> onToggle, QWidget* parent)
     : QWidget(parent),
       title_(title),
-      hasDetail_(detail.has_value()),
-      label_(plainLabel(this)),
-      detailLabel_(plainLabel(this)),
+      detail_(detail),
+      titleFont_(menuFont()),
+      detailFont_(smallMenuFont()),
       toggle_(new CapsuleSwitch(isOn, enabled, this)),
       enabled_(enabled),
       onToggle_(std::move(onToggle)) {
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);  // the menu may stretch it
 
-  const QPalette colors = palette();
+  const QPalette& colors = palette();
   const QColor text = colors.color(QPalette::Active, QPalette::WindowText);
   const QColor disabled = colors.color(QPalette::Disabled, QPalette::WindowText);
   QColor secondary = text;
   secondary.setAlphaF(0.5f);
+  titleColor_ = enabled ? text : disabled;
+  detailColor_ = enabled ? secondary : disabled;
 
-  label_->setFont(menuFont());
-  setTextColor(label_, enabled ? text : disabled);
-  detailLabel_->setFont(smallMenuFont());
-  detailLabel_->setText(detail.value_or(QString()));
-  setTextColor(detailLabel_, enabled ? secondary : disabled);
-
-  const int titleWidth = QFontMetrics(label_->font()).horizontalAdvance(title_);
-  int width = titleWidth;
-  if (hasDetail_)
-    width += detailLabel_->sizeHint().width() + kDetailGap;
+  int width = QFontMetrics(titleFont_).horizontalAdvance(title_);
+  if (detail_)
+    width += QFontMetrics(detailFont_).horizontalAdvance(*detail_) + kDetailGap;
   width += kLeading + kSwitchGap + CapsuleSwitch::kWidth + kTrailing;
   rowWidth_ = std::clamp(width, kMinWidth, kMaxWidth);
   resize(rowWidth_, kHeight);
@@ -114,28 +97,38 @@ SwitchRow::SwitchRow(const QString& title, const std::optional<QString>& detail,
 }
 
 void SwitchRow::layoutContent() {
-  const QFontMetrics titleMetrics(label_->font());
   const int switchX = width() - kTrailing - CapsuleSwitch::kWidth;
   toggle_->setGeometry(switchX, (height() - CapsuleSwitch::kHeight) / 2, CapsuleSwitch::kWidth,
                        CapsuleSwitch::kHeight);
 
   // The detail is never compressed; the title gives way and is cut in the middle.
-  const int detailWidth = hasDetail_ ? detailLabel_->sizeHint().width() : 0;
-  const int detailSpace = hasDetail_ ? kDetailGap + detailWidth : 0;
+  const QFontMetrics titleMetrics(titleFont_);
+  const QFontMetrics detailMetrics(detailFont_);
+  const int detailWidth = detail_ ? detailMetrics.horizontalAdvance(*detail_) : 0;
+  const int detailSpace = detail_ ? kDetailGap + detailWidth : 0;
   const int available = std::max(0, switchX - kSwitchGap - detailSpace - kLeading);
-  const QString shown = titleMetrics.elidedText(title_, Qt::ElideMiddle, available);
-  label_->setText(shown);
-  const int titleWidth = std::min(available, titleMetrics.horizontalAdvance(shown));
-  const int titleHeight = titleMetrics.height();
-  const int titleY = (height() - titleHeight) / 2;
-  label_->setGeometry(kLeading, titleY, titleWidth, titleHeight);
+  shownTitle_ = titleMetrics.elidedText(title_, Qt::ElideMiddle, available);
+  const int titleWidth = std::min(available, titleMetrics.horizontalAdvance(shownTitle_));
+  const int titleY = (height() - titleMetrics.height()) / 2;
+  titleRect_ = QRect(kLeading, titleY, titleWidth, titleMetrics.height());
 
-  // The detail sits right after the title, on the same baseline.
-  const QFontMetrics detailMetrics(detailLabel_->font());
+  // Right after the title, on the same baseline.
   const int detailY = titleY + titleMetrics.ascent() - detailMetrics.ascent();
-  detailLabel_->setGeometry(kLeading + titleWidth + kDetailGap, detailY, detailWidth,
-                            detailMetrics.height());
-  detailLabel_->setVisible(hasDetail_);
+  detailRect_ = detail_ ? QRect(titleRect_.right() + 1 + kDetailGap, detailY, detailWidth,
+                                detailMetrics.height())
+                        : QRect();
+}
+
+void SwitchRow::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setFont(titleFont_);
+  painter.setPen(titleColor_);
+  painter.drawText(titleRect_, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, shownTitle_);
+  if (detail_ && !detail_->isEmpty()) {
+    painter.setFont(detailFont_);
+    painter.setPen(detailColor_);
+    painter.drawText(detailRect_, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, *detail_);
+  }
 }
 
 void SwitchRow::resizeEvent(QResizeEvent*) {

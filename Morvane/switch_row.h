@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QLabel>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -35,8 +34,12 @@ class CapsuleSwitch : public QWidget {
 };
 
 /// One row of the menu: a title (cut in the middle when space is short), an optional smaller
-/// detail right after it, and a CapsuleSwitch at the right edge. A click released inside an
-/// enabled row flips the switch and reports the new position; the menu stays open.
+/// detail right after it on the same baseline, and a CapsuleSwitch at the right edge. A click
+/// released inside an enabled row flips the switch and reports the new position; the menu stays
+/// open.
+///
+/// The row paints its two texts itself rather than holding a label widget for each: a menu of a
+/// thousand agents is rebuilt on every change, and every widget costs.
 class SwitchRow : public QWidget {
  public:
   static constexpr int kHeight = 32;
@@ -50,13 +53,23 @@ class SwitchRow : public QWidget {
   SwitchRow(const QString& title, const std::optional<QString>& detail, bool isOn, bool enabled,
             std::function<void(bool)> onToggle, QWidget* parent = nullptr);
 
-  QLabel* label() const { return label_; }
-  QLabel* detailLabel() const { return detailLabel_; }
   CapsuleSwitch* toggle() const { return toggle_; }
   /// Whether the row reacts to clicks; fixed at construction.
   bool enabled() const { return enabled_; }
-  /// The title as given, before any cut.
+
+  /// The title as given, and as shown (cut in the middle to the space there is).
   const QString& title() const { return title_; }
+  const QString& shownTitle() const { return shownTitle_; }
+  /// The detail, absent when the row has none (an empty one is still there).
+  const std::optional<QString>& detail() const { return detail_; }
+
+  const QFont& titleFont() const { return titleFont_; }
+  const QFont& detailFont() const { return detailFont_; }
+  const QColor& titleColor() const { return titleColor_; }
+  const QColor& detailColor() const { return detailColor_; }
+  /// Where the texts are drawn, each rectangle exactly as high as its font's line.
+  const QRect& titleRect() const { return titleRect_; }
+  const QRect& detailRect() const { return detailRect_; }
 
   QSize sizeHint() const override { return {rowWidth_, kHeight}; }
   QSize minimumSizeHint() const override { return sizeHint(); }
@@ -65,18 +78,24 @@ class SwitchRow : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   void layoutContent();
 
   QString title_;
-  bool hasDetail_;
-  QLabel* label_;
-  QLabel* detailLabel_;
+  std::optional<QString> detail_;
+  QFont titleFont_;
+  QFont detailFont_;
+  QColor titleColor_;
+  QColor detailColor_;
   CapsuleSwitch* toggle_;
   bool enabled_;
   std::function<void(bool)> onToggle_;
   int rowWidth_ = kMinWidth;
+  QString shownTitle_;
+  QRect titleRect_;
+  QRect detailRect_;
 };
 
 }  // namespace morvane

@@ -1,11 +1,11 @@
 #include "app_test_support.h"
 
 #include <QCoreApplication>
-#include <QWidgetAction>
 #include <cstdlib>
 #include <fstream>
 
 #include "platform.h"
+#include "switch_row_item.h"
 
 namespace morvane::testing {
 namespace {
@@ -90,8 +90,8 @@ QStringList titles(const QMenu& menu) {
   for (QAction* action : menu.actions()) {
     if (action->isSeparator())
       result << QStringLiteral("---");
-    else if (auto* widget = qobject_cast<QWidgetAction*>(action))
-      result << QStringLiteral("row:") + static_cast<SwitchRow*>(widget->defaultWidget())->title();
+    else if (auto* item = dynamic_cast<SwitchRowItem*>(action))
+      result << QStringLiteral("row:") + (item->row() ? item->row()->title() : QString());
     else
       result << action->text();
   }
@@ -101,8 +101,8 @@ QStringList titles(const QMenu& menu) {
 std::vector<SwitchRow*> rows(const QMenu& menu) {
   std::vector<SwitchRow*> result;
   for (QAction* action : menu.actions())
-    if (auto* widget = qobject_cast<QWidgetAction*>(action))
-      result.push_back(static_cast<SwitchRow*>(widget->defaultWidget()));
+    if (auto* item = dynamic_cast<SwitchRowItem*>(action))
+      result.push_back(item->row());
   return result;
 }
 

@@ -97,7 +97,7 @@ class TogglingTest : public QObject {
     SwitchRow* row = rowTitled(app_->menu, "Sleeper");
     QVERIFY(row->enabled());
     QVERIFY(row->toggle()->isOn());
-    QCOMPARE(row->detailLabel()->text(), QString("pid %1").arg(*loaded.pid));
+    QCOMPARE(row->detail().value_or("(absent)"), QString("pid %1").arg(*loaded.pid));
 
     click("Sleeper");
     QCOMPARE(testing::titles(app_->menu)[1], QStringLiteral("⏳ Unloading Sleeper…"));

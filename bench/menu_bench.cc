@@ -1,0 +1,70 @@
+// Rebuilding the status menu with 200 and 1,000 agents: the build alone, and the build followed
+// by the menu's layout of every item (what showing it costs on top). Runs offscreen.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app_delegate.h"
+
+namespace {
+
+using morvane::Agent;
+using morvane::AppDelegate;
+
+class QuietAlerts : public morvane::Alerts {
+ public:
+  void warn(const std::string&, const std::string&) override {}
+};
+
+std::unique_ptr<AppDelegate> delegateWithAgents(int count) {
+  morvane::platform::Bundle bundle;
+  bundle.path = "/Applications/Morvane.app";
+  auto delegate = std::make_unique<AppDelegate>(bundle, std::make_unique<QuietAlerts>());
+  for (int i = 0; i < count; ++i) {
+    const std::string label = "com.bench.agent-" + std::to_string(i);
+    delegate->agents.push_back(
+        Agent{label + ".plist", "/Users/me/Library/LaunchAgents/" + label, label, i % 3 == 0,
+              i % 3 == 0 ? std::optional<int64_t>(10000 + i) : std::nullopt, i % 7 == 0});
+  }
+  delegate->note = "com.bench.agent-1 loaded";
+  return delegate;
+}
+
+void BM_RebuildMenu(benchmark::State& state) {
+  auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    delegate->rebuildMenu();
+    // The next turn of the event loop: the previous build's items are released.
+    QCoreApplication::sendPostedEvents();
+  }
+  state.SetLabel(std::to_string(delegate->menu.actions().size()) + " items");
+}
+BENCHMARK(BM_RebuildMenu)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+void BM_RebuildAndLayOutMenu(benchmark::State& state) {
+  auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    delegate->rebuildMenu();
+    benchmark::DoNotOptimize(delegate->menu.sizeHint());
+    QCoreApplication::sendPostedEvents();
+  }
+}
+BENCHMARK(BM_RebuildAndLayOutMenu)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QTemporaryDir home;
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  ::setenv("HOME", home.path().toLocal8Bit().constData(), 1);
+  ::setenv("MORVANE_HOME", (home.path() + "/data").toLocal8Bit().constData(), 1);
+  ::setenv("MORVANE_LANG", "en", 1);
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
