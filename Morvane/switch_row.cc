@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <algorithm>
+#include <cmath>
 
 namespace morvane {
 namespace {
@@ -24,6 +25,11 @@ QFont smallMenuFont() {
   else
     font.setPixelSize(std::max(1, font.pixelSize() * 11 / 13));
   return font;
+}
+
+/// The whole pixels a text takes: its exact width rounded up, so that it fits when laid out.
+int textWidth(const QFont& font, const QString& text) {
+  return static_cast<int>(std::ceil(QFontMetricsF(font).horizontalAdvance(text)));
 }
 
 }  // namespace
@@ -87,9 +93,9 @@ SwitchRow::SwitchRow(const QString& title, const std::optional<QString>& detail,
   titleColor_ = enabled ? text : disabled;
   detailColor_ = enabled ? secondary : disabled;
 
-  int width = QFontMetrics(titleFont_).horizontalAdvance(title_);
+  int width = textWidth(titleFont_, title_);
   if (detail_)
-    width += QFontMetrics(detailFont_).horizontalAdvance(*detail_) + kDetailGap;
+    width += textWidth(detailFont_, *detail_) + kDetailGap;
   width += kLeading + kSwitchGap + CapsuleSwitch::kWidth + kTrailing;
   rowWidth_ = std::clamp(width, kMinWidth, kMaxWidth);
   resize(rowWidth_, kHeight);
@@ -104,11 +110,11 @@ void SwitchRow::layoutContent() {
   // The detail is never compressed; the title gives way and is cut in the middle.
   const QFontMetrics titleMetrics(titleFont_);
   const QFontMetrics detailMetrics(detailFont_);
-  const int detailWidth = detail_ ? detailMetrics.horizontalAdvance(*detail_) : 0;
+  const int detailWidth = detail_ ? textWidth(detailFont_, *detail_) : 0;
   const int detailSpace = detail_ ? kDetailGap + detailWidth : 0;
   const int available = std::max(0, switchX - kSwitchGap - detailSpace - kLeading);
-  shownTitle_ = titleMetrics.elidedText(title_, Qt::ElideMiddle, available);
-  const int titleWidth = std::min(available, titleMetrics.horizontalAdvance(shownTitle_));
+  shownTitle_ = QFontMetricsF(titleFont_).elidedText(title_, Qt::ElideMiddle, available);
+  const int titleWidth = std::min(available, textWidth(titleFont_, shownTitle_));
   const int titleY = (height() - titleMetrics.height()) / 2;
   titleRect_ = QRect(kLeading, titleY, titleWidth, titleMetrics.height());
 

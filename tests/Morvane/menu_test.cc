@@ -284,6 +284,27 @@ class MenuTest : public QObject {
     app->menu.hide();
   }
 
+  void openMenuWidensForARowThatGrew() {
+    auto app = delegate();
+    app->menu.popup(QPoint(0, 0));
+    QTRY_VERIFY(app->menu.isVisible());
+    QTest::qWait(300);  // the opening's scan has come back
+    app->agents = {agent("com.example.alpha", false, std::nullopt, false)};
+    app->rebuildMenu();
+    QCoreApplication::processEvents();
+    const int before = app->menu.width();
+    // Loaded, the row gains its process id: the open menu makes room instead of cutting the title.
+    app->agents = {agent("com.example.alpha", true, 1234567, true)};
+    app->rebuildMenu();
+    QCoreApplication::processEvents();
+    SwitchRow* row = rowTitled(app->menu, "com.example.alpha");
+    QVERIFY(row);
+    QVERIFY(row->width() >= row->sizeHint().width());
+    QVERIFY(app->menu.width() > before);
+    QCOMPARE(row->shownTitle(), row->title());
+    app->menu.hide();
+  }
+
   void rebuildingFromARowsOwnClickKeepsTheRowAlive() {
     auto app = delegate();
     app->agents = {agent("com.example.plain", false, std::nullopt, false)};

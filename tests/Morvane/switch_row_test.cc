@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QTest>
+#include <cmath>
 #include <vector>
 
 namespace morvane {
@@ -12,7 +13,7 @@ class SwitchRowTest : public QObject {
   Q_OBJECT
 
   static int advance(const QString& text) {
-    return QFontMetrics(QApplication::font("QMenu")).horizontalAdvance(text);
+    return int(std::ceil(QFontMetricsF(QApplication::font("QMenu")).horizontalAdvance(text)));
   }
 
   static QImage paint(CapsuleSwitch& toggle) {
@@ -36,7 +37,8 @@ class SwitchRowTest : public QObject {
     QVERIFY(longRow.shownTitle().endsWith(".end"));
     QVERIFY(longRow.shownTitle().contains(QChar(0x2026)));
     QCOMPARE(longRow.detailRect().width(),
-             QFontMetrics(longRow.detailFont()).horizontalAdvance("pid 4242 · disabled"));
+             int(std::ceil(
+                 QFontMetricsF(longRow.detailFont()).horizontalAdvance("pid 4242 · disabled"))));
     QVERIFY(longRow.detailRect().right() + 1 + 16 <= longRow.toggle()->x());
   }
 
@@ -50,6 +52,13 @@ class SwitchRowTest : public QObject {
     QCOMPARE(absent.width(), base);
     QCOMPARE(empty.width(), base + 8);
     QVERIFY(!absent.detail());
+    // At its own width a row shows its whole title, fractional text widths included.
+    for (const QString& text :
+         {QStringLiteral("com.example.alpha"), QStringLiteral("Il1.,;ÿ漢字")}) {
+      SwitchRow fitted(text, QStringLiteral("pid 1234567 · disabled"), false, true, {});
+      QVERIFY(fitted.width() > 260);
+      QCOMPARE(fitted.shownTitle(), text);
+    }
     QVERIFY(absent.detailRect().isEmpty());
   }
 
