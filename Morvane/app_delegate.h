@@ -94,6 +94,8 @@ class AppDelegate : public QObject {
   const std::string currentVersion;
 
  private:
+  /// Fills the menu; rebuildMenu() wraps it.
+  void buildMenuItems();
   /// Closes the menu and shows a warning; returns once it is dismissed.
   void presentWarning(const std::string& message, const std::string& informative);
   void scheduleUpdateChecks();
@@ -105,6 +107,8 @@ class AppDelegate : public QObject {
   platform::Bundle bundle_;
   std::unique_ptr<Alerts> alerts_;
   std::unique_ptr<SettingsStore> settings_;
+  /// True while an open menu is placed again after a rebuild: that is no new opening.
+  bool replacingMenu_ = false;
 };
 
 /// Starts the menu-bar application and runs it until it quits; gives the exit status.

@@ -64,6 +64,23 @@ void releaseItems(QMenu& menu) {
 }  // namespace
 
 void AppDelegate::rebuildMenu() {
+  // A shown QMenu lays all its items out again after every single item added or removed, which
+  // makes rebuilding an open menu quadratic in its rows (a tenth of a second for 200 agents),
+  // and it then grows past the screen instead of scrolling. So it is told it is not shown while
+  // the items change, and is then placed again as at opening: laid out once, within the screen.
+  const bool shown = menu.isVisible();
+  if (shown)
+    menu.setAttribute(Qt::WA_WState_Visible, false);
+  buildMenuItems();
+  if (shown) {
+    menu.setAttribute(Qt::WA_WState_Visible, true);
+    replacingMenu_ = true;
+    menu.popup(menu.pos());
+    replacingMenu_ = false;
+  }
+}
+
+void AppDelegate::buildMenuItems() {
   releaseItems(menu);
 
   actionItem(menu, header(agents));

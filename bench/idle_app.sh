@@ -17,6 +17,7 @@ for i in $(seq 20); do
   printf '<?xml version="1.0"?><plist version="1.0"><dict><key>Label</key><string>com.idle.agent%s</string><key>ProgramArguments</key><array><string>/bin/true</string></array></dict></plist>' \
     "$i" >"$home/Library/LaunchAgents/com.idle.agent$i.plist"
 done
+# Offscreen unless a platform is named (QT_QPA_PLATFORM=xcb with DISPLAY for a real tray).
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} HOME=$home MORVANE_HOME=$home/data \
   "$app" 2>/dev/null &
 pid=$!

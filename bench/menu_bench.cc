@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QTemporaryDir>
+#include <QThread>
 #include <memory>
 
 #include "app_delegate.h"
@@ -53,6 +54,25 @@ void BM_RebuildAndLayOutMenu(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_RebuildAndLayOutMenu)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+// The menu open on screen while it is rebuilt, as after a toggle or a scan that found a change.
+void BM_RebuildOpenMenu(benchmark::State& state) {
+  auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
+  const std::vector<Agent> agents = delegate->agents;
+  delegate->menu.popup(QPoint(0, 0));
+  // The opening's scan (of an empty directory) comes back; the agents are put back after it.
+  QThread::msleep(300);
+  QCoreApplication::processEvents();
+  delegate->agents = agents;
+  for (auto _ : state) {
+    delegate->rebuildMenu();
+    QCoreApplication::processEvents();
+  }
+  state.SetLabel(std::to_string(delegate->menu.width()) + "x" +
+                 std::to_string(delegate->menu.height()));
+  delegate->menu.hide();
+}
+BENCHMARK(BM_RebuildOpenMenu)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -67,6 +67,10 @@ struct RunningApplication {
 /// included; processes that have ended but were not yet reaped are left out.
 std::vector<RunningApplication> runningApplications(const std::string& identifier);
 
+/// The arguments a running process was started with, its program first; empty when the
+/// process is gone or its arguments cannot be read.
+std::vector<std::string> processArguments(pid_t pid);
+
 /// Asks a running application to quit, the way a user would; false when it could not be asked.
 bool requestTermination(pid_t pid);
 

@@ -201,6 +201,23 @@ std::vector<RunningApplication> runningApplications(const std::string& identifie
   return found;
 }
 
+std::vector<std::string> processArguments(pid_t pid) {
+  std::vector<std::string> arguments;
+  Result<std::string> bytes = readFile("/proc/" + std::to_string(pid) + "/cmdline");
+  if (!bytes)
+    return arguments;
+  // Each argument ends with a NUL.
+  size_t start = 0;
+  while (start < bytes->size()) {
+    size_t end = bytes->find('\0', start);
+    if (end == std::string::npos)
+      end = bytes->size();
+    arguments.push_back(bytes->substr(start, end - start));
+    start = end + 1;
+  }
+  return arguments;
+}
+
 bool requestTermination(pid_t pid) {
   return pid > 0 && ::kill(pid, SIGTERM) == 0;
 }

@@ -32,6 +32,13 @@ class AppProcessTest : public QObject {
     plist.replace(at, identifier.size(),
                   "<string>org.morvane.Morvane.test" + std::to_string(::getpid()) + "</string>");
     testing::writeTextFile(info, plist);
+    // The bundle's service manager stalls when asked to, so that a command-line run stays
+    // around; otherwise it is the real one.
+    const std::filesystem::path launchctl = bundle_ / "Contents" / "Helpers" / "launchctl";
+    std::filesystem::rename(launchctl, launchctl.string() + ".real");
+    testing::writeTextFile(launchctl,
+                           "#!/bin/sh\n[ -n \"$STALL\" ] && sleep 20\nexec \"$0.real\" \"$@\"\n");
+    std::filesystem::permissions(launchctl, std::filesystem::perms::owner_all);
   }
 
   QProcessEnvironment environment(bool display = true) const {
@@ -48,10 +55,14 @@ class AppProcessTest : public QObject {
     return env;
   }
 
-  void start(QProcess& process, bool display = true) {
-    process.setProcessEnvironment(environment(display));
+  void start(QProcess& process, bool display = true, const QStringList& arguments = {},
+             bool stall = false) {
+    QProcessEnvironment env = environment(display);
+    if (stall)
+      env.insert("STALL", "1");
+    process.setProcessEnvironment(env);
     process.start(QString::fromStdString((bundle_ / "Contents" / "MacOS" / "Morvane").string()),
-                  {});
+                  arguments);
     QVERIFY(process.waitForStarted());
   }
 
@@ -82,11 +93,19 @@ class AppProcessTest : public QObject {
     QCOMPARE(first.exitCode(), 0);
   }
 
-  void anInstanceStartsAgainOnceTheFirstHasGone() {
+  void aCommandLineRunIsNoInstance() {
+    // The same executable listing agents (held up by a slow service manager) is running.
+    QProcess listing;
+    start(listing, true, {"--list"}, true);
+    QTest::qWait(300);
+    QCOMPARE(listing.state(), QProcess::Running);
+
     QProcess again;
     start(again);
     QTest::qWait(1500);
     QCOMPARE(again.state(), QProcess::Running);
+    listing.kill();
+    listing.waitForFinished();
     ::kill(static_cast<pid_t>(again.processId()), SIGTERM);
     QVERIFY(again.waitForFinished(20000));
     QCOMPARE(again.exitCode(), 0);

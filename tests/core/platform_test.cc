@@ -114,5 +114,18 @@ TEST(RunningApplications, FindsProcessesByTheirBundlesIdentifierUntilTheyEnd) {
   ::waitpid(other, nullptr, 0);
 }
 
+TEST(ProcessArguments, ReadsEachArgumentWholeUntilTheProcessEnds) {
+  char program[] = "/bin/sleep";
+  char seconds[] = "30";
+  char empty[] = "";
+  char* argv[] = {program, seconds, empty, nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, program, nullptr, nullptr, argv, environ), 0);
+  EXPECT_EQ(platform::processArguments(pid), (std::vector<std::string>{"/bin/sleep", "30", ""}));
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  EXPECT_TRUE(platform::processArguments(pid).empty());
+}
+
 }  // namespace
 }  // namespace morvane
