@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "paths.h"
 #include "test_support.h"
 
@@ -115,13 +118,20 @@ TEST(RunningApplications, FindsProcessesByTheirBundlesIdentifierUntilTheyEnd) {
 }
 
 TEST(ProcessArguments, ReadsEachArgumentWholeUntilTheProcessEnds) {
-  char program[] = "/bin/sleep";
-  char seconds[] = "30";
+  char program[] = "/bin/sh";
+  char option[] = "-c";
+  char script[] = "sleep 30; :";
   char empty[] = "";
-  char* argv[] = {program, seconds, empty, nullptr};
+  char* argv[] = {program, option, script, empty, nullptr};
   pid_t pid = 0;
   ASSERT_EQ(::posix_spawn(&pid, program, nullptr, nullptr, argv, environ), 0);
-  EXPECT_EQ(platform::processArguments(pid), (std::vector<std::string>{"/bin/sleep", "30", ""}));
+  // Until the child has started its program, it has no arguments of its own.
+  std::vector<std::string> arguments;
+  for (int wait = 0; wait < 200 && arguments.size() != 4; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    arguments = platform::processArguments(pid);
+  }
+  EXPECT_EQ(arguments, (std::vector<std::string>{"/bin/sh", "-c", "sleep 30; :", ""}));
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
   EXPECT_TRUE(platform::processArguments(pid).empty());
