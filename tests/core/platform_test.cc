@@ -123,8 +123,14 @@ TEST(ProcessArguments, ReadsEachArgumentWholeUntilTheProcessEnds) {
   char script[] = "sleep 30; :";
   char empty[] = "";
   char* argv[] = {program, option, script, empty, nullptr};
+  // In a group of its own, so that its sleep goes with it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   pid_t pid = 0;
-  ASSERT_EQ(::posix_spawn(&pid, program, nullptr, nullptr, argv, environ), 0);
+  ASSERT_EQ(::posix_spawn(&pid, program, nullptr, &attributes, argv, environ), 0);
+  posix_spawnattr_destroy(&attributes);
   // Until the child has started its program, it has no arguments of its own.
   std::vector<std::string> arguments;
   for (int wait = 0; wait < 200 && arguments.size() != 4; ++wait) {
@@ -132,7 +138,7 @@ TEST(ProcessArguments, ReadsEachArgumentWholeUntilTheProcessEnds) {
     arguments = platform::processArguments(pid);
   }
   EXPECT_EQ(arguments, (std::vector<std::string>{"/bin/sh", "-c", "sleep 30; :", ""}));
-  ::kill(pid, SIGKILL);
+  ::kill(-pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
   EXPECT_TRUE(platform::processArguments(pid).empty());
 }
