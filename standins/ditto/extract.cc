@@ -118,9 +118,9 @@ Writer diskWriter() {
   return writer;
 }
 
-/// Unpacks the checked archive with every path placed under `directory`.
-std::string unpack(const std::filesystem::path& zip, const std::filesystem::path& directory,
-                   const Limits& limits) {
+/// Unpacks the checked archive into the working directory, which the caller has made the
+/// target: entry names stay relative, so the secure-extraction checks judge them alone.
+std::string unpack(const std::filesystem::path& zip, const Limits& limits) {
   std::string error;
   Reader reader = openZip(zip, error);
   if (!reader)
@@ -134,12 +134,7 @@ std::string unpack(const std::filesystem::path& zip, const std::filesystem::path
       break;
     if (status < ARCHIVE_WARN)
       return zip.string() + ": " + archiveError(reader.get(), "damaged archive");
-    const std::string path = (directory / archive_entry_pathname(entry)).string();
-    archive_entry_set_pathname(entry, path.c_str());
-    if (const char* link = archive_entry_hardlink(entry)) {
-      const std::string target = (directory / link).string();
-      archive_entry_set_hardlink(entry, target.c_str());
-    }
+    const std::string path = archive_entry_pathname(entry);
     if (archive_write_header(writer.get(), entry) < ARCHIVE_WARN)
       return path + ": " + archiveError(writer.get(), "cannot create");
     if (std::string failed = copyData(reader.get(), writer.get(), budget); !failed.empty())
@@ -148,7 +143,7 @@ std::string unpack(const std::filesystem::path& zip, const std::filesystem::path
       return path + ": " + archiveError(writer.get(), "cannot finish");
   }
   if (archive_write_close(writer.get()) < ARCHIVE_WARN)
-    return directory.string() + ": " + archiveError(writer.get(), "cannot finish");
+    return archiveError(writer.get(), "cannot finish unpacking");
   return "";
 }
 
@@ -159,10 +154,14 @@ std::string extractZip(const std::filesystem::path& zip, const std::filesystem::
   if (std::string refused = checkEntries(zip, limits); !refused.empty())
     return refused;
   std::error_code error;
+  const std::filesystem::path archive = std::filesystem::absolute(zip, error);
   std::filesystem::create_directories(directory, error);
   if (error)
     return directory.string() + ": " + error.message();
-  return unpack(zip, directory, limits);
+  std::filesystem::current_path(directory, error);
+  if (error)
+    return directory.string() + ": " + error.message();
+  return unpack(archive, limits);
 }
 
 }  // namespace ditto

@@ -17,8 +17,8 @@ struct Limits {
 /// Unpacks the zip archive `zip` into `directory`, creating it when missing.
 ///
 /// Every entry is checked before anything is written, so an archive with one entry that would
-/// land outside `directory` writes nothing at all. Executable bits are kept. Returns an empty
-/// text on success, else the reason.
+/// land outside `directory` writes nothing at all. Executable bits are kept. Changes the working
+/// directory to `directory`. Returns an empty text on success, else the reason.
 std::string extractZip(const std::filesystem::path& zip, const std::filesystem::path& directory,
                        const Limits& limits = {});
 
