@@ -121,8 +121,10 @@ void perform(const HTTPRequest& request, const HTTP::Route& route, double timeou
   curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, limitMs);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, limitMs);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, idleSeconds);
+  if (timeout > 0) {  // no limit at all is libcurl's reading of 0, as for the two above
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, idleSeconds);
+  }
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, receiveBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "language.h"
 #include "update_server.h"
 
 namespace morvane::testing {
@@ -15,6 +16,8 @@ LocalServer& updateServer() {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  ::unsetenv("MORVANE_LANG");
+  morvane::Language::apply("en");
   ::setenv("MORVANE_UPDATE_URL", morvane::testing::updateServer().url().c_str(), 1);
   return RUN_ALL_TESTS();
 }
