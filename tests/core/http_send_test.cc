@@ -1,10 +1,9 @@
-#include "http.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
+#include "http.h"
 #include "language.h"
 #include "local_server.h"
 #include "raw_server.h"
@@ -184,9 +183,8 @@ TEST(HTTPRoute, ExplicitProxyCarriesHttpAndHttpsAndBeatsNoProxy) {
   ScopedEnv everything("no_proxy", "*");
   RawServer proxy(RawServer::fixed(kProxied));
 
-  auto plain =
-      HTTP::send(get("http://updates.example.invalid/latest.json"),
-                 HTTP::Proxy{"127.0.0.1", proxy.port()}, 5);
+  auto plain = HTTP::send(get("http://updates.example.invalid/latest.json"),
+                          HTTP::Proxy{"127.0.0.1", proxy.port()}, 5);
   ASSERT_TRUE(plain) << plain.error().text;
   EXPECT_EQ(plain->data, "proxied");
 

@@ -34,10 +34,10 @@ Package repack(const Package& package,
   EXPECT_TRUE(unpacked.ok()) << unpacked.message();
   change(tree.path());
   std::filesystem::remove(package.zip);
-  ShellResult zipped = Shell::run(
-      "/bin/sh", {"-c", "cd \"$1\" && zip -q -r -y \"$2\" .", "sh", tree.path().string(),
-                  package.zip.string()},
-      60);
+  ShellResult zipped = Shell::run("/bin/sh",
+                                  {"-c", "cd \"$1\" && zip -q -r -y \"$2\" .", "sh",
+                                   tree.path().string(), package.zip.string()},
+                                  60);
   EXPECT_TRUE(zipped.ok()) << zipped.message();
   return {package.zip, sha256Of(package.zip)};
 }

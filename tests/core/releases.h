@@ -19,7 +19,8 @@ Package makeRelease(const std::string& version, const std::filesystem::path& out
 
 /// Unpacks `package`, lets `change` edit the tree (whose top holds Morvane.app), and zips it
 /// again in place, links kept as links.
-Package repack(const Package& package, const std::function<void(const std::filesystem::path&)>& change);
+Package repack(const Package& package,
+               const std::function<void(const std::filesystem::path&)>& change);
 
 /// The SHA-256 of a file, as sha256sum prints it.
 std::string sha256Of(const std::filesystem::path& file);

@@ -32,7 +32,8 @@ class UpdaterCheck : public ::testing::Test {
 TEST_F(UpdaterCheck, OverrideIsTheBaseUrlVerbatim) {
   EXPECT_EQ(Updater::overrideBaseURL(), updateServer().url());
   EXPECT_EQ(Updater::baseURL(), updateServer().url());
-  EXPECT_EQ((Updater::Release{"1.4.2", kDigest}).url(), updateServer().url() + "/Morvane-1.4.2.zip");
+  EXPECT_EQ((Updater::Release{"1.4.2", kDigest}).url(),
+            updateServer().url() + "/Morvane-1.4.2.zip");
 }
 
 TEST_F(UpdaterCheck, NewerReleaseIsOfferedAndEqualOrOlderIsNot) {
@@ -71,8 +72,7 @@ TEST_F(UpdaterCheck, OnlyStatus200Counts) {
 TEST_F(UpdaterCheck, UnrecognisedManifestsGiveOneText) {
   for (const std::string& body :
        {std::string("<html>not json</html>"), manifest("1"), manifest("1.2.3-rc1"),
-        manifest("1." + std::string(10000, '1')), std::string(100000, '['),
-        std::string("[]")}) {
+        manifest("1." + std::string(10000, '1')), std::string(100000, '['), std::string("[]")}) {
     updateServer().answer("/latest.json", 200, body);
     auto result = Updater::check("1.0");
     ASSERT_FALSE(result) << body.substr(0, 40);
@@ -88,8 +88,7 @@ TEST_F(UpdaterCheck, HugeManifestIsNotReadWhole) {
                             R"( "sha256": ")" + kDigest + "\"}");
   auto result = Updater::check("1.0");
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().text,
-            "The response is larger than 1048576 bytes, so it was abandoned.");
+  EXPECT_EQ(result.error().text, "The response is larger than 1048576 bytes, so it was abandoned.");
 }
 
 TEST_F(UpdaterCheck, OverriddenOriginGoesDirectWhateverTheProxySettings) {

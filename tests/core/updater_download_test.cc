@@ -83,26 +83,22 @@ TEST_F(UpdaterDownload, DigestComparisonIgnoresCaseAndAMismatchDiscards) {
 TEST_F(UpdaterDownload, MissingPackageReportsTheServersStatus) {
   Package package = testing::makeRelease("1.1.0", releases_.path());
   ASSERT_TRUE(Updater::download(publish("1.1.0", package), paths_));
-  expectRefused({"1.4.2", package.sha256},
-                "Download failed: Morvane-1.4.2.zip returned HTTP 404");
+  expectRefused({"1.4.2", package.sha256}, "Download failed: Morvane-1.4.2.zip returned HTTP 404");
   Language::apply("zh");
   expectRefused({"1.4.2", package.sha256}, "下载失败：Morvane-1.4.2.zip 返回 HTTP 404");
 }
 
 TEST_F(UpdaterDownload, UnsignedOrTamperedBundleFailsTheSignature) {
   const std::string text = "The new version failed signature verification, so it was discarded.";
-  Package tampered = testing::repack(testing::makeRelease("1.2.0", releases_.path()),
-                                     [](const fs::path& tree) {
-                                       std::ofstream(tree / "Morvane.app/Contents/Helpers/open",
-                                                     std::ios::app)
-                                           << "#";
-                                     });
+  Package tampered =
+      testing::repack(testing::makeRelease("1.2.0", releases_.path()), [](const fs::path& tree) {
+        std::ofstream(tree / "Morvane.app/Contents/Helpers/open", std::ios::app) << "#";
+      });
   expectRefused(publish("1.2.0", tampered), text);
 
-  Package added = testing::repack(testing::makeRelease("1.2.0", releases_.path()),
-                                  [](const fs::path& tree) {
-                                    testing::writeFile(tree / "Morvane.app/Contents/extra", "x");
-                                  });
+  Package added = testing::repack(
+      testing::makeRelease("1.2.0", releases_.path()),
+      [](const fs::path& tree) { testing::writeFile(tree / "Morvane.app/Contents/extra", "x"); });
   expectRefused(publish("1.2.0", added), text);
 
   Package unsigned_ = testing::repack(
@@ -134,16 +130,15 @@ TEST_F(UpdaterDownload, ArchiveThatEscapesItsFolderIsNotUnpacked) {
   // A link inside the bundle that leads out of the staging directory altogether.
   Package escaping = testing::repack(
       testing::makeRelease("1.2.0", releases_.path()), [this](const fs::path& tree) {
-        fs::create_symlink("../../../../" + data_.path().filename().string() + "/" +
-                               kOutsideMarker,
+        fs::create_symlink("../../../../" + data_.path().filename().string() + "/" + kOutsideMarker,
                            tree / "Morvane.app/Contents/Resources");
       });
   expectRefused(publish("1.2.0", escaping), "Couldn't unpack the download.");
   EXPECT_FALSE(fs::exists(fs::symlink_status(data_.path() / kOutsideMarker)));
 
   // A link that stays in the staging directory but leaves the bundle breaks the seal.
-  Package leaving = testing::repack(
-      testing::makeRelease("1.2.0", releases_.path()), [](const fs::path& tree) {
+  Package leaving =
+      testing::repack(testing::makeRelease("1.2.0", releases_.path()), [](const fs::path& tree) {
         fs::create_symlink("../../Morvane.zip", tree / "Morvane.app/Contents/Resources");
       });
   expectRefused(publish("1.2.0", leaving),
@@ -151,8 +146,8 @@ TEST_F(UpdaterDownload, ArchiveThatEscapesItsFolderIsNotUnpacked) {
 }
 
 TEST_F(UpdaterDownload, ZipBombIsRefusedBeforeAnythingIsWritten) {
-  Package bomb = testing::repack(
-      testing::makeRelease("1.2.0", releases_.path()), [](const fs::path& tree) {
+  Package bomb =
+      testing::repack(testing::makeRelease("1.2.0", releases_.path()), [](const fs::path& tree) {
         const fs::path zeros = tree / "Morvane.app/Contents/zeros";
         std::ofstream(zeros).close();
         fs::resize_file(zeros, (uintmax_t{1} << 30) + 4096);  // sparse: cheap to make

@@ -31,9 +31,10 @@ void writeBundle(const fs::path& app, const std::string& tag, const fs::path& ma
                      "<key>CFBundleExecutable</key><string>Morvane</string></dict></plist>\n");
   testing::writeFile(app / "Contents/tag", tag);
   testing::writeScript(app / "Contents/MacOS/Morvane",
-                       starts ? "echo $$ >> " + Shell::quote((markers / ("started-" + tag)).string()) +
-                                    "\ntrap 'exit 0' TERM\nsleep 60 & wait"
-                              : "exit 0");
+                       starts
+                           ? "echo $$ >> " + Shell::quote((markers / ("started-" + tag)).string()) +
+                                 "\ntrap 'exit 0' TERM\nsleep 60 & wait"
+                           : "exit 0");
 }
 
 std::string tagOf(const fs::path& app) {
@@ -115,8 +116,9 @@ TEST(InstallerScript, IsTheFixedThirtySevenLineText) {
   EXPECT_NE(script.find("\nrunning() { pgrep -f \"$APP/Contents/MacOS/Morvane\" >/dev/null 2>&1; "
                         "}\n\nrm -rf \"$BACKUP\"\n"),
             std::string_view::npos);
-  EXPECT_TRUE(script.ends_with("\n    [ -d \"$APP\" ] || mv \"$BACKUP\" \"$APP\"\nfi\nopen "
-                               "\"$APP\"\nexit 1"));
+  EXPECT_TRUE(
+      script.ends_with("\n    [ -d \"$APP\" ] || mv \"$BACKUP\" \"$APP\"\nfi\nopen "
+                       "\"$APP\"\nexit 1"));
   EXPECT_EQ(script.find('\t'), std::string_view::npos);
   ShellResult syntax = Shell::run("/bin/bash", {"-n", "-c", std::string(script)}, 10);
   EXPECT_TRUE(syntax.ok()) << syntax.message();
@@ -166,7 +168,8 @@ TEST_F(InstallerHandOff, BundleTheUserCannotWriteIsRefusedWithItsPath) {
   int status = 0;
   ::waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(text, "No permission to replace " + app_.string() + ". Install the new version manually.");
+  EXPECT_EQ(text,
+            "No permission to replace " + app_.string() + ". Install the new version manually.");
   EXPECT_FALSE(fs::exists(paths_.root / "update-install.sh"));
 }
 
@@ -176,7 +179,7 @@ TEST_F(InstallerHandOff, ScriptSwapsStartsAndKeepsTheNewVersion) {
   ASSERT_TRUE(started) << started.error().text;
   const fs::path script = paths_.root / "update-install.sh";
   EXPECT_EQ(testing::readText(script), Updater::installerScript);
-  struct stat info{};
+  struct stat info {};
   ASSERT_EQ(::stat(script.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0700u);
 
@@ -217,8 +220,8 @@ TEST_F(InstallerHandOff, NewVersionThatDoesNotStartIsRolledBack) {
   ASSERT_TRUE(waitFor([&] { return log().find("rolling back") != std::string::npos; },
                       std::chrono::seconds(40)))
       << log();
-  ASSERT_TRUE(waitFor([&] { return fs::exists(markers_ / "started-old"); },
-                      std::chrono::seconds(10)))
+  ASSERT_TRUE(
+      waitFor([&] { return fs::exists(markers_ / "started-old"); }, std::chrono::seconds(10)))
       << "the old version is started again";
   EXPECT_EQ(tagOf(app_), "old");
   EXPECT_FALSE(fs::exists(app_.string() + ".previous"));

@@ -71,12 +71,12 @@ TEST(ReleaseFromManifest, HostileDocumentsAreRefusedQuickly) {
 }
 
 TEST(ReleaseFromManifest, LaterDuplicateMemberWins) {
-  EXPECT_EQ(releaseFromManifest(R"({"version": 5, "version": "1.5", "sha256": ")" + kDigest +
-                                "\"}"),
-            (Release{"1.5", kDigest}));
-  EXPECT_EQ(releaseFromManifest(R"({"version": "1.5", "version": {}, "sha256": ")" + kDigest +
-                                "\"}"),
-            std::nullopt);
+  EXPECT_EQ(
+      releaseFromManifest(R"({"version": 5, "version": "1.5", "sha256": ")" + kDigest + "\"}"),
+      (Release{"1.5", kDigest}));
+  EXPECT_EQ(
+      releaseFromManifest(R"({"version": "1.5", "version": {}, "sha256": ")" + kDigest + "\"}"),
+      std::nullopt);
 }
 
 TEST(VersionComponents, LeadingNumbersOfEachPiece) {

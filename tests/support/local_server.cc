@@ -7,7 +7,6 @@
 
 namespace morvane::testing {
 
-
 struct LocalServer::State {
   struct Canned {
     int status = 200;
