@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 #include <strings.h>
 
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -62,6 +63,22 @@ std::string trimmed(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
+/// Makes room for a body whose length the server announced, so a large body is not moved as it
+/// grows; a length above the body limit is left to the limit to refuse.
+void reserveAnnouncedLength(Transfer& transfer) {
+  auto announced = transfer.response.header("Content-Length");
+  if (!announced || !transfer.response.data.empty())
+    return;
+  size_t length = 0;
+  auto [end, error] =
+      std::from_chars(announced->data(), announced->data() + announced->size(), length);
+  if (error != std::errc() || end != announced->data() + announced->size())
+    return;
+  const size_t ceiling = transfer.maximumBodySize != 0 ? transfer.maximumBodySize : size_t{1} << 30;
+  if (length <= ceiling)
+    transfer.response.data.reserve(length);
+}
+
 /// Collects "Name: value" lines; a new status line (after a 100 Continue, or a proxy's answer
 /// to CONNECT) starts the fields afresh.
 size_t receiveHeader(char* data, size_t size, size_t count, void* context) {
@@ -71,6 +88,8 @@ size_t receiveHeader(char* data, size_t size, size_t count, void* context) {
     transfer->response.headers.clear();
   } else if (size_t colon = line.find(':'); colon != std::string_view::npos) {
     transfer->response.headers[trimmed(line.substr(0, colon))] = trimmed(line.substr(colon + 1));
+  } else if (trimmed(line).empty()) {
+    reserveAnnouncedLength(*transfer);  // the blank line that ends the fields
   }
   return size * count;
 }
@@ -174,7 +193,7 @@ Result<HTTPResponse> HTTP::send(const HTTPRequest& request, const Route& route, 
   std::unique_lock lock(cell->mutex);
   cell->done.wait_until(lock, Clock::now() + std::chrono::duration_cast<Clock::duration>(margin),
                         [&] { return cell->finished; });
-  return cell->result;
+  return std::move(cell->result);  // the transfer thread no longer writes a finished cell
 }
 
 }  // namespace morvane
