@@ -55,14 +55,14 @@ Result<std::optional<Release>> check(const std::string& currentVersion);
 /// The release a manifest names, or nullopt when the manifest is not recognised: not a JSON
 /// object, "version" or "sha256" missing, of another type or not matching its form, or a
 /// version group too large for a signed 64-bit integer.
-std::optional<Release> releaseFromManifest(std::string_view manifest);
+std::optional<Release> release(std::string_view fromManifest);
 
 /// The leading numbers of each dot-separated piece of a version text; 0 for a piece that does
 /// not start with ASCII digits or whose number does not fit. Empty pieces are dropped.
 std::vector<int64_t> components(std::string_view version);
 
-/// Whether `version` is newer than `other`, comparing components with missing ones as 0.
-bool isNewer(std::string_view version, std::string_view other);
+/// Whether `version` is newer than `than`, comparing components with missing ones as 0.
+bool isNewer(std::string_view version, std::string_view than);
 
 /// <root>/update: where a download is unpacked and checked.
 std::filesystem::path stagingDirectory(const Paths& paths);

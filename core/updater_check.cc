@@ -47,13 +47,13 @@ Result<std::optional<Release>> check(const std::string& currentVersion) {
   Result<std::string> body = detail::fetch(manifestURL, kManifestTimeout, kLargestManifest);
   if (!body)
     return std::unexpected(body.error());
-  std::optional<Release> release = releaseFromManifest(*body);
-  if (!release)
+  std::optional<Release> newest = release(*body);
+  if (!newest)
     return fail(
         L("latest.json 的内容无法识别。", "The contents of latest.json could not be recognized."));
-  if (!isNewer(release->version, currentVersion))
+  if (!isNewer(newest->version, currentVersion))
     return std::optional<Release>();
-  return release;
+  return newest;
 }
 
 }  // namespace morvane::Updater

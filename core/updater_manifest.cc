@@ -111,9 +111,9 @@ std::string lowerCased(std::string text) {
 
 }  // namespace
 
-std::optional<Release> releaseFromManifest(std::string_view manifest) {
+std::optional<Release> release(std::string_view fromManifest) {
   TopLevelStrings document;
-  if (!nlohmann::json::sax_parse(manifest, &document) || !document.isObject)
+  if (!nlohmann::json::sax_parse(fromManifest, &document) || !document.isObject)
     return std::nullopt;
   auto version = document.members.find("version");
   auto digest = document.members.find("sha256");

@@ -51,9 +51,9 @@ std::vector<int64_t> components(std::string_view version) {
   return numbers;
 }
 
-bool isNewer(std::string_view version, std::string_view other) {
+bool isNewer(std::string_view version, std::string_view than) {
   const std::vector<int64_t> mine = components(version);
-  const std::vector<int64_t> theirs = components(other);
+  const std::vector<int64_t> theirs = components(than);
   for (size_t i = 0; i < std::max(mine.size(), theirs.size()); ++i) {
     const int64_t a = i < mine.size() ? mine[i] : 0;
     const int64_t b = i < theirs.size() ? theirs[i] : 0;

@@ -225,6 +225,7 @@ TEST_F(CommandLineUpdate, RunningInstancesOfThisCopyAreAskedToQuitAfterTheHandOf
       std::chrono::seconds(40)))
       << log();
   EXPECT_EQ(log().find("command not found"), std::string::npos) << "open is found on PATH";
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // whichever version was opened last
   for (const auto& app : platform::runningApplications("org.morvane.Morvane"))
     if (app.bundlePath == app_)
       ::kill(app.pid, SIGTERM);
@@ -243,6 +244,7 @@ bool menuBarApplicationRuns(const fs::path& executable) {
 TEST_F(CommandLineUpdate, InstalledCopyIsReplacedAndTheNewVersionKeepsRunning) {
   testing::ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
   testing::ScopedEnv data("MORVANE_HOME", home_.string());
+  testing::ScopedEnv home("HOME", dir_.path().string());
   if (!menuBarApplicationRuns(app_ / "Contents/MacOS/Morvane"))
     GTEST_SKIP() << "the menu-bar application is not part of this build";
   publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));

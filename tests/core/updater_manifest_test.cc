@@ -6,7 +6,7 @@ namespace morvane {
 namespace {
 
 using Updater::Release;
-using Updater::releaseFromManifest;
+using Updater::release;
 
 const std::string kDigest = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
 
@@ -18,10 +18,10 @@ TEST(ReleaseFromManifest, ReadsVersionAndLowerCasedDigest) {
   std::string upper = kDigest;
   for (char& c : upper)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  EXPECT_EQ(releaseFromManifest(manifest("1.4.2", upper)), (Release{"1.4.2", kDigest}));
-  EXPECT_EQ(releaseFromManifest(manifest("1.10.0")), (Release{"1.10.0", kDigest}));
-  EXPECT_EQ(releaseFromManifest(R"({"notes": {"en": [1, 2]}, "version": "2.0", "sha256": ")" +
-                                kDigest + R"(", "x": null})"),
+  EXPECT_EQ(release(manifest("1.4.2", upper)), (Release{"1.4.2", kDigest}));
+  EXPECT_EQ(release(manifest("1.10.0")), (Release{"1.10.0", kDigest}));
+  EXPECT_EQ(release(R"({"notes": {"en": [1, 2]}, "version": "2.0", "sha256": ")" + kDigest +
+                    R"(", "x": null})"),
             (Release{"2.0", kDigest}))
       << "other members are ignored";
 }
@@ -29,13 +29,13 @@ TEST(ReleaseFromManifest, ReadsVersionAndLowerCasedDigest) {
 TEST(ReleaseFromManifest, VersionMustBeTwoOrMoreGroupsOfAsciiDigits) {
   for (const char* bad : {"1", "v1.2", "1.2-beta", "1..2", ".1.2", "1.2.", "1.2.3-rc1", " 1.2",
                           "1.2 ", "١.٢", "1.2\n", ""})
-    EXPECT_EQ(releaseFromManifest(manifest(bad)), std::nullopt) << bad;
+    EXPECT_EQ(release(manifest(bad)), std::nullopt) << bad;
 }
 
 TEST(ReleaseFromManifest, DigestMustBeSixtyFourHexDigits) {
-  EXPECT_EQ(releaseFromManifest(manifest("1.2", kDigest.substr(1))), std::nullopt);
-  EXPECT_EQ(releaseFromManifest(manifest("1.2", kDigest + "0")), std::nullopt);
-  EXPECT_EQ(releaseFromManifest(manifest("1.2", "g" + kDigest.substr(1))), std::nullopt);
+  EXPECT_EQ(release(manifest("1.2", kDigest.substr(1))), std::nullopt);
+  EXPECT_EQ(release(manifest("1.2", kDigest + "0")), std::nullopt);
+  EXPECT_EQ(release(manifest("1.2", "g" + kDigest.substr(1))), std::nullopt);
 }
 
 TEST(ReleaseFromManifest, AnythingButAnObjectWithTwoStringsIsNotRecognised) {
@@ -46,37 +46,34 @@ TEST(ReleaseFromManifest, AnythingButAnObjectWithTwoStringsIsNotRecognised) {
         std::string(R"({"version": ["1.2"], "sha256": ")") + kDigest + "\"}",
         std::string(R"({"sha256": ")") + kDigest + "\"}", manifest("1.2") + " trailing",
         std::string(R"({"version": "1.2", "sha256": ")") + kDigest + "\\xff\"}"})
-    EXPECT_EQ(releaseFromManifest(bad), std::nullopt) << bad;
-  EXPECT_EQ(releaseFromManifest("{\"version\": \"1.\xff\", \"sha256\": \"" + kDigest + "\"}"),
-            std::nullopt)
+    EXPECT_EQ(release(bad), std::nullopt) << bad;
+  EXPECT_EQ(release("{\"version\": \"1.\xff\", \"sha256\": \"" + kDigest + "\"}"), std::nullopt)
       << "invalid UTF-8";
 }
 
 TEST(ReleaseFromManifest, HostileDocumentsAreRefusedQuickly) {
   std::string deep(200000, '[');
-  EXPECT_EQ(releaseFromManifest(deep), std::nullopt);
+  EXPECT_EQ(release(deep), std::nullopt);
   std::string deepInside = R"({"version": "1.2", "sha256": ")" + kDigest + R"(", "x": )" +
                            std::string(100000, '[') + std::string(100000, ']') + "}";
-  EXPECT_EQ(releaseFromManifest(deepInside), std::nullopt);
+  EXPECT_EQ(release(deepInside), std::nullopt);
 
   // A group that no 64-bit integer holds would compare as 0, so such a version is refused.
-  EXPECT_EQ(releaseFromManifest(manifest("1." + std::string(10000, '9'))), std::nullopt);
-  EXPECT_EQ(releaseFromManifest(manifest("9223372036854775808.0")), std::nullopt);
-  EXPECT_EQ(releaseFromManifest(manifest("9223372036854775807.0")),
+  EXPECT_EQ(release(manifest("1." + std::string(10000, '9'))), std::nullopt);
+  EXPECT_EQ(release(manifest("9223372036854775808.0")), std::nullopt);
+  EXPECT_EQ(release(manifest("9223372036854775807.0")),
             (Release{"9223372036854775807.0", kDigest}));
 
   std::string padded = R"({"pad": ")" + std::string(8 << 20, 'p') + R"(", "version": "3.1", )" +
                        R"("sha256": ")" + kDigest + "\"}";
-  EXPECT_EQ(releaseFromManifest(padded), (Release{"3.1", kDigest}));
+  EXPECT_EQ(release(padded), (Release{"3.1", kDigest}));
 }
 
 TEST(ReleaseFromManifest, LaterDuplicateMemberWins) {
-  EXPECT_EQ(
-      releaseFromManifest(R"({"version": 5, "version": "1.5", "sha256": ")" + kDigest + "\"}"),
-      (Release{"1.5", kDigest}));
-  EXPECT_EQ(
-      releaseFromManifest(R"({"version": "1.5", "version": {}, "sha256": ")" + kDigest + "\"}"),
-      std::nullopt);
+  EXPECT_EQ(release(R"({"version": 5, "version": "1.5", "sha256": ")" + kDigest + "\"}"),
+            (Release{"1.5", kDigest}));
+  EXPECT_EQ(release(R"({"version": "1.5", "version": {}, "sha256": ")" + kDigest + "\"}"),
+            std::nullopt);
 }
 
 TEST(VersionComponents, LeadingNumbersOfEachPiece) {
