@@ -160,7 +160,7 @@ void perform(const HTTPRequest& request, const HTTP::Route& route, double timeou
   std::lock_guard lock(cell->mutex);
   if (transfer.tooLarge) {
     cell->result = fail(
-        L([&] { return "回应超过 " + std::to_string(request.maximumBodySize) + " 字节，已放弃。"; },
+        L([&] { return "响应超过 " + std::to_string(request.maximumBodySize) + " 字节，已放弃。"; },
           [&] {
             return "The response is larger than " + std::to_string(request.maximumBodySize) +
                    " bytes, so it was abandoned.";

@@ -147,6 +147,9 @@ TEST(HTTPSend, BodiesAboveTheLimitAreRefused) {
   auto refused = HTTP::send(request, HTTP::Direct{}, 5);
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().text, "The response is larger than 4096 bytes, so it was abandoned.");
+  Language::apply("zh");
+  EXPECT_EQ(HTTP::send(request, HTTP::Direct{}, 5).error().text, "响应超过 4096 字节，已放弃。");
+  Language::apply("en");
   request.maximumBodySize = 5000;
   EXPECT_TRUE(HTTP::send(request, HTTP::Direct{}, 5));
 }
