@@ -12,4 +12,9 @@ int32_t list(std::ostream& out);
 /// 0 when every step passed, else 1.
 int32_t selfTest(std::ostream& out);
 
+/// Updates the running bundle from the update server: reports the current and the newest
+/// version, then (unless `checkOnly`) downloads and verifies the release, starts the installer
+/// and asks this bundle's running instances to quit. 0 on success or when up to date, else 1.
+int32_t update(bool checkOnly, std::ostream& out);
+
 }  // namespace morvane::CLI

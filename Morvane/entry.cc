@@ -1,9 +1,11 @@
 #include "entry.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 
 #include "cli.h"
+#include "platform.h"
 
 namespace morvane {
 
@@ -20,16 +22,24 @@ Mode chooseMode(const std::vector<std::string>& arguments) {
   return Mode::menuBarApp;
 }
 
+void putHelpersFirstOnPath() {
+  const std::string helpers = platform::toolPath(platform::Tool::open).parent_path().string();
+  const char* path = std::getenv("PATH");
+  const std::string value = path != nullptr && path[0] != '\0' ? helpers + ":" + path : helpers;
+  ::setenv("PATH", value.c_str(), 1);
+}
+
 int runEntry(int argc, char** argv, AppStarter startApp) {
+  putHelpersFirstOnPath();
   switch (chooseMode(std::vector<std::string>(argv, argv + argc))) {
     case Mode::list:
       return CLI::list(std::cout);
     case Mode::selfTest:
       return CLI::selfTest(std::cout);
     case Mode::update:
+      return CLI::update(false, std::cout);
     case Mode::checkForUpdate:
-      std::cerr << "morvane: --update is not available in this build yet\n";
-      return 1;
+      return CLI::update(true, std::cout);
     case Mode::menuBarApp:
       if (startApp != nullptr)
         return startApp(argc, argv);

@@ -12,6 +12,10 @@ enum class Mode { list, selfTest, update, checkForUpdate, menuBarApp };
 /// with none of them the menu-bar application starts.
 Mode chooseMode(const std::vector<std::string>& arguments);
 
+/// Puts the folder of the bundled tools first on this process's PATH, so that scripts it
+/// starts (the update installer) find them by name.
+void putHelpersFirstOnPath();
+
 /// Starts the menu-bar application and gives its exit status.
 using AppStarter = int (*)(int argc, char** argv);
 

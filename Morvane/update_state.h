@@ -3,7 +3,7 @@
 #include <string>
 #include <variant>
 
-#include "staged.h"
+#include "updater.h"
 
 namespace morvane {
 
