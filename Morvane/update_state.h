@@ -7,6 +7,8 @@
 
 namespace morvane {
 
+using Updater::Staged;
+
 /// Where the in-app update flow stands.
 namespace UpdateStates {
 /// A newer release was found and is being downloaded and verified.
