@@ -126,7 +126,8 @@ class TogglingTest : public QObject {
     testing::writeTextFile(first, "");
     QTRY_COMPARE_WITH_TIMEOUT(app_->running, int64_t(1), kTimeoutMs);
     // The first is done, the second still runs: its progress stays on show.
-    QCOMPARE(app_->busy, std::optional<std::string>("Loading com.example.other"));
+    QVERIFY2(app_->busy == std::optional<std::string>("Loading com.example.other"),
+             app_->busy.value_or("(none)").c_str());
     QCOMPARE(app_->pending, (std::map<std::string, bool>{{"com.example.other", true}}));
     QVERIFY(agent("com.example.sleeper")->loaded);
     QVERIFY(rowTitled(app_->menu, "Sleeper")->enabled());
