@@ -39,8 +39,13 @@ std::string serviceTarget(const std::string& label) {
 }
 
 std::vector<Agent> scan(const std::filesystem::path& directory) {
+  return scanWithExitStatuses(directory).agents;
+}
+
+ScannedAgents scanWithExitStatuses(const std::filesystem::path& directory) {
   const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
-  LoadedJobs jobs = parseList(Shell::run(launchctl, {"list"}, kQueryTimeout).standardOutput);
+  const std::string listing = Shell::run(launchctl, {"list"}, kQueryTimeout).standardOutput;
+  LoadedJobs jobs = parseList(listing);
   std::set<std::string> disabled = parseDisabled(
       Shell::run(launchctl, {"print-disabled", guiDomain()}, kQueryTimeout).standardOutput);
 
@@ -60,7 +65,7 @@ std::vector<Agent> scan(const std::filesystem::path& directory) {
     agent.disabled = disabled.contains(agent.label);
     agents.push_back(std::move(agent));
   }
-  return sorted(std::move(agents));
+  return {sorted(std::move(agents)), parseExitStatuses(listing)};
 }
 
 }  // namespace morvane::Agents
