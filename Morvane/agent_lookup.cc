@@ -1,5 +1,7 @@
 #include "agent_lookup.h"
 
+#include <algorithm>
+
 #include "label_suggestions.h"
 #include "language.h"
 
@@ -31,6 +33,7 @@ Failure severalAgents(const std::vector<const Agent*>& matches, const std::strin
   std::vector<std::string> files;
   for (const Agent* agent : matches)
     files.push_back(agent->file);
+  std::sort(files.begin(), files.end());
   return Failure{L(
       [&] {
         return "「" + name + "」对应多个启动项：" + joined(files, false) +

@@ -42,7 +42,7 @@ size_t editDistance(const std::u32string& a, const std::u32string& b) {
 
 /// How many edits still count as a likely typo of a name this long.
 size_t editAllowance(size_t length) {
-  return std::max<size_t>(2, length / 3);
+  return std::max<size_t>(2, length / 5);
 }
 
 }  // namespace

@@ -75,21 +75,26 @@ Result<Window> readWindow(int fd, off_t size, size_t breaksWanted, size_t budget
   return window;
 }
 
-/// Keeps the last kTailLineLimit bytes of a line, starting on a character boundary, marked "…".
-std::string keepEnd(std::string_view line) {
-  line.remove_prefix(line.size() - kTailLineLimit);
+/// Drops the continuation bytes a cut left at the front of a UTF-8 line.
+std::string_view fromCharacterStart(std::string_view line) {
   for (int i = 0; i < 3 && !line.empty() && (static_cast<unsigned char>(line[0]) & 0xC0) == 0x80;
        ++i)
     line.remove_prefix(1);
-  return "…" + std::string(line);
+  return line;
 }
 
+/// The line as shown: without a carriage return at its end, cut to its last kTailLineLimit bytes
+/// when longer, and marked "…" when any of its front is missing.
 std::string shownLine(std::string_view line, bool cut) {
   if (line.ends_with('\r'))
     line.remove_suffix(1);
-  if (line.size() > kTailLineLimit)
-    return repairUtf8(keepEnd(line));
-  return repairUtf8((cut ? "…" : "") + std::string(line));
+  if (line.size() > kTailLineLimit) {
+    line.remove_prefix(line.size() - kTailLineLimit);
+    cut = true;
+  }
+  if (!cut)
+    return repairUtf8(std::string(line));
+  return "…" + repairUtf8(std::string(fromCharacterStart(line)));
 }
 
 }  // namespace
