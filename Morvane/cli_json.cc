@@ -36,9 +36,10 @@ void addJob(Json& object, const Result<JobDescription>& job) {
   object["standardErrorPath"] = job ? orNull(job->standardErrorPath) : Json(nullptr);
 }
 
-/// Indented UTF-8; bytes that are no UTF-8 become U+FFFD rather than failing the output.
-void print(std::ostream& out, const Json& json) {
-  out << json.dump(2, ' ', false, Json::error_handler_t::replace) << "\n" << std::flush;
+/// UTF-8 with control characters escaped; bytes that are no UTF-8 become U+FFFD rather than
+/// failing the output. `indent` < 0 writes everything on one line.
+std::string text(const Json& json, int indent) {
+  return json.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace
@@ -48,11 +49,16 @@ int32_t listJson(std::ostream& out) {
   Language::apply(store.value().language);
 
   Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
-  Json agents = Json::array();
-  for (const Agent& agent : scan.agents)
-    agents.push_back(agentObject(agent, lastExitStatus(scan, agent),
-                                 friendlyName(agent.label, store.value().friendlyNames)));
-  print(out, agents);
+  // One agent per line, so that line tools work on the array too.
+  std::string array = "[";
+  for (const Agent& agent : scan.agents) {
+    array += array.size() == 1 ? "\n  " : ",\n  ";
+    array += text(agentObject(agent, lastExitStatus(scan, agent),
+                              friendlyName(agent.label, store.value().friendlyNames)),
+                  -1);
+  }
+  array += scan.agents.empty() ? "]\n" : "\n]\n";
+  out << array << std::flush;
   return 0;
 }
 
@@ -67,7 +73,7 @@ int32_t statusJson(std::ostream& out, const std::string& name) {
   }
   Json object = agentObject(status->agent, status->lastExitStatus, status->friendlyName);
   addJob(object, status->job);
-  print(out, object);
+  out << text(object, 2) << "\n" << std::flush;
   return 0;
 }
 
