@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "agent_home.h"
@@ -96,6 +97,8 @@ TEST_F(JsonOutput, ControlCharactersAreEscapedAndBadBytesReplaced) {
   testing::writeFile(agents() / "bad-\xFF.plist", "");
   testing::Printed shown = printed([](std::ostream& out) { return CLI::listJson(out); });
   EXPECT_NE(shown.text.find(R"("com.example.tab\there")"), std::string::npos) << shown.text;
+  // One agent per line between the brackets; a tab inside a label stays escaped on its line.
+  EXPECT_EQ(std::count(shown.text.begin(), shown.text.end(), '\n'), 4);
   json listed = json::parse(shown.text);  // throws on invalid UTF-8
   ASSERT_EQ(listed.size(), 2u);
   EXPECT_EQ(listed[0]["file"], "bad-\xEF\xBF\xBD.plist");
