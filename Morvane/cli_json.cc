@@ -20,13 +20,18 @@ Json orNull(const std::optional<std::string>& text) {
   return text ? Json(*text) : Json(nullptr);
 }
 
-/// The facts the listing and the status share.
-Json agentObject(const Agent& agent, std::optional<int64_t> lastExitStatus,
-                 const std::optional<std::string>& friendlyName) {
-  return Json{{"label", agent.label},       {"file", agent.file},
-              {"path", agent.path},         {"loaded", agent.loaded},
-              {"pid", orNull(agent.pid)},   {"lastExitStatus", orNull(lastExitStatus)},
-              {"disabled", agent.disabled}, {"friendlyName", orNull(friendlyName)}};
+/// Sets the facts the listing and the status share. Setting them on an object that already
+/// has the keys reuses its nodes, which matters at a thousand agents.
+void setAgentFacts(Json& object, const Agent& agent, std::optional<int64_t> lastExitStatus,
+                   const std::optional<std::string>& friendlyName) {
+  object["label"] = agent.label;
+  object["file"] = agent.file;
+  object["path"] = agent.path;
+  object["loaded"] = agent.loaded;
+  object["pid"] = orNull(agent.pid);
+  object["lastExitStatus"] = orNull(lastExitStatus);
+  object["disabled"] = agent.disabled;
+  object["friendlyName"] = orNull(friendlyName);
 }
 
 void addJob(Json& object, const Result<JobDescription>& job) {
@@ -51,11 +56,12 @@ int32_t listJson(std::ostream& out) {
   Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
   // One agent per line, so that line tools work on the array too.
   std::string array = "[";
+  Json object = Json::object();
   for (const Agent& agent : scan.agents) {
+    setAgentFacts(object, agent, lastExitStatus(scan, agent),
+                  friendlyName(agent.label, store.value().friendlyNames));
     array += array.size() == 1 ? "\n  " : ",\n  ";
-    array += text(agentObject(agent, lastExitStatus(scan, agent),
-                              friendlyName(agent.label, store.value().friendlyNames)),
-                  -1);
+    array += text(object, -1);
   }
   array += scan.agents.empty() ? "]\n" : "\n]\n";
   out << array << std::flush;
@@ -71,7 +77,8 @@ int32_t statusJson(std::ostream& out, const std::string& name) {
     out << "✗ " << status.error().text << "\n" << std::flush;
     return 1;
   }
-  Json object = agentObject(status->agent, status->lastExitStatus, status->friendlyName);
+  Json object = Json::object();
+  setAgentFacts(object, status->agent, status->lastExitStatus, status->friendlyName);
   addJob(object, status->job);
   out << text(object, 2) << "\n" << std::flush;
   return 0;
