@@ -43,4 +43,9 @@ int32_t version(std::ostream& out);
 /// Prints what is wrong with the command line in one line; always 1.
 int32_t usageError(std::ostream& out, const UsageError& error);
 
+/// Updates the running bundle from the update server: reports the current and the newest
+/// version, then (unless `checkOnly`) downloads and verifies the release, starts the installer
+/// and asks this bundle's running instances to quit. 0 on success or when up to date, else 1.
+int32_t update(bool checkOnly, std::ostream& out);
+
 }  // namespace morvane::CLI

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 
 #include "cli.h"
+#include "platform.h"
 
 namespace morvane {
 namespace {
@@ -85,7 +87,15 @@ std::expected<Invocation, UsageError> parseInvocation(const std::vector<std::str
   return invocation;
 }
 
+void putHelpersFirstOnPath() {
+  const std::string helpers = platform::toolPath(platform::Tool::open).parent_path().string();
+  const char* path = std::getenv("PATH");
+  const std::string value = path != nullptr && path[0] != '\0' ? helpers + ":" + path : helpers;
+  ::setenv("PATH", value.c_str(), 1);
+}
+
 int runEntry(int argc, char** argv) {
+  putHelpersFirstOnPath();
   std::expected<Invocation, UsageError> invocation =
       parseInvocation(std::vector<std::string>(argv, argv + argc));
   if (!invocation)
@@ -96,9 +106,9 @@ int runEntry(int argc, char** argv) {
     case Mode::selfTest:
       return CLI::selfTest(std::cout);
     case Mode::update:
+      return CLI::update(false, std::cout);
     case Mode::checkForUpdate:
-      std::cerr << "morvane: --update is not available in this build yet\n";
-      return 1;
+      return CLI::update(true, std::cout);
     case Mode::load:
     case Mode::unload:
       return CLI::setLoaded(std::cout, invocation->agent, invocation->mode == Mode::load);

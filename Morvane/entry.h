@@ -43,6 +43,10 @@ Mode chooseMode(const std::vector<std::string>& arguments);
 /// "--status" names the agent, and must not be one of the options.
 std::expected<Invocation, UsageError> parseInvocation(const std::vector<std::string>& arguments);
 
+/// Puts the folder of the bundled tools first on this process's PATH, so that scripts it
+/// starts (the update installer) find them by name.
+void putHelpersFirstOnPath();
+
 /// Runs the chosen mode and gives the process's exit status.
 int runEntry(int argc, char** argv);
 

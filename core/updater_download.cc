@@ -1,0 +1,120 @@
+#include <plist/plist.h>
+
+#include "app_identifier.h"
+#include "file_io.h"
+#include "language.h"
+#include "platform.h"
+#include "property_list.h"
+#include "shell.h"
+#include "updater.h"
+
+namespace morvane::Updater {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double kTransferTimeout = 600;
+constexpr double kDigestTimeout = 60;
+constexpr double kUnpackTimeout = 120;
+constexpr double kSignatureTimeout = 120;
+/// The package is held in memory whole; a real one is a few megabytes.
+constexpr size_t kLargestPackage = size_t{512} << 20;
+
+void removeAll(const fs::path& path) {
+  std::error_code ignored;
+  fs::remove_all(path, ignored);
+}
+
+/// The first space-separated word of the digest tool's output, or "".
+std::string firstWord(const std::string& text) {
+  const size_t start = text.find_first_not_of(' ');
+  if (start == std::string::npos)
+    return "";
+  return text.substr(start, text.find(' ', start) - start);
+}
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i]))
+      return false;
+  return true;
+}
+
+/// Whether the bundle's Info.plist names this app at exactly `version`.
+bool isThisAppAt(const fs::path& app, const std::string& version) {
+  Result<std::string> bytes = readFile(app / "Contents" / "Info.plist");
+  PlistPtr info = bytes ? parsePropertyList(*bytes) : nullptr;
+  if (info == nullptr || plist_get_node_type(info.get()) != PLIST_DICT)
+    return false;
+  return dictionaryString(info.get(), "CFBundleIdentifier") == std::string(kAppIdentifier) &&
+         dictionaryString(info.get(), "CFBundleShortVersionString") == version;
+}
+
+/// One download: every failure removes the staging directory before it is reported.
+class Download {
+ public:
+  Download(const Release& release, const Paths& paths)
+      : release_(release), dir_(stagingDirectory(paths)) {}
+
+  Result<Staged> run() {
+    removeAll(dir_);
+    if (Outcome made = createDirectories(dir_); !made)
+      return fail(L("无法创建下载目录：", "Couldn't create the download directory: ") +
+                  made.error().text);
+    const fs::path zip = dir_ / "Morvane.zip";
+    Result<std::string> package = detail::fetch(release_.url(), kTransferTimeout, kLargestPackage);
+    if (!package)
+      return discard(L("下载失败：", "Download failed: ") + package.error().text);
+    if (Outcome saved = writeFileAtomically(zip, *package); !saved)
+      return discard(L("无法保存安装包：", "Couldn't save the package: ") + saved.error().text);
+    package->clear();
+    package->shrink_to_fit();
+    return verify(zip);
+  }
+
+ private:
+  Result<Staged> verify(const fs::path& zip) {
+    ShellResult digest =
+        Shell::run(platform::toolPath(platform::Tool::shasum), {"-a", "256", zip}, kDigestTimeout);
+    if (!equalIgnoringCase(firstWord(digest.standardOutput), release_.sha256))
+      return discard(L("下载的文件摘要不符，已丢弃。",
+                       "The downloaded file's checksum does not match, so it was discarded."));
+    ShellResult unpacked = Shell::run(platform::toolPath(platform::Tool::ditto),
+                                      {"-x", "-k", zip, dir_}, kUnpackTimeout);
+    if (!unpacked.ok())
+      return discard(L("解压失败。", "Couldn't unpack the download."));
+    removeAll(zip);
+    const fs::path app = dir_ / "Morvane.app";
+    ShellResult signature = Shell::run(platform::toolPath(platform::Tool::codesign),
+                                       {"--verify", "--deep", "--strict", app}, kSignatureTimeout);
+    if (!signature.ok())
+      return discard(L("新版本的签名校验没有通过，已丢弃。",
+                       "The new version failed signature verification, so it was discarded."));
+    if (!isThisAppAt(app, release_.version))
+      return discard(L([&] { return "下载到的不是 Morvane " + release_.version + "，已丢弃。"; },
+                       [&] {
+                         return "The download is not Morvane " + release_.version +
+                                ", so it was discarded.";
+                       }));
+    return Staged{release_.version, app};
+  }
+
+  std::unexpected<Failure> discard(std::string text) {
+    removeAll(dir_);
+    return fail(std::move(text));
+  }
+
+  const Release& release_;
+  const fs::path dir_;
+};
+
+}  // namespace
+
+Result<Staged> download(const Release& release, const Paths& paths) {
+  return Download(release, paths).run();
+}
+
+}  // namespace morvane::Updater

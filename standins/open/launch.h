@@ -1,0 +1,14 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace open_app {
+
+/// Starts `executable` detached: a new session, the inherited environment, standard streams on
+/// /dev/null, and no descriptors of the caller. A small keeper process is its parent and reaps
+/// it, so its pid is gone once it exits. Returns when the program has been executed (or could
+/// not be): an empty text, else the reason.
+std::string launchDetached(const std::filesystem::path& executable);
+
+}  // namespace open_app

@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "entry.h"
+#include "local_server.h"
+#include "platform.h"
+#include "raw_server.h"
+#include "releases.h"
+#include "shell.h"
+#include "test_support.h"
+
+namespace morvane {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using testing::LocalServer;
+using testing::Package;
+
+bool eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > deadline)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+std::string versionOf(const fs::path& app) {
+  const std::string info = testing::readText(app / "Contents/Info.plist");
+  const size_t key = info.find("<key>CFBundleShortVersionString</key>");
+  const size_t start = info.find("<string>", key) + 8;
+  return info.substr(start, info.find("</string>", start) - start);
+}
+
+pid_t startProgram(const fs::path& program, const std::vector<std::string>& arguments) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    std::vector<std::string> texts{program.string()};
+    texts.insert(texts.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& text : texts)
+      argv.push_back(text.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+/// Installed copies of released versions, a data directory and an update server per test.
+class CommandLineUpdate : public ::testing::Test {
+ protected:
+  /// Publishes `package` as the newest release `version`.
+  void publish(const std::string& version, const Package& package) {
+    server_.answer("/Morvane-" + version + ".zip", 200, testing::readText(package.zip));
+    server_.answer("/latest.json", 200,
+                   R"({"version": ")" + version + R"(", "sha256": ")" + package.sha256 + "\"}");
+  }
+
+  /// Unpacks a release zip into `folder`, as a user installs it; gives the bundle's path.
+  fs::path install(const Package& package, const fs::path& folder) {
+    fs::create_directories(folder);
+    ShellResult unpacked =
+        Shell::run("/usr/bin/unzip", {"-q", package.zip.string(), "-d", folder.string()}, 60);
+    EXPECT_TRUE(unpacked.ok()) << unpacked.message();
+    return folder / "Morvane.app";
+  }
+
+  ShellResult run(const fs::path& app, std::vector<std::string> arguments,
+                  const std::string& language = "en", const std::string& origin = "") {
+    return Shell::run(app / "Contents/MacOS/Morvane", arguments, 120,
+                      {{"MORVANE_HOME", home_.string()},
+                       {"MORVANE_LANG", language},
+                       {"MORVANE_UPDATE_URL", origin.empty() ? server_.url() : origin},
+                       {"HOME", dir_.path().string()},
+                       {"http_proxy", ""},
+                       {"https_proxy", ""},
+                       {"ALL_PROXY", ""}});
+  }
+
+  std::string log() const { return testing::readText(home_ / "update.log"); }
+
+  testing::TempDir dir_;
+  fs::path home_ = dir_ / "data";
+  LocalServer server_;
+  Package old_ = testing::makeRelease("1.0.0", dir_ / "releases");
+  fs::path app_ = install(old_, dir_ / "Applications");
+};
+
+TEST_F(CommandLineUpdate, CheckOnlyReportsTwoLinesAndDownloadsNothing) {
+  publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
+  ShellResult checked = run(app_, {"--update", "--check"});
+  EXPECT_EQ(checked.status, 0);
+  EXPECT_EQ(checked.standardOutput, "Current     1.0.0\nNew version 1.1.0\n");
+  EXPECT_EQ(checked.standardError, "");
+  EXPECT_EQ(server_.requestCount("/Morvane-1.1.0.zip"), 0);
+  EXPECT_FALSE(fs::exists(home_ / "update"));
+
+  EXPECT_EQ(run(app_, {"--check", "--update"}, "zh").standardOutput,
+            "当前版本    1.0.0\n发现新版本  1.1.0\n");
+}
+
+TEST_F(CommandLineUpdate, UpToDateIsTwoLinesAndNoStaging) {
+  publish("1.0.0", old_);
+  ShellResult same = run(app_, {"--update"});
+  EXPECT_EQ(same.status, 0);
+  EXPECT_EQ(same.standardOutput, "Current     1.0.0\nAlready up to date\n");
+  EXPECT_FALSE(fs::exists(home_ / "update"));
+  EXPECT_EQ(run(app_, {"--update"}, "zh").standardOutput, "当前版本    1.0.0\n已是最新版本\n");
+}
+
+TEST_F(CommandLineUpdate, FailedCheckIsOneLineAndStatusOne) {
+  ShellResult failed = run(app_, {"--update"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.standardOutput,
+            "Current     1.0.0\n✗ Check failed: latest.json returned HTTP 404\n");
+  EXPECT_EQ(run(app_, {"--update"}, "zh").standardOutput,
+            "当前版本    1.0.0\n✗ 检查失败：latest.json 返回 HTTP 404\n");
+}
+
+TEST_F(CommandLineUpdate, BundleWithoutAVersionIsVersionZero) {
+  testing::writeFile(app_ / "Contents/Info.plist",
+                     "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>"
+                     "CFBundleIdentifier</key><string>org.morvane.Morvane</string></dict></plist>");
+  publish("0.1", old_);
+  EXPECT_EQ(run(app_, {"--update", "--check"}).standardOutput, "Current     0\nNew version 0.1\n");
+}
+
+TEST_F(CommandLineUpdate, TamperedReleaseIsRefusedAndNothingChanges) {
+  Package tampered =
+      testing::repack(testing::makeRelease("1.2.0", dir_ / "releases"), [](const fs::path& tree) {
+        testing::writeFile(tree / "Morvane.app/Contents/Helpers/launchctl", "#!/bin/sh\n");
+      });
+  publish("1.2.0", tampered);
+  ShellResult refused = run(app_, {"--update"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.standardOutput,
+            "Current     1.0.0\nNew version 1.2.0\n✗ The new version failed signature "
+            "verification, so it was discarded.\n");
+  EXPECT_FALSE(fs::exists(home_ / "update"));
+  EXPECT_FALSE(fs::exists(home_ / "update-install.sh"));
+  EXPECT_EQ(versionOf(app_), "1.0.0");
+  EXPECT_TRUE(Shell::run(app_ / "Contents/Helpers/codesign", {"--verify", app_.string()}, 30).ok());
+}
+
+TEST_F(CommandLineUpdate, PackageCutShortIsADownloadFailure) {
+  testing::RawServer cut([](int fd, const std::string& head) {
+    const std::string manifest =
+        std::string(R"({"version": "1.1.0", "sha256": ")") + std::string(64, 'a') + "\"}";
+    const std::string response =
+        head.find("latest.json") != std::string::npos
+            ? "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(manifest.size()) +
+                  "\r\nConnection: close\r\n\r\n" + manifest
+            : std::string(
+                  "HTTP/1.1 200 OK\r\nContent-Length: 5000000\r\nConnection: "
+                  "close\r\n\r\nPK\x03\x04");
+    [[maybe_unused]] ssize_t written = ::write(fd, response.data(), response.size());
+  });
+  ShellResult failed = run(app_, {"--update"}, "en", cut.url());
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_TRUE(failed.standardOutput.starts_with(
+      "Current     1.0.0\nNew version 1.1.0\n✗ Download failed: transfer closed with "))
+      << failed.standardOutput;
+  EXPECT_FALSE(fs::exists(home_ / "update"));
+}
+
+TEST_F(CommandLineUpdate, DefaultOriginUsesTheSystemProxy) {
+  testing::RawServer proxy(testing::RawServer::fixed("HTTP/1.1 403 Forbidden\r\n\r\n"));
+  ShellResult failed = Shell::run(app_ / "Contents/MacOS/Morvane", {"--update", "--check"}, 60,
+                                  {{"MORVANE_HOME", home_.string()},
+                                   {"MORVANE_LANG", "en"},
+                                   {"MORVANE_UPDATE_URL", ""},
+                                   {"https_proxy", proxy.url()},
+                                   {"no_proxy", ""},
+                                   {"NO_PROXY", ""}});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_TRUE(failed.standardOutput.starts_with("Current     1.0.0\n✗ Check failed: "))
+      << failed.standardOutput;
+  ASSERT_EQ(proxy.requestLines().size(), 1u);
+  EXPECT_EQ(proxy.requestLines()[0], "CONNECT updates.morvane.org:443 HTTP/1.1");
+}
+
+TEST_F(CommandLineUpdate, RunningInstancesOfThisCopyAreAskedToQuitAfterTheHandOff) {
+  publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
+  // Stand-ins for menu-bar instances: programs run from inside the bundles.
+  fs::copy_file("/bin/sleep", app_ / "Contents/MacOS/instance");
+  const fs::path other = install(old_, dir_ / "Elsewhere");
+  fs::copy_file("/bin/sleep", other / "Contents/MacOS/instance");
+  const pid_t instance = startProgram(app_ / "Contents/MacOS/instance", {"120"});
+  const pid_t stranger = startProgram(other / "Contents/MacOS/instance", {"120"});
+  ASSERT_TRUE(
+      eventually([&] { return platform::runningApplications("org.morvane.Morvane").size() >= 2; },
+                 std::chrono::seconds(5)));
+
+  ShellResult updated = run(app_, {"--update"});
+  EXPECT_EQ(updated.status, 0) << updated.standardOutput;
+  EXPECT_EQ(updated.standardOutput,
+            "Current     1.0.0\nNew version 1.1.0\nVerified    ✓\nInstalling  the app is replaced "
+            "and restarted once the old instance exits; log at " +
+                (home_ / "update.log").string() + "\n");
+  int status = 0;
+  ASSERT_EQ(::waitpid(instance, &status, 0), instance);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_EQ(::waitpid(stranger, &status, WNOHANG), 0) << "another copy's instance keeps running";
+  ::kill(stranger, SIGKILL);
+  ::waitpid(stranger, &status, 0);
+
+  ASSERT_TRUE(eventually([&] { return !log().empty(); }, std::chrono::seconds(5)));
+  EXPECT_NE(log().find("(waiting for pid " + std::to_string(instance) + ")"), std::string::npos)
+      << log();
+  // The swap follows; wait for the script to finish either way so nothing is left behind.
+  ASSERT_TRUE(eventually(
+      [&] {
+        const std::string text = log();
+        return text.ends_with("updated\n") || text.find("rolling back") != std::string::npos;
+      },
+      std::chrono::seconds(40)))
+      << log();
+  EXPECT_EQ(log().find("command not found"), std::string::npos) << "open is found on PATH";
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // whichever version was opened last
+  for (const auto& app : platform::runningApplications("org.morvane.Morvane"))
+    if (app.bundlePath == app_)
+      ::kill(app.pid, SIGTERM);
+}
+
+/// Whether this build's menu-bar application keeps running when started without a display.
+bool menuBarApplicationRuns(const fs::path& executable) {
+  const pid_t app = startProgram(executable, {});
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const bool running = ::waitpid(app, nullptr, WNOHANG) == 0;
+  ::kill(app, SIGKILL);
+  ::waitpid(app, nullptr, 0);
+  return running;
+}
+
+TEST_F(CommandLineUpdate, InstalledCopyIsReplacedAndTheNewVersionKeepsRunning) {
+  testing::ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
+  testing::ScopedEnv data("MORVANE_HOME", home_.string());
+  testing::ScopedEnv home("HOME", dir_.path().string());
+  if (!menuBarApplicationRuns(app_ / "Contents/MacOS/Morvane"))
+    GTEST_SKIP() << "the menu-bar application is not part of this build";
+  publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
+  const pid_t running = startProgram(app_ / "Contents/MacOS/Morvane", {});
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+
+  ShellResult updated = run(app_, {"--update"});
+  ASSERT_EQ(updated.status, 0) << updated.standardOutput;
+  int status = 0;
+  EXPECT_EQ(::waitpid(running, &status, 0), running) << "the running instance quits";
+  ASSERT_TRUE(eventually([&] { return log().ends_with("updated\n"); }, std::chrono::seconds(40)))
+      << log();
+  EXPECT_EQ(versionOf(app_), "1.1.0");
+  EXPECT_FALSE(fs::exists(app_.string() + ".previous"));
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  bool newRunning = false;
+  for (const auto& app : platform::runningApplications("org.morvane.Morvane"))
+    if (app.bundlePath == app_) {
+      newRunning = true;
+      ::kill(app.pid, SIGTERM);
+    }
+  EXPECT_TRUE(newRunning) << "1.1.0 keeps running";
+}
+
+TEST(EntryPath, BundledToolsComeFirstOnPath) {
+  testing::ScopedEnv path("PATH", "/usr/bin:/bin");
+  putHelpersFirstOnPath();
+  EXPECT_EQ(std::string(std::getenv("PATH")),
+            platform::toolPath(platform::Tool::open).parent_path().string() + ":/usr/bin:/bin");
+}
+
+}  // namespace
+}  // namespace morvane
