@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
+#include <string>
+
+#include "usage_error.h"
 
 namespace morvane::CLI {
 
@@ -11,6 +15,33 @@ int32_t list(std::ostream& out);
 /// Drives a throw-away agent through read, load, unload, disable and load-while-disabled;
 /// 0 when every step passed, else 1.
 int32_t selfTest(std::ostream& out);
+
+/// The largest number of log lines `status` shows.
+inline constexpr size_t kMaxLogLines = 1000;
+
+/// Loads (or unloads) the agent `name` means and prints one line: the result, that it already
+/// was so, or "✗ " and why not; 0 on success or when nothing had to change, else 1.
+int32_t setLoaded(std::ostream& out, const std::string& name, bool load);
+
+/// Prints everything known about the agent `name` means, one fact per line, with the last
+/// `lines` lines of each of its logs; 1 when no single agent answers to the name.
+int32_t status(std::ostream& out, const std::string& name, size_t lines);
+
+/// Prints the agents as one JSON array; always 0.
+int32_t listJson(std::ostream& out);
+
+/// Prints the status of the agent `name` means as one JSON object; 1 when no single agent
+/// answers to the name.
+int32_t statusJson(std::ostream& out, const std::string& name);
+
+/// Prints the options, one line each; always 0.
+int32_t help(std::ostream& out);
+
+/// Prints the bundle's version; always 0.
+int32_t version(std::ostream& out);
+
+/// Prints what is wrong with the command line in one line; always 1.
+int32_t usageError(std::ostream& out, const UsageError& error);
 
 /// Updates the running bundle from the update server: reports the current and the newest
 /// version, then (unless `checkOnly`) downloads and verifies the release, starts the installer

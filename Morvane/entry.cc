@@ -1,13 +1,44 @@
 #include "entry.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 
 #include "cli.h"
 #include "platform.h"
 
 namespace morvane {
+namespace {
+
+constexpr const char* kOptions[] = {"--list",    "--selftest", "--update", "--check",
+                                    "--load",    "--unload",   "--status", "--help",
+                                    "--version", "--json",     "--lines"};
+
+bool isOption(const std::string& argument) {
+  return std::find(std::begin(kOptions), std::end(kOptions), argument) != std::end(kOptions);
+}
+
+/// The argument right after the first `option`; absent when there is none or it is an option.
+std::optional<std::string> operand(const std::vector<std::string>& arguments, const char* option) {
+  auto at = std::find(arguments.begin(), arguments.end(), option);
+  if (at == arguments.end() || std::next(at) == arguments.end() || isOption(*std::next(at)))
+    return std::nullopt;
+  return *std::next(at);
+}
+
+/// A decimal number of lines from 0 to CLI::kMaxLogLines, and nothing else.
+std::optional<size_t> lineCount(const std::string& text) {
+  size_t count = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+      count > CLI::kMaxLogLines)
+    return std::nullopt;
+  return count;
+}
+
+}  // namespace
 
 Mode chooseMode(const std::vector<std::string>& arguments) {
   auto has = [&](const char* option) {
@@ -19,7 +50,41 @@ Mode chooseMode(const std::vector<std::string>& arguments) {
     return Mode::selfTest;
   if (has("--update"))
     return has("--check") ? Mode::checkForUpdate : Mode::update;
+  if (has("--load"))
+    return Mode::load;
+  if (has("--unload"))
+    return Mode::unload;
+  if (has("--status"))
+    return Mode::status;
+  if (has("--help"))
+    return Mode::help;
+  if (has("--version"))
+    return Mode::version;
   return Mode::menuBarApp;
+}
+
+std::expected<Invocation, UsageError> parseInvocation(const std::vector<std::string>& arguments) {
+  Invocation invocation;
+  invocation.mode = chooseMode(arguments);
+  invocation.json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
+  const char* agentOption = invocation.mode == Mode::load     ? "--load"
+                            : invocation.mode == Mode::unload ? "--unload"
+                            : invocation.mode == Mode::status ? "--status"
+                                                              : nullptr;
+  if (agentOption == nullptr)
+    return invocation;
+  std::optional<std::string> agent = operand(arguments, agentOption);
+  if (!agent)
+    return std::unexpected(UsageError{UsageError::missingAgent, agentOption});
+  invocation.agent = *agent;
+  if (invocation.mode == Mode::status &&
+      std::find(arguments.begin(), arguments.end(), "--lines") != arguments.end()) {
+    std::optional<size_t> lines = lineCount(operand(arguments, "--lines").value_or(""));
+    if (!lines)
+      return std::unexpected(UsageError{UsageError::badLineCount, "--lines"});
+    invocation.lines = *lines;
+  }
+  return invocation;
 }
 
 void putHelpersFirstOnPath() {
@@ -31,15 +96,29 @@ void putHelpersFirstOnPath() {
 
 int runEntry(int argc, char** argv, AppStarter startApp) {
   putHelpersFirstOnPath();
-  switch (chooseMode(std::vector<std::string>(argv, argv + argc))) {
+  std::expected<Invocation, UsageError> invocation =
+      parseInvocation(std::vector<std::string>(argv, argv + argc));
+  if (!invocation)
+    return CLI::usageError(std::cout, invocation.error());
+  switch (invocation->mode) {
     case Mode::list:
-      return CLI::list(std::cout);
+      return invocation->json ? CLI::listJson(std::cout) : CLI::list(std::cout);
     case Mode::selfTest:
       return CLI::selfTest(std::cout);
     case Mode::update:
       return CLI::update(false, std::cout);
     case Mode::checkForUpdate:
       return CLI::update(true, std::cout);
+    case Mode::load:
+    case Mode::unload:
+      return CLI::setLoaded(std::cout, invocation->agent, invocation->mode == Mode::load);
+    case Mode::status:
+      return invocation->json ? CLI::statusJson(std::cout, invocation->agent)
+                              : CLI::status(std::cout, invocation->agent, invocation->lines);
+    case Mode::help:
+      return CLI::help(std::cout);
+    case Mode::version:
+      return CLI::version(std::cout);
     case Mode::menuBarApp:
       if (startApp != nullptr)
         return startApp(argc, argv);

@@ -1,16 +1,47 @@
 #pragma once
 
+#include <cstddef>
+#include <expected>
 #include <string>
 #include <vector>
+
+#include "usage_error.h"
 
 namespace morvane {
 
 /// What a command line asks the program to do.
-enum class Mode { list, selfTest, update, checkForUpdate, menuBarApp };
+enum class Mode {
+  list,
+  selfTest,
+  update,
+  checkForUpdate,
+  load,
+  unload,
+  status,
+  help,
+  version,
+  menuBarApp
+};
+
+/// A mode with the operands of its options.
+struct Invocation {
+  Mode mode = Mode::menuBarApp;
+  /// "--json": the listing or the status as JSON.
+  bool json = false;
+  /// The agent named after "--load", "--unload" or "--status".
+  std::string agent;
+  /// "--lines N": how many lines of each log the status shows.
+  size_t lines = 10;
+};
 
 /// "--list" wins over "--selftest", which wins over "--update" (with "--check": only check);
-/// with none of them the menu-bar application starts.
+/// then come "--load", "--unload", "--status", "--help" and "--version", in that order. With
+/// none of them the menu-bar application starts.
 Mode chooseMode(const std::vector<std::string>& arguments);
+
+/// The chosen mode and its operands: the argument right after "--load", "--unload" or
+/// "--status" names the agent, and must not be one of the options.
+std::expected<Invocation, UsageError> parseInvocation(const std::vector<std::string>& arguments);
 
 /// Puts the folder of the bundled tools first on this process's PATH, so that scripts it
 /// starts (the update installer) find them by name.

@@ -32,8 +32,25 @@ std::vector<Agent> scan(const std::filesystem::path& directory);
 /// Reads the table `launchctl list` prints.
 LoadedJobs parseList(std::string_view text);
 
+/// The last exit status `launchctl list` shows for each listed label; absent when the status
+/// column holds no number.
+using ExitStatuses = std::map<std::string, std::optional<int64_t>>;
+
+/// Reads the status column of the table `launchctl list` prints: a job's last exit code, or
+/// minus the number of the signal that ended it.
+ExitStatuses parseExitStatuses(std::string_view text);
+
 /// Reads the disabled labels from what `launchctl print-disabled` prints.
 std::set<std::string> parseDisabled(std::string_view text);
+
+/// A scan together with the last exit statuses read from the same `launchctl list` run.
+struct ScannedAgents {
+  std::vector<Agent> agents;
+  ExitStatuses lastExitStatuses;
+};
+
+/// Like scan(), and keeps the status column the agent records leave out.
+ScannedAgents scanWithExitStatuses(const std::filesystem::path& directory);
 
 /// The "Label" of a property list (XML or binary), else the file name without its extension.
 std::string label(const std::filesystem::path& plist);

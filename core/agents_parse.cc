@@ -67,6 +67,17 @@ LoadedJobs parseList(std::string_view text) {
   return jobs;
 }
 
+ExitStatuses parseExitStatuses(std::string_view text) {
+  ExitStatuses statuses;
+  for (std::string_view line : nonEmptyLines(text)) {
+    std::vector<std::string_view> pieces = columns(line);
+    if (pieces.size() != 3 || pieces[0] == "PID")
+      continue;
+    statuses[std::string(pieces[2])] = decimal(pieces[1]);
+  }
+  return statuses;
+}
+
 std::set<std::string> parseDisabled(std::string_view text) {
   std::set<std::string> labels;
   for (std::string_view line : nonEmptyLines(text)) {

@@ -38,9 +38,14 @@ std::string serviceTarget(const std::string& label) {
   return guiDomain() + "/" + label;
 }
 
-std::vector<Agent> scan(const std::filesystem::path& directory) {
+namespace {
+
+/// The scan itself; `listing` receives the `launchctl list` output the state was read from.
+std::vector<Agent> scanKeepingListing(const std::filesystem::path& directory,
+                                      std::string& listing) {
   const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
-  LoadedJobs jobs = parseList(Shell::run(launchctl, {"list"}, kQueryTimeout).standardOutput);
+  listing = Shell::run(launchctl, {"list"}, kQueryTimeout).standardOutput;
+  LoadedJobs jobs = parseList(listing);
   std::set<std::string> disabled = parseDisabled(
       Shell::run(launchctl, {"print-disabled", guiDomain()}, kQueryTimeout).standardOutput);
 
@@ -61,6 +66,19 @@ std::vector<Agent> scan(const std::filesystem::path& directory) {
     agents.push_back(std::move(agent));
   }
   return sorted(std::move(agents));
+}
+
+}  // namespace
+
+std::vector<Agent> scan(const std::filesystem::path& directory) {
+  std::string listing;
+  return scanKeepingListing(directory, listing);
+}
+
+ScannedAgents scanWithExitStatuses(const std::filesystem::path& directory) {
+  std::string listing;
+  std::vector<Agent> agents = scanKeepingListing(directory, listing);
+  return {std::move(agents), parseExitStatuses(listing)};
 }
 
 }  // namespace morvane::Agents

@@ -26,3 +26,67 @@ TEST(ChooseMode, AnythingElseStartsTheMenuBarApplication) {
 
 }  // namespace
 }  // namespace morvane
+
+namespace morvane {
+namespace {
+
+std::expected<Invocation, UsageError> parse(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "Morvane");
+  return parseInvocation(arguments);
+}
+
+TEST(ChooseMode, SingleAgentOptionsComeAfterTheSpecifiedOnesInTheirOwnOrder) {
+  EXPECT_EQ(mode({"--load", "a", "--list"}), Mode::list);
+  EXPECT_EQ(mode({"--status", "a", "--selftest"}), Mode::selfTest);
+  EXPECT_EQ(mode({"--help", "--update"}), Mode::update);
+  EXPECT_EQ(mode({"--unload", "a", "--load", "b"}), Mode::load);
+  EXPECT_EQ(mode({"--status", "a", "--unload", "b"}), Mode::unload);
+  EXPECT_EQ(mode({"--help", "--status", "a"}), Mode::status);
+  EXPECT_EQ(mode({"--version", "--help"}), Mode::help);
+  EXPECT_EQ(mode({"--version"}), Mode::version);
+  EXPECT_EQ(mode({"-load", "a", "--Status", "a", "-help", "--VERSION", "--json", "--lines"}),
+            Mode::menuBarApp);
+}
+
+TEST(ParseInvocation, TheAgentIsTheArgumentAfterItsOption) {
+  auto load = parse({"x", "--load", "com.example.job", "y"});
+  ASSERT_TRUE(load);
+  EXPECT_EQ(load->mode, Mode::load);
+  EXPECT_EQ(load->agent, "com.example.job");
+  EXPECT_EQ(parse({"--unload", "job.plist"})->agent, "job.plist");
+  auto status = parse({"--json", "--status", "备份 \"q\""});
+  EXPECT_EQ(status->agent, "备份 \"q\"");
+  EXPECT_TRUE(status->json);
+  EXPECT_EQ(status->lines, 10u);
+  // The first occurrence names the agent.
+  EXPECT_EQ(parse({"--load", "a", "--load", "b"})->agent, "a");
+}
+
+TEST(ParseInvocation, AnOptionThatNeedsAnAgentAndHasNoneIsAnError) {
+  for (const auto& arguments : std::vector<std::vector<std::string>>{
+           {"--load"}, {"--load", "--json"}, {"--status", "--lines", "5", "job"}}) {
+    auto parsed = parse(arguments);
+    ASSERT_FALSE(parsed) << arguments[0];
+    EXPECT_EQ(parsed.error().kind, UsageError::missingAgent);
+    EXPECT_EQ(parsed.error().option, arguments[0]);
+  }
+  EXPECT_EQ(parse({"--unload"}).error().option, "--unload");
+  // A losing option needs nothing.
+  EXPECT_TRUE(parse({"--list", "--load"}));
+}
+
+TEST(ParseInvocation, LinesTakesAWholeNumberUpToTheLimit) {
+  EXPECT_EQ(parse({"--status", "a", "--lines", "0"})->lines, 0u);
+  EXPECT_EQ(parse({"--lines", "1000", "--status", "a"})->lines, 1000u);
+  for (const char* bad : {"-1", "1001", "+5", "5x", "", "--json"}) {
+    auto parsed = parse({"--status", "a", "--lines", bad});
+    ASSERT_FALSE(parsed) << bad;
+    EXPECT_EQ(parsed.error().kind, UsageError::badLineCount) << bad;
+  }
+  EXPECT_FALSE(parse({"--status", "a", "--lines"}));
+  // Only the status reads it.
+  EXPECT_TRUE(parse({"--load", "a", "--lines", "many"}));
+}
+
+}  // namespace
+}  // namespace morvane

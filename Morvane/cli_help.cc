@@ -1,0 +1,82 @@
+#include <utility>
+#include <vector>
+
+#include "cli.h"
+#include "language.h"
+#include "paths.h"
+#include "settings_store.h"
+#include "terminal_width.h"
+
+namespace morvane::CLI {
+namespace {
+
+/// Descriptions start in this terminal column, after two spaces of indent and the option.
+constexpr size_t kOptionColumns = 34;
+
+/// Each option as typed, with what it does.
+std::vector<std::pair<std::string, std::string>> optionLines() {
+  const std::string agent = L("<启动项>", "<agent>");
+  return {
+      {"--list", L("列出启动项：状态、进程号、标签、名称、停用标记和文件名",
+                   "list the agents: state, process id, label, name, disabled mark, file")},
+      {"--list --json", L("以 JSON 数组列出启动项", "list the agents as a JSON array")},
+      {"--load " + agent, L("按标签或文件名加载一个启动项（先启用已停用的）",
+                            "load an agent, by label or file name (enabling it first)")},
+      {"--unload " + agent,
+       L("按标签或文件名卸载一个启动项", "unload an agent, by label or file name")},
+      {"--status " + agent, L("显示一个启动项的全部信息和日志的最后 10 行",
+                              "show all about an agent and the last 10 lines of its logs")},
+      {"--status " + agent + " --lines N",
+       L([] { return "显示日志的最后 N 行（0 到 " + std::to_string(kMaxLogLines) + "）"; },
+         [] { return "show the last N log lines (0 to " + std::to_string(kMaxLogLines) + ")"; })},
+      {"--status " + agent + " --json",
+       L("以 JSON 对象显示一个启动项", "show an agent as a JSON object")},
+      {"--selftest",
+       L("用一个临时启动项检查加载和卸载", "check loading and unloading with a throw-away agent")},
+      {"--update", L("更新本应用", "update the application")},
+      {"--update --check", L("只检查有没有新版本", "only check for a newer version")},
+      {"--help", L("显示这些选项", "show these options")},
+      {"--version", L("显示版本号", "show the version")},
+  };
+}
+
+}  // namespace
+
+int32_t help(std::ostream& out) {
+  SettingsStore store(Paths::defaultPaths());
+  Language::apply(store.value().language);
+
+  out << L("用法：Morvane [选项]", "Usage: Morvane [option]") << "\n";
+  for (const auto& [option, description] : optionLines())
+    out << "  " << padToWidth(option, kOptionColumns - 2) << description << "\n";
+  out << L("不带选项时启动菜单栏应用。", "Without an option the menu-bar application starts.")
+      << "\n"
+      << std::flush;
+  return 0;
+}
+
+int32_t usageError(std::ostream& out, const UsageError& error) {
+  SettingsStore store(Paths::defaultPaths());
+  Language::apply(store.value().language);
+
+  std::string text;
+  switch (error.kind) {
+    case UsageError::missingAgent:
+      text = L([&] { return error.option + " 后面需要一个启动项：标签或文件名"; },
+               [&] { return error.option + " needs an agent: a label or a file name"; });
+      break;
+    case UsageError::badLineCount:
+      text = L(
+          [&] {
+            return error.option + " 后面需要 0 到 " + std::to_string(kMaxLogLines) + " 之间的数";
+          },
+          [&] {
+            return error.option + " needs a number from 0 to " + std::to_string(kMaxLogLines);
+          });
+      break;
+  }
+  out << "✗ " << text << "\n" << std::flush;
+  return 1;
+}
+
+}  // namespace morvane::CLI

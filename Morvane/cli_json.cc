@@ -1,0 +1,87 @@
+#include <nlohmann/json.hpp>
+
+#include "agent_status.h"
+#include "cli.h"
+#include "language.h"
+#include "paths.h"
+#include "settings_store.h"
+
+namespace morvane::CLI {
+namespace {
+
+// Keys keep the order they are written in, which is the documented one.
+using Json = nlohmann::ordered_json;
+
+Json orNull(const std::optional<int64_t>& number) {
+  return number ? Json(*number) : Json(nullptr);
+}
+
+Json orNull(const std::optional<std::string>& text) {
+  return text ? Json(*text) : Json(nullptr);
+}
+
+/// Sets the facts the listing and the status share. Setting them on an object that already
+/// has the keys reuses its nodes, which matters at a thousand agents.
+void setAgentFacts(Json& object, const Agent& agent, std::optional<int64_t> lastExitStatus,
+                   const std::optional<std::string>& friendlyName) {
+  object["label"] = agent.label;
+  object["file"] = agent.file;
+  object["path"] = agent.path;
+  object["loaded"] = agent.loaded;
+  object["pid"] = orNull(agent.pid);
+  object["lastExitStatus"] = orNull(lastExitStatus);
+  object["disabled"] = agent.disabled;
+  object["friendlyName"] = orNull(friendlyName);
+}
+
+void addJob(Json& object, const Result<JobDescription>& job) {
+  object["program"] = job ? orNull(job->program) : Json(nullptr);
+  object["arguments"] = job ? Json(job->arguments) : Json::array();
+  object["standardOutPath"] = job ? orNull(job->standardOutPath) : Json(nullptr);
+  object["standardErrorPath"] = job ? orNull(job->standardErrorPath) : Json(nullptr);
+}
+
+/// UTF-8 with control characters escaped; bytes that are no UTF-8 become U+FFFD rather than
+/// failing the output. `indent` < 0 writes everything on one line.
+std::string text(const Json& json, int indent) {
+  return json.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace
+
+int32_t listJson(std::ostream& out) {
+  SettingsStore store(Paths::defaultPaths());
+  Language::apply(store.value().language);
+
+  Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
+  // One agent per line, so that line tools work on the array too.
+  std::string array = "[";
+  Json object = Json::object();
+  for (const Agent& agent : scan.agents) {
+    setAgentFacts(object, agent, lastExitStatus(scan, agent),
+                  friendlyName(agent.label, store.value().friendlyNames));
+    array += array.size() == 1 ? "\n  " : ",\n  ";
+    array += text(object, -1);
+  }
+  array += scan.agents.empty() ? "]\n" : "\n]\n";
+  out << array << std::flush;
+  return 0;
+}
+
+int32_t statusJson(std::ostream& out, const std::string& name) {
+  SettingsStore store(Paths::defaultPaths());
+  Language::apply(store.value().language);
+
+  Result<AgentStatus> status = agentStatus(name, store.value().friendlyNames);
+  if (!status) {
+    out << "✗ " << status.error().text << "\n" << std::flush;
+    return 1;
+  }
+  Json object = Json::object();
+  setAgentFacts(object, status->agent, status->lastExitStatus, status->friendlyName);
+  addJob(object, status->job);
+  out << text(object, 2) << "\n" << std::flush;
+  return 0;
+}
+
+}  // namespace morvane::CLI

@@ -1,0 +1,121 @@
+#include <limits>
+
+#include "agent_status.h"
+#include "cli.h"
+#include "language.h"
+#include "log_tail.h"
+#include "paths.h"
+#include "settings_store.h"
+#include "shell.h"
+#include "signal_names.h"
+#include "terminal_width.h"
+
+namespace morvane::CLI {
+namespace {
+
+/// Every value starts in terminal column 13, in both languages.
+constexpr size_t kLabelColumns = 12;
+
+void fact(std::ostream& out, const std::string& label, const std::string& value) {
+  out << padToWidth(label, kLabelColumns) << value << "\n";
+}
+
+std::string loadedText(const Agent& agent) {
+  if (!agent.loaded)
+    return L("未加载", "no");
+  if (!agent.pid)
+    return L("已加载，未运行", "yes, not running");
+  return L([&] { return "已加载，pid " + std::to_string(*agent.pid); },
+           [&] { return "yes, pid " + std::to_string(*agent.pid); });
+}
+
+/// "3", or "-15 (SIGTERM)" for a job a signal ended; "-" when there is none.
+std::string exitStatusText(std::optional<int64_t> status) {
+  if (!status)
+    return "-";
+  const std::string number = std::to_string(*status);
+  if (*status >= 0 || *status == std::numeric_limits<int64_t>::min())
+    return number;
+  std::optional<std::string> name = signalName(-*status);
+  if (!name)
+    return number;
+  return L([&] { return number + "（" + *name + "）"; },
+           [&] { return number + " (" + *name + ")"; });
+}
+
+/// An argument as a shell would need it typed: plain when that is safe, else quoted.
+std::string shellWord(const std::string& argument) {
+  constexpr std::string_view kPlain =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_@%+=:,./-";
+  if (!argument.empty() && argument.find_first_not_of(kPlain) == std::string::npos)
+    return argument;
+  return Shell::quote(argument);
+}
+
+std::string argumentsText(const std::vector<std::string>& arguments) {
+  if (arguments.empty())
+    return "-";
+  std::string text;
+  for (const std::string& argument : arguments)
+    text += (text.empty() ? "" : " ") + shellWord(argument);
+  return text;
+}
+
+/// The log's path, then its last lines (or why there are none) under the value column.
+void logFacts(std::ostream& out, const std::string& label, const std::optional<std::string>& path,
+              size_t lines) {
+  if (!path)
+    return;
+  fact(out, label, *path);
+  if (lines == 0)
+    return;
+  const std::string indent(kLabelColumns, ' ');
+  Result<std::vector<std::string>> tail = lastLines(resolvedLogPath(*path), lines);
+  if (!tail) {
+    out << indent
+        << L([&] { return "（" + tail.error().text + "）"; },
+             [&] { return "(" + tail.error().text + ")"; })
+        << "\n";
+  } else if (tail->empty()) {
+    out << indent << L("（空）", "(empty)") << "\n";
+  }
+  for (const std::string& line : tail.value_or(std::vector<std::string>{}))
+    out << indent << line << "\n";
+}
+
+void jobFacts(std::ostream& out, const Result<JobDescription>& job, size_t lines) {
+  if (!job) {
+    fact(out, L("程序", "Program"), "✗ " + job.error().text);
+    return;
+  }
+  fact(out, L("程序", "Program"), job->program.value_or("-"));
+  fact(out, L("参数", "Arguments"), argumentsText(job->arguments));
+  logFacts(out, L("标准输出", "Stdout"), job->standardOutPath, lines);
+  logFacts(out, L("标准错误", "Stderr"), job->standardErrorPath, lines);
+}
+
+}  // namespace
+
+int32_t status(std::ostream& out, const std::string& name, size_t lines) {
+  SettingsStore store(Paths::defaultPaths());
+  Language::apply(store.value().language);
+
+  Result<AgentStatus> found = agentStatus(name, store.value().friendlyNames);
+  if (!found) {
+    out << "✗ " << found.error().text << "\n" << std::flush;
+    return 1;
+  }
+  const AgentStatus& status = *found;
+  fact(out, L("标签", "Label"), status.agent.label);
+  if (status.friendlyName)
+    fact(out, L("名称", "Name"), *status.friendlyName);
+  fact(out, L("文件", "File"), status.agent.path);
+  fact(out, L("加载", "Loaded"), loadedText(status.agent));
+  fact(out, L("上次退出", "Last exit"), exitStatusText(status.lastExitStatus));
+  fact(out, L("停用", "Disabled"), status.agent.disabled ? L("是", "yes") : L("否", "no"));
+  jobFacts(out, status.job, lines);
+  out.flush();
+  return 0;
+}
+
+}  // namespace morvane::CLI

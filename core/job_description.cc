@@ -1,0 +1,54 @@
+#include "job_description.h"
+
+#include <cstdlib>
+
+#include "file_io.h"
+#include "language.h"
+#include "property_list.h"
+
+namespace morvane {
+namespace {
+
+std::vector<std::string> textItems(plist_t array) {
+  std::vector<std::string> items;
+  if (array == nullptr || plist_get_node_type(array) != PLIST_ARRAY)
+    return items;
+  for (uint32_t i = 0, n = plist_array_get_size(array); i < n; ++i) {
+    plist_t item = plist_array_get_item(array, i);
+    if (plist_get_node_type(item) != PLIST_STRING)
+      continue;
+    char* text = nullptr;
+    plist_get_string_val(item, &text);
+    if (text == nullptr)
+      continue;
+    items.emplace_back(text);
+    std::free(text);
+  }
+  return items;
+}
+
+}  // namespace
+
+Result<JobDescription> readJobDescription(const std::filesystem::path& plist) {
+  Result<std::string> bytes = readFile(plist);
+  if (!bytes)
+    return std::unexpected(bytes.error());
+  PlistPtr root = parsePropertyList(*bytes);
+  if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
+    return fail(L([&] { return plist.string() + "：不是属性列表"; },
+                  [&] { return plist.string() + ": not a property list"; }));
+  JobDescription job;
+  job.arguments = textItems(plist_dict_get_item(root.get(), "ProgramArguments"));
+  job.program = dictionaryString(root.get(), "Program");
+  if (!job.program && !job.arguments.empty())
+    job.program = job.arguments.front();
+  job.standardOutPath = dictionaryString(root.get(), "StandardOutPath");
+  job.standardErrorPath = dictionaryString(root.get(), "StandardErrorPath");
+  return job;
+}
+
+std::filesystem::path resolvedLogPath(const std::string& written) {
+  return std::filesystem::path("/") / written;
+}
+
+}  // namespace morvane

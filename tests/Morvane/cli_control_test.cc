@@ -1,0 +1,168 @@
+// --load and --unload against the bundled service manager, with real job processes.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "agent_home.h"
+#include "agents.h"
+#include "cli.h"
+#include "platform.h"
+
+namespace morvane {
+namespace {
+
+using testing::printed;
+
+bool processExists(int64_t pid) {
+  return ::kill(static_cast<pid_t>(pid), 0) == 0;
+}
+
+class LoadUnload : public testing::AgentHome {
+ protected:
+  testing::Printed change(const std::string& name, bool load) {
+    return printed([&](std::ostream& out) { return CLI::setLoaded(out, name, load); });
+  }
+};
+
+TEST_F(LoadUnload, ByLabelAndByFileNameWithAndWithoutSuffix) {
+  writeAgent("sleeper.plist", "com.example.sleeper", testing::kSleeper);
+
+  testing::Printed loaded = change("com.example.sleeper", true);
+  EXPECT_EQ(loaded.text, "com.example.sleeper loaded\n");
+  EXPECT_EQ(loaded.status, 0);
+  std::optional<int64_t> pid = pidOf("com.example.sleeper");
+  ASSERT_TRUE(pid);
+  EXPECT_TRUE(processExists(*pid));
+
+  testing::Printed unloaded = change("sleeper", false);
+  EXPECT_EQ(unloaded.text, "com.example.sleeper unloaded\n");
+  EXPECT_EQ(unloaded.status, 0);
+  EXPECT_FALSE(processExists(*pid));
+
+  EXPECT_EQ(change("sleeper.plist", true).text, "com.example.sleeper loaded\n");
+  EXPECT_TRUE(pidOf("com.example.sleeper"));
+}
+
+TEST_F(LoadUnload, AlreadyInTheAskedStateSaysSoAndSucceeds) {
+  writeAgent("com.example.sleeper.plist", "com.example.sleeper", testing::kSleeper);
+  testing::Printed notLoaded = change("com.example.sleeper", false);
+  EXPECT_EQ(notLoaded.text, "com.example.sleeper is not loaded\n");
+  EXPECT_EQ(notLoaded.status, 0);
+
+  ASSERT_EQ(change("com.example.sleeper", true).status, 0);
+  const std::optional<int64_t> pid = pidOf("com.example.sleeper");
+  testing::Printed again = change("com.example.sleeper", true);
+  EXPECT_EQ(again.text, "com.example.sleeper is already loaded\n");
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(pidOf("com.example.sleeper"), pid);  // the same process: nothing was restarted
+}
+
+TEST_F(LoadUnload, DisabledAgentIsEnabledAndLoaded) {
+  writeAgent("sleeper.plist", "com.example.sleeper", testing::kSleeper);
+  launchctl({"disable", Agents::serviceTarget("com.example.sleeper")});
+  EXPECT_EQ(change("sleeper", true).text, "com.example.sleeper loaded\n");
+  std::vector<Agent> scanned = Agents::scan(agents());
+  ASSERT_EQ(scanned.size(), 1u);
+  EXPECT_TRUE(scanned[0].loaded);
+  EXPECT_FALSE(scanned[0].disabled);
+}
+
+TEST_F(LoadUnload, FriendlyNameInBothLanguages) {
+  writeAgent("sleeper.plist", "com.example.sleeper", testing::kSleeper);
+  writeSettings(R"({"friendlyNames":{"com.example.sleeper":"Sleeper"}})");
+  EXPECT_EQ(change("com.example.sleeper", true).text, "Sleeper loaded\n");
+  testing::ScopedEnv chinese("MORVANE_LANG", "zh");
+  EXPECT_EQ(change("com.example.sleeper", true).text, "「Sleeper」已经是加载状态\n");
+  EXPECT_EQ(change("com.example.sleeper", false).text, "「Sleeper」已卸载\n");
+  EXPECT_EQ(change("com.example.sleeper", false).text, "「Sleeper」本来就没有加载\n");
+  EXPECT_EQ(change("com.example.sleeper", true).text, "「Sleeper」已加载\n");
+}
+
+TEST_F(LoadUnload, UnknownNameOffersTheClosestLabels) {
+  writeAgent("a.plist", "com.example.sleeper", testing::kSleeper);
+  writeAgent("b.plist", "com.example.backup", testing::kSleeper);
+  testing::Printed typo = change("com.example.sleepr", true);
+  EXPECT_EQ(typo.text, "✗ No agent named com.example.sleepr. Did you mean com.example.sleeper?\n");
+  EXPECT_EQ(typo.status, 1);
+  EXPECT_EQ(change("unrelated", true).text, "✗ No agent named unrelated\n");
+  testing::ScopedEnv chinese("MORVANE_LANG", "zh");
+  EXPECT_EQ(change("example", false).text,
+            "✗ 没有名为「example」的启动项。是不是：com.example.backup、com.example.sleeper？\n");
+  EXPECT_FALSE(pidOf("com.example.sleeper"));
+}
+
+TEST_F(LoadUnload, TwoFilesWithOneLabelAreRefusedUntilAFileIsNamed) {
+  writeAgent("one.plist", "com.example.twin", testing::kSleeper);
+  writeAgent("two.plist", "com.example.twin", testing::kSleeper);
+  testing::Printed refused = change("com.example.twin", true);
+  EXPECT_EQ(refused.text,
+            "✗ com.example.twin names more than one agent: one.plist, two.plist. "
+            "Give the file name to choose one\n");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_FALSE(pidOf("com.example.twin"));
+
+  EXPECT_EQ(change("two.plist", true).text, "com.example.twin loaded\n");
+  EXPECT_TRUE(pidOf("com.example.twin"));
+}
+
+TEST_F(LoadUnload, LabelsWithQuotesAndNonAsciiText) {
+  const std::string label = "com.example.\"quoted\" 备份 ü";
+  writeAgent("quoted.plist", label, testing::kSleeper);
+  EXPECT_EQ(change(label, true).text, label + " loaded\n");
+  EXPECT_TRUE(pidOf(label));
+  EXPECT_EQ(change("quoted", false).text, label + " unloaded\n");
+}
+
+TEST_F(LoadUnload, RefusalOfTheServiceManagerIsPrintedAsTheFailure) {
+  testing::writeFile(agents() / "broken.plist", "not a property list");
+  testing::Printed failed = change("broken", true);
+  EXPECT_EQ(failed.text,
+            "✗ broken did not load: Bootstrap failed: 5: Input/output error\n"
+            "Try re-running the command as root for richer errors.\n");
+  EXPECT_EQ(failed.status, 1);
+}
+
+/// The same commands against a launchctl that only logs what it is asked.
+class LoadUnloadCommands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::overrideToolPath(platform::Tool::launchctl,
+                               testing::writeCannedLaunchctl(home_.path()));
+    testing::writeFile(home_ / "Library/LaunchAgents/on.plist", testing::plistWithLabel("on"));
+    testing::writeFile(home_ / "Library/LaunchAgents/off.plist", testing::plistWithLabel("off"));
+    testing::writeFile(home_ / "list", "PID\tStatus\tLabel\n12\t0\ton\n");
+  }
+  void TearDown() override { platform::resetToolPaths(); }
+
+  std::vector<std::string> calls() const {
+    std::vector<std::string> lines;
+    std::istringstream text(testing::readText(home_ / "calls"));
+    for (std::string line; std::getline(text, line);)
+      lines.push_back(line.substr(0, line.find(' ')));
+    return lines;
+  }
+
+  testing::TempDir home_;
+  testing::ScopedEnv homeVariable_{"HOME", home_.path().string()};
+  testing::ScopedEnv dataVariable_{"MORVANE_HOME", (home_ / "data").string()};
+  testing::ScopedEnv language_{"MORVANE_LANG", "en"};
+};
+
+TEST_F(LoadUnloadCommands, NothingButTheScanRunsWhenTheStateIsAlreadyRight) {
+  std::ostringstream out;
+  EXPECT_EQ(CLI::setLoaded(out, "on", true), 0);
+  EXPECT_EQ(CLI::setLoaded(out, "off", false), 0);
+  EXPECT_EQ(calls(),
+            (std::vector<std::string>{"list", "print-disabled", "list", "print-disabled"}));
+}
+
+TEST_F(LoadUnloadCommands, UnknownAndAmbiguousNamesChangeNothing) {
+  testing::writeFile(home_ / "Library/LaunchAgents/on-again.plist", testing::plistWithLabel("on"));
+  std::ostringstream out;
+  EXPECT_EQ(CLI::setLoaded(out, "on", false), 1);
+  EXPECT_EQ(CLI::setLoaded(out, "nothing", true), 1);
+  EXPECT_EQ(calls(),
+            (std::vector<std::string>{"list", "print-disabled", "list", "print-disabled"}));
+}
+
+}  // namespace
+}  // namespace morvane

@@ -1,0 +1,176 @@
+// --status against the bundled service manager: exit statuses, signals and log tails.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "agent_home.h"
+#include "cli.h"
+
+namespace morvane {
+namespace {
+
+using testing::printed;
+
+class Status : public testing::AgentHome {
+ protected:
+  testing::Printed status(const std::string& name, size_t lines = 10) {
+    return printed([&](std::ostream& out) { return CLI::status(out, name, lines); });
+  }
+  /// Loads the agent the way a user would.
+  void load(const std::string& name) {
+    ASSERT_EQ(printed([&](std::ostream& out) { return CLI::setLoaded(out, name, true); }).status,
+              0);
+  }
+  std::string out() const { return (home_ / "out.log").string(); }
+  std::string err() const { return (home_ / "err.log").string(); }
+};
+
+TEST_F(Status, JobThatExitedWithThreeShowsItsStatusAndItsLogs) {
+  writeAgent("fails.plist", "com.example.fails",
+             {"/bin/sh", "-c", "echo one; echo two; echo oops >&2; exit 3"},
+             {{"StandardOutPath", out()}, {"StandardErrorPath", err()}});
+  load("com.example.fails");
+  waitForExit("com.example.fails", 3);
+
+  testing::Printed shown = status("com.example.fails");
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_EQ(shown.text,
+            "Label       com.example.fails\n"
+            "File        " +
+                (agents() / "fails.plist").string() +
+                "\n"
+                "Loaded      yes, not running\n"
+                "Last exit   3\n"
+                "Disabled    no\n"
+                "Program     /bin/sh\n"
+                "Arguments   /bin/sh -c 'echo one; echo two; echo oops >&2; exit 3'\n"
+                "Stdout      " +
+                out() +
+                "\n"
+                "            one\n"
+                "            two\n"
+                "Stderr      " +
+                err() +
+                "\n"
+                "            oops\n");
+}
+
+TEST_F(Status, JobEndedBySigtermShowsTheSignalByName) {
+  writeAgent("sleeper.plist", "com.example.sleeper", testing::kSleeper);
+  writeSettings(R"({"friendlyNames":{"com.example.sleeper":"Sleeper"}})");
+  load("sleeper");
+  std::optional<int64_t> pid = pidOf("com.example.sleeper");
+  ASSERT_TRUE(pid);
+  EXPECT_NE(status("sleeper").text.find("Loaded      yes, pid " + std::to_string(*pid) +
+                                        "\n"
+                                        "Last exit   0\n"),
+            std::string::npos);
+
+  ASSERT_EQ(::kill(static_cast<pid_t>(*pid), SIGTERM), 0);
+  waitForExit("com.example.sleeper", -SIGTERM);
+  testing::Printed shown = status("com.example.sleeper");
+  EXPECT_EQ(shown.text,
+            "Label       com.example.sleeper\n"
+            "Name        Sleeper\n"
+            "File        " +
+                (agents() / "sleeper.plist").string() +
+                "\n"
+                "Loaded      yes, not running\n"
+                "Last exit   -15 (SIGTERM)\n"
+                "Disabled    no\n"
+                "Program     /bin/sleep\n"
+                "Arguments   /bin/sleep 300\n");
+}
+
+TEST_F(Status, ChineseLabelsLineUpInTheSameColumn) {
+  testing::ScopedEnv chinese("MORVANE_LANG", "zh");
+  writeAgent("idle.plist", "com.example.idle", testing::kSleeper,
+             {{"StandardOutPath", out()}, {"StandardErrorPath", err()}});
+  launchctl({"disable", "gui/" + std::to_string(::getuid()) + "/com.example.idle"});
+  testing::writeFile(err(), "");
+  EXPECT_EQ(status("idle").text,
+            "标签        com.example.idle\n"
+            "文件        " +
+                (agents() / "idle.plist").string() +
+                "\n"
+                "加载        未加载\n"
+                "上次退出    -\n"
+                "停用        是\n"
+                "程序        /bin/sleep\n"
+                "参数        /bin/sleep 300\n"
+                "标准输出    " +
+                out() +
+                "\n"
+                "            （文件不存在）\n"
+                "标准错误    " +
+                err() +
+                "\n"
+                "            （空）\n");
+}
+
+TEST_F(Status, MissingEmptyAndUnreadableLogsSaySoInTheirPlace) {
+  writeAgent("logs.plist", "com.example.logs", testing::kSleeper,
+             {{"StandardOutPath", out()}, {"StandardErrorPath", home_.path().string()}});
+  std::string text = status("com.example.logs").text;
+  EXPECT_NE(text.find("Stdout      " + out() + "\n            (no such file)\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Stderr      " + home_.path().string() +
+                      "\n            (cannot be read: Is a directory)\n"),
+            std::string::npos)
+      << text;
+  testing::writeFile(out(), "");
+  EXPECT_NE(status("com.example.logs").text.find("            (empty)\n"), std::string::npos);
+}
+
+TEST_F(Status, LinesOptionChangesTheTailAndZeroShowsOnlyThePaths) {
+  writeAgent("logs.plist", "com.example.logs", testing::kSleeper, {{"StandardOutPath", out()}});
+  std::string log;
+  for (int i = 1; i <= 30; ++i)
+    log += "entry " + std::to_string(i) + "\n";
+  testing::writeFile(out(), log);
+  EXPECT_TRUE(status("com.example.logs")
+                  .text.ends_with("Stdout      " + out() +
+                                  "\n            entry 21\n            entry 22\n"
+                                  "            entry 23\n            entry 24\n            entry "
+                                  "25\n            entry 26\n"
+                                  "            entry 27\n            entry 28\n            entry "
+                                  "29\n            entry 30\n"));
+  EXPECT_TRUE(status("com.example.logs", 2)
+                  .text.ends_with("Stdout      " + out() +
+                                  "\n            entry 29\n            entry 30\n"));
+  EXPECT_TRUE(status("com.example.logs", 0).text.ends_with("Stdout      " + out() + "\n"));
+}
+
+TEST_F(Status, LogLargerThanAHundredMegabytesShowsItsEnd) {
+  writeAgent("big.plist", "com.example.big", testing::kSleeper, {{"StandardErrorPath", err()}});
+  const std::string ending = "\nalmost done\nfinished\n";
+  constexpr off_t kSize = 120LL * 1024 * 1024;
+  int fd = ::open(err().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, kSize), 0);
+  ASSERT_EQ(::pwrite(fd, ending.data(), ending.size(), kSize), static_cast<ssize_t>(ending.size()));
+  ::close(fd);
+  const std::string text = status("com.example.big", 2).text;
+  EXPECT_TRUE(
+      text.ends_with("Stderr      " + err() + "\n            almost done\n            finished\n"))
+      << text.substr(text.size() - std::min<size_t>(text.size(), 300));
+}
+
+TEST_F(Status, UnreadablePropertyListStillShowsTheScannedState) {
+  testing::writeFile(agents() / "junk.plist", "junk");
+  testing::Printed shown = status("junk");
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_TRUE(shown.text.ends_with("Program     ✗ " + (agents() / "junk.plist").string() +
+                                   ": not a property list\n"))
+      << shown.text;
+}
+
+TEST_F(Status, UnknownAgentFails) {
+  testing::Printed shown = status("com.example.nothing");
+  EXPECT_EQ(shown.text, "✗ No agent named com.example.nothing\n");
+  EXPECT_EQ(shown.status, 1);
+}
+
+}  // namespace
+}  // namespace morvane
