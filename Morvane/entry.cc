@@ -1,9 +1,12 @@
 #include "entry.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <iostream>
 
 #include "cli.h"
+#include "interruptions.h"
 
 namespace morvane {
 
@@ -21,11 +24,16 @@ Mode chooseMode(const std::vector<std::string>& arguments) {
 }
 
 int runEntry(int argc, char** argv) {
+  // A parent that ignores SIGCHLD would leave us unable to collect any child's status.
+  ::signal(SIGCHLD, SIG_DFL);
   switch (chooseMode(std::vector<std::string>(argv, argv + argc))) {
     case Mode::list:
       return CLI::list(std::cout);
     case Mode::selfTest:
-      return CLI::selfTest(std::cout);
+      if (int status = CLI::selfTest(std::cout); CLI::signalOfStatus(status) != 0)
+        CLI::endBySignal(CLI::signalOfStatus(status));
+      else
+        return status;
     case Mode::update:
     case Mode::checkForUpdate:
       std::cerr << "morvane: --update is not available in this build yet\n";

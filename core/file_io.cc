@@ -1,8 +1,12 @@
 #include "file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <system_error>
@@ -16,12 +20,16 @@ Failure pathFailure(const std::filesystem::path& path, int error) {
   return Failure{path.string() + ": " + describeErrno(error)};
 }
 
+std::string temporaryPrefix(const std::filesystem::path& path) {
+  return "." + path.filename().string() + ".tmp-";
+}
+
 /// A name for a temporary sibling of `path` that no other writer will pick: the process id keeps
 /// processes apart, the counter keeps this process's writes apart.
 std::filesystem::path temporarySibling(const std::filesystem::path& path) {
   static std::atomic<unsigned> counter{0};
-  std::string name = "." + path.filename().string() + ".tmp-" + std::to_string(getpid()) + "-" +
-                     std::to_string(counter++);
+  std::string name =
+      temporaryPrefix(path) + std::to_string(getpid()) + "-" + std::to_string(counter++);
   return path.parent_path() / name;
 }
 
@@ -43,22 +51,75 @@ std::string describeErrno(int error) {
   return std::generic_category().message(error);
 }
 
-Result<std::string> readFile(const std::filesystem::path& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+std::expected<std::string, int> readRegularFile(const std::filesystem::path& path, size_t limit) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd)
-    return std::unexpected(pathFailure(path, errno));
+    return std::unexpected(errno);
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0)
+    return std::unexpected(errno);
+  if (!S_ISREG(status.st_mode))
+    return std::unexpected(S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
+  if (status.st_size < 0 || static_cast<unsigned long long>(status.st_size) > limit)
+    return std::unexpected(EFBIG);
+  // One read of the size the file has, plus one byte to see a file that grew meanwhile.
   std::string bytes;
-  char buffer[65536];
+  size_t filled = 0;
+  size_t room = static_cast<size_t>(status.st_size) + 1;
   for (;;) {
-    ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+    if (filled == room) {
+      if (room > limit)
+        return std::unexpected(EFBIG);
+      room = std::min(limit + 1, 2 * room);
+    }
+    ssize_t count = 0;
+    bytes.resize_and_overwrite(room, [&](char* data, size_t) {
+      count = ::read(fd.get(), data + filled, room - filled);
+      return filled + static_cast<size_t>(std::max<ssize_t>(count, 0));
+    });
     if (count < 0 && errno == EINTR)
       continue;
     if (count < 0)
-      return std::unexpected(pathFailure(path, errno));
+      return std::unexpected(errno);
     if (count == 0)
-      return bytes;
-    bytes.append(buffer, static_cast<size_t>(count));
+      break;
+    filled += static_cast<size_t>(count);
   }
+  if (filled > limit)
+    return std::unexpected(EFBIG);
+  return bytes;
+}
+
+Result<std::string> readFile(const std::filesystem::path& path) {
+  auto bytes = readRegularFile(path);
+  if (bytes)
+    return std::move(*bytes);
+  if (bytes.error() == EINVAL)
+    return fail(path.string() + ": not a regular file");
+  if (bytes.error() == EFBIG)
+    return fail(path.string() + ": larger than " + std::to_string(kFileReadLimit >> 20) + " MiB");
+  return std::unexpected(pathFailure(path, bytes.error()));
+}
+
+void removeAbandonedTemporaries(const std::filesystem::path& directory, std::string_view prefix) {
+  DIR* stream = ::opendir(directory.c_str());
+  if (stream == nullptr)
+    return;
+  while (const dirent* entry = ::readdir(stream)) {
+    std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix))
+      continue;
+    std::string_view rest = name.substr(prefix.size());
+    std::string_view digits = rest.substr(0, rest.find('-'));
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos)
+      continue;
+    const pid_t writer = static_cast<pid_t>(std::stol(std::string(digits)));
+    if (writer <= 0 || writer == ::getpid() || ::kill(writer, 0) == 0 || errno != ESRCH)
+      continue;
+    ::unlinkat(::dirfd(stream), entry->d_name, 0);
+  }
+  ::closedir(stream);
 }
 
 Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
@@ -78,6 +139,7 @@ Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view 
     ::unlink(temporary.c_str());
     return std::unexpected(pathFailure(path, error));
   }
+  removeAbandonedTemporaries(path.parent_path(), temporaryPrefix(path));
   return {};
 }
 
