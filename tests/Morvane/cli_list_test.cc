@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -78,6 +79,37 @@ TEST_F(ListTest, MissingDirectoryPrintsAnEmptyTableAndFirstRunWritesSettings) {
             encodeSettings(Settings{}));
 }
 
+TEST_F(ListTest, ControlCharactersInLabelsNamesAndFilesAreShownEscaped) {
+  writeFile(home_ / "list", "PID\tStatus\tLabel\n-\t0\tevil\tlabel\n");
+  writeFile(home_ / "data/settings.json", R"({"friendlyNames":{"x\u001b[2Jy":"a\nb"}})");
+  writeFile(agents() / "evil.plist", plistWithLabel("evil&#9;label"));
+  writeFile(agents() / "esc.plist", plistWithLabel("x\x1b[2Jy"));
+  writeFile(agents() / "line\nbreak.plist", "not a property list");
+  writeFile(agents() / "odd\xC2\x85\x7f\xff.plist", "not a property list");
+  writeFile(agents() / "ordinary\\back.plist", "not a property list");
+  EXPECT_EQ(list(), "Directory  " + agents().string() +
+                        "\n"
+                        "● -          evil\\tlabel  ← evil.plist\n"
+                        "○ -          line\\nbreak\n"
+                        "○ -          odd\\u0085\\x7F\\xFF\n"
+                        "○ -          ordinary\\back\n"
+                        "○ -          x\\x1B[2Jy  [a\\nb]  ← esc.plist\n"
+                        "1 of 5 loaded\n");
+}
+
+TEST_F(ListTest, AgentFilesThatAreNotRegularFilesAreListedUnderTheirNames) {
+  std::filesystem::create_directories(agents());
+  ASSERT_EQ(::mkfifo((agents() / "fifo.plist").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", agents() / "zero.plist");
+  writeFile(agents() / "fine.plist", plistWithLabel("com.example.fine"));
+  EXPECT_EQ(list(), "Directory  " + agents().string() +
+                        "\n"
+                        "○ -          com.example.fine  ← fine.plist\n"
+                        "○ -          fifo\n"
+                        "○ -          zero\n"
+                        "0 of 3 loaded\n");
+}
+
 TEST_F(ListTest, ListingChangesNoSetting) {
   const std::string stored = "{\"language\":\"en\", \"unknown\": true}";
   writeFile(home_ / "data/settings.json", stored);
@@ -90,6 +122,15 @@ TEST_F(ListTest, ListingChangesNoSetting) {
 
 namespace morvane {
 namespace {
+
+TEST(ListStartedByAParentIgnoringChildSignals, StillCollectsItsChildren) {
+  testing::TempDir home;
+  ShellResult result =
+      Shell::run("/bin/sh", {"-c", "trap '' CHLD; exec \"$0\" --list", MORVANE_EXECUTABLE}, 15,
+                 {{"HOME", home.path()}, {"MORVANE_HOME", home / "data"}, {"MORVANE_LANG", "en"}});
+  EXPECT_EQ(result.status, 0) << result.standardError;
+  EXPECT_TRUE(result.standardOutput.ends_with("\n0 of 0 loaded\n")) << result.standardOutput;
+}
 
 TEST(ListAsAnotherUser, UnreadableAgentDirectoryGivesAnEmptyTable) {
   if (::getuid() != 0)
