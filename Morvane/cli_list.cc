@@ -44,11 +44,13 @@ std::string summaryLine(size_t loaded, size_t total) {
 }  // namespace
 
 int32_t list(std::ostream& out) {
+  // launchd is asked first: its answer takes longest, and nothing here changes it.
+  Agents::StateQuery query;
   SettingsStore store(Paths::defaultPaths());
   Language::apply(store.value().language);
 
   const std::filesystem::path directory = Agents::defaultDirectory();
-  std::vector<Agent> agents = Agents::scan(directory);
+  std::vector<Agent> agents = Agents::scan(directory, std::move(query));
   out << L("目录  ", "Directory  ") << visibleControlCharacters(directory.string()) << "\n";
   size_t loaded = 0;
   for (const Agent& agent : agents) {

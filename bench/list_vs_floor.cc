@@ -122,6 +122,9 @@ int main(int argc, char** argv) {
   const double list = median(listTimes), base = median(floorTimes);
   std::printf("agents %d, rounds %d: --list %.2f ms, floor %.2f ms, ratio %.2f\n", agents, rounds,
               list / 1000, base / 1000, list / base);
-  fs::remove_all(home);
+  if (std::getenv("LIST_BENCH_KEEP") != nullptr)
+    std::printf("kept %s\n", home.c_str());
+  else
+    fs::remove_all(home);
   return 0;
 }

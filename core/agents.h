@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <future>
 #include <map>
 #include <optional>
 #include <set>
@@ -25,9 +26,28 @@ std::string guiDomain();
 /// One service in the user's domain, "gui/<uid>/<label>".
 std::string serviceTarget(const std::string& label);
 
+/// What launchd says of the user's agents: the two launchctl runs a scan reads, under way.
+class StateQuery {
+ public:
+  /// Starts `launchctl list` and `launchctl print-disabled` side by side.
+  StateQuery();
+
+  /// Waits for the runs; a run that failed gives empty state.
+  LoadedJobs loadedJobs();
+  std::set<std::string> disabledLabels();
+
+ private:
+  std::future<LoadedJobs> loaded_;
+  std::future<std::set<std::string>> disabled_;
+};
+
 /// Every ".plist" in `directory` with its launchd state, in display order. Never fails:
 /// problems give fewer agents or default state.
 std::vector<Agent> scan(const std::filesystem::path& directory);
+
+/// scan() with the launchd state of a query started earlier, so that the runs overlap with
+/// whatever the caller did meanwhile.
+std::vector<Agent> scan(const std::filesystem::path& directory, StateQuery query);
 
 /// Reads the table `launchctl list` prints.
 LoadedJobs parseList(std::string_view text);
@@ -37,6 +57,10 @@ std::set<std::string> parseDisabled(std::string_view text);
 
 /// The "Label" of a property list (XML or binary), else the file name without its extension.
 std::string label(const std::filesystem::path& plist);
+
+/// label() for a file a listing of the open directory `directory` gave; with `listedAsRegular`
+/// the listing said it is a regular file, which saves the reading some checks.
+std::string labelOfListed(int directory, const std::filesystem::path& plist, bool listedAsRegular);
 
 /// Loaded agents first, then by lower-cased label; stable.
 std::vector<Agent> sorted(std::vector<Agent> agents);

@@ -51,21 +51,15 @@ std::string describeErrno(int error) {
   return std::generic_category().message(error);
 }
 
-std::expected<std::string, int> readRegularFile(const std::filesystem::path& path, size_t limit) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd)
-    return std::unexpected(errno);
-  struct stat status {};
-  if (::fstat(fd.get(), &status) != 0)
-    return std::unexpected(errno);
-  if (!S_ISREG(status.st_mode))
-    return std::unexpected(S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
-  if (status.st_size < 0 || static_cast<unsigned long long>(status.st_size) > limit)
-    return std::unexpected(EFBIG);
-  // One read of the size the file has, plus one byte to see a file that grew meanwhile.
+namespace {
+
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+/// Reads an open file to its end, keeping at most `limit` bytes; `room` is the first read's
+/// size. A read that leaves room unfilled has met the end of a regular file.
+std::expected<std::string, int> readToEnd(int fd, size_t limit, size_t room) {
   std::string bytes;
   size_t filled = 0;
-  size_t room = static_cast<size_t>(status.st_size) + 1;
   for (;;) {
     if (filled == room) {
       if (room > limit)
@@ -74,19 +68,62 @@ std::expected<std::string, int> readRegularFile(const std::filesystem::path& pat
     }
     ssize_t count = 0;
     bytes.resize_and_overwrite(room, [&](char* data, size_t) {
-      count = ::read(fd.get(), data + filled, room - filled);
+      count = ::read(fd, data + filled, room - filled);
       return filled + static_cast<size_t>(std::max<ssize_t>(count, 0));
     });
     if (count < 0 && errno == EINTR)
       continue;
     if (count < 0)
       return std::unexpected(errno);
-    if (count == 0)
-      break;
     filled += static_cast<size_t>(count);
+    if (count == 0 || filled < room)
+      break;
   }
   if (filled > limit)
     return std::unexpected(EFBIG);
+  return bytes;
+}
+
+/// Checks that an open file is a regular file within the limit; gives its size.
+std::expected<size_t, int> regularFileSize(int fd, size_t limit) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0)
+    return std::unexpected(errno);
+  if (!S_ISREG(status.st_mode))
+    return std::unexpected(S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
+  if (status.st_size < 0 || static_cast<unsigned long long>(status.st_size) > limit)
+    return std::unexpected(EFBIG);
+  return static_cast<size_t>(status.st_size);
+}
+
+}  // namespace
+
+std::expected<std::string, int> readRegularFile(const std::filesystem::path& path, size_t limit) {
+  UniqueFd fd(::open(path.c_str(), kReadFlags));
+  if (!fd)
+    return std::unexpected(errno);
+  auto size = regularFileSize(fd.get(), limit);
+  if (!size)
+    return std::unexpected(size.error());
+  // One read of the size the file has, plus one byte to see a file that grew meanwhile.
+  return readToEnd(fd.get(), limit, *size + 1);
+}
+
+std::expected<std::string, int> readListedRegularFile(int directory, const char* name,
+                                                      size_t limit) {
+  UniqueFd fd(::openat(directory, name, kReadFlags));
+  if (!fd)
+    return std::unexpected(errno);
+  // The listing said "regular file"; one read of a size that fits nearly every such file will
+  // do. Should the name have been swapped for something else meanwhile, the descriptor is
+  // non-blocking and the reading bounded all the same.
+  constexpr size_t kFirstRead = 16 << 10;
+  auto bytes = readToEnd(fd.get(), limit, kFirstRead);
+  if (bytes && bytes->size() == kFirstRead) {
+    // A larger file: look at it properly before reading on.
+    if (auto size = regularFileSize(fd.get(), limit); !size)
+      return std::unexpected(size.error());
+  }
   return bytes;
 }
 

@@ -22,6 +22,11 @@ Result<std::string> readFile(const std::filesystem::path& path);
 std::expected<std::string, int> readRegularFile(const std::filesystem::path& path,
                                                 size_t limit = kFileReadLimit);
 
+/// readRegularFile for a name that a directory listing (of the open directory `directory`)
+/// reported as a regular file; it saves the checks a listed name does not need.
+std::expected<std::string, int> readListedRegularFile(int directory, const char* name,
+                                                      size_t limit = kFileReadLimit);
+
 /// Removes the temporary files that writers which are no longer running left in `directory`:
 /// names made of `prefix`, a process id, and optionally "-" and more. A writer that is still
 /// running keeps its file.

@@ -1,8 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "cli.h"
 #include "platform.h"
@@ -125,11 +131,41 @@ namespace {
 
 TEST(ListStartedByAParentIgnoringChildSignals, StillCollectsItsChildren) {
   testing::TempDir home;
-  ShellResult result =
-      Shell::run("/bin/sh", {"-c", "trap '' CHLD; exec \"$0\" --list", MORVANE_EXECUTABLE}, 15,
-                 {{"HOME", home.path()}, {"MORVANE_HOME", home / "data"}, {"MORVANE_LANG", "en"}});
-  EXPECT_EQ(result.status, 0) << result.standardError;
-  EXPECT_TRUE(result.standardOutput.ends_with("\n0 of 0 loaded\n")) << result.standardOutput;
+  const std::string output = (home / "output").string();
+  std::vector<std::string> env{"HOME=" + home.path().string(),
+                               "MORVANE_HOME=" + (home / "data").string(), "MORVANE_LANG=en"};
+  std::vector<char*> envp;
+  for (std::string& entry : env)
+    envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  char* argv[] = {const_cast<char*>(MORVANE_EXECUTABLE), const_cast<char*>("--list"), nullptr};
+
+  // The child inherits the ignored SIGCHLD; this process takes its own back at once.
+  struct sigaction ignore {
+  }, previous{};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGCHLD, &ignore, &previous);
+  pid_t pid = 0;
+  int spawned = ::posix_spawn(&pid, MORVANE_EXECUTABLE, &actions, nullptr, argv, envp.data());
+  ::sigaction(SIGCHLD, &previous, nullptr);
+  posix_spawn_file_actions_destroy(&actions);
+  ASSERT_EQ(spawned, 0);
+
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (::kill(pid, SIGKILL) == 0) {
+    ::waitpid(pid, &status, 0);
+    FAIL() << "still running after 15 s";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(testing::readText(output).ends_with("\n0 of 0 loaded\n"))
+      << testing::readText(output);
 }
 
 TEST(ListAsAnotherUser, UnreadableAgentDirectoryGivesAnEmptyTable) {
