@@ -68,7 +68,11 @@ std::vector<Agent> sorted(std::vector<Agent> agents);
 /// The launchctl argument lists that load (enabling first when disabled) or unload an agent.
 std::vector<std::vector<std::string>> commands(const Agent& agent, bool load);
 
-/// Loads or unloads an agent and waits until `launchctl list` confirms the change.
-Outcome setLoaded(const Agent& agent, bool load);
+/// The time limit of each load or unload command, in seconds.
+inline constexpr double kCommandTimeout = 30;
+
+/// Loads or unloads an agent and waits until `launchctl list` confirms the change; each
+/// command may take `commandTimeout` seconds.
+Outcome setLoaded(const Agent& agent, bool load, double commandTimeout = kCommandTimeout);
 
 }  // namespace morvane::Agents
