@@ -4,7 +4,7 @@
 // seventh disabled, half of them binary property lists), then times the two commands in
 // alternation so that both see the same machine load, and prints the medians and their ratio.
 //
-//   list_vs_floor [agents=1000] [rounds=200]
+//   list_vs_floor [agents=1000] [rounds=200] [executable=the built Morvane]
 #include <plist/plist.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -110,7 +110,8 @@ int main(int argc, char** argv) {
   for (const std::string& batch : disables)
     timed(batch + "true");
 
-  const std::string morvane = quoted(MORVANE_EXECUTABLE) + " --list >/dev/null";
+  const std::string morvane =
+      quoted(argc > 3 ? argv[3] : MORVANE_EXECUTABLE) + " --list >/dev/null";
   const std::string floor =
       launchctl + " list >/dev/null; " + launchctl + " print-disabled " + domain + " >/dev/null";
   timed(morvane);  // writes the settings file once, as a first start does
