@@ -31,8 +31,9 @@ std::string labelOfListed(int directory, const std::filesystem::path& plist, boo
   if (!listedAsRegular)
     return label(plist);  // a link, or a file system that does not say: checked by readFile
   const std::string name = plist.filename().string();
-  if (auto bytes = readListedRegularFile(directory, name.c_str()))
-    if (auto declared = declaredLabel(*bytes))
+  thread_local std::string bytes;  // one buffer for all the files a thread reads
+  if (readListedRegularFile(directory, name.c_str(), bytes))
+    if (auto declared = declaredLabel(bytes))
       return *declared;
   return withoutExtension(name);
 }

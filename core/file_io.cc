@@ -57,8 +57,9 @@ constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 /// Reads an open file to its end, keeping at most `limit` bytes; `room` is the first read's
 /// size. A read that leaves room unfilled has met the end of a regular file.
-std::expected<std::string, int> readToEnd(int fd, size_t limit, size_t room) {
-  std::string bytes;
+std::expected<void, int> readToEnd(int fd, size_t limit, size_t room, std::string& bytes) {
+  bytes.clear();
+  room = std::max(room, bytes.capacity());
   size_t filled = 0;
   for (;;) {
     if (filled == room) {
@@ -81,7 +82,7 @@ std::expected<std::string, int> readToEnd(int fd, size_t limit, size_t room) {
   }
   if (filled > limit)
     return std::unexpected(EFBIG);
-  return bytes;
+  return {};
 }
 
 /// Checks that an open file is a regular file within the limit; gives its size.
@@ -106,11 +107,14 @@ std::expected<std::string, int> readRegularFile(const std::filesystem::path& pat
   if (!size)
     return std::unexpected(size.error());
   // One read of the size the file has, plus one byte to see a file that grew meanwhile.
-  return readToEnd(fd.get(), limit, *size + 1);
+  std::string bytes;
+  if (auto read = readToEnd(fd.get(), limit, *size + 1, bytes); !read)
+    return std::unexpected(read.error());
+  return bytes;
 }
 
-std::expected<std::string, int> readListedRegularFile(int directory, const char* name,
-                                                      size_t limit) {
+std::expected<void, int> readListedRegularFile(int directory, const char* name,
+                                               std::string& bytes, size_t limit) {
   UniqueFd fd(::openat(directory, name, kReadFlags));
   if (!fd)
     return std::unexpected(errno);
@@ -118,13 +122,13 @@ std::expected<std::string, int> readListedRegularFile(int directory, const char*
   // do. Should the name have been swapped for something else meanwhile, the descriptor is
   // non-blocking and the reading bounded all the same.
   constexpr size_t kFirstRead = 16 << 10;
-  auto bytes = readToEnd(fd.get(), limit, kFirstRead);
-  if (bytes && bytes->size() == kFirstRead) {
-    // A larger file: look at it properly before reading on.
+  auto read = readToEnd(fd.get(), limit, kFirstRead, bytes);
+  if (read && bytes.size() >= kFirstRead) {
+    // A larger file: look at it properly.
     if (auto size = regularFileSize(fd.get(), limit); !size)
       return std::unexpected(size.error());
   }
-  return bytes;
+  return read;
 }
 
 Result<std::string> readFile(const std::filesystem::path& path) {

@@ -23,9 +23,10 @@ std::expected<std::string, int> readRegularFile(const std::filesystem::path& pat
                                                 size_t limit = kFileReadLimit);
 
 /// readRegularFile for a name that a directory listing (of the open directory `directory`)
-/// reported as a regular file; it saves the checks a listed name does not need.
-std::expected<std::string, int> readListedRegularFile(int directory, const char* name,
-                                                      size_t limit = kFileReadLimit);
+/// reported as a regular file, into `bytes`, whose memory a caller reading many files reuses;
+/// it saves the checks a listed name does not need.
+std::expected<void, int> readListedRegularFile(int directory, const char* name, std::string& bytes,
+                                               size_t limit = kFileReadLimit);
 
 /// Removes the temporary files that writers which are no longer running left in `directory`:
 /// names made of `prefix`, a process id, and optionally "-" and more. A writer that is still
