@@ -89,6 +89,7 @@ std::vector<Agent> scan(const std::filesystem::path& directory, StateQuery query
   const Listing listing(directory);
   std::vector<Agent> agents;
   std::vector<bool> regular;
+  agents.reserve(listing.names().size());
   for (const Listed& entry : listing.names()) {
     if (!entry.name.ends_with(".plist"))
       continue;
