@@ -13,7 +13,8 @@ namespace morvane::CLI {
 int32_t list(std::ostream& out);
 
 /// Drives a throw-away agent through read, load, unload, disable and load-while-disabled;
-/// 0 when every step passed, else 1.
+/// 0 when every step passed, else 1. SIGINT, SIGTERM, SIGHUP or a closed output stop it at the
+/// next step; it cleans up and gives 128 + the signal's number (SIGPIPE for the output).
 int32_t selfTest(std::ostream& out);
 
 /// The largest number of log lines `status` shows.

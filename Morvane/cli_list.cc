@@ -5,6 +5,7 @@
 #include "language.h"
 #include "paths.h"
 #include "settings_store.h"
+#include "unicode_text.h"
 
 namespace morvane::CLI {
 namespace {
@@ -18,15 +19,17 @@ std::string processColumn(const Agent& agent) {
   return text;
 }
 
+/// One agent's line. Labels, names and file names come from files anyone can write, so their
+/// control characters are shown escaped: they can neither break the table nor drive a terminal.
 std::string agentLine(const Agent& agent, const FriendlyNames& names) {
   std::string line = agent.loaded ? "●" : "○";
-  line += " " + processColumn(agent) + " " + agent.label;
+  line += " " + processColumn(agent) + " " + visibleControlCharacters(agent.label);
   if (auto name = names.find(agent.label); name != names.end())
-    line += "  [" + name->second + "]";
+    line += "  [" + visibleControlCharacters(name->second) + "]";
   if (agent.disabled)
     line += L("  （已停用）", "  (disabled)");
   if (agent.file != agent.label + ".plist")
-    line += "  ← " + agent.file;
+    line += "  ← " + visibleControlCharacters(agent.file);
   return line;
 }
 
@@ -41,12 +44,14 @@ std::string summaryLine(size_t loaded, size_t total) {
 }  // namespace
 
 int32_t list(std::ostream& out) {
+  // launchd is asked first: its answer takes longest, and nothing here changes it.
+  Agents::StateQuery query;
   SettingsStore store(Paths::defaultPaths());
   Language::apply(store.value().language);
 
   const std::filesystem::path directory = Agents::defaultDirectory();
-  std::vector<Agent> agents = Agents::scan(directory);
-  out << L("目录  ", "Directory  ") << directory.string() << "\n";
+  std::vector<Agent> agents = Agents::scan(directory, std::move(query));
+  out << L("目录  ", "Directory  ") << visibleControlCharacters(directory.string()) << "\n";
   size_t loaded = 0;
   for (const Agent& agent : agents) {
     out << agentLine(agent, store.value().friendlyNames) << "\n";

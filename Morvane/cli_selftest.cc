@@ -9,6 +9,7 @@
 #include "app_identifier.h"
 #include "cli.h"
 #include "file_io.h"
+#include "interruptions.h"
 #include "language.h"
 #include "paths.h"
 #include "platform.h"
@@ -20,6 +21,9 @@ namespace morvane::CLI {
 namespace {
 
 constexpr double kLaunchctlTimeout = 20;
+
+/// What a step gives when a signal or a closed output stopped the test.
+constexpr int32_t kInterrupted = -1;
 
 std::string upperCaseUuid() {
   uuid_t uuid;
@@ -52,11 +56,11 @@ class SelfTest {
   int32_t run() {
     if (Outcome setup = writeAgent(); !setup) {
       say("✗ " + setup.error().text);
-      return 1;
+      return finalStatus(1);
     }
-    int32_t status = steps();
+    int32_t status = interrupted() ? kInterrupted : steps();
     cleanUp();
-    return status;
+    return finalStatus(status);
   }
 
  private:
@@ -66,27 +70,36 @@ class SelfTest {
     return writeFileAtomically(directory_ / (label_ + ".plist"), agentPropertyList(label_));
   }
 
+  /// The steps in order; each one's result is looked at only when no signal came meanwhile.
   int32_t steps() {
     std::optional<Agent> agent = firstAgent();
+    if (interrupted())
+      return kInterrupted;
     if (!agent || agent->label != label_ || agent->loaded)
       return failWith(L("✗ 读不到临时启动项", "✗ Couldn't read the temporary agent"));
     say(L("读取    ✓ ", "Read    ✓ ") + label_);
 
     if (!change(*agent, true))
-      return 1;
+      return interrupted() ? kInterrupted : 1;
     agent = firstAgent();
+    if (interrupted())
+      return kInterrupted;
     if (!agent || !agent->loaded || !agent->pid)
       return failWith(L("✗ 加载后没有看到进程", "✗ No process after loading"));
     const int64_t pid = *agent->pid;
     say(L("加载    ✓ pid ", "Load    ✓ pid ") + std::to_string(pid));
 
-    if (!change(*agent, false))
-      return 1;
+    if (interrupted() || !change(*agent, false))
+      return interrupted() ? kInterrupted : 1;
     agent = firstAgent();
+    if (interrupted())
+      return kInterrupted;
     if (!agent || agent->loaded || processExists(pid))
       return failWith(L("✗ 卸载后进程还在", "✗ The process is still there after unloading"));
     say(L("卸载    ✓", "Unload  ✓"));
 
+    if (interrupted())
+      return kInterrupted;
     int32_t status = disabledSteps();
     launchctl("enable");
     return status;
@@ -96,15 +109,28 @@ class SelfTest {
   int32_t disabledSteps() {
     launchctl("disable");
     std::optional<Agent> agent = firstAgent();
+    if (interrupted())
+      return kInterrupted;
     if (!agent || !agent->disabled || agent->loaded)
       return failWith(L("✗ 停用没有生效", "✗ Disabling had no effect"));
     if (!change(*agent, true))
-      return 1;
+      return interrupted() ? kInterrupted : 1;
     agent = firstAgent();
+    if (interrupted())
+      return kInterrupted;
     if (!agent || !agent->loaded || agent->disabled)
       return failWith(L("✗ 已停用的启动项没有加载上", "✗ The disabled agent did not load"));
     say(L("停用后加载  ✓", "Load a disabled agent  ✓"));
     return 0;
+  }
+
+  static bool interrupted() { return Interruptions::caught() != 0; }
+
+  /// The status to return: the step's, or the one a signal that came meanwhile calls for.
+  static int32_t finalStatus(int32_t status) {
+    if (int signal = Interruptions::caught())
+      return statusForSignal(signal);
+    return status;
   }
 
   void cleanUp() {
@@ -145,7 +171,12 @@ class SelfTest {
     return 1;
   }
 
-  void say(const std::string& line) { out_ << line << "\n" << std::flush; }
+  /// Prints one line; output that can no longer be written stops the test like SIGPIPE would.
+  void say(const std::string& line) {
+    out_ << line << "\n" << std::flush;
+    if (!out_)
+      Interruptions::note(SIGPIPE);
+  }
 
   std::ostream& out_;
   const std::string label_;
@@ -155,6 +186,7 @@ class SelfTest {
 }  // namespace
 
 int32_t selfTest(std::ostream& out) {
+  Interruptions interruptions;
   SettingsStore store(Paths::defaultPaths());
   Language::apply(store.value().language);
   return SelfTest(out).run();

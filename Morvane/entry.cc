@@ -1,5 +1,7 @@
 #include "entry.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include <optional>
 
 #include "cli.h"
+#include "interruptions.h"
 #include "platform.h"
 
 namespace morvane {
@@ -95,6 +98,8 @@ void putHelpersFirstOnPath() {
 }
 
 int runEntry(int argc, char** argv, AppStarter startApp) {
+  // A parent that ignores SIGCHLD would leave us unable to collect any child's status.
+  ::signal(SIGCHLD, SIG_DFL);
   putHelpersFirstOnPath();
   std::expected<Invocation, UsageError> invocation =
       parseInvocation(std::vector<std::string>(argv, argv + argc));
@@ -104,7 +109,10 @@ int runEntry(int argc, char** argv, AppStarter startApp) {
     case Mode::list:
       return invocation->json ? CLI::listJson(std::cout) : CLI::list(std::cout);
     case Mode::selfTest:
-      return CLI::selfTest(std::cout);
+      if (int status = CLI::selfTest(std::cout); CLI::signalOfStatus(status) != 0)
+        CLI::endBySignal(CLI::signalOfStatus(status));
+      else
+        return status;
     case Mode::update:
       return CLI::update(false, std::cout);
     case Mode::checkForUpdate:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <future>
 #include <map>
 #include <optional>
 #include <set>
@@ -25,9 +26,35 @@ std::string guiDomain();
 /// One service in the user's domain, "gui/<uid>/<label>".
 std::string serviceTarget(const std::string& label);
 
+/// What launchd says of the user's agents: the two launchctl runs a scan reads, under way.
+class StateQuery {
+ public:
+  /// Starts `launchctl list` and `launchctl print-disabled` side by side.
+  StateQuery();
+
+  /// Waits for `launchctl list` and gives what it printed; empty when the run failed.
+  const std::string& listing();
+
+  /// Waits for the runs; a run that failed gives empty state.
+  LoadedJobs loadedJobs();
+  std::set<std::string> disabledLabels();
+
+ private:
+  std::future<std::string> listing_;
+  std::string listingText_;
+  std::future<std::set<std::string>> disabled_;
+};
+
 /// Every ".plist" in `directory` with its launchd state, in display order. Never fails:
 /// problems give fewer agents or default state.
 std::vector<Agent> scan(const std::filesystem::path& directory);
+
+/// scan() with the launchd state of a query started earlier, so that the runs overlap with
+/// whatever the caller did meanwhile.
+std::vector<Agent> scan(const std::filesystem::path& directory, StateQuery query);
+
+/// scan() reading the state from `query`, which stays usable afterwards (for its listing).
+std::vector<Agent> scanWith(const std::filesystem::path& directory, StateQuery& query);
 
 /// Reads the table `launchctl list` prints.
 LoadedJobs parseList(std::string_view text);
@@ -55,13 +82,21 @@ ScannedAgents scanWithExitStatuses(const std::filesystem::path& directory);
 /// The "Label" of a property list (XML or binary), else the file name without its extension.
 std::string label(const std::filesystem::path& plist);
 
+/// label() for a file a listing of the open directory `directory` gave; with `listedAsRegular`
+/// the listing said it is a regular file, which saves the reading some checks.
+std::string labelOfListed(int directory, const std::filesystem::path& plist, bool listedAsRegular);
+
 /// Loaded agents first, then by lower-cased label; stable.
 std::vector<Agent> sorted(std::vector<Agent> agents);
 
 /// The launchctl argument lists that load (enabling first when disabled) or unload an agent.
 std::vector<std::vector<std::string>> commands(const Agent& agent, bool load);
 
-/// Loads or unloads an agent and waits until `launchctl list` confirms the change.
-Outcome setLoaded(const Agent& agent, bool load);
+/// The time limit of each load or unload command, in seconds.
+inline constexpr double kCommandTimeout = 30;
+
+/// Loads or unloads an agent and waits until `launchctl list` confirms the change; each
+/// command may take `commandTimeout` seconds.
+Outcome setLoaded(const Agent& agent, bool load, double commandTimeout = kCommandTimeout);
 
 }  // namespace morvane::Agents

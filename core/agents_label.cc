@@ -3,14 +3,39 @@
 #include "property_list.h"
 
 namespace morvane::Agents {
+namespace {
+
+/// The non-empty "Label" text that property-list bytes declare.
+std::optional<std::string> declaredLabel(std::string_view bytes) {
+  PlistPtr root = parsePropertyList(bytes);
+  if (auto text = dictionaryString(root.get(), "Label"); text && !text->empty())
+    return text;
+  return std::nullopt;
+}
+
+/// "com.example.job.plist" → "com.example.job".
+std::string withoutExtension(const std::string& name) {
+  return std::filesystem::path(name).stem().string();
+}
+
+}  // namespace
 
 std::string label(const std::filesystem::path& plist) {
-  if (auto bytes = readFile(plist)) {
-    PlistPtr root = parsePropertyList(*bytes);
-    if (auto text = dictionaryString(root.get(), "Label"); text && !text->empty())
-      return *text;
-  }
+  if (auto bytes = readFile(plist))
+    if (auto declared = declaredLabel(*bytes))
+      return *declared;
   return plist.stem().string();
+}
+
+std::string labelOfListed(int directory, const std::filesystem::path& plist, bool listedAsRegular) {
+  if (!listedAsRegular)
+    return label(plist);  // a link, or a file system that does not say: checked by readFile
+  const std::string name = plist.filename().string();
+  thread_local std::string bytes;  // one buffer for all the files a thread reads
+  if (readListedRegularFile(directory, name.c_str(), bytes))
+    if (auto declared = declaredLabel(bytes))
+      return *declared;
+  return withoutExtension(name);
 }
 
 }  // namespace morvane::Agents

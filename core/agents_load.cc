@@ -9,17 +9,17 @@
 namespace morvane::Agents {
 namespace {
 
-constexpr double kCommandTimeout = 30;
 constexpr double kCheckTimeout = 20;
 constexpr int kChecks = 20;
 constexpr auto kCheckInterval = std::chrono::milliseconds(250);
 
 /// Runs the commands in order, stopping after the first that fails; gives the last run.
 ShellResult runUntilFailure(const std::filesystem::path& launchctl,
-                            const std::vector<std::vector<std::string>>& sequence) {
+                            const std::vector<std::vector<std::string>>& sequence,
+                            double commandTimeout) {
   ShellResult last;
   for (const auto& arguments : sequence) {
-    last = Shell::run(launchctl, arguments, kCommandTimeout);
+    last = Shell::run(launchctl, arguments, commandTimeout);
     if (!last.ok())
       break;
   }
@@ -60,9 +60,9 @@ std::vector<std::vector<std::string>> commands(const Agent& agent, bool load) {
   return sequence;
 }
 
-Outcome setLoaded(const Agent& agent, bool load) {
+Outcome setLoaded(const Agent& agent, bool load, double commandTimeout) {
   const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
-  ShellResult last = runUntilFailure(launchctl, commands(agent, load));
+  ShellResult last = runUntilFailure(launchctl, commands(agent, load), commandTimeout);
   if (confirm(launchctl, agent.label, load))
     return {};
   return std::unexpected(loadFailure(agent.label, load, last));

@@ -9,20 +9,42 @@ namespace {
 
 constexpr double kQueryTimeout = 20;
 
-/// The names in a directory, in the order the file system lists them; empty when unreadable.
-std::vector<std::string> directoryNames(const std::filesystem::path& directory) {
-  std::vector<std::string> names;
-  DIR* stream = ::opendir(directory.c_str());
-  if (stream == nullptr)
-    return names;
-  while (const dirent* entry = ::readdir(stream)) {
-    std::string_view name = entry->d_name;
-    if (name != "." && name != "..")
-      names.emplace_back(name);
+/// From this many property lists on, a second thread reads half of them.
+constexpr size_t kSharedReadingFrom = 256;
+
+/// One name in a directory listing.
+struct Listed {
+  std::string name;
+  bool regular;  ///< The listing says it is a regular file (links and unknown types are not).
+};
+
+/// An open directory and its names, in the order the file system lists them; no names when it
+/// cannot be read.
+class Listing {
+ public:
+  explicit Listing(const std::filesystem::path& directory) : stream_(::opendir(directory.c_str())) {
+    if (stream_ == nullptr)
+      return;
+    while (const dirent* entry = ::readdir(stream_)) {
+      std::string_view name = entry->d_name;
+      if (name != "." && name != "..")
+        names_.push_back({std::string(name), entry->d_type == DT_REG});
+    }
   }
-  ::closedir(stream);
-  return names;
-}
+  ~Listing() {
+    if (stream_ != nullptr)
+      ::closedir(stream_);
+  }
+  Listing(const Listing&) = delete;
+  Listing& operator=(const Listing&) = delete;
+
+  const std::vector<Listed>& names() const { return names_; }
+  int fd() const { return stream_ != nullptr ? ::dirfd(stream_) : -1; }
+
+ private:
+  DIR* stream_;
+  std::vector<Listed> names_;
+};
 
 }  // namespace
 
@@ -38,47 +60,84 @@ std::string serviceTarget(const std::string& label) {
   return guiDomain() + "/" + label;
 }
 
-namespace {
-
-/// The scan itself; `listing` receives the `launchctl list` output the state was read from.
-std::vector<Agent> scanKeepingListing(const std::filesystem::path& directory,
-                                      std::string& listing) {
+StateQuery::StateQuery() {
   const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
-  listing = Shell::run(launchctl, {"list"}, kQueryTimeout).standardOutput;
-  LoadedJobs jobs = parseList(listing);
-  std::set<std::string> disabled = parseDisabled(
-      Shell::run(launchctl, {"print-disabled", guiDomain()}, kQueryTimeout).standardOutput);
+  listing_ = std::async(std::launch::async, [launchctl] {
+    return Shell::run(launchctl, {"list"}, kQueryTimeout).standardOutput;
+  });
+  disabled_ = std::async(std::launch::async, [launchctl] {
+    return parseDisabled(
+        Shell::run(launchctl, {"print-disabled", guiDomain()}, kQueryTimeout).standardOutput);
+  });
+}
 
+const std::string& StateQuery::listing() {
+  if (listing_.valid())
+    listingText_ = listing_.get();
+  return listingText_;
+}
+
+LoadedJobs StateQuery::loadedJobs() {
+  return parseList(listing());
+}
+
+std::set<std::string> StateQuery::disabledLabels() {
+  return disabled_.get();
+}
+
+std::vector<Agent> scan(const std::filesystem::path& directory) {
+  return scan(directory, StateQuery());
+}
+
+std::vector<Agent> scan(const std::filesystem::path& directory, StateQuery query) {
+  return scanWith(directory, query);
+}
+
+ScannedAgents scanWithExitStatuses(const std::filesystem::path& directory) {
+  StateQuery query;
+  std::vector<Agent> agents = scanWith(directory, query);
+  return {std::move(agents), parseExitStatuses(query.listing())};
+}
+
+std::vector<Agent> scanWith(const std::filesystem::path& directory, StateQuery& query) {
+  // The launchctl runs go on while this thread reads the property lists.
+
+  const Listing listing(directory);
   std::vector<Agent> agents;
-  for (const std::string& name : directoryNames(directory)) {
-    if (!name.ends_with(".plist"))
+  std::vector<bool> regular;
+  agents.reserve(listing.names().size());
+  for (const Listed& entry : listing.names()) {
+    if (!entry.name.ends_with(".plist"))
       continue;
-    const std::filesystem::path path = directory / name;
     Agent agent;
-    agent.file = name;
-    agent.path = path.string();
-    agent.label = label(path);
+    agent.file = entry.name;
+    agent.path = (directory / entry.name).string();
+    agents.push_back(std::move(agent));
+    regular.push_back(entry.regular);
+  }
+  // Reading the labels is the scan's own work; a large directory shares it with a helper thread.
+  auto readLabels = [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i)
+      agents[i].label = labelOfListed(listing.fd(), agents[i].path, regular[i]);
+  };
+  const size_t half = agents.size() >= kSharedReadingFrom ? agents.size() / 2 : agents.size();
+  std::future<void> helper;
+  if (half < agents.size())
+    helper = std::async(std::launch::async, readLabels, half, agents.size());
+  readLabels(0, half);
+  if (helper.valid())
+    helper.get();
+
+  const LoadedJobs jobs = query.loadedJobs();
+  const std::set<std::string> disabled = query.disabledLabels();
+  for (Agent& agent : agents) {
     if (auto job = jobs.find(agent.label); job != jobs.end()) {
       agent.loaded = true;
       agent.pid = job->second;
     }
     agent.disabled = disabled.contains(agent.label);
-    agents.push_back(std::move(agent));
   }
   return sorted(std::move(agents));
-}
-
-}  // namespace
-
-std::vector<Agent> scan(const std::filesystem::path& directory) {
-  std::string listing;
-  return scanKeepingListing(directory, listing);
-}
-
-ScannedAgents scanWithExitStatuses(const std::filesystem::path& directory) {
-  std::string listing;
-  std::vector<Agent> agents = scanKeepingListing(directory, listing);
-  return {std::move(agents), parseExitStatuses(listing)};
 }
 
 }  // namespace morvane::Agents

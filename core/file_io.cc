@@ -1,8 +1,12 @@
 #include "file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <system_error>
@@ -16,12 +20,16 @@ Failure pathFailure(const std::filesystem::path& path, int error) {
   return Failure{path.string() + ": " + describeErrno(error)};
 }
 
+std::string temporaryPrefix(const std::filesystem::path& path) {
+  return "." + path.filename().string() + ".tmp-";
+}
+
 /// A name for a temporary sibling of `path` that no other writer will pick: the process id keeps
 /// processes apart, the counter keeps this process's writes apart.
 std::filesystem::path temporarySibling(const std::filesystem::path& path) {
   static std::atomic<unsigned> counter{0};
-  std::string name = "." + path.filename().string() + ".tmp-" + std::to_string(getpid()) + "-" +
-                     std::to_string(counter++);
+  std::string name =
+      temporaryPrefix(path) + std::to_string(getpid()) + "-" + std::to_string(counter++);
   return path.parent_path() / name;
 }
 
@@ -43,22 +51,116 @@ std::string describeErrno(int error) {
   return std::generic_category().message(error);
 }
 
-Result<std::string> readFile(const std::filesystem::path& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd)
-    return std::unexpected(pathFailure(path, errno));
-  std::string bytes;
-  char buffer[65536];
+namespace {
+
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+/// Reads an open file to its end, keeping at most `limit` bytes; `room` is the first read's
+/// size. A read that leaves room unfilled has met the end of a regular file.
+std::expected<void, int> readToEnd(int fd, size_t limit, size_t room, std::string& bytes) {
+  bytes.clear();
+  room = std::max(room, bytes.capacity());
+  size_t filled = 0;
   for (;;) {
-    ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+    if (filled == room) {
+      if (room > limit)
+        return std::unexpected(EFBIG);
+      room = std::min(limit + 1, 2 * room);
+    }
+    ssize_t count = 0;
+    bytes.resize_and_overwrite(room, [&](char* data, size_t) {
+      count = ::read(fd, data + filled, room - filled);
+      return filled + static_cast<size_t>(std::max<ssize_t>(count, 0));
+    });
     if (count < 0 && errno == EINTR)
       continue;
     if (count < 0)
-      return std::unexpected(pathFailure(path, errno));
-    if (count == 0)
-      return bytes;
-    bytes.append(buffer, static_cast<size_t>(count));
+      return std::unexpected(errno);
+    filled += static_cast<size_t>(count);
+    if (count == 0 || filled < room)
+      break;
   }
+  if (filled > limit)
+    return std::unexpected(EFBIG);
+  return {};
+}
+
+/// Checks that an open file is a regular file within the limit; gives its size.
+std::expected<size_t, int> regularFileSize(int fd, size_t limit) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0)
+    return std::unexpected(errno);
+  if (!S_ISREG(status.st_mode))
+    return std::unexpected(S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
+  if (status.st_size < 0 || static_cast<unsigned long long>(status.st_size) > limit)
+    return std::unexpected(EFBIG);
+  return static_cast<size_t>(status.st_size);
+}
+
+}  // namespace
+
+std::expected<std::string, int> readRegularFile(const std::filesystem::path& path, size_t limit) {
+  UniqueFd fd(::open(path.c_str(), kReadFlags));
+  if (!fd)
+    return std::unexpected(errno);
+  auto size = regularFileSize(fd.get(), limit);
+  if (!size)
+    return std::unexpected(size.error());
+  // One read of the size the file has, plus one byte to see a file that grew meanwhile.
+  std::string bytes;
+  if (auto read = readToEnd(fd.get(), limit, *size + 1, bytes); !read)
+    return std::unexpected(read.error());
+  return bytes;
+}
+
+std::expected<void, int> readListedRegularFile(int directory, const char* name,
+                                               std::string& bytes, size_t limit) {
+  UniqueFd fd(::openat(directory, name, kReadFlags));
+  if (!fd)
+    return std::unexpected(errno);
+  // The listing said "regular file"; one read of a size that fits nearly every such file will
+  // do. Should the name have been swapped for something else meanwhile, the descriptor is
+  // non-blocking and the reading bounded all the same.
+  constexpr size_t kFirstRead = 16 << 10;
+  auto read = readToEnd(fd.get(), limit, kFirstRead, bytes);
+  if (read && bytes.size() >= kFirstRead) {
+    // A larger file: look at it properly.
+    if (auto size = regularFileSize(fd.get(), limit); !size)
+      return std::unexpected(size.error());
+  }
+  return read;
+}
+
+Result<std::string> readFile(const std::filesystem::path& path) {
+  auto bytes = readRegularFile(path);
+  if (bytes)
+    return std::move(*bytes);
+  if (bytes.error() == EINVAL)
+    return fail(path.string() + ": not a regular file");
+  if (bytes.error() == EFBIG)
+    return fail(path.string() + ": larger than " + std::to_string(kFileReadLimit >> 20) + " MiB");
+  return std::unexpected(pathFailure(path, bytes.error()));
+}
+
+void removeAbandonedTemporaries(const std::filesystem::path& directory, std::string_view prefix) {
+  DIR* stream = ::opendir(directory.c_str());
+  if (stream == nullptr)
+    return;
+  while (const dirent* entry = ::readdir(stream)) {
+    std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix))
+      continue;
+    std::string_view rest = name.substr(prefix.size());
+    std::string_view digits = rest.substr(0, rest.find('-'));
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos)
+      continue;
+    const pid_t writer = static_cast<pid_t>(std::stol(std::string(digits)));
+    if (writer <= 0 || writer == ::getpid() || ::kill(writer, 0) == 0 || errno != ESRCH)
+      continue;
+    ::unlinkat(::dirfd(stream), entry->d_name, 0);
+  }
+  ::closedir(stream);
 }
 
 Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
@@ -78,6 +180,7 @@ Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view 
     ::unlink(temporary.c_str());
     return std::unexpected(pathFailure(path, error));
   }
+  removeAbandonedTemporaries(path.parent_path(), temporaryPrefix(path));
   return {};
 }
 

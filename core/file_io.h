@@ -8,12 +8,35 @@
 
 namespace morvane {
 
-/// Reads a whole file; the failure text is the path and the system's reason.
+/// The largest file readFile takes. Agents and settings are a few KiB; anything near this size
+/// is not one of them, and reading it whole would only cost memory.
+inline constexpr size_t kFileReadLimit = size_t{4} << 20;  // 4 MiB
+
+/// Reads a whole regular file of at most kFileReadLimit bytes; the failure text is the path and
+/// the reason. The file is opened without blocking, so a FIFO, a device or a directory fails at
+/// once instead of hanging or feeding bytes without end.
 Result<std::string> readFile(const std::filesystem::path& path);
+
+/// readFile's work with the reason as an errno value: EINVAL for a file that is not a regular
+/// file, EFBIG for one larger than `limit`.
+std::expected<std::string, int> readRegularFile(const std::filesystem::path& path,
+                                                size_t limit = kFileReadLimit);
+
+/// readRegularFile for a name that a directory listing (of the open directory `directory`)
+/// reported as a regular file, into `bytes`, whose memory a caller reading many files reuses;
+/// it saves the checks a listed name does not need.
+std::expected<void, int> readListedRegularFile(int directory, const char* name, std::string& bytes,
+                                               size_t limit = kFileReadLimit);
+
+/// Removes the temporary files that writers which are no longer running left in `directory`:
+/// names made of `prefix`, a process id, and optionally "-" and more. A writer that is still
+/// running keeps its file.
+void removeAbandonedTemporaries(const std::filesystem::path& directory, std::string_view prefix);
 
 /// Replaces `path` with `bytes` so that a reader sees either the old file whole or the new one.
 ///
 /// The bytes go to a fresh file beside the target, are flushed to disk, and then renamed over it.
+/// A successful write also removes the temporary files of earlier writers that were killed.
 Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 /// Creates `directory` and any missing parents; succeeds when it already exists.

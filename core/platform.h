@@ -74,6 +74,14 @@ std::vector<std::string> processArguments(pid_t pid);
 /// Asks a running application to quit, the way a user would; false when it could not be asked.
 bool requestTermination(pid_t pid);
 
+/// Opens a pipe for a child's output: both ends close on exec, the read end does not block, and
+/// the buffer is as large as the system allows cheaply. False, with errno set, when it fails.
+bool openOutputPipe(int fds[2]);
+
+/// A descriptor that poll reports readable once the child `pid` has ended (before it is
+/// reaped); -1 when the system cannot provide one, and the caller then polls by time.
+int watchChildExit(pid_t pid);
+
 /// The absolute path of a tool.
 std::filesystem::path toolPath(Tool tool);
 

@@ -1,9 +1,11 @@
 // The Linux side of the platform seam: the bundle is a directory laid out like a macOS one,
 // and the system tools Morvane drives are the stand-ins that travel inside it.
 
+#include <fcntl.h>
 #include <plist/plist.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -220,6 +222,19 @@ std::vector<std::string> processArguments(pid_t pid) {
 
 bool requestTermination(pid_t pid) {
   return pid > 0 && ::kill(pid, SIGTERM) == 0;
+}
+
+bool openOutputPipe(int fds[2]) {
+  if (::pipe2(fds, O_CLOEXEC) != 0)
+    return false;
+  // A larger pipe means fewer wake-ups for chatty children; the default size works too.
+  ::fcntl(fds[0], F_SETPIPE_SZ, 1 << 20);
+  ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+  return true;
+}
+
+int watchChildExit(pid_t pid) {
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 }
 
 std::filesystem::path toolPath(Tool tool) {

@@ -5,8 +5,10 @@
 
 namespace morvane {
 
-PlistPtr parsePropertyList(std::string_view bytes) {
+PlistPtr parsePropertyList(std::string_view bytes, const PropertyListLimits& limits) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max())
+    return nullptr;
+  if (!binaryPropertyListWithinLimits(bytes, limits))
     return nullptr;
   plist_t root = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);

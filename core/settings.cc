@@ -50,6 +50,9 @@ const FriendlyNames& defaultFriendlyNames() {
 }
 
 std::optional<Settings> decodeSettings(std::string_view text) {
+  // The parser stops at a NUL byte as at the end of the text; the whole file has to be JSON.
+  if (text.find('\0') != std::string_view::npos)
+    return std::nullopt;
   json document = json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (!document.is_object())
     return std::nullopt;

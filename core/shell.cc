@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,8 +11,10 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <optional>
 
 #include "file_io.h"
+#include "platform.h"
 #include "unicode_text.h"
 #include "unique_fd.h"
 
@@ -31,14 +32,18 @@ struct Pipe {
 
 bool makePipe(Pipe& pipe) {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0)
+  if (!platform::openOutputPipe(fds))
     return false;
   pipe.read.reset(fds[0]);
   pipe.write.reset(fds[1]);
-  // A larger pipe means fewer wake-ups for chatty children; the default size works too.
-  ::fcntl(pipe.read.get(), F_SETPIPE_SZ, 1 << 20);
-  ::fcntl(pipe.read.get(), F_SETFL, O_NONBLOCK);
   return true;
+}
+
+/// A point `seconds` from `start`; at most a year away, however large the limit.
+Clock::time_point after(Clock::time_point start, double seconds) {
+  auto span = std::chrono::duration<double>(seconds > 0 ? seconds : 0);
+  auto longest = std::chrono::duration<double>(std::chrono::hours(24 * 365));
+  return start + std::chrono::duration_cast<Clock::duration>(std::min(span, longest));
 }
 
 /// The child's environment: the parent's, with `additions` added or replacing.
@@ -143,26 +148,29 @@ struct Stream {
 };
 
 /// Watches one started child until it has ended and both of its streams are closed.
+///
+/// At the time limit the child is asked to terminate; if it is still there `killGrace` seconds
+/// later it is killed. Once the child has ended and the limit has passed, streams that other
+/// processes still hold open are no longer waited for.
 class Child {
  public:
-  Child(pid_t pid, Pipe& out, Pipe& err, double timeout)
+  Child(pid_t pid, Pipe& out, Pipe& err, double timeout, double killGrace)
       : pid_(pid),
         out_(std::move(out.read)),
         err_(std::move(err.read)),
-        pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {
-    auto limit = std::chrono::duration<double>(timeout > 0 ? timeout : 0);
-    auto longest = std::chrono::duration<double>(std::chrono::hours(24 * 365));
-    deadline_ =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::min(limit, longest));
-  }
+        exitWatch_(platform::watchChildExit(pid)),
+        deadline_(after(Clock::now(), timeout)),
+        killAt_(after(deadline_, killGrace)) {}
 
   ShellResult wait() {
-    while (out_.fd || err_.fd || !exited_)
+    while (!finished())
       step();
     return ShellResult{status_, out_.text(), err_.text()};
   }
 
  private:
+  bool finished() const { return exited_ && ((!out_.fd && !err_.fd) || Clock::now() >= deadline_); }
+
   void step() {
     pollfd fds[3];
     nfds_t count = 0;
@@ -172,47 +180,68 @@ class Child {
     };
     watch(out_.fd);
     watch(err_.fd);
-    if (!exited_ && pidfd_)
-      watch(pidfd_);
+    if (!exited_ && exitWatch_)
+      watch(exitWatch_);
     ::poll(fds, count, pollTimeout());  // an interrupted poll just takes another turn
     out_.drain();
     err_.drain();
     reap();
-    if (!exited_ && !signalled_ && Clock::now() >= deadline_) {
-      ::kill(pid_, SIGTERM);  // the child is not reaped yet, so the pid is still its own
-      signalled_ = true;
+    if (exited_)
+      return;
+    const Clock::time_point now = Clock::now();
+    // The child is not reaped yet, so the pid is still its own.
+    if (!terminated_ && now >= deadline_) {
+      ::kill(pid_, SIGTERM);
+      terminated_ = true;
+    } else if (terminated_ && !killed_ && now >= killAt_) {
+      ::kill(pid_, SIGKILL);  // ends a stopped child as well
+      killed_ = true;
     }
   }
 
-  /// How long poll may sleep: until the deadline, and briefly when the child cannot be watched.
+  /// How long poll may sleep: until the next time something is due, and briefly when the
+  /// child's end cannot be watched.
   int pollTimeout() const {
+    std::optional<Clock::time_point> due;
+    if (exited_)
+      due = deadline_;  // streams held by others are read until the limit
+    else if (!terminated_)
+      due = deadline_;
+    else if (!killed_)
+      due = killAt_;
     long long wait = -1;
-    if (!exited_ && !signalled_) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+    if (due) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
       wait = std::clamp<long long>(left, 0, INT_MAX);
     }
-    if (!exited_ && !pidfd_)
+    if (!exited_ && !exitWatch_)
       wait = wait < 0 ? 20 : std::min(wait, 20LL);
     return static_cast<int>(wait);
   }
 
-  /// Collects the child's status if it has ended.
+  /// Collects the child's status if it has ended. ECHILD means someone else reaped it (SIGCHLD
+  /// ignored): the child has ended, and its status is lost.
   void reap() {
     if (exited_)
       return;
     int raw = 0;
-    if (::waitpid(pid_, &raw, WNOHANG) != pid_)
-      return;
-    exited_ = true;
-    pidfd_.reset();
-    status_ = WIFSIGNALED(raw) ? WTERMSIG(raw) : WEXITSTATUS(raw);
+    pid_t reaped = ::waitpid(pid_, &raw, WNOHANG);
+    if (reaped == -1 && errno == ECHILD) {
+      exited_ = true;
+      status_ = ShellResult::kStatusLost;
+    } else if (reaped == pid_) {
+      exited_ = true;
+      status_ = WIFSIGNALED(raw) ? WTERMSIG(raw) : WEXITSTATUS(raw);
+    }
+    if (exited_)
+      exitWatch_.reset();
   }
 
   pid_t pid_;
   Stream out_, err_;
-  UniqueFd pidfd_;
-  Clock::time_point deadline_;
-  bool exited_ = false, signalled_ = false;
+  UniqueFd exitWatch_;
+  Clock::time_point deadline_, killAt_;
+  bool exited_ = false, terminated_ = false, killed_ = false;
   int32_t status_ = 0;
 };
 
@@ -228,7 +257,7 @@ std::string ShellResult::message() const {
 namespace Shell {
 
 ShellResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-                double timeout, const Environment& environment) {
+                double timeout, const Environment& environment, double killGrace) {
   Pipe out, err;
   if (!makePipe(out) || !makePipe(err))
     return ShellResult{127, "", executable.string() + ": " + describeErrno(errno)};
@@ -237,7 +266,7 @@ ShellResult run(const std::filesystem::path& executable, const std::vector<std::
     return ShellResult{127, "", executable.string() + ": " + describeErrno(error)};
   out.write.reset();
   err.write.reset();
-  return Child(pid, out, err, timeout).wait();
+  return Child(pid, out, err, timeout, killGrace).wait();
 }
 
 std::string quote(std::string_view text) {

@@ -13,7 +13,11 @@ namespace morvane {
 /// The streams are named standardOutput and standardError because the C library reserves the
 /// short names as macros.
 struct ShellResult {
-  /// The exit code; the signal number when a signal ended the child; 127 when it could not start.
+  /// The status of a child that another party reaped (this process ignoring SIGCHLD).
+  static constexpr int32_t kStatusLost = -1;
+
+  /// The exit code; the signal number when a signal ended the child; 127 when it could not
+  /// start; kStatusLost when its status could not be collected.
   int32_t status = 0;
   /// Everything written to standard output, as UTF-8 with invalid bytes replaced by U+FFFD.
   std::string standardOutput;
@@ -32,13 +36,18 @@ namespace Shell {
 /// Variables added to (and replacing those of) the parent's environment for one child.
 using Environment = std::map<std::string, std::string>;
 
+/// Seconds between the SIGTERM at the time limit and the SIGKILL that follows it.
+inline constexpr double kKillGrace = 3;
+
 /// Runs `executable` (an absolute path, never searched for) with `arguments` and waits until it
 /// has ended and closed both output streams.
 ///
 /// Standard input is the null device. A child still running after `timeout` seconds is sent
-/// SIGTERM once. Never fails: a child that cannot start gives status 127.
+/// SIGTERM once, and SIGKILL if it is still running `killGrace` seconds later. Output streams
+/// that outlive the child (held by a process it left behind) are read until the time limit and
+/// then abandoned. Never fails: a child that cannot start gives status 127.
 ShellResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-                double timeout, const Environment& environment = {});
+                double timeout, const Environment& environment = {}, double killGrace = kKillGrace);
 
 /// Quotes text for a POSIX shell: wrapped in apostrophes, each apostrophe written as '\''.
 std::string quote(std::string_view text);

@@ -141,6 +141,14 @@ std::string_view trimWhitespace(std::string_view text) {
 }
 
 std::string lowercaseSortKey(std::string_view text) {
+  if (asciiPrefix(text.data(), text.size()) == text.size()) {
+    // ASCII lower-cases byte by byte and is already composed.
+    std::string key(text);
+    for (char& c : key)
+      if (c >= 'A' && c <= 'Z')
+        c = static_cast<char>(c - 'A' + 'a');
+    return key;
+  }
   icu::UnicodeString lower =
       icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
           .toLower(icu::Locale::getRoot());
@@ -150,6 +158,46 @@ std::string lowercaseSortKey(std::string_view text) {
   std::string key;
   (U_SUCCESS(status) ? composed : lower).toUTF8String(key);
   return key;
+}
+
+namespace {
+
+void appendHex(std::string& out, const char* prefix, uint32_t value, int digits) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  out += prefix;
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    out += kDigits[(value >> shift) & 0xF];
+}
+
+}  // namespace
+
+std::string visibleControlCharacters(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const auto length = static_cast<int32_t>(text.size());
+  for (int32_t i = 0; i < length;) {
+    const int32_t start = i;
+    UChar32 c = 0;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0) {
+      for (int32_t at = start; at < i; ++at)
+        appendHex(out, "\\x", bytes[at], 2);
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      appendHex(out, "\\x", static_cast<uint32_t>(c), 2);
+    } else if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+      appendHex(out, "\\u", static_cast<uint32_t>(c), 4);
+    } else {
+      out.append(text.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));
+    }
+  }
+  return out;
 }
 
 }  // namespace morvane

@@ -49,11 +49,16 @@ void stop(const JobRecord& record) {
   waitUntil(finished, kKillGrace);
 }
 
-/// Forgets the job.
-void unload(const std::filesystem::path& dir, const std::string& label) {
+/// Forgets the job, if the label still holds the load that was stopped: another bootout may
+/// have removed it meanwhile and a bootstrap loaded the label afresh.
+void unload(const std::filesystem::path& dir, const std::string& label, const JobRecord& stopped) {
   const StateLock lock(dir);
   State state = loadState(dir);
-  state.jobs.erase(label);
+  const auto found = state.jobs.find(label);
+  if (found == state.jobs.end() || found->second.id != stopped.id) {
+    return;
+  }
+  state.jobs.erase(found);
   saveState(dir, state);
 }
 
@@ -71,7 +76,7 @@ int runBootout(const Subcommand& self, Args args) {
     return 3;
   }
   stop(*record);
-  unload(dir, *label);
+  unload(dir, *label, *record);
   return 0;
 }
 

@@ -40,6 +40,7 @@ int unreadable(const std::string& path, int error) {
 std::optional<JobRecord> load(const JobConfig& config, const std::string& path,
                               const std::filesystem::path& dir) {
   JobRecord record;
+  record.id = newRecordId();
   std::error_code ignored;
   record.plistPath = std::filesystem::absolute(path, ignored).string();
   record.exitTimeout = config.exitTimeout;

@@ -1,8 +1,6 @@
 #include "job_config.h"
 
-#include <fcntl.h>
 #include <plist/plist.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +8,9 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+
+#include "file_io.h"
+#include "property_list.h"
 
 namespace launchctl {
 namespace {
@@ -151,9 +152,18 @@ bool readOptionalKeys(plist_t dict, JobConfig& config) {
   return true;
 }
 
+/// Whether a label holds a control character, which would let it forge rows in `list`.
+bool hasControlCharacter(const std::string& label) {
+  return std::any_of(label.begin(), label.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+}
+
 /// Reads Label, Program and ProgramArguments; false when the job cannot be run.
 bool readIdentity(plist_t dict, JobConfig& config) {
-  if (readString(dict, "Label", config.label) != Field::read || config.label.empty()) {
+  if (readString(dict, "Label", config.label) != Field::read || config.label.empty() ||
+      hasControlCharacter(config.label)) {
     return false;
   }
   const Field program = readString(dict, "Program", config.program);
@@ -179,6 +189,11 @@ std::optional<JobConfig> parseJobConfig(std::string_view data) {
   if (data.empty() || data.size() > std::numeric_limits<std::uint32_t>::max()) {
     return std::nullopt;
   }
+  // The parser recurses through nesting and copies shared objects: a crafted binary list would
+  // exhaust the stack or the memory.
+  if (!morvane::binaryPropertyListWithinLimits(data, {})) {
+    return std::nullopt;
+  }
   plist_t root = nullptr;
   plist_from_memory(data.data(), static_cast<std::uint32_t>(data.size()), &root);
   if (root == nullptr) {
@@ -194,27 +209,13 @@ std::optional<JobConfig> parseJobConfig(std::string_view data) {
 }
 
 int readWholeFile(const std::string& path, std::string& out) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    return errno;
+  // Only a regular file of sane size: a FIFO would block, a device would never end.
+  auto bytes = morvane::readRegularFile(path);
+  if (!bytes) {
+    return bytes.error();
   }
-  char buffer[8192];
-  int error = 0;
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      error = errno;
-    }
-    if (n <= 0) {
-      break;
-    }
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return error;
+  out = std::move(*bytes);
+  return 0;
 }
 
 }  // namespace launchctl

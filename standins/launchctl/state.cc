@@ -4,12 +4,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <random>
+#include <stdexcept>
 #include <system_error>
 
 #include "fd_io.h"
+#include "file_io.h"
 
 namespace launchctl {
 namespace {
@@ -21,10 +22,22 @@ json toJson(const ProcessId& id) {
   return {{"pid", id.pid}, {"start", id.start}};
 }
 
-/// Returns the object stored under `key`, or null when there is none.
+/// Thrown for a state file that exists but cannot be used.
+struct Unusable : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+/// Returns the object stored under `key`, or null when there is none; a value of another type
+/// makes the file unusable.
 const json* objectAt(const json& doc, const char* key) {
   const auto found = doc.find(key);
-  return found != doc.end() && found->is_object() ? &*found : nullptr;
+  if (found == doc.end()) {
+    return nullptr;
+  }
+  if (!found->is_object()) {
+    throw Unusable(std::string("\"") + key + "\" is not an object");
+  }
+  return &*found;
 }
 
 /// Reads the process identity stored under `key`, tolerating a missing entry.
@@ -42,10 +55,14 @@ json toJson(const JobRecord& job) {
           {"supervisor", toJson(job.supervisor)},
           {"last_status", job.lastStatus},
           {"exit_timeout", job.exitTimeout},
-          {"being_removed", job.beingRemoved}};
+          {"being_removed", job.beingRemoved},
+          {"id", job.id}};
 }
 
 JobRecord jobFromJson(const json& value) {
+  if (!value.is_object()) {
+    throw Unusable("a job is not an object");
+  }
   JobRecord job;
   job.plistPath = value.value("plist", std::string());
   job.job = processFromJson(value, "job");
@@ -53,6 +70,7 @@ JobRecord jobFromJson(const json& value) {
   job.lastStatus = value.value("last_status", 0);
   job.exitTimeout = value.value("exit_timeout", 5u);
   job.beingRemoved = value.value("being_removed", false);
+  job.id = value.value("id", std::uint64_t{0});
   return job;
 }
 
@@ -75,21 +93,36 @@ State stateFromJson(const json& doc) {
 }  // namespace
 
 State loadState(const std::filesystem::path& stateDir) {
-  std::ifstream in(stateDir / "state.json");
-  if (!in) {
+  const std::filesystem::path path = stateDir / "state.json";
+  const auto text = morvane::readRegularFile(path);
+  if (!text && text.error() == ENOENT) {
     return {};
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  const json doc = json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
-  if (!doc.is_object()) {
-    return {};
+  // A state file that cannot be used is never replaced: saving over it would drop every job and
+  // override it holds. Every command fails until someone looks at it.
+  const auto unusable = [&](const std::string& reason) {
+    return std::runtime_error(path.string() + ": " + reason +
+                              "; the file is kept as it is, move it away to start afresh");
+  };
+  if (!text) {
+    throw unusable(std::generic_category().message(text.error()));
+  }
+  const json doc = json::parse(*text, nullptr, /*allow_exceptions=*/false);
+  if (!doc.is_object() || text->find('\0') != std::string::npos) {
+    throw unusable("not a JSON object");
   }
   try {
     return stateFromJson(doc);
   } catch (const json::exception&) {
-    return {};
+    throw unusable("wrongly typed value");
+  } catch (const Unusable& e) {
+    throw unusable(e.what());
   }
+}
+
+std::uint64_t newRecordId() {
+  std::random_device source;
+  return (std::uint64_t{source()} << 32) | source();
 }
 
 void saveState(const std::filesystem::path& stateDir, const State& state) {
@@ -115,6 +148,7 @@ void saveState(const std::filesystem::path& stateDir, const State& state) {
     unlink(tempPath.c_str());
     throw std::system_error(failure, std::generic_category(), finalPath.string());
   }
+  morvane::removeAbandonedTemporaries(stateDir, "state.json.");
 }
 
 }  // namespace launchctl

@@ -19,6 +19,7 @@ struct JobRecord {
   int lastStatus = 0;         ///< Last exit code, or minus the signal number that ended it.
   unsigned exitTimeout = 5;   ///< Seconds between SIGTERM and SIGKILL on bootout.
   bool beingRemoved = false;  ///< Set by bootout so the supervisor does not start it again.
+  std::uint64_t id = 0;       ///< Tells this load of the label apart from any other.
 };
 
 /// Everything the manager keeps in its state file.
@@ -27,10 +28,16 @@ struct State {
   std::map<std::string, JobRecord> jobs;  ///< Loaded jobs by label.
 };
 
-/// Reads `state.json` from `stateDir`; a missing or unreadable file reads as an empty state.
+/// Reads `state.json` from `stateDir`; a missing file reads as an empty state. Throws, with a
+/// one-line reason, for a file that exists but cannot be read or is not a well-typed state:
+/// such a file is left for inspection and never saved over.
 State loadState(const std::filesystem::path& stateDir);
 
-/// Replaces `state.json` in `stateDir` atomically (temporary file, fsync, rename).
+/// A fresh id for a job record.
+std::uint64_t newRecordId();
+
+/// Replaces `state.json` in `stateDir` atomically (temporary file, fsync, rename), and removes
+/// the temporary files of earlier saves that were killed.
 void saveState(const std::filesystem::path& stateDir, const State& state);
 
 }  // namespace launchctl

@@ -157,9 +157,29 @@ pid_t restart(const JobConfig& config, const std::filesystem::path& dir) {
   return job > 0 ? job : -1;
 }
 
+/// Waits, under the lock, until the bootstrapping launchctl has recorded the job or given up;
+/// false when no record names this supervisor (the bootstrap was killed, or could not save).
+bool recorded(const JobConfig& config, const std::filesystem::path& dir) {
+  try {
+    const StateLock lock(dir);
+    State state = loadState(dir);
+    return ownRecord(state, config.label) != nullptr;
+  } catch (...) {
+    return false;  // a state that cannot be read holds no record of ours either
+  }
+}
+
 /// Supervises the job until it is no longer wanted; `job` is the first run's pid (<= 0 when
-/// that run could not be forked).
+/// that run could not be forked). No job runs without a record: an unrecorded one is ended.
 void supervise(const JobConfig& config, const std::filesystem::path& dir, pid_t job) {
+  if (!recorded(config, dir)) {
+    if (job > 0) {
+      kill(-job, SIGKILL);
+      kill(job, SIGKILL);
+      reap(job, config);
+    }
+    return;
+  }
   auto started = std::chrono::steady_clock::now();
   for (;;) {
     if (job > 0) {
@@ -187,6 +207,8 @@ void supervise(const JobConfig& config, const std::filesystem::path& dir, pid_t 
     // Nothing depends on it; the supervisor only avoids pinning the caller's directory.
   }
   const pid_t job = launchJob(config);
+  // A bootstrap killed meanwhile has closed the pipe; the report is lost, not fatal.
+  signal(SIGPIPE, SIG_IGN);
   sendReport({identify(getpid()), job > 0 ? identify(job) : ProcessId{}});
   try {
     supervise(config, dir, job);

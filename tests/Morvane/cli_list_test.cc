@@ -1,7 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "cli.h"
 #include "platform.h"
@@ -78,6 +85,37 @@ TEST_F(ListTest, MissingDirectoryPrintsAnEmptyTableAndFirstRunWritesSettings) {
             encodeSettings(Settings{}));
 }
 
+TEST_F(ListTest, ControlCharactersInLabelsNamesAndFilesAreShownEscaped) {
+  writeFile(home_ / "list", "PID\tStatus\tLabel\n-\t0\tevil\tlabel\n");
+  writeFile(home_ / "data/settings.json", R"({"friendlyNames":{"x\u001b[2Jy":"a\nb"}})");
+  writeFile(agents() / "evil.plist", plistWithLabel("evil&#9;label"));
+  writeFile(agents() / "esc.plist", plistWithLabel("x\x1b[2Jy"));
+  writeFile(agents() / "line\nbreak.plist", "not a property list");
+  writeFile(agents() / "odd\xC2\x85\x7f\xff.plist", "not a property list");
+  writeFile(agents() / "ordinary\\back.plist", "not a property list");
+  EXPECT_EQ(list(), "Directory  " + agents().string() +
+                        "\n"
+                        "● -          evil\\tlabel  ← evil.plist\n"
+                        "○ -          line\\nbreak\n"
+                        "○ -          odd\\u0085\\x7F\\xFF\n"
+                        "○ -          ordinary\\back\n"
+                        "○ -          x\\x1B[2Jy  [a\\nb]  ← esc.plist\n"
+                        "1 of 5 loaded\n");
+}
+
+TEST_F(ListTest, AgentFilesThatAreNotRegularFilesAreListedUnderTheirNames) {
+  std::filesystem::create_directories(agents());
+  ASSERT_EQ(::mkfifo((agents() / "fifo.plist").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", agents() / "zero.plist");
+  writeFile(agents() / "fine.plist", plistWithLabel("com.example.fine"));
+  EXPECT_EQ(list(), "Directory  " + agents().string() +
+                        "\n"
+                        "○ -          com.example.fine  ← fine.plist\n"
+                        "○ -          fifo\n"
+                        "○ -          zero\n"
+                        "0 of 3 loaded\n");
+}
+
 TEST_F(ListTest, ListingChangesNoSetting) {
   const std::string stored = "{\"language\":\"en\", \"unknown\": true}";
   writeFile(home_ / "data/settings.json", stored);
@@ -90,6 +128,45 @@ TEST_F(ListTest, ListingChangesNoSetting) {
 
 namespace morvane {
 namespace {
+
+TEST(ListStartedByAParentIgnoringChildSignals, StillCollectsItsChildren) {
+  testing::TempDir home;
+  const std::string output = (home / "output").string();
+  std::vector<std::string> env{"HOME=" + home.path().string(),
+                               "MORVANE_HOME=" + (home / "data").string(), "MORVANE_LANG=en"};
+  std::vector<char*> envp;
+  for (std::string& entry : env)
+    envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  char* argv[] = {const_cast<char*>(MORVANE_EXECUTABLE), const_cast<char*>("--list"), nullptr};
+
+  // The child inherits the ignored SIGCHLD; this process takes its own back at once.
+  struct sigaction ignore {
+  }, previous{};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGCHLD, &ignore, &previous);
+  pid_t pid = 0;
+  int spawned = ::posix_spawn(&pid, MORVANE_EXECUTABLE, &actions, nullptr, argv, envp.data());
+  ::sigaction(SIGCHLD, &previous, nullptr);
+  posix_spawn_file_actions_destroy(&actions);
+  ASSERT_EQ(spawned, 0);
+
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (::kill(pid, SIGKILL) == 0) {
+    ::waitpid(pid, &status, 0);
+    FAIL() << "still running after 15 s";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(testing::readText(output).ends_with("\n0 of 0 loaded\n"))
+      << testing::readText(output);
+}
 
 TEST(ListAsAnotherUser, UnreadableAgentDirectoryGivesAnEmptyTable) {
   if (::getuid() != 0)

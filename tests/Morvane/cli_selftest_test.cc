@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include <cerrno>
 #include <sstream>
+#include <thread>
 
 #include "app_identifier.h"
 #include "cli.h"
@@ -101,6 +103,41 @@ TEST_F(SelfTestEndToEnd, SetupFailureIsOneLineAndExitStatusOne) {
       << result.standardOutput;
   EXPECT_TRUE(result.standardOutput.ends_with(": Not a directory\n")) << result.standardOutput;
   EXPECT_EQ(std::count(result.standardOutput.begin(), result.standardOutput.end(), '\n'), 1);
+}
+
+TEST_F(SelfTestEndToEnd, ClosedOutputStopsTheTestWhichCleansUpAndEndsBySigpipe) {
+  ShellResult result = Shell::run(
+      "/bin/bash",
+      {"-c", "\"$0\" --selftest | head -1; echo \"status ${PIPESTATUS[0]}\"", MORVANE_EXECUTABLE},
+      120, {{"HOME", home_.path()}, {"TMPDIR", tmp_.path()}, {"MORVANE_LANG", "en"}});
+  EXPECT_EQ(result.standardOutput, "Read    ✓ " + kLabel + "\nstatus 141\n");
+  expectNothingLeftBehind();
+}
+
+TEST_F(SelfTestEndToEnd, SignalAtAnyStepCleansUpAndEndsByThatSignal) {
+  const std::vector<std::string> env{"HOME=" + home_.path().string(),
+                                     "TMPDIR=" + tmp_.path().string(), "MORVANE_LANG=en",
+                                     "PATH=/usr/bin:/bin"};
+  std::vector<char*> envp;
+  for (const std::string& entry : env)
+    envp.push_back(const_cast<char*>(entry.c_str()));
+  envp.push_back(nullptr);
+  const std::pair<int, int> cases[] = {{SIGINT, 30},  {SIGTERM, 150},  {SIGHUP, 400},
+                                       {SIGINT, 700}, {SIGTERM, 1000}, {SIGINT, 1400}};
+  for (const auto& [signal, delay] : cases) {
+    char* argv[] = {const_cast<char*>(MORVANE_EXECUTABLE), const_cast<char*>("--selftest"),
+                    nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, MORVANE_EXECUTABLE, nullptr, nullptr, argv, envp.data()), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    ::kill(pid, signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == signal) ||
+                (WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        << "signal " << signal << " after " << delay << " ms gave " << status;
+    expectNothingLeftBehind();
+  }
 }
 
 /// The self-test in-process against a scripted launchctl, for what a sound manager never does.

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "agents.h"
 #include "language.h"
 #include "platform.h"
@@ -110,8 +112,10 @@ TEST_F(SetLoadedTest, MissingLaunchctlGivesTheStartFailureAsReason) {
 
 TEST_F(SetLoadedTest, HangingCommandIsEndedAtItsTimeLimitAndTheStateStillDecides) {
   fake("printf '1\\t0\\tcom.example.job\\n' > \"$d/loaded\"; exec sleep 600");
-  Outcome outcome = Agents::setLoaded(agent(), true);
+  const auto start = std::chrono::steady_clock::now();
+  Outcome outcome = Agents::setLoaded(agent(), true, 0.5);
   EXPECT_TRUE(outcome);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +43,16 @@ TEST(SettingsStore, UnreadableFileIsReplacedByTheDefaults) {
     EXPECT_EQ(store.value(), Settings{});
     EXPECT_EQ(readText(dir / "settings.json"), encodeSettings(Settings{}));
   }
+}
+
+TEST(SettingsStore, SettingsFileThatIsAFifoGivesTheDefaultsWithoutBlocking) {
+  testing::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "settings.json").c_str(), 0600), 0);
+  const auto start = std::chrono::steady_clock::now();
+  SettingsStore store{Paths(dir.path())};
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(store.value(), Settings{});
+  EXPECT_EQ(readText(dir / "settings.json"), encodeSettings(Settings{}));
 }
 
 TEST(SettingsStore, UpdateSavesEveryTimeAndDropsUnknownMembers) {

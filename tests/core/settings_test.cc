@@ -37,6 +37,12 @@ TEST(DecodeSettings, AnyWrongTypeRejectsTheWholeFile) {
     EXPECT_FALSE(decodeSettings(text)) << text;
 }
 
+TEST(DecodeSettings, TheWholeTextMustBeJsonNotOnlyWhatComesBeforeANul) {
+  EXPECT_FALSE(decodeSettings(std::string_view("{\"language\":\"zh\"}\0junk", 20)));
+  EXPECT_FALSE(decodeSettings(std::string_view("{\"language\":\"zh\"}\0", 18)));
+  EXPECT_EQ(decodeSettings("{\"language\":\"zh\"}")->language, "zh");
+}
+
 TEST(EncodeSettings, WritesSortedMembersOnePerLineWithEscapedSlashes) {
   Settings settings;
   settings.friendlyNames = {{"z.job", "Zed"}, {"a/job", "A/B"}};

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <thread>
@@ -101,10 +102,58 @@ TEST(ShellRun, ChildThatClosesItsStreamsIsStillTimed) {
 }
 
 TEST(ShellRun, ChildFinishingInTimeIsNeverSignalled) {
-  // The child ends at once; its background grandchild keeps stderr open past the limit.
-  ShellResult result = sh("(sleep 0.6; echo late >&2) & exit 4", 0.2);
+  // The child ends at once; its background grandchild writes later but within the limit.
+  ShellResult result = sh("(sleep 0.3; echo late >&2) & exit 4", 5);
   EXPECT_EQ(result.status, 4);
   EXPECT_EQ(result.standardError, "late\n");
+}
+
+TEST(ShellRunTimeLimit, ChildThatIgnoresTerminateIsKilledAfterTheGrace) {
+  auto start = Clock::now();
+  ShellResult result =
+      Shell::run("/bin/sh", {"-c", "trap '' TERM; echo up; sleep 30; exit 0"}, 0.3, {}, 0.3);
+  auto elapsed = Clock::now() - start;
+  EXPECT_EQ(result.status, 9);
+  EXPECT_EQ(result.standardOutput, "up\n");
+  EXPECT_LT(elapsed, std::chrono::seconds(10));
+  EXPECT_GE(elapsed, std::chrono::milliseconds(550));
+}
+
+TEST(ShellRunTimeLimit, StoppedChildIsKilled) {
+  auto start = Clock::now();
+  ShellResult result = Shell::run("/bin/sh", {"-c", "kill -STOP $$; exit 0"}, 0.3, {}, 0.3);
+  EXPECT_EQ(result.status, 9);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST(ShellRunTimeLimit, GrandchildHoldingThePipeIsNotWaitedForPastTheLimit) {
+  testing::TempDir dir;
+  auto start = Clock::now();
+  // The grandchild writes its pid so the test can end it afterwards.
+  ShellResult result =
+      sh("sleep 30 & echo $! > '" + (dir / "pid").string() + "'; echo done; exit 3", 0.4);
+  auto elapsed = Clock::now() - start;
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.standardOutput, "done\n");
+  EXPECT_LT(elapsed, std::chrono::seconds(10));
+  EXPECT_GE(elapsed, std::chrono::milliseconds(350));
+  ::kill(std::stoi(testing::readText(dir / "pid")), SIGKILL);
+}
+
+TEST(ShellRunTimeLimit, IgnoredChildSignalEndsTheRunInsteadOfSpinning) {
+  // Children of a process that ignores SIGCHLD are reaped by the system, and waitpid can only
+  // say ECHILD.
+  struct sigaction ignore {
+  }, previous{};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGCHLD, &ignore, &previous);
+  auto start = Clock::now();
+  ShellResult result = sh("echo out; exit 0", 20);
+  auto elapsed = Clock::now() - start;
+  ::sigaction(SIGCHLD, &previous, nullptr);
+  EXPECT_EQ(result.standardOutput, "out\n");
+  EXPECT_FALSE(result.ok());  // the status is lost, and that is not a success
+  EXPECT_LT(elapsed, std::chrono::seconds(5));
 }
 
 TEST(ShellRun, InvalidUtf8BecomesReplacementCharacters) {

@@ -44,3 +44,27 @@ TEST(LowercaseSortKey, UsesFullCaseMappingAndCanonicalEquivalence) {
 
 }  // namespace
 }  // namespace morvane
+
+namespace morvane {
+namespace {
+
+TEST(LowercaseSortKey, AsciiTakesTheSameKeyAsTheFullMapping) {
+  // A trailing "é" sends the text through the full Unicode mapping; the ASCII part must come out
+  // the same either way.
+  std::string all;
+  for (char c = 1; c < 0x7F; ++c)
+    all += c;
+  EXPECT_EQ(lowercaseSortKey(all) + "é", lowercaseSortKey(all + "é"));
+  EXPECT_EQ(lowercaseSortKey("Com.Example.JOB"), "com.example.job");
+}
+
+TEST(VisibleControlCharacters, EscapesControlsAndBrokenBytesOnly) {
+  EXPECT_EQ(visibleControlCharacters("plain \\ label, 中文 ✓"), "plain \\ label, 中文 ✓");
+  EXPECT_EQ(visibleControlCharacters("a\tb\nc\rd\x1b[1m\x7f"), "a\\tb\\nc\\rd\\x1B[1m\\x7F");
+  EXPECT_EQ(visibleControlCharacters(std::string("\0", 1) + "\u0085\u2028\u2029"),
+            "\\x00\\u0085\\u2028\\u2029");
+  EXPECT_EQ(visibleControlCharacters("x\xff\xc3"), "x\\xFF\\xC3");
+}
+
+}  // namespace
+}  // namespace morvane

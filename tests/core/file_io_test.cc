@@ -1,0 +1,89 @@
+#include "file_io.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "test_support.h"
+
+namespace morvane {
+namespace {
+
+using testing::writeFile;
+
+/// The pid of a process that has ended and been reaped.
+pid_t endedProcess() {
+  pid_t pid = ::fork();
+  if (pid == 0)
+    ::_exit(0);
+  ::waitpid(pid, nullptr, 0);
+  return pid;
+}
+
+TEST(ReadFile, ReadsRegularFilesWholeWithEveryByte) {
+  testing::TempDir dir;
+  const std::string bytes = std::string("a\0b\xff", 4) + std::string(200000, 'x');
+  writeFile(dir / "file", bytes);
+  EXPECT_EQ(readFile(dir / "file").value(), bytes);
+  writeFile(dir / "empty", "");
+  EXPECT_EQ(readFile(dir / "empty").value(), "");
+}
+
+TEST(ReadFile, FailsAtOnceForWhatIsNotARegularFile) {
+  testing::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir / "zero");
+  std::filesystem::create_directory(dir / "directory");
+  const auto start = std::chrono::steady_clock::now();
+  auto fifo = readFile(dir / "fifo");
+  ASSERT_FALSE(fifo);
+  EXPECT_EQ(fifo.error().text, (dir / "fifo").string() + ": not a regular file");
+  EXPECT_FALSE(readFile(dir / "zero"));
+  EXPECT_FALSE(readFile(dir / "directory"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(ReadFile, RefusesFilesAboveTheLimit) {
+  testing::TempDir dir;
+  writeFile(dir / "small", std::string(100, 'x'));
+  EXPECT_EQ(readRegularFile(dir / "small", 100).value().size(), 100u);
+  EXPECT_EQ(readRegularFile(dir / "small", 99).error(), EFBIG);
+  writeFile(dir / "large", std::string(kFileReadLimit + 1, 'x'));
+  auto large = readFile(dir / "large");
+  ASSERT_FALSE(large);
+  EXPECT_EQ(large.error().text, (dir / "large").string() + ": larger than 4 MiB");
+  EXPECT_EQ(readRegularFile(dir / "missing").error(), ENOENT);
+}
+
+TEST(WriteFileAtomically, RemovesTheTemporaryFilesOfWritersThatAreGone) {
+  testing::TempDir dir;
+  const std::string gone = ".settings.json.tmp-" + std::to_string(endedProcess()) + "-3";
+  const std::string running = ".settings.json.tmp-" + std::to_string(::getppid()) + "-0";
+  const std::string other = ".other.json.tmp-" + std::to_string(endedProcess()) + "-0";
+  for (const std::string& name : {gone, running, other})
+    writeFile(dir / name, "partial");
+  ASSERT_TRUE(writeFileAtomically(dir / "settings.json", "{}"));
+  EXPECT_FALSE(std::filesystem::exists(dir / gone));
+  EXPECT_TRUE(std::filesystem::exists(dir / running));
+  EXPECT_TRUE(std::filesystem::exists(dir / other));
+  EXPECT_EQ(testing::readText(dir / "settings.json"), "{}");
+}
+
+TEST(RemoveAbandonedTemporaries, TakesOnlyNamesOfTheExpectedForm) {
+  testing::TempDir dir;
+  const std::string pid = std::to_string(endedProcess());
+  for (const std::string& name : std::vector<std::string>{
+           "state.json." + pid, "state.json.x" + pid, "state.json.", "state.json.-1", "state.json"})
+    writeFile(dir / name, "");
+  removeAbandonedTemporaries(dir.path(), "state.json.");
+  EXPECT_FALSE(std::filesystem::exists(dir / ("state.json." + pid)));
+  for (const std::string& name :
+       std::vector<std::string>{"state.json.x" + pid, "state.json.", "state.json.-1", "state.json"})
+    EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+}
+
+}  // namespace
+}  // namespace morvane
