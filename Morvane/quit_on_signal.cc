@@ -22,8 +22,12 @@ void onSignal(int) {
 }  // namespace
 
 void quitOnTerminationSignals(QObject* parent) {
-  if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+  if (::pipe(signalPipe) != 0)
     return;
+  for (int fd : signalPipe) {
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
+  }
   auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
   QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
     char bytes[16];

@@ -113,8 +113,8 @@ std::expected<std::string, int> readRegularFile(const std::filesystem::path& pat
   return bytes;
 }
 
-std::expected<void, int> readListedRegularFile(int directory, const char* name,
-                                               std::string& bytes, size_t limit) {
+std::expected<void, int> readListedRegularFile(int directory, const char* name, std::string& bytes,
+                                               size_t limit) {
   UniqueFd fd(::openat(directory, name, kReadFlags));
   if (!fd)
     return std::unexpected(errno);
