@@ -53,8 +53,8 @@ class SwitchRowTest : public QObject {
     QCOMPARE(empty.width(), base + 8);
     QVERIFY(!absent.detail());
     // At its own width a row shows its whole title, fractional text widths included.
-    for (const QString& text :
-         {QStringLiteral("com.example.alpha"), QStringLiteral("Il1.,;ÿ漢字")}) {
+    for (const QString& text : {QStringLiteral("com.example.alpha.backup.agent"),
+                                QStringLiteral("Il1.,;ÿ漢字Il1.,;ÿ漢字Il1.,;ÿ漢字")}) {
       SwitchRow fitted(text, QStringLiteral("pid 1234567 · disabled"), false, true, {});
       QVERIFY(fitted.width() > 260);
       QCOMPARE(fitted.shownTitle(), text);
