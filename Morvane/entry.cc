@@ -97,7 +97,11 @@ void putHelpersFirstOnPath() {
   ::setenv("PATH", value.c_str(), 1);
 }
 
-int runEntry(int argc, char** argv, AppStarter startApp) {
+bool isModuleMode(Mode mode) {
+  return mode == Mode::update || mode == Mode::checkForUpdate || mode == Mode::menuBarApp;
+}
+
+int runEntry(int argc, char** argv, ModuleRunner runModule) {
   // A parent that ignores SIGCHLD would leave us unable to collect any child's status.
   ::signal(SIGCHLD, SIG_DFL);
   putHelpersFirstOnPath();
@@ -114,9 +118,9 @@ int runEntry(int argc, char** argv, AppStarter startApp) {
       else
         return status;
     case Mode::update:
-      return CLI::update(false, std::cout);
     case Mode::checkForUpdate:
-      return CLI::update(true, std::cout);
+    case Mode::menuBarApp:
+      return runModule(invocation->mode, argc, argv);
     case Mode::load:
     case Mode::unload:
       return CLI::setLoaded(std::cout, invocation->agent, invocation->mode == Mode::load);
@@ -127,12 +131,6 @@ int runEntry(int argc, char** argv, AppStarter startApp) {
       return CLI::help(std::cout);
     case Mode::version:
       return CLI::version(std::cout);
-    case Mode::menuBarApp:
-      if (startApp != nullptr)
-        return startApp(argc, argv);
-      std::cerr << "morvane: the menu-bar application is not available in this build yet; "
-                   "use --list or --selftest\n";
-      return 1;
   }
   return 1;
 }

@@ -47,11 +47,14 @@ std::expected<Invocation, UsageError> parseInvocation(const std::vector<std::str
 /// starts (the update installer) find them by name.
 void putHelpersFirstOnPath();
 
-/// Starts the menu-bar application and gives its exit status.
-using AppStarter = int (*)(int argc, char** argv);
+/// Whether `mode` needs the GUI toolkit or the network: the update modes and the menu-bar
+/// application. Those live in the application module, which the other modes never load.
+bool isModuleMode(Mode mode);
 
-/// Runs the chosen mode and gives the process's exit status; `startApp` runs the menu-bar
-/// application (the command-line modes need no GUI toolkit, so it is handed in).
-int runEntry(int argc, char** argv, AppStarter startApp = nullptr);
+/// Runs a module mode and gives the process's exit status.
+using ModuleRunner = int (*)(Mode mode, int argc, char** argv);
+
+/// Runs the chosen mode and gives the process's exit status; `runModule` runs the module modes.
+int runEntry(int argc, char** argv, ModuleRunner runModule);
 
 }  // namespace morvane

@@ -1,6 +1,6 @@
-#include "app_delegate.h"
+#include "application_module.h"
 #include "entry.h"
 
 int main(int argc, char** argv) {
-  return morvane::runEntry(argc, argv, morvane::runMenuBarApp);
+  return morvane::runEntry(argc, argv, morvane::runApplicationModule);
 }

@@ -84,7 +84,7 @@ std::string label(const std::filesystem::path& plist);
 
 /// label() for a file a listing of the open directory `directory` gave; with `listedAsRegular`
 /// the listing said it is a regular file, which saves the reading some checks.
-std::string labelOfListed(int directory, const std::filesystem::path& plist, bool listedAsRegular);
+std::string labelOfListed(int directory, const Agent& listed, bool listedAsRegular);
 
 /// Loaded agents first, then by lower-cased label; stable.
 std::vector<Agent> sorted(std::vector<Agent> agents);

@@ -1,12 +1,15 @@
 #include "agents.h"
 #include "file_io.h"
 #include "property_list.h"
+#include "property_list_label.h"
 
 namespace morvane::Agents {
 namespace {
 
 /// The non-empty "Label" text that property-list bytes declare.
 std::optional<std::string> declaredLabel(std::string_view bytes) {
+  if (auto plain = plainPropertyListLabel(bytes))
+    return std::string(*plain);  // the usual case, without building the whole tree
   PlistPtr root = parsePropertyList(bytes);
   if (auto text = dictionaryString(root.get(), "Label"); text && !text->empty())
     return text;
@@ -27,15 +30,14 @@ std::string label(const std::filesystem::path& plist) {
   return plist.stem().string();
 }
 
-std::string labelOfListed(int directory, const std::filesystem::path& plist, bool listedAsRegular) {
+std::string labelOfListed(int directory, const Agent& listed, bool listedAsRegular) {
   if (!listedAsRegular)
-    return label(plist);  // a link, or a file system that does not say: checked by readFile
-  const std::string name = plist.filename().string();
+    return label(listed.path);  // a link, or a file system that does not say: checked by readFile
   thread_local std::string bytes;  // one buffer for all the files a thread reads
-  if (readListedRegularFile(directory, name.c_str(), bytes))
+  if (readListedRegularFile(directory, listed.file.c_str(), bytes))
     if (auto declared = declaredLabel(bytes))
       return *declared;
-  return withoutExtension(name);
+  return withoutExtension(listed.file);
 }
 
 }  // namespace morvane::Agents

@@ -1,5 +1,8 @@
 #include <dirent.h>
 
+#include <algorithm>
+#include <atomic>
+
 #include "agents.h"
 #include "platform.h"
 #include "shell.h"
@@ -9,8 +12,10 @@ namespace {
 
 constexpr double kQueryTimeout = 20;
 
-/// From this many property lists on, a second thread reads half of them.
+/// From this many property lists on, a second thread helps to read them.
 constexpr size_t kSharedReadingFrom = 256;
+/// Property lists a reading thread takes at a time.
+constexpr size_t kBatch = 32;
 
 /// One name in a directory listing.
 struct Listed {
@@ -106,25 +111,32 @@ std::vector<Agent> scanWith(const std::filesystem::path& directory, StateQuery& 
   std::vector<Agent> agents;
   std::vector<bool> regular;
   agents.reserve(listing.names().size());
+  const std::string prefix = (directory / "").string();  // `directory` with its separator
   for (const Listed& entry : listing.names()) {
     if (!entry.name.ends_with(".plist"))
       continue;
     Agent agent;
     agent.file = entry.name;
-    agent.path = (directory / entry.name).string();
+    agent.path = prefix + entry.name;
     agents.push_back(std::move(agent));
     regular.push_back(entry.regular);
   }
-  // Reading the labels is the scan's own work; a large directory shares it with a helper thread.
-  auto readLabels = [&](size_t begin, size_t end) {
-    for (size_t i = begin; i < end; ++i)
-      agents[i].label = labelOfListed(listing.fd(), agents[i].path, regular[i]);
+  // Reading the labels is the scan's own work; a large directory shares it with a helper
+  // thread. Both take small batches in turn, so neither waits while the other still has many.
+  std::atomic<size_t> next{0};
+  auto readLabels = [&] {
+    for (;;) {
+      const size_t begin = next.fetch_add(kBatch, std::memory_order_relaxed);
+      if (begin >= agents.size())
+        return;
+      for (size_t i = begin; i < std::min(begin + kBatch, agents.size()); ++i)
+        agents[i].label = labelOfListed(listing.fd(), agents[i], regular[i]);
+    }
   };
-  const size_t half = agents.size() >= kSharedReadingFrom ? agents.size() / 2 : agents.size();
   std::future<void> helper;
-  if (half < agents.size())
-    helper = std::async(std::launch::async, readLabels, half, agents.size());
-  readLabels(0, half);
+  if (agents.size() >= kSharedReadingFrom)
+    helper = std::async(std::launch::async, readLabels);
+  readLabels();
   if (helper.valid())
     helper.get();
 

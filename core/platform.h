@@ -85,6 +85,10 @@ int watchChildExit(pid_t pid);
 /// The absolute path of a tool.
 std::filesystem::path toolPath(Tool tool);
 
+/// The loadable module of the main bundle that holds the menu-bar application and the updater;
+/// the command-line modes that need neither never load it.
+std::filesystem::path applicationModulePath();
+
 /// Points a tool at another program; lets tests run the program against fakes.
 void overrideToolPath(Tool tool, std::filesystem::path path);
 

@@ -237,6 +237,14 @@ int watchChildExit(pid_t pid) {
   return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 }
 
+std::filesystem::path applicationModulePath() {
+  const Bundle& bundle = mainBundle();
+  const std::filesystem::path frameworks = bundle.identifier.empty()
+                                               ? bundle.path / "Frameworks"
+                                               : bundle.path / "Contents" / "Frameworks";
+  return frameworks / "libMorvaneApp.so";
+}
+
 std::filesystem::path toolPath(Tool tool) {
   {
     std::lock_guard lock(toolMutex);
