@@ -8,7 +8,7 @@
 
 #include "agents.h"
 #include "app_identifier.h"
-#include "entry.h"
+#include "instances.h"
 #include "language.h"
 #include "status_icon.h"
 
@@ -33,20 +33,6 @@ QStyle* scrollingMenuStyle() {
     style->setParent(QCoreApplication::instance());
   }
   return style;
-}
-
-/// The running copies of the menu-bar application with this bundle identifier, this one
-/// included. The same executable running one of its command-line modes (a listing, a self-test)
-/// is no instance: it has no menu and ends by itself.
-size_t runningInstances(const std::string& identifier) {
-  size_t instances = 0;
-  for (const platform::RunningApplication& running : platform::runningApplications(identifier)) {
-    const std::vector<std::string> arguments = platform::processArguments(running.pid);
-    // A process that ended meanwhile has no arguments left to read.
-    if (!arguments.empty() && chooseMode(arguments) == Mode::menuBarApp)
-      ++instances;
-  }
-  return instances;
 }
 
 std::string shortVersion(const platform::Bundle& bundle) {
@@ -76,7 +62,7 @@ SettingsStore& AppDelegate::settings() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
-  if (!bundle_.identifier.empty() && runningInstances(bundle_.identifier) >= 2) {
+  if (!bundle_.identifier.empty() && menuBarInstances(bundle_.identifier).size() >= 2) {
     // Another instance runs already: this one leaves quietly.
     QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
                               Qt::QueuedConnection);

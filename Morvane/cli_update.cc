@@ -4,6 +4,7 @@
 
 #include "app_identifier.h"
 #include "cli.h"
+#include "instances.h"
 #include "language.h"
 #include "paths.h"
 #include "platform.h"
@@ -24,7 +25,7 @@ std::string runningVersion() {
 std::vector<platform::RunningApplication> runningInstances() {
   std::vector<platform::RunningApplication> instances;
   const std::filesystem::path& bundle = platform::mainBundle().path;
-  for (const auto& app : platform::runningApplications(std::string(kAppIdentifier)))
+  for (const auto& app : menuBarInstances(std::string(kAppIdentifier)))
     if (app.bundlePath == bundle && app.pid != ::getpid())
       instances.push_back(app);
   return instances;

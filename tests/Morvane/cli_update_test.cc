@@ -196,8 +196,12 @@ TEST_F(CommandLineUpdate, RunningInstancesOfThisCopyAreAskedToQuitAfterTheHandOf
   fs::copy_file("/bin/sleep", other / "Contents/MacOS/instance");
   const pid_t instance = startProgram(app_ / "Contents/MacOS/instance", {"120"});
   const pid_t stranger = startProgram(other / "Contents/MacOS/instance", {"120"});
+  // A command-line run of this copy is no instance: it ends by itself.
+  fs::copy_file("/bin/sh", app_ / "Contents/MacOS/listing");
+  const pid_t listing =
+      startProgram(app_ / "Contents/MacOS/listing", {"-c", "sleep 120; true", "--list"});
   ASSERT_TRUE(
-      eventually([&] { return platform::runningApplications("org.morvane.Morvane").size() >= 2; },
+      eventually([&] { return platform::runningApplications("org.morvane.Morvane").size() >= 3; },
                  std::chrono::seconds(5)));
 
   ShellResult updated = run(app_, {"--update"});
@@ -210,8 +214,11 @@ TEST_F(CommandLineUpdate, RunningInstancesOfThisCopyAreAskedToQuitAfterTheHandOf
   ASSERT_EQ(::waitpid(instance, &status, 0), instance);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
   EXPECT_EQ(::waitpid(stranger, &status, WNOHANG), 0) << "another copy's instance keeps running";
-  ::kill(stranger, SIGKILL);
-  ::waitpid(stranger, &status, 0);
+  EXPECT_EQ(::waitpid(listing, &status, WNOHANG), 0) << "the command-line run keeps running";
+  for (pid_t group : {stranger, listing}) {
+    ::kill(-group, SIGKILL);
+    ::waitpid(group, &status, 0);
+  }
 
   ASSERT_TRUE(eventually([&] { return !log().empty(); }, std::chrono::seconds(5)));
   EXPECT_NE(log().find("(waiting for pid " + std::to_string(instance) + ")"), std::string::npos)
