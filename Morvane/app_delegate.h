@@ -64,8 +64,13 @@ class AppDelegate : public QObject {
                std::optional<std::string> success, std::function<Outcome()> operation);
 
   // The update flow.
+  /// Checks for a newer release and downloads it in the background, unless a check, a
+  /// download or a staged update is there already; an automatic check only when the settings
+  /// allow it. Progress shows in the update item; a manual check's failure in an alert.
   void checkForUpdate(bool manual);
+  /// The menu item for the current update state.
   QAction* updateItem();
+  /// Hands the staged update to the installer and quits, so that the installer can swap it in.
   void installUpdate(const Staged& staged);
 
   /// The settings store, created (loading or writing settings.json) on first use.
@@ -99,6 +104,10 @@ class AppDelegate : public QObject {
   /// Closes the menu and shows a warning; returns once it is dismissed.
   void presentWarning(const std::string& message, const std::string& informative);
   void scheduleUpdateChecks();
+  /// Takes over the end of a background check: its note, its state, and for a manual check
+  /// its failure.
+  void finishUpdateCheck(UpdateState state, std::optional<std::string> newNote,
+                         std::optional<std::string> error, bool manual);
   /// Shows the menu below the status item.
   void popUpMenu();
   /// The name an agent is shown by: its friendly name when it has one, else its label.

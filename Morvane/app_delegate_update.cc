@@ -1,9 +1,13 @@
-// The in-app update flow: the automatic checks, the menu's update item and the hand-off to the
-// installer. Checking, downloading and installing come with the updater; until then a check
-// passes its guards and stops there.
+// The in-app update flow: the automatic checks, the check and download in the background, the
+// menu's update item and the hand-off to the installer.
 
+#include <unistd.h>
+
+#include <QCoreApplication>
 #include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
+#include <filesystem>
 
 #include "action_item.h"
 #include "app_delegate.h"
@@ -16,6 +20,53 @@ namespace {
 
 constexpr int kFirstCheckDelayMs = 30 * 1000;
 constexpr int kCheckIntervalMs = 6 * 60 * 60 * 1000;
+
+/// How a check in the background ends: the state to take, the note to show (none keeps the
+/// current one) and the failure to report.
+struct CheckEnd {
+  UpdateState state;
+  std::optional<std::string> note;
+  std::optional<std::string> error;
+};
+
+/// Checks for a newer release and downloads it; `downloading` hears of the release first.
+/// Blocks for as long as the network and the verification take.
+CheckEnd checkAndDownload(const std::string& current, const Paths& paths, bool manual,
+                          const std::function<void(const std::string&)>& downloading) {
+  Result<std::optional<Updater::Release>> checked = Updater::check(current);
+  if (!checked)
+    return {UpdateStates::Idle{}, std::nullopt, checked.error().text};
+  if (!*checked) {
+    std::optional<std::string> upToDate;
+    if (manual)
+      upToDate = L([&] { return "已是最新版本（" + current + "）"; },
+                   [&] { return "You're up to date (" + current + ")"; });
+    return {UpdateStates::Idle{}, std::move(upToDate), std::nullopt};
+  }
+  const Updater::Release release = **checked;
+  downloading(release.version);
+  Result<Staged> staged = Updater::download(release, paths);
+  if (!staged)
+    return {UpdateStates::Idle{}, std::nullopt, staged.error().text};
+  std::string ready =
+      L([&] { return "新版本 " + staged->version + " 已下载，可以安装"; },
+        [&] { return "Version " + staged->version + " is downloaded and ready to install"; });
+  return {UpdateStates::Ready{*staged}, std::move(ready), std::nullopt};
+}
+
+/// Runs `step` on the main thread with the delegate, unless the delegate is gone by then.
+/// Steps posted from one thread run in the order posted. They go through the application
+/// object rather than the delegate: the application outlives every task of the global pool
+/// (it waits for them as it goes), while the delegate may go at any time.
+void post(const QPointer<AppDelegate>& delegate, std::function<void(AppDelegate&)> step) {
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(),
+      [delegate, step = std::move(step)] {
+        if (delegate)
+          step(*delegate);
+      },
+      Qt::QueuedConnection);
+}
 
 }  // namespace
 
@@ -48,6 +99,38 @@ void AppDelegate::checkForUpdate(bool manual) {
     return;  // a check or download is under way, or an update is staged
   if (!manual && !settings().value().autoUpdate)
     return;
+  updateState = UpdateStates::Checking{};
+  if (menuOpen)
+    rebuildMenu();
+
+  // One task on the shared pool, not on `work`: a download may take minutes, and agent
+  // operations must not wait for it. The task touches none of the delegate's fields.
+  QPointer<AppDelegate> self(this);
+  QThreadPool::globalInstance()->start([self, manual, current = currentVersion, paths = paths] {
+    CheckEnd end = checkAndDownload(current, paths, manual, [&](const std::string& version) {
+      post(self, [version](AppDelegate& app) {
+        app.updateState = UpdateStates::Downloading{version};
+        if (app.menuOpen)
+          app.rebuildMenu();
+      });
+    });
+    post(self, [end = std::move(end), manual](AppDelegate& app) mutable {
+      app.finishUpdateCheck(std::move(end.state), std::move(end.note), std::move(end.error),
+                            manual);
+    });
+  });
+}
+
+void AppDelegate::finishUpdateCheck(UpdateState state, std::optional<std::string> newNote,
+                                    std::optional<std::string> error, bool manual) {
+  if (newNote)
+    note = std::move(newNote);
+  updateState = std::move(state);
+  if (menuOpen)
+    rebuildMenu();
+  // Automatic checks fail silently; the next one tries again.
+  if (error && manual)
+    presentWarning(L("检查更新失败", "Update check failed"), *error);
 }
 
 QAction* AppDelegate::updateItem() {
@@ -79,9 +162,19 @@ QAction* AppDelegate::updateItem() {
                         false, &menu);
 }
 
-void AppDelegate::installUpdate(const Staged&) {
-  presentWarning(L("安装更新失败", "Update install failed"),
-                 L("这个版本还不能安装更新。", "This version cannot install updates yet."));
+void AppDelegate::installUpdate(const Staged& staged) {
+  Outcome started = Updater::launchInstaller(staged, bundle_.path, ::getpid(), paths);
+  if (started) {
+    // The installer waits for this process to end before it swaps the bundles.
+    QCoreApplication::quit();
+    return;
+  }
+  // Without its staged bundle the update cannot be installed any more; the menu offers a
+  // new check instead, as the failure's text asks.
+  std::error_code error;
+  if (!std::filesystem::exists(staged.app, error))
+    updateState = UpdateStates::Idle{};
+  presentWarning(L("安装更新失败", "Update install failed"), started.error().text);
 }
 
 }  // namespace morvane

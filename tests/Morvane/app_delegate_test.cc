@@ -122,18 +122,6 @@ class AppDelegateTest : public QObject {
     app->checkForUpdate(false);
     QCOMPARE(app->updateState, UpdateState(UpdateStates::Downloading{"2.0"}));
   }
-
-  void installingWithoutAnUpdaterSaysSo() {
-    auto app = testing::makeDelegate(warnings_);
-    app->updateState = UpdateStates::Ready{Staged{"2.0", "/tmp/Morvane.app"}};
-    app->menu.popup(QPoint(0, 0));
-    // The update item stands right before the quit item.
-    app->menu.actions()[app->menu.actions().size() - 2]->trigger();
-    QCOMPARE(warnings_->size(), size_t(1));
-    QCOMPARE(warnings_->front().first, std::string("Update install failed"));
-    QVERIFY(!app->menu.isVisible());
-    QCOMPARE(app->updateState, UpdateState(UpdateStates::Ready{Staged{"2.0", "/tmp/Morvane.app"}}));
-  }
 };
 
 }  // namespace morvane

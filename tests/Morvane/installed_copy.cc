@@ -1,0 +1,132 @@
+#include "installed_copy.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "app_identifier.h"
+#include "entry.h"
+#include "platform.h"
+
+namespace morvane::testing {
+namespace fs = std::filesystem;
+
+namespace {
+
+/// The running menu-bar instances of the application, from any copy. The same executable in
+/// one of its command-line modes is no instance.
+std::vector<platform::RunningApplication> menuBarInstances() {
+  std::vector<platform::RunningApplication> instances;
+  for (const auto& app : platform::runningApplications(std::string(kAppIdentifier))) {
+    const std::vector<std::string> arguments = platform::processArguments(app.pid);
+    if (!arguments.empty() && chooseMode(arguments) == Mode::menuBarApp)
+      instances.push_back(app);
+  }
+  return instances;
+}
+
+}  // namespace
+
+bool eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+std::string versionOf(const fs::path& app) {
+  const std::string info = readText(app / "Contents/Info.plist");
+  const size_t key = info.find("<key>CFBundleShortVersionString</key>");
+  const size_t start = info.find("<string>", key) + 8;
+  return info.substr(start, info.find("</string>", start) - start);
+}
+
+pid_t startProgram(const fs::path& program, const std::vector<std::string>& arguments) {
+  std::vector<std::string> texts{program.string()};
+  texts.insert(texts.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& text : texts)
+    argv.push_back(text.data());
+  argv.push_back(nullptr);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+std::vector<pid_t> instancesOf(const fs::path& app) {
+  std::vector<pid_t> pids;
+  for (const auto& instance : menuBarInstances())
+    if (instance.bundlePath == app)
+      pids.push_back(instance.pid);
+  return pids;
+}
+
+void InstalledCopy::TearDown() {
+  for (pid_t child : children_)
+    if (::waitpid(child, nullptr, WNOHANG) == 0) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, nullptr, 0);
+    }
+  stopInstances();
+}
+
+pid_t InstalledCopy::startChild(const fs::path& program) {
+  children_.push_back(startProgram(program, {}));
+  return children_.back();
+}
+
+void InstalledCopy::publish(const std::string& version, const Package& package) {
+  server_.answer("/Morvane-" + version + ".zip", 200, readText(package.zip));
+  server_.answer("/latest.json", 200,
+                 R"({"version": ")" + version + R"(", "sha256": ")" + package.sha256 + "\"}");
+}
+
+fs::path InstalledCopy::install(const Package& package, const fs::path& folder) {
+  fs::create_directories(folder);
+  ShellResult unpacked =
+      Shell::run("/usr/bin/unzip", {"-q", package.zip.string(), "-d", folder.string()}, 60);
+  EXPECT_TRUE(unpacked.ok()) << unpacked.message();
+  return folder / "Morvane.app";
+}
+
+ShellResult InstalledCopy::run(const fs::path& app, std::vector<std::string> arguments,
+                               const std::string& language, const std::string& origin) {
+  return Shell::run(app / "Contents/MacOS/Morvane", arguments, 120,
+                    {{"MORVANE_HOME", home_.string()},
+                     {"MORVANE_LANG", language},
+                     {"MORVANE_UPDATE_URL", origin.empty() ? server_.url() : origin},
+                     {"HOME", dir_.path().string()},
+                     {"http_proxy", ""},
+                     {"https_proxy", ""},
+                     {"ALL_PROXY", ""}});
+}
+
+::testing::AssertionResult InstalledCopy::noInstanceRuns() {
+  if (eventually([] { return menuBarInstances().empty(); }, std::chrono::seconds(60)))
+    return ::testing::AssertionSuccess();
+  auto failure = ::testing::AssertionFailure() << "another copy of the application keeps running:";
+  for (const auto& instance : menuBarInstances())
+    failure << " pid " << instance.pid << " from " << instance.bundlePath;
+  return failure;
+}
+
+void InstalledCopy::stopInstances() {
+  for (pid_t pid : instancesOf(app_))
+    ::kill(pid, SIGTERM);
+  EXPECT_TRUE(eventually([&] { return instancesOf(app_).empty(); }, std::chrono::seconds(20)));
+}
+
+std::string InstalledCopy::log() const {
+  return readText(home_ / "update.log");
+}
+
+}  // namespace morvane::testing
