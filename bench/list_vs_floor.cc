@@ -5,6 +5,8 @@
 // alternation so that both see the same machine load, and prints the medians and their ratio.
 //
 //   list_vs_floor [agents=1000] [rounds=200] [executable=the built Morvane]
+#include <dirent.h>
+#include <fcntl.h>
 #include <plist/plist.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -66,6 +68,26 @@ double timed(const std::string& command) {
   return micros;
 }
 
+/// Opens, reads and closes every file in `directory` on this one thread, parsing nothing: the
+/// system's own share of a scan. Its wall time in microseconds.
+double readingAlone(const fs::path& directory) {
+  const auto start = Clock::now();
+  DIR* listing = ::opendir(directory.c_str());
+  std::vector<char> buffer(16 << 10);
+  while (const dirent* entry = ::readdir(listing)) {
+    if (entry->d_name[0] == '.')
+      continue;
+    const int fd = ::openat(::dirfd(listing), entry->d_name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+      continue;
+    if (::read(fd, buffer.data(), buffer.size()) < 0)
+      std::perror(entry->d_name);
+    ::close(fd);
+  }
+  ::closedir(listing);
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -115,14 +137,18 @@ int main(int argc, char** argv) {
   const std::string floor =
       launchctl + " list >/dev/null; " + launchctl + " print-disabled " + domain + " >/dev/null";
   timed(morvane);  // writes the settings file once, as a first start does
-  std::vector<double> listTimes, floorTimes;
+  std::vector<double> listTimes, floorTimes, readingTimes;
   for (int round = 0; round < rounds; ++round) {
     listTimes.push_back(timed(morvane));
     floorTimes.push_back(timed(floor));
+    readingTimes.push_back(readingAlone(directory));
   }
   const double list = median(listTimes), base = median(floorTimes);
   std::printf("agents %d, rounds %d: --list %.2f ms, floor %.2f ms, ratio %.2f\n", agents, rounds,
               list / 1000, base / 1000, list / base);
+  // What no scan avoids: the system's cost of opening and reading each file once.
+  std::printf("opening and reading the files alone, one thread: %.2f ms\n",
+              median(readingTimes) / 1000);
   if (std::getenv("LIST_BENCH_KEEP") != nullptr)
     std::printf("kept %s\n", home.c_str());
   else
