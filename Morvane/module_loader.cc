@@ -21,7 +21,6 @@ int runApplicationModule(Mode mode, int argc, char** argv) {
     std::cerr << "morvane: the application module has no entry: " << path.string() << "\n";
     return 1;
   }
-  std::cout.flush();
   return entry(mode, argc, argv);
 }
 
