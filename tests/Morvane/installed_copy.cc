@@ -7,27 +7,11 @@
 #include <thread>
 
 #include "app_identifier.h"
-#include "entry.h"
+#include "instances.h"
 #include "platform.h"
 
 namespace morvane::testing {
 namespace fs = std::filesystem;
-
-namespace {
-
-/// The running menu-bar instances of the application, from any copy. The same executable in
-/// one of its command-line modes is no instance.
-std::vector<platform::RunningApplication> menuBarInstances() {
-  std::vector<platform::RunningApplication> instances;
-  for (const auto& app : platform::runningApplications(std::string(kAppIdentifier))) {
-    const std::vector<std::string> arguments = platform::processArguments(app.pid);
-    if (!arguments.empty() && chooseMode(arguments) == Mode::menuBarApp)
-      instances.push_back(app);
-  }
-  return instances;
-}
-
-}  // namespace
 
 bool eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -40,10 +24,9 @@ bool eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
 }
 
 std::string versionOf(const fs::path& app) {
-  const std::string info = readText(app / "Contents/Info.plist");
-  const size_t key = info.find("<key>CFBundleShortVersionString</key>");
-  const size_t start = info.find("<string>", key) + 8;
-  return info.substr(start, info.find("</string>", start) - start);
+  const platform::Bundle bundle = platform::bundleForExecutable(app / "Contents/MacOS/Morvane");
+  const auto version = bundle.info.find("CFBundleShortVersionString");
+  return version != bundle.info.end() ? version->second : "";
 }
 
 pid_t startProgram(const fs::path& program, const std::vector<std::string>& arguments) {
@@ -64,7 +47,7 @@ pid_t startProgram(const fs::path& program, const std::vector<std::string>& argu
 
 std::vector<pid_t> instancesOf(const fs::path& app) {
   std::vector<pid_t> pids;
-  for (const auto& instance : menuBarInstances())
+  for (const auto& instance : menuBarInstances(std::string(kAppIdentifier)))
     if (instance.bundlePath == app)
       pids.push_back(instance.pid);
   return pids;
@@ -111,10 +94,11 @@ ShellResult InstalledCopy::run(const fs::path& app, std::vector<std::string> arg
 }
 
 ::testing::AssertionResult InstalledCopy::noInstanceRuns() {
-  if (eventually([] { return menuBarInstances().empty(); }, std::chrono::seconds(60)))
+  if (eventually([] { return menuBarInstances(std::string(kAppIdentifier)).empty(); },
+                 std::chrono::seconds(60)))
     return ::testing::AssertionSuccess();
   auto failure = ::testing::AssertionFailure() << "another copy of the application keeps running:";
-  for (const auto& instance : menuBarInstances())
+  for (const auto& instance : menuBarInstances(std::string(kAppIdentifier)))
     failure << " pid " << instance.pid << " from " << instance.bundlePath;
   return failure;
 }
