@@ -101,7 +101,19 @@ bool isModuleMode(Mode mode) {
   return mode == Mode::update || mode == Mode::checkForUpdate || mode == Mode::menuBarApp;
 }
 
+void holdTerminationSignals() {
+  sigset_t held;
+  sigemptyset(&held);
+  sigaddset(&held, SIGTERM);
+  sigaddset(&held, SIGINT);
+  ::sigprocmask(SIG_BLOCK, &held, nullptr);
+}
+
 int runEntry(int argc, char** argv, ModuleRunner runModule) {
+  // The menu-bar application quits with status 0 on SIGTERM from its first moment: the signal
+  // waits, blocked, until the application module can take it as a quit.
+  if (chooseMode(std::vector<std::string>(argv, argv + argc)) == Mode::menuBarApp)
+    holdTerminationSignals();
   // A parent that ignores SIGCHLD would leave us unable to collect any child's status.
   ::signal(SIGCHLD, SIG_DFL);
   putHelpersFirstOnPath();

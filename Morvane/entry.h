@@ -47,6 +47,9 @@ std::expected<Invocation, UsageError> parseInvocation(const std::vector<std::str
 /// starts (the update installer) find them by name.
 void putHelpersFirstOnPath();
 
+/// Blocks SIGTERM and SIGINT: they wait until the menu-bar application catches them.
+void holdTerminationSignals();
+
 /// Whether `mode` needs the GUI toolkit or the network: the update modes and the menu-bar
 /// application. Those live in the application module, which the other modes never load.
 bool isModuleMode(Mode mode);

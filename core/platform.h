@@ -61,6 +61,8 @@ std::vector<std::string> preferredLocalizations(const Bundle& bundle,
 struct RunningApplication {
   pid_t pid = 0;
   std::filesystem::path bundlePath;
+  /// The user the process runs as.
+  uid_t user = 0;
 };
 
 /// Every running process whose executable lies in a bundle with this identifier, this process

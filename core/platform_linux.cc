@@ -5,6 +5,7 @@
 #include <plist/plist.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -197,8 +198,9 @@ std::vector<RunningApplication> runningApplications(const std::string& identifie
     if (known == matches.end())
       known =
           matches.emplace(bundle, bundleForExecutable(executable).identifier == identifier).first;
-    if (known->second)
-      found.push_back({static_cast<pid_t>(std::stol(name)), bundle});
+    struct stat process = {};
+    if (known->second && ::stat(entry.path().c_str(), &process) == 0)
+      found.push_back({static_cast<pid_t>(std::stol(name)), bundle, process.st_uid});
   }
   return found;
 }

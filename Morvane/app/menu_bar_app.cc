@@ -48,6 +48,7 @@ void replayStartupMessages() {
 }  // namespace
 
 int runMenuBarApp(int argc, char** argv) {
+  catchTerminationSignals();
   previousHandler = qInstallMessageHandler(startupMessageHandler);
   QApplication app(argc, argv);
   replayStartupMessages();
@@ -55,7 +56,7 @@ int runMenuBarApp(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Morvane"));
   // A menu-bar accessory: closing an alert, its only window, does not end it.
   QApplication::setQuitOnLastWindowClosed(false);
-  quitOnTerminationSignals(&app);
+  quitOnCaughtSignals(&app);
 
   // Lives for the whole process, as the application's delegate.
   auto* delegate = new AppDelegate();

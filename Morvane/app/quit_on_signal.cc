@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <cerrno>
 
 namespace morvane {
 namespace {
@@ -21,13 +22,25 @@ void onSignal(int) {
 
 }  // namespace
 
-void quitOnTerminationSignals(QObject* parent) {
-  if (::pipe(signalPipe) != 0)
+void catchTerminationSignals() {
+  if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
     return;
-  for (int fd : signalPipe) {
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    ::fcntl(fd, F_SETFL, O_NONBLOCK);
-  }
+  struct sigaction action = {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+  sigset_t held;
+  sigemptyset(&held);
+  sigaddset(&held, SIGTERM);
+  sigaddset(&held, SIGINT);
+  ::pthread_sigmask(SIG_UNBLOCK, &held, nullptr);
+}
+
+void quitOnCaughtSignals(QObject* parent) {
+  if (signalPipe[0] < 0)
+    return;
   auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
   QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
     char bytes[16];
@@ -35,12 +48,6 @@ void quitOnTerminationSignals(QObject* parent) {
     }
     QCoreApplication::quit();
   });
-  struct sigaction action = {};
-  action.sa_handler = onSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::sigaction(SIGINT, &action, nullptr);
 }
 
 }  // namespace morvane

@@ -1,11 +1,15 @@
-// The application as a process: one instance per bundle identifier, SIGTERM as a normal quit,
-// and a clear word when there is no display.
+// The application as a process: one copy per user and data directory, SIGTERM as a normal quit
+// from the first moment, and a clear word when there is no display.
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <filesystem>
 
 #include "app_test_support.h"
@@ -41,10 +45,12 @@ class AppProcessTest : public QObject {
     std::filesystem::permissions(launchctl, std::filesystem::perms::owner_all);
   }
 
-  QProcessEnvironment environment(bool display = true) const {
+  QProcessEnvironment environment(bool display = true) const { return environment(home_, display); }
+
+  static QProcessEnvironment environment(const std::filesystem::path& home, bool display = true) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", QString::fromStdString(home_.string()));
-    env.insert("MORVANE_HOME", QString::fromStdString((home_ / "data").string()));
+    env.insert("HOME", QString::fromStdString(home.string()));
+    env.insert("MORVANE_HOME", QString::fromStdString((home / "data").string()));
     env.insert("MORVANE_LANG", "en");
     if (display) {
       env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -55,15 +61,33 @@ class AppProcessTest : public QObject {
     return env;
   }
 
+  QString executable() const {
+    return QString::fromStdString((bundle_ / "Contents" / "MacOS" / "Morvane").string());
+  }
+
   void start(QProcess& process, bool display = true, const QStringList& arguments = {},
              bool stall = false) {
     QProcessEnvironment env = environment(display);
     if (stall)
       env.insert("STALL", "1");
     process.setProcessEnvironment(env);
-    process.start(QString::fromStdString((bundle_ / "Contents" / "MacOS" / "Morvane").string()),
-                  arguments);
+    process.start(executable(), arguments);
     QVERIFY(process.waitForStarted());
+  }
+
+  /// Ends a copy that runs, with SIGTERM, and checks that it quit as asked.
+  static void quit(QProcess& process) {
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+  }
+
+  /// What a copy that left said about the copy that runs: its lines on that.
+  static QStringList alreadyRunning(QProcess& process) {
+    return QString::fromUtf8(process.readAllStandardError())
+        .split('\n', Qt::SkipEmptyParts)
+        .filter("already running");
   }
 
  private slots:
@@ -85,12 +109,108 @@ class AppProcessTest : public QObject {
     QVERIFY(second.waitForFinished(20000));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(
+        alreadyRunning(second),
+        QStringList{QString("Morvane is already running (process %1).").arg(first.processId())});
     QCOMPARE(first.state(), QProcess::Running);
+    quit(first);
+  }
 
-    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
-    QVERIFY(first.waitForFinished(20000));
-    QCOMPARE(first.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(first.exitCode(), 0);
+  void copiesStartedTogetherLeaveExactlyOne() {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      QProcess copies[2];
+      for (QProcess& copy : copies) {
+        copy.setProcessEnvironment(environment());
+        copy.start(executable());
+      }
+      for (QProcess& copy : copies)
+        QVERIFY(copy.waitForStarted());
+      // One leaves at once, saying why; the other stays.
+      QTRY_VERIFY_WITH_TIMEOUT(copies[0].state() != copies[1].state(), 20000);
+      QProcess& left = copies[0].state() == QProcess::NotRunning ? copies[0] : copies[1];
+      QProcess& stayed = &left == &copies[0] ? copies[1] : copies[0];
+      QCOMPARE(left.exitCode(), 0);
+      QCOMPARE(
+          alreadyRunning(left),
+          QStringList{QString("Morvane is already running (process %1).").arg(stayed.processId())});
+      QTest::qWait(200);
+      QCOMPARE(stayed.state(), QProcess::Running);
+      quit(stayed);
+    }
+  }
+
+  void anotherUsersCopyOrAnotherDataDirectoryIsNoOtherInstance() {
+    // A copy of the same bundle run by another user, in that user's home.
+    const std::filesystem::path theirs =
+        std::filesystem::path(dir_.path().toStdString()) / "nobody";
+    std::filesystem::create_directories(theirs / "data");
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(dir_.path().toStdString()))
+      std::filesystem::permissions(
+          entry.path(), std::filesystem::perms::others_read | std::filesystem::perms::others_exec,
+          std::filesystem::perm_options::add);
+    std::filesystem::permissions(
+        dir_.path().toStdString(),
+        std::filesystem::perms::others_read | std::filesystem::perms::others_exec,
+        std::filesystem::perm_options::add);
+    QVERIFY(::chown(theirs.c_str(), 65534, 65534) == 0);
+    QVERIFY(::chown((theirs / "data").c_str(), 65534, 65534) == 0);
+    QProcess other;
+    other.setProcessEnvironment(environment(theirs));
+    other.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", executable()});
+    QVERIFY(other.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(theirs / "data" / "settings.json"), 20000);
+
+    // This user's copy with a data directory of its own, and then one with the usual one.
+    const std::filesystem::path elsewhere =
+        std::filesystem::path(dir_.path().toStdString()) / "elsewhere";
+    QProcess apart;
+    apart.setProcessEnvironment(environment(elsewhere));
+    apart.start(executable());
+    QVERIFY(apart.waitForStarted());
+    QProcess mine;
+    start(mine);
+    QTest::qWait(1500);
+    QCOMPARE(other.state(), QProcess::Running);
+    QCOMPARE(apart.state(), QProcess::Running);
+    QCOMPARE(mine.state(), QProcess::Running);
+    quit(mine);
+    quit(apart);
+    quit(other);
+  }
+
+  /// Whether the program's own code has begun to run, which shows as SIGTERM held (blocked) or
+  /// caught: no program can answer a signal that arrives before its first instruction.
+  static bool begun(qint64 pid) {
+    QFile status(QString("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+      return false;
+    const unsigned long long sigterm = 1ull << (SIGTERM - 1);
+    for (const QByteArray& line : status.readAll().split('\n'))
+      if (line.startsWith("SigBlk:") || line.startsWith("SigCgt:"))
+        if (line.mid(7).trimmed().toULongLong(nullptr, 16) & sigterm)
+          return true;
+    return false;
+  }
+
+  void sigtermInTheFirstMomentsQuitsWithZero() {
+    for (int delayMs : {0, 1, 3, 6, 10, 15, 20, 30, 40, 50}) {
+      QProcess early;
+      start(early);
+      QElapsedTimer started;
+      started.start();
+      while (!begun(early.processId()) && started.elapsed() < 100)
+        QThread::usleep(200);
+      if (delayMs > 0)
+        QTest::qSleep(delayMs);
+      ::kill(static_cast<pid_t>(early.processId()), SIGTERM);
+      QVERIFY(early.waitForFinished(20000));
+      QVERIFY2(early.exitStatus() == QProcess::NormalExit && early.exitCode() == 0,
+               qPrintable(QString("after %1 ms: %2 %3")
+                              .arg(delayMs)
+                              .arg(early.exitStatus() == QProcess::NormalExit ? "status" : "signal")
+                              .arg(early.exitCode())));
+    }
   }
 
   void aCommandLineRunIsNoInstance() {
@@ -106,9 +226,7 @@ class AppProcessTest : public QObject {
     QCOMPARE(again.state(), QProcess::Running);
     listing.kill();
     listing.waitForFinished();
-    ::kill(static_cast<pid_t>(again.processId()), SIGTERM);
-    QVERIFY(again.waitForFinished(20000));
-    QCOMPARE(again.exitCode(), 0);
+    quit(again);
   }
 
   void withoutADisplayItSaysSoInOneLine() {
