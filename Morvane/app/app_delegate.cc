@@ -2,15 +2,19 @@
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QProxyStyle>
+#include <QScreen>
 #include <iostream>
 
 #include "agents.h"
 #include "app_identifier.h"
-#include "instances.h"
+#include "desktop_color_scheme.h"
 #include "language.h"
+#include "menu_placement.h"
 #include "status_icon.h"
+#include "work_area.h"
 
 namespace morvane {
 namespace {
@@ -62,8 +66,7 @@ SettingsStore& AppDelegate::settings() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
-  if (!bundle_.identifier.empty() && menuBarInstances(bundle_.identifier).size() >= 2) {
-    // Another instance runs already: this one leaves quietly.
+  if (!bundle_.identifier.empty() && !becomeTheOnlyInstance()) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
                               Qt::QueuedConnection);
     return;
@@ -82,6 +85,13 @@ void AppDelegate::applicationDidFinishLaunching() {
             if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
               popUpMenu();
           });
+  // Drawn for the desktop's colour scheme once the desktop has said which it is.
+  new DesktopColorScheme(
+      [this](StatusIcon::Scheme scheme) {
+        StatusIcon::setScheme(scheme);
+        updateIcon();
+      },
+      this);
   updateIcon();
   statusItem->show();
 
@@ -89,11 +99,46 @@ void AppDelegate::applicationDidFinishLaunching() {
   scheduleUpdateChecks();
 }
 
+bool AppDelegate::becomeTheOnlyInstance() {
+  // One lock per user and data directory: the user's copies share their settings, so only one
+  // of them may run; other users, and copies with a data directory of their own, are apart.
+  const std::filesystem::path file = paths.root / (bundle_.identifier + ".lock");
+  const Outcome directory = paths.ensureDirectories();
+  Result<std::optional<InstanceLock>> taken =
+      directory ? InstanceLock::acquire(file) : std::unexpected(directory.error());
+  if (!taken) {
+    std::cerr << L("Morvane：无法确认是否已有另一个副本在运行：",
+                   "Morvane: cannot tell whether another copy is running: ")
+              << taken.error().text << std::endl;
+    return true;
+  }
+  if (!*taken) {
+    const std::optional<pid_t> holder = InstanceLock::holder(file);
+    const std::string process = holder ? std::to_string(*holder) : "?";
+    std::cerr << L([&] { return "Morvane 已在运行（进程 " + process + "）。"; },
+                   [&] { return "Morvane is already running (process " + process + ")."; })
+              << std::endl;
+    return false;
+  }
+  instanceLock_ = std::move(*taken);
+  return true;
+}
+
 void AppDelegate::popUpMenu() {
   if (menu.isVisible())
     return;
+  const QPoint pointer = QCursor::pos();
+  const QScreen* screen = QGuiApplication::screenAt(pointer);
+  if (screen == nullptr)
+    screen = QGuiApplication::primaryScreen();
   const QRect icon = statusItem ? statusItem->geometry() : QRect();
-  menu.popup(icon.isValid() ? icon.bottomLeft() + QPoint(0, 1) : QCursor::pos());
+  const QRect available = screen != nullptr ? WorkArea::of(*screen) : QRect();
+  menu.popup(MenuPlacement::anchor(icon, pointer, screen != nullptr ? screen->geometry() : QRect(),
+                                   available));
+  // Menus may cover the panels; this one keeps clear of the panel it came from.
+  const QRect placed = MenuPlacement::keepWithin(menu.geometry(), available);
+  if (placed != menu.geometry())
+    menu.move(placed.topLeft());
 }
 
 void AppDelegate::menuWillOpen() {

@@ -14,6 +14,7 @@
 #include "agent.h"
 #include "alerts.h"
 #include "failure.h"
+#include "instance_lock.h"
 #include "paths.h"
 #include "platform.h"
 #include "settings_store.h"
@@ -38,7 +39,8 @@ class AppDelegate : public QObject {
   ~AppDelegate() override;
 
   /// Start-up: the single-instance guard, settings and language, the status item with its
-  /// menu, the first scan and the update timers.
+  /// menu, the first scan and the update timers. A copy started while another copy of the same
+  /// user and data directory runs says so in one line and quits.
   void applicationDidFinishLaunching();
 
   /// The menu opened: rebuild at once from the agents already known, then rescan.
@@ -99,6 +101,9 @@ class AppDelegate : public QObject {
   const std::string currentVersion;
 
  private:
+  /// Takes the lock that makes this the only running copy; false, after saying so, when another
+  /// copy holds it. Without a lock file to take, the copy runs and says why.
+  bool becomeTheOnlyInstance();
   /// Fills the menu; rebuildMenu() wraps it.
   void buildMenuItems();
   /// Closes the menu and shows a warning; returns once it is dismissed.
@@ -116,6 +121,8 @@ class AppDelegate : public QObject {
   platform::Bundle bundle_;
   std::unique_ptr<Alerts> alerts_;
   std::unique_ptr<SettingsStore> settings_;
+  /// Held for the whole run: no other copy starts meanwhile.
+  std::optional<InstanceLock> instanceLock_;
   /// True while an open menu is placed again after a rebuild: that is no new opening.
   bool replacingMenu_ = false;
 };

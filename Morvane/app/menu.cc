@@ -77,6 +77,9 @@ void AppDelegate::rebuildMenu() {
     replacingMenu_ = true;
     menu.popup(menu.pos());
     replacingMenu_ = false;
+    // Placed again at the same size, the menu gets no paint of its own: its painted texts (the
+    // header, the status line) would keep their old words until it is next opened.
+    menu.update();
   }
 }
 

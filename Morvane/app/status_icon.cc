@@ -3,8 +3,10 @@
 #include <QIconEngine>
 #include <QImage>
 #include <QPainterPath>
+#include <QPainterPathStroker>
 #include <QPixmap>
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 namespace morvane::StatusIcon {
@@ -45,10 +47,33 @@ QPainterPath trailingLine() {
   return path;
 }
 
+/// The whole pictogram as one area: the filled shapes and the outlines of the stroked lines.
+QPainterPath pictogram() {
+  QPainterPath whole;
+  for (const QPainterPath& shape : solidShapes())
+    whole.addPath(shape);
+  QPainterPathStroker bandStroke;
+  bandStroke.setWidth(1.6);
+  bandStroke.setCapStyle(Qt::RoundCap);
+  whole.addPath(bandStroke.createStroke(bands()));
+  QPainterPathStroker lineStroke;
+  lineStroke.setWidth(1.4);
+  lineStroke.setCapStyle(Qt::RoundCap);
+  lineStroke.setJoinStyle(Qt::RoundJoin);
+  whole.addPath(lineStroke.createStroke(trailingLine()));
+  whole.setFillRule(Qt::WindingFill);
+  return whole.simplified();
+}
+
+/// Width of the halo around the pictogram, in points.
+constexpr double kHalo = 1.2;
+
+std::atomic<Scheme> currentScheme{Scheme::unknown};
+
 class StatusIconEngine : public QIconEngine {
  public:
   void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
-    draw(*painter, rect);
+    draw(*painter, rect, scheme());
   }
 
   // The default implementation paints onto an uninitialised pixmap.
@@ -62,7 +87,7 @@ class StatusIconEngine : public QIconEngine {
     image.fill(Qt::transparent);
     {
       QPainter painter(&image);
-      draw(painter, QRectF(QPointF(0, 0), QSizeF(image.size())));
+      draw(painter, QRectF(QPointF(0, 0), QSizeF(image.size())), scheme());
     }
     image.setDevicePixelRatio(scale);
     return QPixmap::fromImage(std::move(image));
@@ -75,7 +100,12 @@ class StatusIconEngine : public QIconEngine {
 
 }  // namespace
 
-void draw(QPainter& painter, const QRectF& target) {
+void draw(QPainter& painter, const QRectF& target, Scheme scheme) {
+  static const QPainterPath shape = pictogram();
+  const bool dark = scheme == Scheme::dark;
+  const QColor ink = dark ? QColor(245, 245, 245) : Qt::black;
+  const QColor halo = dark ? QColor(0, 0, 0, 230) : QColor(255, 255, 255, 240);
+
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
   // The paths are in points with the origin at the bottom left and y growing upward.
@@ -84,27 +114,26 @@ void draw(QPainter& painter, const QRectF& target) {
   painter.scale(scale, -scale);
   painter.translate(-1.6, 0);
 
+  // The halo first, as a wide outline the pictogram then covers up to its own edge.
+  painter.setPen(QPen(halo, 2 * kHalo, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  painter.setBrush(halo);
+  painter.drawPath(shape);
   painter.setPen(Qt::NoPen);
-  painter.setBrush(Qt::black);
-  for (const QPainterPath& shape : solidShapes())
-    painter.drawPath(shape);
-
-  painter.setBrush(Qt::NoBrush);
-  QPen band(Qt::black, 1.6, Qt::SolidLine, Qt::RoundCap);
-  painter.setPen(band);
-  painter.drawPath(bands());
-  QPen line(Qt::black, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-  painter.setPen(line);
-  painter.drawPath(trailingLine());
+  painter.setBrush(ink);
+  painter.drawPath(shape);
   painter.restore();
 }
 
+void setScheme(Scheme scheme) {
+  currentScheme.store(scheme);
+}
+
+Scheme scheme() {
+  return currentScheme.load();
+}
+
 const QIcon& image() {
-  static const QIcon icon = [] {
-    QIcon built(new StatusIconEngine);
-    built.setIsMask(true);
-    return built;
-  }();
+  static const QIcon icon(new StatusIconEngine);
   return icon;
 }
 

@@ -27,6 +27,21 @@ QFont smallMenuFont() {
   return font;
 }
 
+/// Whether `text` holds Chinese (Han) characters.
+bool hasIdeographs(const QString& text) {
+  for (QChar c : text)
+    if (c.script() == QChar::Script_Han)
+      return true;
+  return false;
+}
+
+/// The font of a detail text: the small one, except for Chinese. An ideograph drawn at the
+/// small size is some 9 pixels high on a common screen, too few to keep its strokes apart, so
+/// a detail with ideographs keeps the menu's own size.
+QFont detailFontFor(const std::optional<QString>& detail) {
+  return detail && hasIdeographs(*detail) ? menuFont() : smallMenuFont();
+}
+
 /// The whole pixels a text takes: its exact width rounded up, so that it fits when laid out.
 int textWidth(const QFont& font, const QString& text) {
   return static_cast<int>(std::ceil(QFontMetricsF(font).horizontalAdvance(text)));
@@ -79,7 +94,7 @@ SwitchRow::SwitchRow(const QString& title, const std::optional<QString>& detail,
       title_(title),
       detail_(detail),
       titleFont_(menuFont()),
-      detailFont_(smallMenuFont()),
+      detailFont_(detailFontFor(detail)),
       toggle_(new CapsuleSwitch(isOn, enabled, this)),
       enabled_(enabled),
       onToggle_(std::move(onToggle)) {

@@ -5,7 +5,9 @@
 
 #include "app_test_support.h"
 #include "language.h"
+#include "menu_placement.h"
 #include "status_icon.h"
+#include "work_area.h"
 
 namespace morvane {
 
@@ -29,6 +31,40 @@ class AppDelegateTest : public QObject {
   void cleanup() {
     testing::flushDeletes();
     sandbox_.reset();
+  }
+
+  void menuOpensBesideThePanel() {
+    using MenuPlacement::anchor;
+    using MenuPlacement::keepWithin;
+    const QRect screen(0, 0, 800, 420);
+    // Where the tray tells where the icon is: below it, or above it on a bottom panel.
+    QCOMPARE(anchor(QRect(700, 0, 24, 24), {710, 10}, screen, screen), QPoint(700, 24));
+    QCOMPARE(anchor(QRect(700, 396, 24, 24), {710, 405}, screen, screen), QPoint(700, 396));
+    // Where it does not, the pointer is on the icon, on the panel: against the panel's edge.
+    const QRect belowTop(0, 27, 800, 393), aboveBottom(0, 0, 800, 390);
+    const QRect rightOfLeft(40, 0, 760, 420), leftOfRight(0, 0, 760, 420);
+    QCOMPARE(anchor({}, {675, 13}, screen, belowTop), QPoint(675, 27));
+    QCOMPARE(anchor({}, {400, 405}, screen, aboveBottom), QPoint(400, 390));
+    QCOMPARE(anchor({}, {10, 200}, screen, rightOfLeft), QPoint(40, 200));
+    QCOMPARE(anchor({}, {790, 200}, screen, leftOfRight), QPoint(760, 200));
+    QCOMPARE(anchor({}, {300, 200}, screen, screen), QPoint(300, 200));
+    // A menu that would cover a panel or leave the screen moves off it, where it fits.
+    QCOMPARE(keepWithin(QRect(675, 13, 260, 182), belowTop), QRect(540, 27, 260, 182));
+    QCOMPARE(keepWithin(QRect(400, 300, 260, 182), aboveBottom), QRect(400, 208, 260, 182));
+    QCOMPARE(keepWithin(QRect(5, 100, 260, 182), rightOfLeft), QRect(40, 100, 260, 182));
+    QCOMPARE(keepWithin(QRect(100, 27, 260, 500), belowTop), QRect(100, 27, 260, 500));
+
+    // Without a window manager to say, the panels' struts tell where the free area ends.
+    using WorkArea::Strut;
+    const QSize display(800, 420);
+    QCOMPARE(WorkArea::within(screen, display, {{Strut::top, 27, 0, 799}}), belowTop);
+    QCOMPARE(WorkArea::within(screen, display, {{Strut::bottom, 30, 0, 799}}), aboveBottom);
+    QCOMPARE(WorkArea::within(screen, display,
+                              {{Strut::left, 40, 0, 419}, {Strut::right, 40, 100, 300}}),
+             QRect(40, 0, 720, 420));
+    // A strut along another monitor's stretch of the edge leaves this screen alone.
+    const QRect second(800, 0, 800, 420);
+    QCOMPARE(WorkArea::within(second, QSize(1600, 420), {{Strut::top, 27, 0, 799}}), second);
   }
 
   void constructionTouchesNoSettings() {

@@ -1,8 +1,10 @@
 // The menu's items, titles, enabled states, check marks and tooltips.
 
 #include <QApplication>
+#include <QGlyphRun>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextLayout>
 #include <QWidgetAction>
 
 #include "app_test_support.h"
@@ -30,6 +32,20 @@ class MenuTest : public QObject {
     return Agent{
         label + ".plist", "/Users/me/Library/LaunchAgents/" + label + ".plist", label, loaded, pid,
         disabled};
+  }
+
+  /// Whether every character of `text` is drawn from a font that has it, in `font` or one the
+  /// system falls back to; a character no installed font has is drawn as a box.
+  static bool hasEveryGlyph(const QString& text, const QFont& font) {
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    for (const QGlyphRun& run : layout.glyphRuns())
+      for (quint32 glyph : run.glyphIndexes())
+        if (glyph == 0)
+          return false;
+    return true;
   }
 
  private slots:
@@ -124,6 +140,39 @@ class MenuTest : public QObject {
 
     SwitchRow* plain = rowTitled(app->menu, "com.example.plain");
     QVERIFY(!plain->detail());
+  }
+
+  void everyTextIsDrawnWithRealGlyphs_data() {
+    QTest::addColumn<QString>("language");
+    QTest::newRow("English") << "en";
+    QTest::newRow("Chinese") << "zh";
+  }
+
+  void everyTextIsDrawnWithRealGlyphs() {
+    QFETCH(QString, language);
+    qputenv("MORVANE_LANG", language.toUtf8());
+    auto app = delegate();
+    app->agents = {agent("com.example.both", true, 4243, true)};
+    app->busy = L("加载「Backup」", "Loading Backup");
+    app->rebuildMenu();
+    QStringList drawn;
+    for (QAction* item : app->menu.actions()) {
+      if (item->isSeparator())
+        continue;
+      QVERIFY2(hasEveryGlyph(item->text(), app->menu.font()), qPrintable(item->text()));
+      drawn << item->text();
+      if (QMenu* submenu = item->menu())
+        for (QAction* option : submenu->actions())
+          QVERIFY2(hasEveryGlyph(option->text(), submenu->font()), qPrintable(option->text()));
+    }
+    for (SwitchRow* row : testing::rows(app->menu)) {
+      QVERIFY2(hasEveryGlyph(row->shownTitle(), row->titleFont()), qPrintable(row->title()));
+      if (row->detail())
+        QVERIFY2(hasEveryGlyph(*row->detail(), row->detailFont()), qPrintable(*row->detail()));
+    }
+    // The texts with the rarest characters are among those checked.
+    QVERIFY(drawn.contains(language == "en" ? "⏳ Loading Backup…" : "⏳ 加载「Backup」…"));
+    QVERIFY(drawn.contains(language == "en" ? "Language（语言）" : "语言（Language）"));
   }
 
   void pendingRowIsFrozenInTheRequestedState() {

@@ -23,7 +23,49 @@ class SwitchRowTest : public QObject {
     return image;
   }
 
+  /// The row as painted on a white ground.
+  static QImage paint(SwitchRow& row) {
+    QImage image(row.size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    row.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+  }
+
+  /// The height of the ink in `area`: the rows holding a pixel clearly darker than the ground.
+  static int inkHeight(const QImage& image, const QRect& area) {
+    int top = -1, bottom = -1;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+      for (int x = area.left(); x <= area.right(); ++x)
+        if (qGray(image.pixel(x, y)) < 200) {
+          top = top < 0 ? y : top;
+          bottom = y;
+          break;
+        }
+    return top < 0 ? 0 : bottom - top + 1;
+  }
+
  private slots:
+  void chineseDetailIsDrawnLargeEnoughToRead() {
+    SwitchRow english("Backup", QStringLiteral("pid 4242 · disabled"), false, true, {});
+    SwitchRow chinese("Backup", QStringLiteral("pid 4242 · 已停用"), false, true, {});
+    // Latin detail text is the smaller one; ideographs keep the menu's size, which draws them
+    // at least 11 pixels high: enough to keep their strokes apart.
+    QVERIFY(QFontInfo(english.detailFont()).pixelSize() <
+            QFontInfo(english.titleFont()).pixelSize());
+    QCOMPARE(QFontInfo(chinese.detailFont()).pixelSize(),
+             QFontInfo(chinese.titleFont()).pixelSize());
+    const QImage painted = paint(chinese);
+    const int mark = QFontMetrics(chinese.detailFont()).horizontalAdvance("pid 4242 · ");
+    QRect ideographs = chinese.detailRect();
+    ideographs.setLeft(ideographs.left() + mark);
+    QVERIFY2(inkHeight(painted, ideographs) >= 11,
+             qPrintable(QString::number(inkHeight(painted, ideographs))));
+    // Title and detail still share their baseline, and the row fits both.
+    QCOMPARE(chinese.titleRect().y() + QFontMetrics(chinese.titleFont()).ascent(),
+             chinese.detailRect().y() + QFontMetrics(chinese.detailFont()).ascent());
+    QVERIFY(chinese.detailRect().right() + 1 + 16 <= chinese.toggle()->x());
+  }
+
   void widthFollowsTitleAndDetailWithinBounds() {
     SwitchRow shortRow("Sync", QStringLiteral("pid 1"), false, true, {});
     QCOMPARE(shortRow.width(), 260);

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <QScreen>
 #include <QTest>
 
 #include "agents.h"
@@ -43,6 +44,20 @@ class TogglingTest : public QObject {
       if (agent.label == label)
         return &agent;
     return nullptr;
+  }
+
+  /// Whether the screen shows the menu's item `index` as the menu paints it now: a rebuild of
+  /// the open menu reached the screen, not only the menu's actions.
+  bool shownAsBuilt(qsizetype index) {
+    QMenu& menu = app_->menu;
+    const QRect area = menu.actionGeometry(menu.actions().at(index));
+    const QImage shown =
+        menu.screen()
+            ->grabWindow(menu.winId(), area.x(), area.y(), area.width(), area.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    const QImage built = menu.grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+    return !shown.isNull() && shown == built;
   }
 
   static bool processExists(int64_t pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0; }
@@ -94,6 +109,8 @@ class TogglingTest : public QObject {
     QVERIFY(loaded.loaded && loaded.pid);
     QVERIFY(processExists(*loaded.pid));
     QCOMPARE(testing::titles(app_->menu)[1], QStringLiteral("Sleeper loaded"));
+    // What the screen shows: the new count, and the result instead of the progress line.
+    QTRY_VERIFY(shownAsBuilt(0) && shownAsBuilt(1));
     SwitchRow* row = rowTitled(app_->menu, "Sleeper");
     QVERIFY(row->enabled());
     QVERIFY(row->toggle()->isOn());
@@ -106,6 +123,7 @@ class TogglingTest : public QObject {
     QVERIFY(!agent("com.example.sleeper")->loaded);
     QVERIFY(!processExists(*loaded.pid));
     QVERIFY(!rowTitled(app_->menu, "Sleeper")->toggle()->isOn());
+    QTRY_VERIFY(shownAsBuilt(0) && shownAsBuilt(1));
     QVERIFY(warnings_->empty());
   }
 

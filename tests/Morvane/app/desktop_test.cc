@@ -1,0 +1,216 @@
+// What a person sees of the menu-bar application on a desktop, read off the screen: its icon on
+// light and dark panels, where its menu opens, and what the open menu paints while an agent is
+// switched on.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "agents.h"
+#include "installed_copy.h"
+#include "virtual_display.h"
+
+namespace morvane {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+using testing::Area;
+using testing::eventually;
+using testing::VirtualDisplay;
+
+class Desktop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writeAgent("com.example.sleeper");
+    writeAgent("com.example.resting");
+    // A disabled agent shows its disabled mark.
+    Shell::run(LAUNCHCTL_STANDIN, {"disable", Agents::serviceTarget("com.example.resting")}, 30,
+               {{"HOME", dir_.path().string()}});
+  }
+
+  void TearDown() override {
+    stop();
+    display_.reset();
+    for (const char* label : {"com.example.sleeper", "com.example.resting"})
+      Shell::run(LAUNCHCTL_STANDIN, {"bootout", Agents::serviceTarget(label)}, 30,
+                 {{"HOME", dir_.path().string()}});
+  }
+
+  void writeAgent(const std::string& label) {
+    testing::writeFile(
+        dir_ / "Library/LaunchAgents" / (label + ".plist"),
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Label</key>"
+        "<string>" +
+            label +
+            "</string><key>ProgramArguments</key><array>"
+            "<string>/bin/sleep</string><string>300</string></array></dict></plist>");
+  }
+
+  /// Starts the application on `display` in `language` and waits until its icon shows; gives
+  /// the icon's place.
+  Area start(const VirtualDisplay& display, const std::string& language) {
+    std::vector<std::unique_ptr<testing::ScopedEnv>> variables;
+    for (const auto& [name, value] : display.environment())
+      variables.push_back(std::make_unique<testing::ScopedEnv>(name, value));
+    testing::ScopedEnv home("HOME", dir_.path().string());
+    testing::ScopedEnv data("MORVANE_HOME", (dir_ / "data").string());
+    testing::ScopedEnv chosen("MORVANE_LANG", language);
+    testing::ScopedEnv platform("QT_QPA_PLATFORM", std::nullopt);
+    app_ = testing::startProgram(MORVANE_EXECUTABLE, {});
+    Area icon;
+    const Area panel = display.panel();
+    EXPECT_TRUE(eventually(
+        [&] {
+          // An embedding tray shows the icon as a window of the application's own; a
+          // StatusNotifierItem tray draws it on the panel, as the only thing there.
+          const std::vector<Area> windows = display.visibleWindowAreas(app_);
+          if (!windows.empty()) {
+            // Once the tray has taken it in.
+            icon = windows.front();
+            return icon.x >= panel.x && icon.right() <= panel.right() && icon.y >= panel.y &&
+                   icon.bottom() <= panel.bottom();
+          }
+          const testing::Picture shot = display.screenshot();
+          if (shot.rgb.empty())
+            return false;
+          const int ground = shot.grey(panel.x + 1, panel.y + 1);
+          icon = shot.bounds(panel, ground, 60);
+          return !icon.empty() && icon.width <= 32;
+        },
+        seconds(30)))
+        << "the status icon shows on the panel";
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // and is painted there
+    return icon;
+  }
+
+  /// Quits the application and checks that it went as asked.
+  void stop() {
+    if (app_ <= 0)
+      return;
+    ::kill(app_, SIGTERM);
+    int status = 0;
+    ::waitpid(app_, &status, 0);
+    app_ = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+
+  /// Clicks the icon and gives the menu's place once it shows.
+  Area openMenu(const VirtualDisplay& display, const Area& icon) {
+    const size_t before = display.visibleWindows(app_);
+    display.xdotool({"mousemove", std::to_string(icon.x + icon.width / 2),
+                     std::to_string(icon.y + icon.height / 2), "click", "1"});
+    std::vector<Area> windows;
+    EXPECT_TRUE(eventually(
+        [&] {
+          windows = display.visibleWindowAreas(app_);
+          return windows.size() > before;
+        },
+        seconds(20)))
+        << "the menu opens";
+    return windows.empty() ? Area{} : windows.back();
+  }
+
+  bool loaded(const std::string& label) {
+    const ShellResult listed =
+        Shell::run(LAUNCHCTL_STANDIN, {"list"}, 30, {{"HOME", dir_.path().string()}});
+    return listed.standardOutput.find("\t" + label + "\n") != std::string::npos;
+  }
+
+  /// A new display with `tray`, in place of the one before; it goes after the application.
+  VirtualDisplay& show(VirtualDisplay::Tray tray) {
+    stop();
+    display_.reset();
+    display_ = std::make_unique<VirtualDisplay>(tray);
+    return *display_;
+  }
+
+  testing::TempDir dir_;
+  std::unique_ptr<VirtualDisplay> display_;
+  pid_t app_ = -1;
+};
+
+TEST_F(Desktop, IconStandsOutOnLightAndDarkPanels) {
+  for (VirtualDisplay::Tray tray : {VirtualDisplay::Tray::light, VirtualDisplay::Tray::dark}) {
+    VirtualDisplay& display = show(tray);
+    ASSERT_TRUE(display.ok()) << display.problem();
+    const Area icon = start(display, "en");
+    ASSERT_FALSE(icon.empty());
+    // The icon's own window, as the tray shows it: most of the pictogram differs clearly from
+    // the panel around it.
+    const testing::Picture shot = display.screenshot();
+    const Area panel = display.panel();
+    const int ground = shot.grey(panel.x + 1, panel.y + 1);
+    EXPECT_GE(shot.standingOut(icon, ground, 80), 60)
+        << (tray == VirtualDisplay::Tray::dark ? "dark" : "light") << " panel, grey " << ground
+        << "; icon at " << icon.x << "," << icon.y << " " << icon.width << "x" << icon.height;
+    stop();
+  }
+}
+
+TEST_F(Desktop, OnAStatusNotifierPanelTheMenuOpensBelowItAndShowsWhatHappens) {
+  VirtualDisplay& display = show(VirtualDisplay::Tray::xfce);
+  ASSERT_TRUE(display.ok()) << display.problem();
+  const Area panel = display.panel();
+  const Area icon = start(display, "en");
+  ASSERT_FALSE(icon.empty());
+  const testing::Picture shot = display.screenshot();
+  EXPECT_GE(shot.standingOut(icon, shot.grey(panel.x + 1, panel.y + 1), 80), 60)
+      << "the icon stands out on the dark panel";
+
+  const Area menu = openMenu(display, icon);
+  ASSERT_FALSE(menu.empty());
+  EXPECT_GE(menu.y, panel.bottom()) << "the menu opens below the panel, not over it";
+  EXPECT_LE(menu.right(), 800);
+  const Area header{menu.x, menu.y, menu.width, 28};
+  const std::string before = display.read(header);
+  EXPECT_NE(before.find("0 of 2 loaded"), std::string::npos) << before;
+
+  // The switches down the menu's right side: the first agent's (disabled), then the second's.
+  const testing::Picture open = display.screenshot();
+  const int column = menu.right() - 14 - 8;
+  const int ground = open.grey(column, menu.y + 2);
+  std::vector<int> switches;
+  for (int y = menu.y; y < menu.bottom(); ++y) {
+    int run = 0;
+    while (y + run < menu.bottom() && std::abs(open.grey(column, y + run) - ground) >= 20)
+      ++run;
+    if (run >= 16)
+      switches.push_back(y);
+    y += run;
+  }
+  ASSERT_GE(switches.size(), 2u) << "the agents' switches in the menu";
+  const int top = switches[1];
+  display.xdotool({"mousemove", std::to_string(column), std::to_string(top + 10), "click", "1"});
+  ASSERT_TRUE(eventually([&] { return loaded("com.example.sleeper"); }, seconds(30)));
+
+  // The open menu shows the result: the new count, and the result line instead of the
+  // progress line.
+  std::string painted;
+  EXPECT_TRUE(eventually(
+      [&] {
+        painted = display.read({menu.x, menu.y, menu.width, 56});
+        return painted.find("1 of 2 loaded") != std::string::npos &&
+               painted.find("com.example.sleeper lo") != std::string::npos &&
+               painted.find("Loading") == std::string::npos;
+      },
+      seconds(20)))
+      << painted;
+  display.xdotool({"key", "Escape"});
+  stop();
+
+  // In Chinese, the disabled mark reads as well as the rest.
+  const Area again = start(display, "zh");
+  const Area chinese = openMenu(display, again);
+  ASSERT_FALSE(chinese.empty());
+  const std::string text = display.read(chinese, "chi_sim");
+  EXPECT_NE(text.find("已停用"), std::string::npos) << text;
+  EXPECT_NE(text.find("LaunchAgents"), std::string::npos) << text;
+  display.xdotool({"key", "Escape"});
+}
+
+}  // namespace
+}  // namespace morvane
