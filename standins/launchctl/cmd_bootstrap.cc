@@ -1,16 +1,14 @@
-#include <signal.h>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 
+#include "builtin_engine.h"
 #include "commands.h"
 #include "job_config.h"
 #include "state.h"
 #include "state_dir.h"
 #include "state_lock.h"
-#include "supervisor.h"
 #include "target.h"
 #include "usage.h"
 
@@ -36,26 +34,6 @@ int unreadable(const std::string& path, int error) {
   return error;
 }
 
-/// Builds the record of a newly loaded job, starting it when it runs at load.
-std::optional<JobRecord> load(const JobConfig& config, const std::string& path,
-                              const std::filesystem::path& dir) {
-  JobRecord record;
-  record.id = newRecordId();
-  std::error_code ignored;
-  record.plistPath = std::filesystem::absolute(path, ignored).string();
-  record.exitTimeout = config.exitTimeout;
-  // A job that is to be kept alive is started right away, as with RunAtLoad.
-  if (config.runAtLoad || config.keepAlive) {
-    const std::optional<SupervisorReport> report = startSupervisor(config, dir);
-    if (!report) {
-      return std::nullopt;
-    }
-    record.supervisor = report->supervisor;
-    record.job = report->job;
-  }
-  return record;
-}
-
 /// Loads the job described by the property list at `path`; returns the exit status.
 int bootstrapOne(const std::string& path) {
   std::string data;
@@ -74,20 +52,8 @@ int bootstrapOne(const std::string& path) {
       (overrideEntry != state.disabled.end() && overrideEntry->second)) {
     return refuse();
   }
-  const std::optional<JobRecord> record = load(*config, path, dir);
-  if (!record) {
+  if (!builtin::load(state, *config, path, dir)) {
     return refuse();
-  }
-  state.jobs[config->label] = *record;
-  try {
-    saveState(dir, state);
-  } catch (...) {
-    // An unrecorded job could never be booted out; end it (its supervisor then finds no
-    // record and leaves).
-    if (isRunning(record->job)) {
-      kill(record->job.pid, SIGKILL);
-    }
-    throw;
   }
   return 0;
 }

@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "builtin_engine.h"
 #include "commands.h"
 #include "state.h"
 #include "state_dir.h"
@@ -7,15 +8,6 @@
 #include "usage.h"
 
 namespace launchctl {
-namespace {
-
-/// A job counts as running until its supervisor has recorded its exit; a job whose supervisor
-/// is gone counts as running only while its program really runs.
-bool showsAsRunning(const JobRecord& record) {
-  return isRunning(record.job) || (exists(record.job) && isRunning(record.supervisor));
-}
-
-}  // namespace
 
 int runList(const Subcommand& self, Args args) {
   // Only the whole-domain listing is provided; `list <label>` is not.
@@ -23,15 +15,17 @@ int runList(const Subcommand& self, Args args) {
     return usageError(self.usage);
   }
   const std::filesystem::path dir = stateDirectory();
-  const StateLock lock(dir);
-  const State state = loadState(dir);
+  std::vector<ListedJob> jobs;
+  {
+    const StateLock lock(dir);
+    jobs = builtin::listedJobs(loadState(dir));
+  }
   std::printf("PID\tStatus\tLabel\n");
-  for (const auto& [label, record] : state.jobs) {
-    if (showsAsRunning(record)) {
-      std::printf("%d\t%d\t%s\n", static_cast<int>(record.job.pid), record.lastStatus,
-                  label.c_str());
+  for (const ListedJob& job : jobs) {
+    if (job.pid) {
+      std::printf("%d\t%d\t%s\n", static_cast<int>(*job.pid), job.lastStatus, job.label.c_str());
     } else {
-      std::printf("-\t%d\t%s\n", record.lastStatus, label.c_str());
+      std::printf("-\t%d\t%s\n", job.lastStatus, job.label.c_str());
     }
   }
   return 0;
