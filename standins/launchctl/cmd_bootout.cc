@@ -2,6 +2,7 @@
 
 #include "builtin_engine.h"
 #include "commands.h"
+#include "engines.h"
 #include "state_dir.h"
 #include "target.h"
 #include "usage.h"
@@ -13,7 +14,11 @@ int runBootout(const Subcommand& self, Args args) {
   if (!label) {
     return label.error();
   }
-  const int status = builtin::unload(stateDirectory(), *label, kBootoutPatience);
+  Engines engines = chooseEngines();
+  int status = builtin::unload(stateDirectory(), *label, kBootoutPatience);
+  if (status == kNotLoaded && engines.systemd) {
+    status = engines.systemd->unload(*label, kBootoutPatience);
+  }
   if (status == kNotLoaded) {
     std::fputs("Boot-out failed: 3: No such process\n", stderr);
   }

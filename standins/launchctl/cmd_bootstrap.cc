@@ -5,6 +5,7 @@
 
 #include "builtin_engine.h"
 #include "commands.h"
+#include "engines.h"
 #include "job_config.h"
 #include "state.h"
 #include "state_dir.h"
@@ -35,7 +36,7 @@ int unreadable(const std::string& path, int error) {
 }
 
 /// Loads the job described by the property list at `path`; returns the exit status.
-int bootstrapOne(const std::string& path) {
+int bootstrapOne(Engines& engines, const std::string& path) {
   std::string data;
   if (const int error = readWholeFile(path, data); error != 0) {
     return unreadable(path, error);
@@ -48,11 +49,15 @@ int bootstrapOne(const std::string& path) {
   const StateLock lock(dir);
   State state = loadState(dir);
   const auto overrideEntry = state.disabled.find(config->label);
+  // Loaded by either engine counts: no job ever runs twice.
   if (state.jobs.contains(config->label) ||
-      (overrideEntry != state.disabled.end() && overrideEntry->second)) {
+      (overrideEntry != state.disabled.end() && overrideEntry->second) ||
+      (engines.systemd && engines.systemd->isLoaded(config->label))) {
     return refuse();
   }
-  if (!builtin::load(state, *config, path, dir)) {
+  if (engines.systemdLoadsJobs) {
+    engines.systemd->load(*config, path);
+  } else if (!builtin::load(state, *config, path, dir)) {
     return refuse();
   }
   return 0;
@@ -67,8 +72,9 @@ int runBootstrap(const Subcommand& self, Args args) {
   if (const auto domain = resolveDomain(args[0], self.usage); !domain) {
     return domain.error();
   }
+  Engines engines = chooseEngines();
   for (const std::string& path : args.subspan(1)) {
-    if (const int status = bootstrapOne(path); status != 0) {
+    if (const int status = bootstrapOne(engines, path); status != 0) {
       return status;
     }
   }

@@ -2,6 +2,7 @@
 
 #include "builtin_engine.h"
 #include "commands.h"
+#include "engines.h"
 #include "state.h"
 #include "state_dir.h"
 #include "state_lock.h"
@@ -14,11 +15,16 @@ int runList(const Subcommand& self, Args args) {
   if (!args.empty()) {
     return usageError(self.usage);
   }
+  Engines engines = chooseEngines();
   const std::filesystem::path dir = stateDirectory();
   std::vector<ListedJob> jobs;
   {
     const StateLock lock(dir);
     jobs = builtin::listedJobs(loadState(dir));
+  }
+  if (engines.systemd) {
+    std::vector<ListedJob> units = engines.systemd->jobs();
+    jobs.insert(jobs.end(), units.begin(), units.end());
   }
   std::printf("PID\tStatus\tLabel\n");
   for (const ListedJob& job : jobs) {

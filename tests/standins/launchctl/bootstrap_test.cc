@@ -87,6 +87,38 @@ TEST_P(BootstrapTest, JobRunsWithItsDirectoryEnvironmentStreamsAndSettings) {
   EXPECT_EQ(readFile(err), "oops\n");
 }
 
+TEST_P(BootstrapTest, ArgumentsEnvironmentAndPathsReachTheJobExactly) {
+  const std::vector<std::string> words = {"plain",     "two words",
+                                          "",          "$HOME ${HOME} $$",
+                                          "%h %% %",   "quote\" apostrophe' \\",
+                                          ";",         "new\nline\ttab",
+                                          "ünïcödé ✓", "-",
+                                          "@"};
+  const std::string odd = "value with $HOME %h \"quotes\" \\ and\nnewline";
+  // A folder name a unit file cannot spell as it is.
+  const std::filesystem::path work = home_ / "odd \\ dir %n\nline ";
+  std::filesystem::create_directory(work);
+  std::vector<std::string> arguments = {
+      "/bin/sh", "-c", "printf '%s\\0' \"$@\" > argv; printf '%s' \"$ODD\" > env; pwd > cwd", "sh"};
+  arguments.insert(arguments.end(), words.begin(), words.end());
+  load("org.example.words", arguments,
+       xmlString("WorkingDirectory", work.string()) +
+           "<key>EnvironmentVariables</key><dict><key>ODD</key><string>" + odd +
+           "</string></dict>\n" + xmlString("StandardOutPath", (work / "out %p log").string()));
+  ASSERT_EQ(waitForExit("org.example.words"), 0);
+  std::vector<std::string> received;
+  const std::string argv = readFile(work / "argv");
+  for (size_t start = 0; start < argv.size();) {
+    const size_t end = argv.find('\0', start);
+    received.push_back(argv.substr(start, end - start));
+    start = end + 1;
+  }
+  EXPECT_EQ(received, words);
+  EXPECT_EQ(readFile(work / "env"), odd);
+  EXPECT_EQ(readFile(work / "cwd"), work.string() + "\n");
+  EXPECT_TRUE(std::filesystem::exists(work / "out %p log"));
+}
+
 TEST_P(BootstrapTest, UnknownKeysAreIgnoredAndTheDefaultsApply) {
   const std::filesystem::path out = home_ / "out.log";
   load("org.example.plain", {"/bin/sh", "-c", "pwd; cat"},

@@ -35,16 +35,15 @@ std::vector<std::string> childEnvironment(const RunOptions& options) {
   return env;
 }
 
-/// The command line: the stand-in, behind setpriv when another user is wanted.
-std::vector<std::string> commandLine(const std::vector<std::string>& args,
+/// The command line, behind setpriv when another user is wanted.
+std::vector<std::string> commandLine(const std::vector<std::string>& words,
                                      const RunOptions& options) {
   std::vector<std::string> line;
   if (options.asUser) {
     const std::string id = std::to_string(*options.asUser);
     line = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
   }
-  line.push_back(LAUNCHCTL_PATH);
-  line.insert(line.end(), args.begin(), args.end());
+  line.insert(line.end(), words.begin(), words.end());
   return line;
 }
 
@@ -93,8 +92,14 @@ bool drain(int outFd, int errFd, Result& result) {
 }  // namespace
 
 Result runLaunchctl(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> line = {LAUNCHCTL_PATH};
+  line.insert(line.end(), args.begin(), args.end());
+  return runProgram(line, options);
+}
+
+Result runProgram(const std::vector<std::string>& words, const RunOptions& options) {
   std::vector<std::string> env = childEnvironment(options);
-  std::vector<std::string> line = commandLine(args, options);
+  std::vector<std::string> line = commandLine(words, options);
   std::vector<char*> envp = pointersInto(env);
   std::vector<char*> argv = pointersInto(line);
   int outPipe[2];
@@ -122,7 +127,7 @@ Result runLaunchctl(const std::vector<std::string>& args, const RunOptions& opti
   close(errPipe[0]);
   if (!drained) {
     kill(child, SIGKILL);
-    ADD_FAILURE() << "launchctl did not finish or left its output pipes open";
+    ADD_FAILURE() << words.front() << " did not finish or left its output pipes open";
   }
   int status = 0;
   waitpid(child, &status, 0);
@@ -265,9 +270,11 @@ void LaunchctlHarness::TearDown() {
 }
 
 std::map<std::string, std::string> LaunchctlHarness::engineEnvironment() const {
-  std::map<std::string, std::string> env = {{"MORVANE_JOB_ENGINE", engineName(engine())}};
+  // The built-in engine's tests keep away from any user manager of the machine.
+  std::map<std::string, std::string> env = {{"MORVANE_JOB_ENGINE", engineName(engine())},
+                                            {"XDG_RUNTIME_DIR", ""}};
   if (userManager_) {
-    env.merge(userManager_->environment());
+    env.insert_or_assign("XDG_RUNTIME_DIR", userManager_->runtimeDirectory().string());
   }
   env["HOME"] = home_.string();
   return env;
@@ -280,7 +287,8 @@ void LaunchctlHarness::bootOutAll() const {
   const std::string userDomain = "gui/" + std::to_string(getuid());
   while (std::getline(rows, line)) {
     const std::string label = line.substr(line.rfind('\t') + 1);
-    EXPECT_EQ(run({"bootout", userDomain + "/" + label}).status, 0) << label;
+    const Result result = run({"bootout", userDomain + "/" + label});
+    EXPECT_EQ(result.status, 0) << label << ": " << result.err;
   }
 }
 

@@ -45,6 +45,9 @@ struct RunOptions {
 /// Runs the stand-in to completion, collecting both outputs through pipes.
 Result runLaunchctl(const std::vector<std::string>& args, const RunOptions& options);
 
+/// Runs any program (its absolute path first) the same way.
+Result runProgram(const std::vector<std::string>& words, const RunOptions& options);
+
 /// One row of `list`: the pid column as printed and the status column.
 struct ListRow {
   std::string pid;
