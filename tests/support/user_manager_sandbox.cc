@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -85,6 +88,19 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+/// Whether something accepts connections on the unix socket `path` (the file appears before the
+/// manager listens on it).
+bool accepts(const fs::path& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  const bool connected =
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return connected;
 }
 
 bool processGone(pid_t pid) {
@@ -195,7 +211,7 @@ std::expected<void, std::string> UserManagerSandbox::launch() {
           init_ = 0;
           return true;
         }
-        return fs::exists(socket) && fs::exists(scratch_ / "manager.pid");
+        return fs::exists(scratch_ / "manager.pid") && accepts(socket);
       },
       kStartLimit);
   if (!up || init_ == 0) {
