@@ -259,6 +259,23 @@ ShellResult VirtualDisplay::xdotool(const std::vector<std::string>& arguments) c
   return Shell::run(kXdotool, arguments, 30, {{"DISPLAY", name_}});
 }
 
+Area VirtualDisplay::placeOf(const std::string& window) const {
+  std::istringstream shell(xdotool({"getwindowgeometry", "--shell", window}).standardOutput);
+  Area area;
+  for (std::string line; std::getline(shell, line);) {
+    const int value = std::atoi(line.c_str() + line.find('=') + 1);
+    if (line.starts_with("X="))
+      area.x = value;
+    else if (line.starts_with("Y="))
+      area.y = value;
+    else if (line.starts_with("WIDTH="))
+      area.width = value;
+    else if (line.starts_with("HEIGHT="))
+      area.height = value;
+  }
+  return area;
+}
+
 std::vector<Area> VirtualDisplay::visibleWindowAreas(pid_t pid) const {
   const ShellResult found = xdotool({"search", "--onlyvisible", "--pid", std::to_string(pid)});
   std::istringstream lines(found.standardOutput);
@@ -266,20 +283,7 @@ std::vector<Area> VirtualDisplay::visibleWindowAreas(pid_t pid) const {
   for (std::string window; std::getline(lines, window);) {
     if (window.empty())
       continue;
-    std::istringstream shell(xdotool({"getwindowgeometry", "--shell", window}).standardOutput);
-    Area area;
-    for (std::string line; std::getline(shell, line);) {
-      const auto value = [&] { return std::atoi(line.c_str() + line.find('=') + 1); };
-      if (line.starts_with("X="))
-        area.x = value();
-      else if (line.starts_with("Y="))
-        area.y = value();
-      else if (line.starts_with("WIDTH="))
-        area.width = value();
-      else if (line.starts_with("HEIGHT="))
-        area.height = value();
-    }
-    areas.push_back(area);
+    areas.push_back(placeOf(window));
   }
   return areas;
 }
@@ -297,19 +301,7 @@ Area VirtualDisplay::panel() const {
   std::istringstream windows(found.standardOutput);
   Area widest;
   for (std::string window; std::getline(windows, window);) {
-    std::istringstream shell(xdotool({"getwindowgeometry", "--shell", window}).standardOutput);
-    Area area;
-    for (std::string line; std::getline(shell, line);) {
-      const int value = std::atoi(line.c_str() + line.find('=') + 1);
-      if (line.starts_with("X="))
-        area.x = value;
-      else if (line.starts_with("Y="))
-        area.y = value;
-      else if (line.starts_with("WIDTH="))
-        area.width = value;
-      else if (line.starts_with("HEIGHT="))
-        area.height = value;
-    }
+    const Area area = placeOf(window);
     if (area.width > widest.width)
       widest = area;
   }

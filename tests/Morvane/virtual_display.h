@@ -80,6 +80,8 @@ class VirtualDisplay {
 
  private:
   void startXfcePanel();
+  /// Where an X window (xdotool's number for it) is on the screen.
+  Area placeOf(const std::string& window) const;
   void keepForLooking(const std::filesystem::path& picture) const;
 
   Tray kind_;
