@@ -5,6 +5,8 @@
 #include "language.h"
 #include "platform.h"
 #include "property_list.h"
+#include "release_signature.h"
+#include "remove_tree.h"
 #include "shell.h"
 #include "updater.h"
 
@@ -20,9 +22,9 @@ constexpr double kSignatureTimeout = 120;
 /// The package is held in memory whole; a real one is a few megabytes.
 constexpr size_t kLargestPackage = size_t{512} << 20;
 
+/// Whatever a hostile package left in it, modes included, is removed.
 void removeAll(const fs::path& path) {
-  std::error_code ignored;
-  fs::remove_all(path, ignored);
+  removeTree(path);
 }
 
 /// The first space-separated word of the digest tool's output, or "".
@@ -82,6 +84,8 @@ class Download {
     if (!equalIgnoringCase(firstWord(digest.standardOutput), release_.sha256))
       return discard(L("下载的文件摘要不符，已丢弃。",
                        "The downloaded file's checksum does not match, so it was discarded."));
+    if (Outcome signedByPublisher = checkPublisherSignature(release_); !signedByPublisher)
+      return discard(signedByPublisher.error().text);
     ShellResult unpacked = Shell::run(platform::toolPath(platform::Tool::ditto),
                                       {"-x", "-k", zip, dir_}, kUnpackTimeout);
     if (!unpacked.ok())

@@ -9,6 +9,7 @@
 #include "app_identifier.h"
 #include "instances.h"
 #include "platform.h"
+#include "updater.h"
 
 namespace morvane::testing {
 namespace fs = std::filesystem;
@@ -67,10 +68,16 @@ pid_t InstalledCopy::startChild(const fs::path& program) {
   return children_.back();
 }
 
+void InstalledCopy::publish(const Package& package) {
+  const auto release = Updater::release(package.manifest);
+  ASSERT_TRUE(release) << package.manifest;
+  server_.answer("/Morvane-" + release->version + ".zip", 200, readText(package.zip));
+  server_.answer("/latest.json", 200, package.manifest);
+}
+
 void InstalledCopy::publish(const std::string& version, const Package& package) {
   server_.answer("/Morvane-" + version + ".zip", 200, readText(package.zip));
-  server_.answer("/latest.json", 200,
-                 R"({"version": ")" + version + R"(", "sha256": ")" + package.sha256 + "\"}");
+  server_.answer("/latest.json", 200, signedManifest(version, package.sha256));
 }
 
 fs::path InstalledCopy::install(const Package& package, const fs::path& folder) {
@@ -83,14 +90,18 @@ fs::path InstalledCopy::install(const Package& package, const fs::path& folder) 
 
 ShellResult InstalledCopy::run(const fs::path& app, std::vector<std::string> arguments,
                                const std::string& language, const std::string& origin) {
-  return Shell::run(app / "Contents/MacOS/Morvane", arguments, 120,
-                    {{"MORVANE_HOME", home_.string()},
-                     {"MORVANE_LANG", language},
-                     {"MORVANE_UPDATE_URL", origin.empty() ? server_.url() : origin},
-                     {"HOME", dir_.path().string()},
-                     {"http_proxy", ""},
-                     {"https_proxy", ""},
-                     {"ALL_PROXY", ""}});
+  return Shell::run(app / "Contents/MacOS/Morvane", arguments, 120, environment(language, origin));
+}
+
+Shell::Environment InstalledCopy::environment(const std::string& language,
+                                              const std::string& origin) const {
+  return {{"MORVANE_HOME", home_.string()},
+          {"MORVANE_LANG", language},
+          {"MORVANE_UPDATE_URL", origin.empty() ? server_.url() : origin},
+          {"HOME", dir_.path().string()},
+          {"http_proxy", ""},
+          {"https_proxy", ""},
+          {"ALL_PROXY", ""}};
 }
 
 ::testing::AssertionResult InstalledCopy::noInstanceRuns() {

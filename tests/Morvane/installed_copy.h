@@ -41,7 +41,10 @@ class InstalledCopy : public ::testing::Test {
   /// Starts `program` like startProgram; the test reaps it, or it is ended with the test.
   pid_t startChild(const std::filesystem::path& program);
 
-  /// Publishes `package` as the newest release `version`.
+  /// Publishes `package` with the latest.json scripts/release wrote for it.
+  void publish(const Package& package);
+
+  /// Publishes `package` as the newest release `version`, signed with the release key.
   void publish(const std::string& version, const Package& package);
 
   /// Unpacks a release zip into `folder`, as a user installs it; gives the bundle's path.
@@ -50,6 +53,10 @@ class InstalledCopy : public ::testing::Test {
   /// Runs the installed program with `arguments` against the update server.
   ShellResult run(const std::filesystem::path& app, std::vector<std::string> arguments,
                   const std::string& language = "en", const std::string& origin = "");
+
+  /// What run() adds to the environment: the data directory, the language, the update server.
+  Shell::Environment environment(const std::string& language = "en",
+                                 const std::string& origin = "") const;
 
   /// Waits until no copy of the menu-bar application runs on this machine: a copy started
   /// while another runs leaves at once.

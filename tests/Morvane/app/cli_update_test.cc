@@ -10,6 +10,7 @@
 #include "installed_copy.h"
 #include "platform.h"
 #include "raw_server.h"
+#include "updater.h"
 
 namespace morvane {
 namespace {
@@ -24,7 +25,7 @@ using testing::versionOf;
 class CommandLineUpdate : public testing::InstalledCopy {};
 
 TEST_F(CommandLineUpdate, CheckOnlyReportsTwoLinesAndDownloadsNothing) {
-  publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
+  publish(testing::makeRelease("1.1.0", dir_ / "releases"));
   ShellResult checked = run(app_, {"--update", "--check"});
   EXPECT_EQ(checked.status, 0);
   EXPECT_EQ(checked.standardOutput, "Current     1.0.0\nNew version 1.1.0\n");
@@ -73,10 +74,62 @@ TEST_F(CommandLineUpdate, TamperedReleaseIsRefusedAndNothingChanges) {
   EXPECT_EQ(refused.standardOutput,
             "Current     1.0.0\nNew version 1.2.0\n✗ The new version failed signature "
             "verification, so it was discarded.\n");
+
+  // Sealed again and named by its digest, as anyone can: only the publisher's signature is
+  // missing.
+  Package resealed = testing::repack(tampered, [&](const fs::path& tree) {
+    ShellResult sealed =
+        Shell::run(app_ / "Contents/Helpers/codesign",
+                   {"--sign", "-", "--force", (tree / "Morvane.app").string()}, 30);
+    ASSERT_TRUE(sealed.ok()) << sealed.message();
+  });
+  server_.answer("/Morvane-1.2.0.zip", 200, testing::readText(resealed.zip));
+  server_.answer("/latest.json", 200,
+                 R"({"version": "1.2.0", "sha256": ")" + resealed.sha256 + "\"}");
+  EXPECT_EQ(run(app_, {"--update"}).standardOutput,
+            "Current     1.0.0\nNew version 1.2.0\n✗ The new version is not signed by Morvane's "
+            "publisher, so it was discarded.\n");
+  EXPECT_EQ(run(app_, {"--update"}, "zh").standardOutput,
+            "当前版本    1.0.0\n发现新版本  1.2.0\n✗ 新版本没有 Morvane 发布者的签名，已丢弃。\n");
   EXPECT_FALSE(fs::exists(home_ / "update"));
   EXPECT_FALSE(fs::exists(home_ / "update-install.sh"));
   EXPECT_EQ(versionOf(app_), "1.0.0");
   EXPECT_TRUE(Shell::run(app_ / "Contents/Helpers/codesign", {"--verify", app_.string()}, 30).ok());
+}
+
+TEST_F(CommandLineUpdate, NothingIsDownloadedWhenTheUpdateCannotProceed) {
+  publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
+  // Another update holds this installation: what it staged is left alone.
+  testing::writeFile(home_ / "update/Morvane.app/Contents/tag", "first");
+  {
+    auto other = Updater::UpdateLock::acquire(Paths(home_));
+    ASSERT_TRUE(other);
+    ShellResult refused = run(app_, {"--update"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.standardOutput,
+              "Current     1.0.0\nNew version 1.1.0\n✗ Another update is in progress. Try again "
+              "once it has finished.\n");
+    EXPECT_EQ(run(app_, {"--update"}, "zh").standardOutput,
+              "当前版本    1.0.0\n发现新版本  1.1.0\n✗ 另一个更新正在进行，请等它结束后再试。\n");
+    EXPECT_EQ(testing::readText(home_ / "update/Morvane.app/Contents/tag"), "first");
+  }
+  // A read-only install location, made in a mount namespace of its own.
+  ShellResult readOnly =
+      Shell::run("/usr/bin/unshare",
+                 {"--mount", "/bin/sh", "-c",
+                  "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" || exit 99; "
+                  "exec \"$2\" --update",
+                  "sh", app_.parent_path().string(), (app_ / "Contents/MacOS/Morvane").string()},
+                 120, environment());
+  if (readOnly.status != 99) {
+    EXPECT_EQ(readOnly.status, 1);
+    EXPECT_EQ(readOnly.standardOutput,
+              "Current     1.0.0\nNew version 1.1.0\n✗ No permission to "
+              "replace " +
+                  app_.string() + ". Install the new version manually.\n");
+  }
+  EXPECT_EQ(server_.requestCount("/Morvane-1.1.0.zip"), 0);
+  EXPECT_EQ(versionOf(app_), "1.0.0");
 }
 
 TEST_F(CommandLineUpdate, PackageCutShortIsADownloadFailure) {
@@ -117,7 +170,7 @@ TEST_F(CommandLineUpdate, DefaultOriginUsesTheSystemProxy) {
 }
 
 TEST_F(CommandLineUpdate, RunningInstancesOfThisCopyAreAskedToQuitAfterTheHandOff) {
-  publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
+  publish(testing::makeRelease("1.1.0", dir_ / "releases"));
   // Stand-ins for menu-bar instances: programs run from inside the bundles.
   fs::copy_file("/bin/sleep", app_ / "Contents/MacOS/instance");
   const fs::path other = install(old_, dir_ / "Elsewhere");
@@ -170,7 +223,7 @@ TEST_F(CommandLineUpdate, InstalledCopyIsReplacedAndTheNewVersionKeepsRunning) {
   testing::ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
   testing::ScopedEnv data("MORVANE_HOME", home_.string());
   testing::ScopedEnv home("HOME", dir_.path().string());
-  publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
+  publish(testing::makeRelease("1.1.0", dir_ / "releases"));
   ASSERT_TRUE(noInstanceRuns());
   const pid_t running = startChild(app_ / "Contents/MacOS/Morvane");
   // Past its single-instance check, it reads its settings.
