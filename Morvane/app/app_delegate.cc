@@ -69,6 +69,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     return;
   }
   Language::apply(settings().value().language);
+  note = settings().problem();  // settings.json could not be read: say so, once
 
   statusItem = std::make_unique<QSystemTrayIcon>();
   if (!QSystemTrayIcon::isSystemTrayAvailable())
@@ -110,17 +111,25 @@ void AppDelegate::menuDidClose() {
 
 void AppDelegate::refresh() {
   work.submit([this] {
-    std::vector<Agent> scanned = Agents::scan(Agents::defaultDirectory());
+    Agents::ScannedAgents scanned = Agents::scanWithExitStatuses(Agents::defaultDirectory());
     QMetaObject::invokeMethod(
         this,
         [this, scanned = std::move(scanned)]() mutable {
-          const bool changed = scanned != agents;
-          agents = std::move(scanned);
-          if (menuOpen && changed)
+          if (takeScan(std::move(scanned)) && menuOpen)
             rebuildMenu();
         },
         Qt::QueuedConnection);
   });
+}
+
+bool AppDelegate::takeScan(Agents::ScannedAgents scanned) {
+  std::optional<std::string> unknown;
+  if (scanned.problem)
+    unknown = std::move(scanned.problem->text);
+  const bool changed = scanned.agents != agents || unknown != agentsUnknown;
+  agents = std::move(scanned.agents);
+  agentsUnknown = std::move(unknown);
+  return changed;
 }
 
 void AppDelegate::updateIcon() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "agent.h"
+#include "agents.h"
 #include "alerts.h"
 #include "failure.h"
 #include "paths.h"
@@ -48,6 +49,8 @@ class AppDelegate : public QObject {
 
   /// Rescans the agents on `work`; the open menu is rebuilt when the list changed.
   void refresh();
+  /// Keeps a scan's agents and what it could not know; true when either changed.
+  bool takeScan(Agents::ScannedAgents scanned);
   /// The status item's image, tooltip and accessible text, in the current language.
   void updateIcon();
 
@@ -86,6 +89,9 @@ class AppDelegate : public QObject {
   QMenu menu;
   /// The latest scan, in the order it came.
   std::vector<Agent> agents;
+  /// Why the latest scan could not know the agents or their loaded state; the menu then says so
+  /// in place of the rows, whose switches would show "not loaded" whether or not it is true.
+  std::optional<std::string> agentsUnknown;
   bool menuOpen = false;
   /// Agent operations started and not yet completed.
   int64_t running = 0;

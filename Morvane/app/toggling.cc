@@ -29,7 +29,7 @@ void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
   work.submit([this, progress = std::move(progress), labels = std::move(labels),
                success = std::move(success), operation = std::move(operation)]() mutable {
     Outcome outcome = operation();
-    std::vector<Agent> scanned = Agents::scan(Agents::defaultDirectory());
+    Agents::ScannedAgents scanned = Agents::scanWithExitStatuses(Agents::defaultDirectory());
     QMetaObject::invokeMethod(
         this,
         [this, progress = std::move(progress), labels = std::move(labels),
@@ -39,7 +39,7 @@ void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
             busy.reset();
           for (const std::string& label : labels)
             pending.erase(label);
-          agents = std::move(scanned);
+          takeScan(std::move(scanned));
           if (!outcome) {
             note.reset();
             presentWarning(progress + L("失败", " failed"), outcome.error().text);

@@ -3,8 +3,7 @@
 
 #include "cli.h"
 #include "language.h"
-#include "paths.h"
-#include "settings_store.h"
+#include "mode_settings.h"
 #include "terminal_width.h"
 
 namespace morvane::CLI {
@@ -42,9 +41,8 @@ std::vector<std::pair<std::string, std::string>> optionLines() {
 
 }  // namespace
 
-int32_t help(std::ostream& out) {
-  SettingsStore store(Paths::defaultPaths());
-  Language::apply(store.value().language);
+int32_t help(std::ostream& out, std::ostream& err) {
+  modeSettings(err);
 
   out << L("用法：Morvane [选项]", "Usage: Morvane [option]") << "\n";
   for (const auto& [option, description] : optionLines())
@@ -55,9 +53,8 @@ int32_t help(std::ostream& out) {
   return 0;
 }
 
-int32_t usageError(std::ostream& out, const UsageError& error) {
-  SettingsStore store(Paths::defaultPaths());
-  Language::apply(store.value().language);
+int32_t usageError(std::ostream& out, const UsageError& error, std::ostream& err) {
+  modeSettings(err);
 
   std::string text;
   switch (error.kind) {

@@ -166,7 +166,7 @@ class SelfTestAgainstFake : public ::testing::Test {
         dir_ / "launchctl",
         "d='" + d +
             "'; echo \"$1\" >> \"$d/calls\"\ncase $1 in\n"
-            "list) printf 'PID\\tStatus\\tLabel\\n'; cat \"$d/loaded\" 2>/dev/null;;\n"
+            "list) printf 'PID\\tStatus\\tLabel\\n'; cat \"$d/loaded\" 2>/dev/null; exit 0;;\n"
             "print-disabled) [ -f \"$d/disabled\" ] && printf '\\t\\t\"%s\" => disabled\\n' '" +
             kLabel +
             "';;\n"
