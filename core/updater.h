@@ -32,6 +32,11 @@ struct Release {
   std::string version;
   /// The package's SHA-256, 64 lower-case hexadecimal digits.
   std::string sha256;
+  /// The publisher's signature over the version and digest, in base64; empty when the manifest
+  /// has none.
+  std::string signature = {};
+  /// The id of the key the manifest says signed it; empty when it names none.
+  std::string keyId = {};
 
   /// baseURL + "/Morvane-" + version + ".zip"
   std::string url() const;
@@ -67,9 +72,9 @@ bool isNewer(std::string_view version, std::string_view than);
 /// <root>/update: where a download is unpacked and checked.
 std::filesystem::path stagingDirectory(const Paths& paths);
 
-/// Fetches the release's package and proves it: its digest, then its contents unpacked, then
-/// its signature, then its identifier and version. The staging directory is emptied first and
-/// removed again after any failure. Blocks for up to ten minutes.
+/// Fetches the release's package and proves it: its digest, then the publisher's signature, then
+/// its contents unpacked, then its seal, then its identifier and version. The staging directory is
+/// emptied first and removed again after any failure. Blocks for up to ten minutes.
 Result<Staged> download(const Release& release, const Paths& paths);
 
 /// The installer script's text, written to <root>/update-install.sh on every hand-off.

@@ -5,6 +5,7 @@
 #include "language.h"
 #include "platform.h"
 #include "property_list.h"
+#include "release_signature.h"
 #include "shell.h"
 #include "updater.h"
 
@@ -82,6 +83,8 @@ class Download {
     if (!equalIgnoringCase(firstWord(digest.standardOutput), release_.sha256))
       return discard(L("下载的文件摘要不符，已丢弃。",
                        "The downloaded file's checksum does not match, so it was discarded."));
+    if (Outcome signedByPublisher = checkPublisherSignature(release_); !signedByPublisher)
+      return discard(signedByPublisher.error().text);
     ShellResult unpacked = Shell::run(platform::toolPath(platform::Tool::ditto),
                                       {"-x", "-k", zip, dir_}, kUnpackTimeout);
     if (!unpacked.ok())

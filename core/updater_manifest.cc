@@ -1,5 +1,5 @@
 // Reading latest.json. The manifest comes from the network, so it is read with a SAX pass that
-// keeps only the two members it needs and gives up on documents nested absurdly deep, instead
+// keeps only its top-level strings and gives up on documents nested absurdly deep, instead
 // of building a tree of whatever the server sent.
 
 #include <algorithm>
@@ -21,6 +21,12 @@ class TopLevelStrings : public nlohmann::json_sax<nlohmann::json> {
   /// Member name → its text, or nullopt for a member whose value is not a string.
   std::map<std::string, std::optional<std::string>> members;
   bool isObject = false;
+
+  /// The text of a string member; empty when it is missing or not a string.
+  std::string text(const std::string& name) const {
+    auto member = members.find(name);
+    return member != members.end() && member->second ? *member->second : std::string();
+  }
 
   bool null() override { return scalar(std::nullopt); }
   bool boolean(bool) override { return scalar(std::nullopt); }
@@ -122,7 +128,11 @@ std::optional<Release> release(std::string_view fromManifest) {
     return std::nullopt;
   if (!isReleaseVersion(*version->second) || !isDigest(*digest->second))
     return std::nullopt;
-  return Release{*version->second, lowerCased(*digest->second)};
+  Release named{*version->second, lowerCased(*digest->second)};
+  // Optional: a manifest without them is recognised, and its package refused unsigned.
+  named.signature = document.text("signature");
+  named.keyId = document.text("keyId");
+  return named;
 }
 
 }  // namespace morvane::Updater

@@ -9,6 +9,7 @@
 #include "app_identifier.h"
 #include "instances.h"
 #include "platform.h"
+#include "updater.h"
 
 namespace morvane::testing {
 namespace fs = std::filesystem;
@@ -67,10 +68,16 @@ pid_t InstalledCopy::startChild(const fs::path& program) {
   return children_.back();
 }
 
+void InstalledCopy::publish(const Package& package) {
+  const auto release = Updater::release(package.manifest);
+  ASSERT_TRUE(release) << package.manifest;
+  server_.answer("/Morvane-" + release->version + ".zip", 200, readText(package.zip));
+  server_.answer("/latest.json", 200, package.manifest);
+}
+
 void InstalledCopy::publish(const std::string& version, const Package& package) {
   server_.answer("/Morvane-" + version + ".zip", 200, readText(package.zip));
-  server_.answer("/latest.json", 200,
-                 R"({"version": ")" + version + R"(", "sha256": ")" + package.sha256 + "\"}");
+  server_.answer("/latest.json", 200, signedManifest(version, package.sha256));
 }
 
 fs::path InstalledCopy::install(const Package& package, const fs::path& folder) {

@@ -41,7 +41,10 @@ class InstalledCopy : public ::testing::Test {
   /// Starts `program` like startProgram; the test reaps it, or it is ended with the test.
   pid_t startChild(const std::filesystem::path& program);
 
-  /// Publishes `package` as the newest release `version`.
+  /// Publishes `package` with the latest.json scripts/release wrote for it.
+  void publish(const Package& package);
+
+  /// Publishes `package` as the newest release `version`, signed with the release key.
   void publish(const std::string& version, const Package& package);
 
   /// Unpacks a release zip into `folder`, as a user installs it; gives the bundle's path.

@@ -32,10 +32,11 @@ class UpdaterDownload : public ::testing::Test {
     Language::apply("en");
   }
 
-  /// Publishes a package under its version's name and gives the release a manifest would name.
+  /// Publishes a package under its version's name and gives the release a manifest signed by
+  /// the publisher would name.
   Updater::Release publish(const std::string& version, const Package& package) {
     updateServer().answer("/Morvane-" + version + ".zip", 200, testing::readText(package.zip));
-    return {version, package.sha256};
+    return *Updater::release(testing::signedManifest(version, package.sha256));
   }
 
   /// Expects `release` to be refused with `text`, leaving no staging directory.
@@ -53,7 +54,9 @@ class UpdaterDownload : public ::testing::Test {
 
 TEST_F(UpdaterDownload, VerifiedBundleIsStagedWithoutThePackage) {
   Package package = testing::makeRelease("1.1.0", releases_.path());
-  auto staged = Updater::download(publish("1.1.0", package), paths_);
+  publish("1.1.0", package);
+  // The manifest exactly as scripts/release signed it.
+  auto staged = Updater::download(*Updater::release(package.manifest), paths_);
   ASSERT_TRUE(staged) << staged.error().text;
   EXPECT_EQ(*staged, (Updater::Staged{"1.1.0", data_.path() / "update" / "Morvane.app"}));
   std::vector<fs::path> entries;
@@ -70,7 +73,10 @@ TEST_F(UpdaterDownload, DigestComparisonIgnoresCaseAndAMismatchDiscards) {
   std::string upper = release.sha256;
   for (char& c : upper)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  ASSERT_TRUE(Updater::download({"1.1.0", upper}, paths_));
+  auto manifest = R"({"version": "1.1.0", "sha256": ")" + upper + R"(", "signature": ")" +
+                  release.signature + "\"}";
+  auto staged = Updater::download(*Updater::release(manifest), paths_);
+  ASSERT_TRUE(staged) << staged.error().text;
 
   std::string wrong = release.sha256;
   wrong[10] = wrong[10] == '0' ? '1' : '0';
@@ -78,6 +84,43 @@ TEST_F(UpdaterDownload, DigestComparisonIgnoresCaseAndAMismatchDiscards) {
                 "The downloaded file's checksum does not match, so it was discarded.");
   Language::apply("zh");
   expectRefused({"1.1.0", wrong}, "下载的文件摘要不符，已丢弃。");
+}
+
+TEST_F(UpdaterDownload, PackageNotSignedByThePublisherIsDiscarded) {
+  const std::string text =
+      "The new version is not signed by Morvane's publisher, so it was discarded.";
+  const Package package = testing::makeRelease("1.1.0", releases_.path());
+  const Updater::Release good = publish("1.1.0", package);
+  auto signedWith = [&](const std::string& signature, const std::string& keyId = "") {
+    return Updater::Release{"1.1.0", package.sha256, signature, keyId};
+  };
+  const testing::SigningKey& releaseKey = testing::SigningKey::release();
+  const testing::SigningKey stranger;
+
+  expectRefused({"1.1.0", package.sha256}, text);                 // a manifest from before signing
+  expectRefused(signedWith(good.signature.substr(0, 84)), text);  // 63 bytes
+  expectRefused(signedWith(good.signature.substr(0, 86) + "AA"), text);       // 66 bytes
+  expectRefused(signedWith("*" + good.signature.substr(1)), text);            // not base64
+  expectRefused(signedWith(good.signature.substr(0, 87)), text);              // cut short
+  expectRefused(signedWith(releaseKey.sign("1.1.1", package.sha256)), text);  // another version
+  expectRefused(signedWith(releaseKey.sign("1.1.0", std::string(64, 'a'))), text);
+  for (const std::string& named : {std::string(), Updater::keyId(stranger.publicKey()),
+                                   Updater::keyId(releaseKey.publicKey())})
+    expectRefused(signedWith(stranger.sign("1.1.0", package.sha256), named), text);
+  // A good signature under the name of a key this build does not carry.
+  expectRefused(signedWith(good.signature, Updater::keyId(stranger.publicKey())), text);
+
+  // The package changed after signing: its digest no longer matches, or the manifest's new
+  // digest is not what was signed.
+  const Package tampered = testing::repack(package, [](const fs::path& tree) {
+    testing::writeFile(tree / "Morvane.app/Contents/Resources/extra", "x");
+  });
+  publish("1.1.0", tampered);
+  expectRefused(good, "The downloaded file's checksum does not match, so it was discarded.");
+  expectRefused({"1.1.0", tampered.sha256, good.signature, good.keyId}, text);
+  Language::apply("zh");
+  expectRefused({"1.1.0", tampered.sha256, good.signature, good.keyId},
+                "新版本没有 Morvane 发布者的签名，已丢弃。");
 }
 
 TEST_F(UpdaterDownload, MissingPackageReportsTheServersStatus) {
@@ -118,12 +161,10 @@ TEST_F(UpdaterDownload, AnotherAppOrAnotherVersionIsNotThisRelease) {
   Package other = testing::makeRelease("1.1.0", releases_.path(), "org.example.Other");
   expectRefused(publish("1.1.0", other), "The download is not Morvane 1.1.0, so it was discarded.");
 
-  Package exact = testing::makeRelease("1.4.2", releases_.path());
-  updateServer().answer("/Morvane-1.4.2.0.zip", 200, testing::readText(exact.zip));
-  expectRefused({"1.4.2.0", exact.sha256},
-                "The download is not Morvane 1.4.2.0, so it was discarded.");
+  Updater::Release longer = publish("1.4.2.0", testing::makeRelease("1.4.2", releases_.path()));
+  expectRefused(longer, "The download is not Morvane 1.4.2.0, so it was discarded.");
   Language::apply("zh");
-  expectRefused({"1.4.2.0", exact.sha256}, "下载到的不是 Morvane 1.4.2.0，已丢弃。");
+  expectRefused(longer, "下载到的不是 Morvane 1.4.2.0，已丢弃。");
 }
 
 TEST_F(UpdaterDownload, ArchiveThatEscapesItsFolderIsNotUnpacked) {

@@ -24,6 +24,13 @@ TEST(ReleaseFromManifest, ReadsVersionAndLowerCasedDigest) {
                     R"(", "x": null})"),
             (Release{"2.0", kDigest}))
       << "other members are ignored";
+  EXPECT_EQ(release(R"({"version": "2.0", "sha256": ")" + kDigest +
+                    R"(", "signature": "c2ln", "keyId": "0123456789abcdef"})"),
+            (Release{"2.0", kDigest, "c2ln", "0123456789abcdef"}));
+  EXPECT_EQ(release(R"({"version": "2.0", "sha256": ")" + kDigest +
+                    R"(", "signature": 5, "keyId": ["x"]})"),
+            (Release{"2.0", kDigest}))
+      << "a signature that is not text leaves the manifest recognised and its package unsigned";
 }
 
 TEST(ReleaseFromManifest, VersionMustBeTwoOrMoreGroupsOfAsciiDigits) {

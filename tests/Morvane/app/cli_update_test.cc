@@ -24,7 +24,7 @@ using testing::versionOf;
 class CommandLineUpdate : public testing::InstalledCopy {};
 
 TEST_F(CommandLineUpdate, CheckOnlyReportsTwoLinesAndDownloadsNothing) {
-  publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
+  publish(testing::makeRelease("1.1.0", dir_ / "releases"));
   ShellResult checked = run(app_, {"--update", "--check"});
   EXPECT_EQ(checked.status, 0);
   EXPECT_EQ(checked.standardOutput, "Current     1.0.0\nNew version 1.1.0\n");
@@ -73,6 +73,23 @@ TEST_F(CommandLineUpdate, TamperedReleaseIsRefusedAndNothingChanges) {
   EXPECT_EQ(refused.standardOutput,
             "Current     1.0.0\nNew version 1.2.0\n✗ The new version failed signature "
             "verification, so it was discarded.\n");
+
+  // Sealed again and named by its digest, as anyone can: only the publisher's signature is
+  // missing.
+  Package resealed = testing::repack(tampered, [&](const fs::path& tree) {
+    ShellResult sealed =
+        Shell::run(app_ / "Contents/Helpers/codesign",
+                   {"--sign", "-", "--force", (tree / "Morvane.app").string()}, 30);
+    ASSERT_TRUE(sealed.ok()) << sealed.message();
+  });
+  server_.answer("/Morvane-1.2.0.zip", 200, testing::readText(resealed.zip));
+  server_.answer("/latest.json", 200,
+                 R"({"version": "1.2.0", "sha256": ")" + resealed.sha256 + "\"}");
+  EXPECT_EQ(run(app_, {"--update"}).standardOutput,
+            "Current     1.0.0\nNew version 1.2.0\n✗ The new version is not signed by Morvane's "
+            "publisher, so it was discarded.\n");
+  EXPECT_EQ(run(app_, {"--update"}, "zh").standardOutput,
+            "当前版本    1.0.0\n发现新版本  1.2.0\n✗ 新版本没有 Morvane 发布者的签名，已丢弃。\n");
   EXPECT_FALSE(fs::exists(home_ / "update"));
   EXPECT_FALSE(fs::exists(home_ / "update-install.sh"));
   EXPECT_EQ(versionOf(app_), "1.0.0");
@@ -117,7 +134,7 @@ TEST_F(CommandLineUpdate, DefaultOriginUsesTheSystemProxy) {
 }
 
 TEST_F(CommandLineUpdate, RunningInstancesOfThisCopyAreAskedToQuitAfterTheHandOff) {
-  publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
+  publish(testing::makeRelease("1.1.0", dir_ / "releases"));
   // Stand-ins for menu-bar instances: programs run from inside the bundles.
   fs::copy_file("/bin/sleep", app_ / "Contents/MacOS/instance");
   const fs::path other = install(old_, dir_ / "Elsewhere");
@@ -170,7 +187,7 @@ TEST_F(CommandLineUpdate, InstalledCopyIsReplacedAndTheNewVersionKeepsRunning) {
   testing::ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
   testing::ScopedEnv data("MORVANE_HOME", home_.string());
   testing::ScopedEnv home("HOME", dir_.path().string());
-  publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
+  publish(testing::makeRelease("1.1.0", dir_ / "releases"));
   ASSERT_TRUE(noInstanceRuns());
   const pid_t running = startChild(app_ / "Contents/MacOS/Morvane");
   // Past its single-instance check, it reads its settings.

@@ -78,7 +78,7 @@ class MenuUpdate : public testing::InstalledCopy {
 
 TEST_F(MenuUpdate, InstalledCopyIsReplacedFromTheUpdateItem) {
   ASSERT_TRUE(display_.ok()) << display_.problem();
-  publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
+  publish(testing::makeRelease("1.1.0", dir_ / "releases"));
   // Without automatic checks, only the item's own check runs.
   testing::writeFile(home_ / "settings.json", R"({"autoUpdate": false})");
   ASSERT_TRUE(noInstanceRuns());

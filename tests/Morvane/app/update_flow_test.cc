@@ -29,10 +29,9 @@ class UpdateFlowTest : public QObject {
     return testing::makeDelegate(warnings_, std::move(bundle));
   }
 
-  /// Makes the server name `version` as its newest release.
+  /// Makes the server name `version` as its newest release, signed by the publisher.
   void publishManifest(const std::string& version, const std::string& sha256) {
-    server_.answer("/latest.json", 200,
-                   "{\"version\": \"" + version + "\", \"sha256\": \"" + sha256 + "\"}");
+    server_.answer("/latest.json", 200, testing::signedManifest(version, sha256));
   }
 
   /// Starts a check and waits until it has ended.
