@@ -1,16 +1,15 @@
-#include <signal.h>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 
+#include "builtin_engine.h"
 #include "commands.h"
+#include "engines.h"
 #include "job_config.h"
 #include "state.h"
 #include "state_dir.h"
 #include "state_lock.h"
-#include "supervisor.h"
 #include "target.h"
 #include "usage.h"
 
@@ -36,28 +35,8 @@ int unreadable(const std::string& path, int error) {
   return error;
 }
 
-/// Builds the record of a newly loaded job, starting it when it runs at load.
-std::optional<JobRecord> load(const JobConfig& config, const std::string& path,
-                              const std::filesystem::path& dir) {
-  JobRecord record;
-  record.id = newRecordId();
-  std::error_code ignored;
-  record.plistPath = std::filesystem::absolute(path, ignored).string();
-  record.exitTimeout = config.exitTimeout;
-  // A job that is to be kept alive is started right away, as with RunAtLoad.
-  if (config.runAtLoad || config.keepAlive) {
-    const std::optional<SupervisorReport> report = startSupervisor(config, dir);
-    if (!report) {
-      return std::nullopt;
-    }
-    record.supervisor = report->supervisor;
-    record.job = report->job;
-  }
-  return record;
-}
-
 /// Loads the job described by the property list at `path`; returns the exit status.
-int bootstrapOne(const std::string& path) {
+int bootstrapOne(Engines& engines, const std::string& path) {
   std::string data;
   if (const int error = readWholeFile(path, data); error != 0) {
     return unreadable(path, error);
@@ -70,24 +49,16 @@ int bootstrapOne(const std::string& path) {
   const StateLock lock(dir);
   State state = loadState(dir);
   const auto overrideEntry = state.disabled.find(config->label);
+  // Loaded by either engine counts: no job ever runs twice.
   if (state.jobs.contains(config->label) ||
-      (overrideEntry != state.disabled.end() && overrideEntry->second)) {
+      (overrideEntry != state.disabled.end() && overrideEntry->second) ||
+      (engines.systemd && engines.systemd->isLoaded(config->label))) {
     return refuse();
   }
-  const std::optional<JobRecord> record = load(*config, path, dir);
-  if (!record) {
+  if (engines.systemdLoadsJobs) {
+    engines.systemd->load(*config, path);
+  } else if (!builtin::load(state, *config, path, dir)) {
     return refuse();
-  }
-  state.jobs[config->label] = *record;
-  try {
-    saveState(dir, state);
-  } catch (...) {
-    // An unrecorded job could never be booted out; end it (its supervisor then finds no
-    // record and leaves).
-    if (isRunning(record->job)) {
-      kill(record->job.pid, SIGKILL);
-    }
-    throw;
   }
   return 0;
 }
@@ -101,8 +72,9 @@ int runBootstrap(const Subcommand& self, Args args) {
   if (const auto domain = resolveDomain(args[0], self.usage); !domain) {
     return domain.error();
   }
+  Engines engines = chooseEngines();
   for (const std::string& path : args.subspan(1)) {
-    if (const int status = bootstrapOne(path); status != 0) {
+    if (const int status = bootstrapOne(engines, path); status != 0) {
       return status;
     }
   }

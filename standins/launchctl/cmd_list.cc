@@ -1,37 +1,37 @@
 #include <cstdio>
 
+#include "builtin_engine.h"
 #include "commands.h"
+#include "engines.h"
 #include "state.h"
 #include "state_dir.h"
 #include "state_lock.h"
 #include "usage.h"
 
 namespace launchctl {
-namespace {
-
-/// A job counts as running until its supervisor has recorded its exit; a job whose supervisor
-/// is gone counts as running only while its program really runs.
-bool showsAsRunning(const JobRecord& record) {
-  return isRunning(record.job) || (exists(record.job) && isRunning(record.supervisor));
-}
-
-}  // namespace
 
 int runList(const Subcommand& self, Args args) {
   // Only the whole-domain listing is provided; `list <label>` is not.
   if (!args.empty()) {
     return usageError(self.usage);
   }
+  Engines engines = chooseEngines();
   const std::filesystem::path dir = stateDirectory();
-  const StateLock lock(dir);
-  const State state = loadState(dir);
+  std::vector<ListedJob> jobs;
+  {
+    const StateLock lock(dir);
+    jobs = builtin::listedJobs(loadState(dir));
+  }
+  if (engines.systemd) {
+    std::vector<ListedJob> units = engines.systemd->jobs();
+    jobs.insert(jobs.end(), units.begin(), units.end());
+  }
   std::printf("PID\tStatus\tLabel\n");
-  for (const auto& [label, record] : state.jobs) {
-    if (showsAsRunning(record)) {
-      std::printf("%d\t%d\t%s\n", static_cast<int>(record.job.pid), record.lastStatus,
-                  label.c_str());
+  for (const ListedJob& job : jobs) {
+    if (job.pid) {
+      std::printf("%d\t%d\t%s\n", static_cast<int>(*job.pid), job.lastStatus, job.label.c_str());
     } else {
-      std::printf("-\t%d\t%s\n", record.lastStatus, label.c_str());
+      std::printf("-\t%d\t%s\n", job.lastStatus, job.label.c_str());
     }
   }
   return 0;

@@ -1,6 +1,7 @@
 #include "job_config.h"
 
 #include <plist/plist.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -58,21 +59,6 @@ Field readBool(plist_t dict, const char* key, bool& out) {
   return Field::read;
 }
 
-Field readSeconds(plist_t dict, const char* key, unsigned& out) {
-  plist_t node = item(dict, key);
-  if (node == nullptr) {
-    return Field::absent;
-  }
-  if (plist_get_node_type(node) != PLIST_UINT) {
-    return Field::wrongType;
-  }
-  std::uint64_t value = 0;
-  plist_get_uint_val(node, &value);
-  // Negative integers arrive as huge unsigned values; cap them at a day.
-  out = static_cast<unsigned>(std::min<std::uint64_t>(value, 86400));
-  return Field::read;
-}
-
 Field readStringArray(plist_t dict, const char* key, std::vector<std::string>& out) {
   plist_t node = item(dict, key);
   if (node == nullptr) {
@@ -121,29 +107,177 @@ Field readStringDict(plist_t dict, const char* key, std::map<std::string, std::s
   return result;
 }
 
-/// KeepAlive may be a boolean or a dictionary of conditions; conditions are not supported, so
-/// a dictionary loads the job without keeping it alive.
-Field readKeepAlive(plist_t dict, bool& out) {
-  plist_t node = item(dict, "KeepAlive");
-  if (node != nullptr && plist_get_node_type(node) == PLIST_DICT) {
-    out = false;
-    return Field::read;
+/// Reads an integer as the signed value it was written as (the parser keeps integers unsigned).
+Field readInteger(plist_t dict, const char* key, std::int64_t& out) {
+  plist_t node = item(dict, key);
+  if (node == nullptr) {
+    return Field::absent;
   }
-  return readBool(dict, "KeepAlive", out);
+  if (plist_get_node_type(node) != PLIST_UINT) {
+    return Field::wrongType;
+  }
+  std::uint64_t value = 0;
+  plist_get_uint_val(node, &value);
+  out = static_cast<std::int64_t>(value);
+  return Field::read;
 }
 
-/// Reads every optional key; false when one of them has the wrong type.
+/// Reads an integer that must lie in [low, high].
+Field readBounded(plist_t dict, const char* key, std::int64_t low, std::int64_t high,
+                  std::int64_t& out) {
+  const Field field = readInteger(dict, key, out);
+  if (field == Field::read && (out < low || out > high)) {
+    return Field::wrongType;
+  }
+  return field;
+}
+
+/// Reads a count of seconds: negative values are refused, larger ones capped at `cap`.
+Field readSeconds(plist_t dict, const char* key, unsigned cap, unsigned& out) {
+  std::int64_t value = 0;
+  const Field field = readInteger(dict, key, value);
+  if (field != Field::read) {
+    return field;
+  }
+  if (value < 0) {
+    return Field::wrongType;
+  }
+  out = static_cast<unsigned>(std::min<std::int64_t>(value, cap));
+  return Field::read;
+}
+
+/// KeepAlive: a boolean, or a dictionary whose SuccessfulExit and Crashed conditions are
+/// honoured; its other conditions (network, paths, other jobs) are ignored.
+Field readKeepAlive(plist_t dict, KeepAlive& out) {
+  plist_t node = item(dict, "KeepAlive");
+  if (node != nullptr && plist_get_node_type(node) == PLIST_DICT) {
+    bool value = false;
+    const Field successful = readBool(node, "SuccessfulExit", value);
+    if (successful == Field::read) {
+      out.successfulExit = value;
+    }
+    const Field crashed = readBool(node, "Crashed", value);
+    if (crashed == Field::read) {
+      out.crashed = value;
+    }
+    return successful == Field::wrongType || crashed == Field::wrongType ? Field::wrongType
+                                                                         : Field::read;
+  }
+  return readBool(dict, "KeepAlive", out.always);
+}
+
+/// Reads one StartCalendarInterval dictionary; a field out of range makes it unusable.
+Field readCalendarEntry(plist_t node, CalendarEntry& entry) {
+  if (plist_get_node_type(node) != PLIST_DICT) {
+    return Field::wrongType;
+  }
+  struct Range {
+    const char* key;
+    std::optional<int>* field;
+    int low;
+    int high;
+  };
+  const Range ranges[] = {{"Minute", &entry.minute, 0, 59},
+                          {"Hour", &entry.hour, 0, 23},
+                          {"Day", &entry.day, 1, 31},
+                          {"Weekday", &entry.weekday, 0, 7},
+                          {"Month", &entry.month, 1, 12}};
+  for (const Range& range : ranges) {
+    std::int64_t value = 0;
+    const Field field = readBounded(node, range.key, range.low, range.high, value);
+    if (field == Field::wrongType) {
+      return field;
+    }
+    if (field == Field::read) {
+      *range.field = static_cast<int>(value);
+    }
+  }
+  if (entry.weekday == 7) {
+    entry.weekday = 0;
+  }
+  return Field::read;
+}
+
+/// StartCalendarInterval: one dictionary, or an array of them.
+Field readCalendar(plist_t dict, std::vector<CalendarEntry>& out) {
+  plist_t node = item(dict, "StartCalendarInterval");
+  if (node == nullptr) {
+    return Field::absent;
+  }
+  if (plist_get_node_type(node) != PLIST_ARRAY) {
+    CalendarEntry entry;
+    const Field field = readCalendarEntry(node, entry);
+    out.push_back(entry);
+    return field;
+  }
+  const std::uint32_t size = plist_array_get_size(node);
+  for (std::uint32_t i = 0; i < size; ++i) {
+    CalendarEntry entry;
+    if (readCalendarEntry(plist_array_get_item(node, i), entry) != Field::read) {
+      return Field::wrongType;
+    }
+    out.push_back(entry);
+  }
+  return Field::read;
+}
+
+/// Umask: an integer (the mask in decimal), or text read as C reads numbers ("022" is octal).
+Field readUmask(plist_t dict, std::optional<mode_t>& out) {
+  plist_t node = item(dict, "Umask");
+  if (node == nullptr) {
+    return Field::absent;
+  }
+  std::int64_t value = -1;
+  if (plist_get_node_type(node) == PLIST_STRING) {
+    const std::string text = stringOf(node);
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long parsed = std::strtoul(text.c_str(), &end, 0);
+    if (!text.empty() && errno == 0 && *end == '\0' && text.find('-') == std::string::npos) {
+      value = static_cast<std::int64_t>(std::min<unsigned long>(parsed, 07777));
+    }
+  } else if (readInteger(dict, "Umask", value) != Field::read) {
+    return Field::wrongType;
+  }
+  if (value < 0 || value > 0777) {
+    return Field::wrongType;
+  }
+  out = static_cast<mode_t>(value);
+  return Field::read;
+}
+
+/// Nice: clamped to the range the system accepts, as setpriority does.
+Field readNice(plist_t dict, std::optional<int>& out) {
+  std::int64_t value = 0;
+  const Field field = readInteger(dict, "Nice", value);
+  if (field == Field::read) {
+    out = static_cast<int>(std::clamp<std::int64_t>(value, -20, 19));
+  }
+  return field;
+}
+
+/// Reads every optional key; false when one of them has the wrong type or is out of range.
 bool readOptionalKeys(plist_t dict, JobConfig& config) {
+  constexpr unsigned kDay = 86400;
+  constexpr unsigned kYear = 366 * kDay;
   const Field fields[] = {
       readStringDict(dict, "EnvironmentVariables", config.environment),
       readString(dict, "WorkingDirectory", config.workingDirectory),
+      readString(dict, "StandardInPath", config.standardInPath),
       readString(dict, "StandardOutPath", config.standardOutPath),
       readString(dict, "StandardErrorPath", config.standardErrorPath),
       readBool(dict, "RunAtLoad", config.runAtLoad),
       readKeepAlive(dict, config.keepAlive),
+      readSeconds(dict, "ThrottleInterval", kDay, config.throttleInterval),
+      readSeconds(dict, "StartInterval", kYear, config.startInterval),
+      readCalendar(dict, config.calendar),
       readBool(dict, "AbandonProcessGroup", config.abandonProcessGroup),
-      readSeconds(dict, "ExitTimeOut", config.exitTimeout),
+      readSeconds(dict, "ExitTimeOut", kDay, config.exitTimeout),
+      readNice(dict, config.nice),
+      readUmask(dict, config.umask),
   };
+  // A restart sooner than a second after an exit would only spin.
+  config.throttleInterval = std::max(config.throttleInterval, 1u);
   for (Field field : fields) {
     if (field == Field::wrongType) {
       return false;
@@ -183,7 +317,37 @@ bool readIdentity(plist_t dict, JobConfig& config) {
   return !config.arguments.front().empty() || !config.program.empty();
 }
 
+/// Signals that mean the program crashed rather than being asked to stop.
+bool isCrashSignal(int signal) {
+  switch (signal) {
+    case SIGILL:
+    case SIGTRAP:
+    case SIGABRT:
+    case SIGFPE:
+    case SIGBUS:
+    case SIGSEGV:
+    case SIGSYS:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
+
+bool startsAtLoad(const JobConfig& config) {
+  return config.runAtLoad || config.keepAlive.always || config.keepAlive.successfulExit;
+}
+
+bool restartsAfter(const KeepAlive& keepAlive, int status) {
+  if (keepAlive.always) {
+    return true;
+  }
+  if (keepAlive.successfulExit && (status == 0) == *keepAlive.successfulExit) {
+    return true;
+  }
+  return keepAlive.crashed && (status < 0 && isCrashSignal(-status)) == *keepAlive.crashed;
+}
 
 std::optional<JobConfig> parseJobConfig(std::string_view data) {
   if (data.empty() || data.size() > std::numeric_limits<std::uint32_t>::max()) {

@@ -2,8 +2,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,9 +22,12 @@ struct ExecPlan {
   std::vector<char*> envp;
   const char* file = nullptr;
   bool searchPath = false;
+  const char* standardInPath = "/dev/null";
   const char* standardOutPath = "/dev/null";
   const char* standardErrorPath = "/dev/null";
   const char* workingDirectory = nullptr;
+  std::optional<int> nice;
+  std::optional<mode_t> umask;
 };
 
 /// Returns the invoker's environment with the job's variables added or replaced.
@@ -52,6 +58,9 @@ ExecPlan makePlan(const JobConfig& config) {
   plan.envp.push_back(nullptr);
   plan.searchPath = config.program.empty();
   plan.file = plan.searchPath ? config.arguments.front().c_str() : config.program.c_str();
+  if (!config.standardInPath.empty()) {
+    plan.standardInPath = config.standardInPath.c_str();
+  }
   if (!config.standardOutPath.empty()) {
     plan.standardOutPath = config.standardOutPath.c_str();
   }
@@ -61,6 +70,8 @@ ExecPlan makePlan(const JobConfig& config) {
   if (!config.workingDirectory.empty()) {
     plan.workingDirectory = config.workingDirectory.c_str();
   }
+  plan.nice = config.nice;
+  plan.umask = config.umask;
   return plan;
 }
 
@@ -85,12 +96,19 @@ bool openOnto(int target, const char* path, int flags) {
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   constexpr int kAppend = O_WRONLY | O_CREAT | O_APPEND;
-  if (!openOnto(STDIN_FILENO, "/dev/null", O_RDONLY) ||
+  if (plan.umask) {
+    umask(*plan.umask);
+  }
+  // Paths are taken from the root directory, where jobs start.
+  if (!openOnto(STDIN_FILENO, plan.standardInPath, O_RDONLY) ||
       !openOnto(STDOUT_FILENO, plan.standardOutPath, kAppend) ||
       !openOnto(STDERR_FILENO, plan.standardErrorPath, kAppend)) {
     _exit(kExitCannotRun);
   }
   if (plan.workingDirectory != nullptr && chdir(plan.workingDirectory) != 0) {
+    _exit(kExitCannotRun);
+  }
+  if (plan.nice && setpriority(PRIO_PROCESS, 0, *plan.nice) != 0) {
     _exit(kExitCannotRun);
   }
   if (plan.searchPath) {

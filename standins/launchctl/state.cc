@@ -56,6 +56,7 @@ json toJson(const JobRecord& job) {
           {"last_status", job.lastStatus},
           {"exit_timeout", job.exitTimeout},
           {"being_removed", job.beingRemoved},
+          {"kill_at", job.killAt},
           {"id", job.id}};
 }
 
@@ -70,6 +71,7 @@ JobRecord jobFromJson(const json& value) {
   job.lastStatus = value.value("last_status", 0);
   job.exitTimeout = value.value("exit_timeout", 5u);
   job.beingRemoved = value.value("being_removed", false);
+  job.killAt = value.value("kill_at", std::int64_t{0});
   job.id = value.value("id", std::uint64_t{0});
   return job;
 }

@@ -17,9 +17,10 @@ struct JobRecord {
   ProcessId job;              ///< The running program, or pid 0 when it is not running.
   ProcessId supervisor;       ///< The process that started and waits for the program.
   int lastStatus = 0;         ///< Last exit code, or minus the signal number that ended it.
-  unsigned exitTimeout = 5;   ///< Seconds between SIGTERM and SIGKILL on bootout.
-  bool beingRemoved = false;  ///< Set by bootout so the supervisor does not start it again.
-  std::uint64_t id = 0;       ///< Tells this load of the label apart from any other.
+  unsigned exitTimeout = 5;   ///< Seconds between SIGTERM and SIGKILL on bootout; 0: never.
+  bool beingRemoved = false;  ///< Set by bootout: the job is ended and the record removed.
+  std::int64_t killAt = 0;  ///< When bootout's SIGKILL is due (seconds since the epoch); 0: never.
+  std::uint64_t id = 0;     ///< Tells this load of the label apart from any other.
 };
 
 /// Everything the manager keeps in its state file.

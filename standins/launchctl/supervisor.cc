@@ -1,9 +1,13 @@
-// A supervisor is a forked copy of `launchctl bootstrap` that lives as long as its job is
-// loaded and running. It is the job's parent: when the job exits it takes the state lock, reaps
-// the job (so its pid is gone by the time anyone reads the recorded exit), records the exit
-// status, restarts KeepAlive jobs at most once per second, and exits when the job ends for good
-// or bootout has marked it as being removed. As a child subreaper it also reaps what the job
-// leaves behind.
+// A supervisor is a forked copy of `launchctl bootstrap` that lives as long as its job is loaded
+// and has something to do: a running program, a KeepAlive restart, or a timed start
+// (StartInterval, StartCalendarInterval). It is the job's parent: when the job exits it takes the
+// state lock, reaps the job (so its pid is gone by the time anyone reads the recorded exit),
+// records the exit status and schedules a restart when KeepAlive asks for one, ThrottleInterval
+// seconds later. As a child subreaper it also reaps what the job leaves behind.
+//
+// Bootout marks the record as being removed and wakes the supervisor with SIGUSR1. From then on
+// the supervisor ends the job itself: SIGTERM at once, SIGKILL when the exit timeout passes, and
+// it removes the record once the program is gone, whether or not bootout is still waiting.
 
 #include "supervisor.h"
 
@@ -13,9 +17,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <thread>
+#include <ctime>
 
 #include "fd_io.h"
 #include "launch.h"
@@ -25,10 +30,14 @@
 namespace launchctl {
 namespace {
 
-constexpr auto kRestartInterval = std::chrono::seconds(1);
+using Clock = std::chrono::steady_clock;
 
 /// Descriptor the supervisor keeps for its report to the bootstrapping launchctl.
 constexpr int kReportFd = 3;
+
+/// The longest the supervisor sleeps at once, so that a change of the wall clock reaches the
+/// calendar schedule soon.
+constexpr auto kLongestSleep = std::chrono::seconds(30);
 
 /// Points 0, 1 and 2 at /dev/null, moves the report pipe to kReportFd and closes everything
 /// else, so the supervisor keeps none of its caller's pipes or the state lock open.
@@ -44,38 +53,29 @@ void detachDescriptors(int reportFd) {
   close_range(kReportFd + 1, ~0U, 0);
 }
 
-/// Restores default handling and an empty mask for every signal.
+/// The signals the supervisor waits for: a child's exit and bootout's wake-up call.
+sigset_t awaitedSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGCHLD);
+  sigaddset(&set, SIGUSR1);
+  return set;
+}
+
+/// Restores default handling for every signal and blocks the awaited ones, which the
+/// supervisor takes with sigtimedwait (jobs start with an empty mask, see launch.cc).
 void resetSignals() {
   for (int sig = 1; sig < NSIG; ++sig) {
     signal(sig, SIG_DFL);
   }
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
+  const sigset_t awaited = awaitedSignals();
+  sigprocmask(SIG_SETMASK, &awaited, nullptr);
 }
 
 /// Writes the report and closes the pipe; the bootstrapping launchctl is waiting for it.
 void sendReport(const SupervisorReport& report) {
   writeFully(kReportFd, &report, sizeof report);  // a lost report shows as a failed start
   close(kReportFd);
-}
-
-/// Blocks until the job has exited, reaping any other descendants on the way. The job itself
-/// is left unreaped, so its pid stays taken until its exit is recorded under the lock.
-void awaitExit(pid_t job) {
-  for (;;) {
-    siginfo_t info{};
-    if (waitid(P_ALL, 0, &info, WEXITED | WNOWAIT) != 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return;
-    }
-    if (info.si_pid == job) {
-      return;
-    }
-    waitpid(info.si_pid, nullptr, 0);
-  }
 }
 
 /// Reaps the members of process group `group` that are (or become) our children until none is
@@ -126,76 +126,221 @@ JobRecord* ownRecord(State& state, const std::string& label) {
   return &found->second;
 }
 
-/// Reaps the exited job and records its exit under the lock, so nobody sees its pid gone
-/// before its status is known; returns true when it should be started again.
-bool recordExit(const JobConfig& config, const std::filesystem::path& dir, pid_t job) {
-  const StateLock lock(dir);
-  const int status = reap(job, config);
-  reapStrays();
-  State state = loadState(dir);
-  JobRecord* record = ownRecord(state, config.label);
-  if (record == nullptr) {
-    return false;
-  }
-  record->job = {};
-  record->lastStatus = status;
-  saveState(dir, state);
-  return config.keepAlive && !record->beingRemoved;
-}
+/// The job's schedule and the supervisor's loop over it.
+class Supervision {
+ public:
+  Supervision(const JobConfig& config, const std::filesystem::path& dir, pid_t job)
+      : config_(config), dir_(dir), job_(job) {}
 
-/// Starts the job again unless it was booted out meanwhile; returns its pid, or 0 to stop.
-pid_t restart(const JobConfig& config, const std::filesystem::path& dir) {
-  const StateLock lock(dir);
-  State state = loadState(dir);
-  JobRecord* record = ownRecord(state, config.label);
-  if (record == nullptr || record->beingRemoved) {
-    return 0;
-  }
-  const pid_t job = launchJob(config);
-  record->job = job > 0 ? identify(job) : ProcessId{};
-  saveState(dir, state);
-  return job > 0 ? job : -1;
-}
-
-/// Waits, under the lock, until the bootstrapping launchctl has recorded the job or given up;
-/// false when no record names this supervisor (the bootstrap was killed, or could not save).
-bool recorded(const JobConfig& config, const std::filesystem::path& dir) {
-  try {
-    const StateLock lock(dir);
-    State state = loadState(dir);
-    return ownRecord(state, config.label) != nullptr;
-  } catch (...) {
-    return false;  // a state that cannot be read holds no record of ours either
-  }
-}
-
-/// Supervises the job until it is no longer wanted; `job` is the first run's pid (<= 0 when
-/// that run could not be forked). No job runs without a record: an unrecorded one is ended.
-void supervise(const JobConfig& config, const std::filesystem::path& dir, pid_t job) {
-  if (!recorded(config, dir)) {
-    if (job > 0) {
-      kill(-job, SIGKILL);
-      kill(job, SIGKILL);
-      reap(job, config);
-    }
-    return;
-  }
-  auto started = std::chrono::steady_clock::now();
-  for (;;) {
-    if (job > 0) {
-      awaitExit(job);
-    }
-    if (!recordExit(config, dir, job)) {
+  /// Supervises the job until it is unloaded or has nothing left to do. No job runs without a
+  /// record: one whose bootstrap never recorded it is ended at once.
+  void run() {
+    if (!recorded()) {
+      endUnrecordedJob();
       return;
     }
-    std::this_thread::sleep_until(started + kRestartInterval);
-    started = std::chrono::steady_clock::now();
-    job = restart(config, dir);
-    if (job == 0) {
-      return;
+    if (config_.startInterval > 0) {
+      intervalAt_ = Clock::now() + std::chrono::seconds(config_.startInterval);
+    }
+    calendarAt_ = nextCalendarStart(config_.calendar, std::time(nullptr));
+    if (job_ < 0) {
+      onExit();  // the first start could not even fork
+    }
+    while (!done_ && (job_ > 0 || restartAt_ || intervalAt_ || calendarAt_)) {
+      if (awaitEvent() == SIGUSR1) {
+        onWakeUp();
+      }
+      collectExits();
+      if (!done_) {
+        fireDueTimes();
+      }
     }
   }
-}
+
+ private:
+  /// Waits, under the lock, until the bootstrapping launchctl has recorded the job or given up;
+  /// false when no record names this supervisor (the bootstrap was killed, or could not save).
+  bool recorded() {
+    try {
+      const StateLock lock(dir_);
+      State state = loadState(dir_);
+      return ownRecord(state, config_.label) != nullptr;
+    } catch (...) {
+      return false;  // a state that cannot be read holds no record of ours either
+    }
+  }
+
+  void endUnrecordedJob() {
+    if (job_ > 0) {
+      kill(-job_, SIGKILL);
+      kill(job_, SIGKILL);
+      reap(job_, config_);
+    }
+    done_ = true;
+  }
+
+  /// Sleeps until a signal arrives or the next due time; returns the signal, or 0.
+  int awaitEvent() const {
+    auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(kLongestSleep);
+    const auto now = Clock::now();
+    for (const auto& due : {restartAt_, intervalAt_, killAt_}) {
+      if (due) {
+        wait = std::min(wait, std::chrono::nanoseconds(std::max(*due - now, Clock::duration{})));
+      }
+    }
+    if (calendarAt_) {
+      const auto left =
+          std::chrono::seconds(std::max<std::time_t>(*calendarAt_ - std::time(nullptr), 0));
+      wait = std::min<std::chrono::nanoseconds>(wait, left);
+    }
+    const sigset_t awaited = awaitedSignals();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+    const timespec timeout{static_cast<time_t>(seconds.count()),
+                           static_cast<long>((wait - seconds).count())};
+    const int sig = sigtimedwait(&awaited, nullptr, &timeout);
+    return sig > 0 ? sig : 0;
+  }
+
+  /// Reaps every child that has exited, handling the job's exit.
+  void collectExits() {
+    while (!done_) {
+      siginfo_t info{};
+      if (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        if (errno == EINTR) {
+          continue;
+        }
+        return;
+      }
+      if (info.si_pid == 0) {
+        return;
+      }
+      if (info.si_pid == job_) {
+        onExit();
+      } else {
+        waitpid(info.si_pid, nullptr, 0);
+      }
+    }
+  }
+
+  /// Reaps the exited job and records its exit under the lock, so nobody sees its pid gone
+  /// before its status is known; removes the record instead when bootout asked for it.
+  void onExit() {
+    const StateLock lock(dir_);
+    const int status = reap(job_, config_);
+    job_ = 0;
+    killAt_.reset();
+    reapStrays();
+    State state = loadState(dir_);
+    JobRecord* record = ownRecord(state, config_.label);
+    if (record == nullptr) {
+      done_ = true;
+      return;
+    }
+    if (record->beingRemoved) {
+      state.jobs.erase(config_.label);
+      saveState(dir_, state);
+      done_ = true;
+      return;
+    }
+    record->job = {};
+    record->lastStatus = status;
+    saveState(dir_, state);
+    if (restartsAfter(config_.keepAlive, status)) {
+      restartAt_ = Clock::now() + std::chrono::seconds(config_.throttleInterval);
+    }
+  }
+
+  /// Bootout's call: once the record is marked as being removed, stop starting the job, send
+  /// SIGTERM and arm the SIGKILL; a job that is not running is unloaded at once.
+  void onWakeUp() {
+    if (stopping_) {
+      return;
+    }
+    const StateLock lock(dir_);
+    State state = loadState(dir_);
+    JobRecord* record = ownRecord(state, config_.label);
+    if (record == nullptr || !record->beingRemoved) {
+      return;
+    }
+    stopping_ = true;
+    restartAt_.reset();
+    intervalAt_.reset();
+    calendarAt_.reset();
+    if (job_ <= 0) {
+      state.jobs.erase(config_.label);
+      saveState(dir_, state);
+      done_ = true;
+      return;
+    }
+    kill(job_, SIGTERM);
+    if (record->killAt != 0) {
+      const auto left =
+          std::chrono::seconds(std::max<std::int64_t>(record->killAt - std::time(nullptr), 0));
+      killAt_ = Clock::now() + left;
+    }
+  }
+
+  /// Sends the due SIGKILL, and starts the job when a restart or a timed start is due (a timed
+  /// start while it still runs is skipped, as launchd does).
+  void fireDueTimes() {
+    const auto now = Clock::now();
+    if (killAt_ && now >= *killAt_) {
+      killAt_.reset();
+      kill(-job_, SIGKILL);
+      kill(job_, SIGKILL);
+    }
+    bool due = false;
+    if (restartAt_ && now >= *restartAt_) {
+      restartAt_.reset();
+      due = true;
+    }
+    if (intervalAt_ && now >= *intervalAt_) {
+      while (*intervalAt_ <= now) {
+        *intervalAt_ += std::chrono::seconds(config_.startInterval);
+      }
+      due = true;
+    }
+    if (calendarAt_ && std::time(nullptr) >= *calendarAt_) {
+      calendarAt_ = nextCalendarStart(config_.calendar, std::time(nullptr));
+      due = true;
+    }
+    if (due && job_ == 0 && !stopping_) {
+      start();
+    }
+  }
+
+  /// Starts the job again unless it was booted out meanwhile.
+  void start() {
+    {
+      const StateLock lock(dir_);
+      State state = loadState(dir_);
+      JobRecord* record = ownRecord(state, config_.label);
+      if (record == nullptr) {
+        done_ = true;
+        return;
+      }
+      if (record->beingRemoved) {
+        return;  // its SIGUSR1 is on the way
+      }
+      job_ = launchJob(config_);
+      record->job = job_ > 0 ? identify(job_) : ProcessId{};
+      saveState(dir_, state);
+    }
+    if (job_ < 0) {
+      onExit();
+    }
+  }
+
+  const JobConfig& config_;
+  const std::filesystem::path dir_;
+  pid_t job_;  ///< The running program; 0 when none, negative when a start failed to fork.
+  std::optional<Clock::time_point> restartAt_;
+  std::optional<Clock::time_point> intervalAt_;
+  std::optional<Clock::time_point> killAt_;
+  std::optional<std::time_t> calendarAt_;
+  bool stopping_ = false;
+  bool done_ = false;
+};
 
 /// Body of the supervisor process; never returns.
 [[noreturn]] void runSupervisor(const JobConfig& config, const std::filesystem::path& dir,
@@ -206,12 +351,12 @@ void supervise(const JobConfig& config, const std::filesystem::path& dir, pid_t 
   if (chdir("/") != 0) {
     // Nothing depends on it; the supervisor only avoids pinning the caller's directory.
   }
-  const pid_t job = launchJob(config);
+  const pid_t job = startsAtLoad(config) ? launchJob(config) : 0;
   // A bootstrap killed meanwhile has closed the pipe; the report is lost, not fatal.
   signal(SIGPIPE, SIG_IGN);
   sendReport({identify(getpid()), job > 0 ? identify(job) : ProcessId{}});
   try {
-    supervise(config, dir, job);
+    Supervision(config, dir, job).run();
   } catch (...) {
     // The state became unusable; the job is left to bootout.
   }
@@ -220,6 +365,10 @@ void supervise(const JobConfig& config, const std::filesystem::path& dir, pid_t 
 }
 
 }  // namespace
+
+bool needsSupervisor(const JobConfig& config) {
+  return startsAtLoad(config) || config.startInterval > 0 || !config.calendar.empty();
+}
 
 std::optional<SupervisorReport> startSupervisor(const JobConfig& config,
                                                 const std::filesystem::path& stateDir) {

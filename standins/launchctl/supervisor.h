@@ -14,10 +14,14 @@ struct SupervisorReport {
   ProcessId job;  ///< pid 0 when the program could not even be forked.
 };
 
+/// Whether a job needs a supervisor: it starts at load or on a schedule. Any other job only sits
+/// loaded until bootout.
+bool needsSupervisor(const JobConfig& config);
+
 /// Starts a detached supervisor for `config` (double fork, new session, no inherited descriptors)
-/// and returns once it has started the job's program. The caller must hold the state lock and
-/// record the report before releasing it; the supervisor takes the lock itself afterwards to
-/// record exits and restarts. Returns nullopt when no supervisor could be started.
+/// and returns once it has started the job's program (when it starts at load). The caller must hold
+/// the state lock and record the report before releasing it; the supervisor takes the lock itself
+/// afterwards to record exits and restarts. Returns nullopt when no supervisor could be started.
 std::optional<SupervisorReport> startSupervisor(const JobConfig& config,
                                                 const std::filesystem::path& stateDir);
 

@@ -10,6 +10,7 @@ namespace launchctl_test {
 namespace {
 
 using BootoutTest = LaunchctlTest;
+using BuiltinBootoutTest = BuiltinLaunchctlTest;
 using std::chrono::steady_clock;
 
 /// A shell script that installs `trap`, reports readiness in `ready`, then idles.
@@ -17,20 +18,20 @@ std::vector<std::string> trappingJob(const std::string& trap, const std::filesys
   return {"/bin/sh", "-c", trap + "; touch " + ready.string() + "; while :; do sleep 0.1; done"};
 }
 
-TEST_F(BootoutTest, UnloadedLabelIsNoSuchProcess) {
+TEST_P(BootoutTest, UnloadedLabelIsNoSuchProcess) {
   const Result result = run({"bootout", service("org.example.absent")});
   EXPECT_EQ(result.status, 3);
   EXPECT_EQ(result.err, "Boot-out failed: 3: No such process\n");
   EXPECT_EQ(result.out, "");
 }
 
-TEST_F(BootoutTest, SecondBootoutOfSameLabelFails) {
+TEST_P(BootoutTest, SecondBootoutOfSameLabelFails) {
   load("org.example.twice", {"sleep", "30"});
   EXPECT_EQ(run({"bootout", service("org.example.twice")}).status, 0);
   EXPECT_EQ(run({"bootout", service("org.example.twice")}).status, 3);
 }
 
-TEST_F(BootoutTest, JobIgnoringTermIsKilledAfterExitTimeOut) {
+TEST_P(BootoutTest, JobIgnoringTermIsKilledAfterExitTimeOut) {
   const std::filesystem::path ready = home_ / "ready";
   load("org.example.stubborn", trappingJob("trap '' TERM", ready),
        "<key>ExitTimeOut</key><integer>1</integer>\n");
@@ -47,7 +48,27 @@ TEST_F(BootoutTest, JobIgnoringTermIsKilledAfterExitTimeOut) {
   EXPECT_FALSE(rowOf("org.example.stubborn"));
 }
 
-TEST_F(BootoutTest, WaitsForJobThatTakesTimeToExit) {
+TEST_P(BootoutTest, JobOutlastingThePatienceIsNamedAndKilledWhenItsExitTimeOutPasses) {
+  const std::filesystem::path ready = home_ / "ready";
+  load("org.example.stubborn", trappingJob("trap '' TERM", ready),
+       "<key>ExitTimeOut</key><integer>12</integer>\n");
+  const pid_t pid = pidOf("org.example.stubborn");
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ready); }));
+  const Result result = run({"bootout", service("org.example.stubborn")});
+  EXPECT_EQ(result.status, 36);
+  const std::string waiting =
+      "Boot-out failed: 36: Operation now in progress\nWaiting for "
+      "org.example.stubborn (pid " +
+      std::to_string(pid) + ") to exit after SIGTERM; SIGKILL follows in ";
+  EXPECT_TRUE(result.err.starts_with(waiting)) << result.err;
+  EXPECT_EQ(pidOf("org.example.stubborn"), pid) << "listed while it runs";
+  // Nobody waits any more, yet the SIGKILL comes when the twelve seconds are over.
+  EXPECT_TRUE(eventually([&] { return !rowOf("org.example.stubborn"); }, std::chrono::seconds(8)));
+  EXPECT_FALSE(isRunning(pid));
+}
+
+TEST_P(BootoutTest, WaitsForJobThatTakesTimeToExit) {
   const std::filesystem::path ready = home_ / "ready";
   load("org.example.slow", trappingJob("trap 'sleep 0.5; exit 0' TERM", ready));
   const pid_t pid = pidOf("org.example.slow");
@@ -57,14 +78,14 @@ TEST_F(BootoutTest, WaitsForJobThatTakesTimeToExit) {
   EXPECT_TRUE(pidIsGone(pid));
 }
 
-TEST_F(BootoutTest, JobThatIsNotRunningIsUnloaded) {
+TEST_P(BootoutTest, JobThatIsNotRunningIsUnloaded) {
   load("org.example.done", {"true"});
   ASSERT_EQ(waitForExit("org.example.done"), 0);
   EXPECT_EQ(run({"bootout", service("org.example.done")}).status, 0);
   EXPECT_FALSE(rowOf("org.example.done"));
 }
 
-TEST_F(BootoutTest, JobWhoseSupervisorWasKilledIsStillStopped) {
+TEST_F(BuiltinBootoutTest, JobWhoseSupervisorWasKilledIsStillStopped) {
   load("org.example.orphan", {"sleep", "30"});
   const pid_t pid = pidOf("org.example.orphan");
   ASSERT_GT(pid, 0);
@@ -80,7 +101,7 @@ TEST_F(BootoutTest, JobWhoseSupervisorWasKilledIsStillStopped) {
   EXPECT_FALSE(rowOf("org.example.orphan"));
 }
 
-TEST_F(BootoutTest, DeadSupervisorAndJobShowAsNotRunning) {
+TEST_F(BuiltinBootoutTest, DeadSupervisorAndJobShowAsNotRunning) {
   load("org.example.gone", {"sleep", "30"});
   const pid_t pid = pidOf("org.example.gone");
   ASSERT_GT(pid, 0);
@@ -94,6 +115,8 @@ TEST_F(BootoutTest, DeadSupervisorAndJobShowAsNotRunning) {
   EXPECT_EQ(row->pid, "-");
   EXPECT_EQ(run({"bootout", service("org.example.gone")}).status, 0);
 }
+
+LAUNCHCTL_ON_BOTH_ENGINES(BootoutTest);
 
 }  // namespace
 }  // namespace launchctl_test

@@ -12,12 +12,13 @@ namespace launchctl_test {
 namespace {
 
 using BootstrapTest = LaunchctlTest;
+using BuiltinBootstrapTest = BuiltinLaunchctlTest;
 
 constexpr char kRefusal[] =
     "Bootstrap failed: 5: Input/output error\n"
     "Try re-running the command as root for richer errors.\n";
 
-TEST_F(BootstrapTest, StartedJobIsListedWithLivePidUntilBootout) {
+TEST_P(BootstrapTest, StartedJobIsListedWithLivePidUntilBootout) {
   load("org.example.sleeper", {"sleep", "30"});
   // The pid is recorded before bootstrap returns.
   const std::optional<ListRow> row = rowOf("org.example.sleeper");
@@ -35,7 +36,7 @@ TEST_F(BootstrapTest, StartedJobIsListedWithLivePidUntilBootout) {
   EXPECT_FALSE(rowOf("org.example.sleeper"));
 }
 
-TEST_F(BootstrapTest, BinaryPropertyListWithProgramAndArguments) {
+TEST_P(BootstrapTest, BinaryPropertyListWithProgramAndArguments) {
   const std::filesystem::path marker = home_ / "argv0";
   plist_t dict = plist_new_dict();
   plist_dict_set_item(dict, "Label", plist_new_string("org.example.binary"));
@@ -64,25 +65,72 @@ TEST_F(BootstrapTest, BinaryPropertyListWithProgramAndArguments) {
   EXPECT_TRUE(eventually([&] { return readFile(marker) == "custom-name\n"; })) << readFile(marker);
 }
 
-TEST_F(BootstrapTest, JobRunsWithItsDirectoryEnvironmentAndOutputs) {
+TEST_P(BootstrapTest, JobRunsWithItsDirectoryEnvironmentStreamsAndSettings) {
   const std::filesystem::path work = home_ / "work";
   std::filesystem::create_directory(work);
+  const std::filesystem::path in = home_ / "in.txt";
   const std::filesystem::path out = home_ / "out.log";
   const std::filesystem::path err = home_ / "err.log";
+  writeFile(in, "from standard input\n");
   writeFile(out, "earlier\n");
   load("org.example.env",
-       {"/bin/sh", "-c", "pwd; echo \"$FOO $INVOKER\"; echo oops >&2; cat; echo done"},
+       {"/bin/sh", "-c", "pwd; echo \"$FOO $INVOKER\"; echo oops >&2; cat; umask; nice; echo done"},
        xmlString("WorkingDirectory", work.string()) + "<key>EnvironmentVariables</key><dict>" +
            "<key>FOO</key><string>bar</string><key>INVOKER</key><string>job</string></dict>\n" +
-           xmlString("StandardOutPath", out.string()) +
-           xmlString("StandardErrorPath", err.string()));
-  // `cat` ends at once because standard input is /dev/null.
+           xmlString("StandardInPath", in.string()) + xmlString("StandardOutPath", out.string()) +
+           xmlString("StandardErrorPath", err.string()) + xmlString("Umask", "027") +
+           "<key>Nice</key><integer>5</integer>\n");
   ASSERT_EQ(waitForExit("org.example.env"), 0);
-  EXPECT_EQ(readFile(out), "earlier\n" + work.string() + "\nbar job\ndone\n");
+  // Outputs are appended to what the files held.
+  EXPECT_EQ(readFile(out),
+            "earlier\n" + work.string() + "\nbar job\nfrom standard input\n0027\n5\ndone\n");
   EXPECT_EQ(readFile(err), "oops\n");
 }
 
-TEST_F(BootstrapTest, JobInheritsInvokersEnvironmentAndSearchesPath) {
+TEST_P(BootstrapTest, ArgumentsEnvironmentAndPathsReachTheJobExactly) {
+  const std::vector<std::string> words = {"plain",     "two words",
+                                          "",          "$HOME ${HOME} $$",
+                                          "%h %% %",   "quote\" apostrophe' \\",
+                                          ";",         "new\nline\ttab",
+                                          "ünïcödé ✓", "-",
+                                          "@"};
+  const std::string odd = "value with $HOME %h \"quotes\" \\ and\nnewline";
+  // A folder name a unit file cannot spell as it is.
+  const std::filesystem::path work = home_ / "odd \\ dir %n\nline ";
+  std::filesystem::create_directory(work);
+  std::vector<std::string> arguments = {
+      "/bin/sh", "-c", "printf '%s\\0' \"$@\" > argv; printf '%s' \"$ODD\" > env; pwd > cwd", "sh"};
+  arguments.insert(arguments.end(), words.begin(), words.end());
+  load("org.example.words", arguments,
+       xmlString("WorkingDirectory", work.string()) +
+           "<key>EnvironmentVariables</key><dict><key>ODD</key><string>" + odd +
+           "</string></dict>\n" + xmlString("StandardOutPath", (work / "out %p log").string()));
+  ASSERT_EQ(waitForExit("org.example.words"), 0);
+  std::vector<std::string> received;
+  const std::string argv = readFile(work / "argv");
+  for (size_t start = 0; start < argv.size();) {
+    const size_t end = argv.find('\0', start);
+    received.push_back(argv.substr(start, end - start));
+    start = end + 1;
+  }
+  EXPECT_EQ(received, words);
+  EXPECT_EQ(readFile(work / "env"), odd);
+  EXPECT_EQ(readFile(work / "cwd"), work.string() + "\n");
+  EXPECT_TRUE(std::filesystem::exists(work / "out %p log"));
+}
+
+TEST_P(BootstrapTest, UnknownKeysAreIgnoredAndTheDefaultsApply) {
+  const std::filesystem::path out = home_ / "out.log";
+  load("org.example.plain", {"/bin/sh", "-c", "pwd; cat"},
+       xmlString("StandardOutPath", out.string()) + xmlString("LimitLoadToSessionType", "Aqua") +
+           "<key>WatchPaths</key><array><string>/tmp</string></array>\n" +
+           "<key>MachServices</key><dict><key>a.b</key><true/></dict>\n");
+  ASSERT_EQ(waitForExit("org.example.plain"), 0);
+  // The root directory, and nothing on standard input.
+  EXPECT_EQ(readFile(out), "/\n");
+}
+
+TEST_F(BuiltinBootstrapTest, JobInheritsInvokersEnvironmentAndSearchesPath) {
   const std::filesystem::path out = home_ / "out.log";
   const std::string plist = writeJob("org.example.inherit", {"sh", "-c", "echo $MARK; exit 7"},
                                      xmlString("StandardOutPath", out.string()));
@@ -92,7 +140,7 @@ TEST_F(BootstrapTest, JobInheritsInvokersEnvironmentAndSearchesPath) {
   EXPECT_EQ(readFile(out), "from-invoker\n");
 }
 
-TEST_F(BootstrapTest, ProgramThatCannotRunIsLoadedAndShowsFailureStatus) {
+TEST_P(BootstrapTest, ProgramThatCannotRunIsLoadedAndShowsFailureStatus) {
   const std::filesystem::path path = home_ / "broken.plist";
   writeFile(path,
             xmlPlist(xmlString("Label", "org.example.broken") +
@@ -102,7 +150,7 @@ TEST_F(BootstrapTest, ProgramThatCannotRunIsLoadedAndShowsFailureStatus) {
   EXPECT_EQ(waitForExit("org.example.broken"), 78);
 }
 
-TEST_F(BootstrapTest, WithoutRunAtLoadTheJobIsLoadedButNotStarted) {
+TEST_P(BootstrapTest, WithoutRunAtLoadTheJobIsLoadedButNotStarted) {
   const std::filesystem::path marker = home_ / "ran";
   const std::filesystem::path path = home_ / "idle.plist";
   writeFile(path, xmlPlist(xmlString("Label", "org.example.idle") +
@@ -115,7 +163,7 @@ TEST_F(BootstrapTest, WithoutRunAtLoadTheJobIsLoadedButNotStarted) {
   EXPECT_FALSE(std::filesystem::exists(marker));
 }
 
-TEST_F(BootstrapTest, UnusableJobsAreRefused) {
+TEST_P(BootstrapTest, UnusableJobsAreRefused) {
   const std::string args = xmlStrings("ProgramArguments", {"sleep", "30"});
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"not a property list", "this is plain text\n"},
@@ -130,6 +178,20 @@ TEST_F(BootstrapTest, UnusableJobsAreRefused) {
       {"non-string argument",
        xmlPlist(xmlString("Label", "org.example.x") +
                 "<key>ProgramArguments</key><array><integer>1</integer></array>\n")},
+      {"calendar minute out of range",
+       xmlPlist(xmlString("Label", "org.example.x") + args +
+                "<key>StartCalendarInterval</key><dict><key>Minute</key><integer>60</integer>"
+                "</dict>\n")},
+      {"calendar entry not a dictionary",
+       xmlPlist(xmlString("Label", "org.example.x") + args +
+                "<key>StartCalendarInterval</key><array><integer>5</integer></array>\n")},
+      {"negative interval", xmlPlist(xmlString("Label", "org.example.x") + args +
+                                     "<key>StartInterval</key><integer>-5</integer>\n")},
+      {"umask not a number",
+       xmlPlist(xmlString("Label", "org.example.x") + args + xmlString("Umask", "rw-r--r--"))},
+      {"keep-alive condition not a boolean",
+       xmlPlist(xmlString("Label", "org.example.x") + args +
+                "<key>KeepAlive</key><dict><key>SuccessfulExit</key><string>no</string></dict>\n")},
       {"root is an array",
        "<?xml version=\"1.0\"?><plist version=\"1.0\"><array>"
        "<string>org.example.x</string></array></plist>"},
@@ -145,7 +207,7 @@ TEST_F(BootstrapTest, UnusableJobsAreRefused) {
   EXPECT_EQ(listRows().size(), 0u);
 }
 
-TEST_F(BootstrapTest, AlreadyLoadedLabelIsRefusedAndKeepsFirstJob) {
+TEST_P(BootstrapTest, AlreadyLoadedLabelIsRefusedAndKeepsFirstJob) {
   load("org.example.once", {"sleep", "30"});
   const pid_t pid = pidOf("org.example.once");
   const Result again = run({"bootstrap", domain(), writeJob("org.example.once", {"sleep", "31"})});
@@ -155,7 +217,7 @@ TEST_F(BootstrapTest, AlreadyLoadedLabelIsRefusedAndKeepsFirstJob) {
   EXPECT_EQ(listRows().size(), 1u);
 }
 
-TEST_F(BootstrapTest, MissingFileReportsErrno) {
+TEST_P(BootstrapTest, MissingFileReportsErrno) {
   const std::string path = (home_ / "absent.plist").string();
   const Result result = run({"bootstrap", domain(), path});
   EXPECT_EQ(result.status, 2);
@@ -168,7 +230,7 @@ TEST_F(BootstrapTest, MissingFileReportsErrno) {
             home_.string() + ": Is a directory\nBootstrap failed: 21: Is a directory\n");
 }
 
-TEST_F(BootstrapTest, UnreadableFileReportsPermissionDenied) {
+TEST_F(BuiltinBootstrapTest, UnreadableFileReportsPermissionDenied) {
   if (getuid() != 0) {
     GTEST_SKIP() << "needs root to run the stand-in as another user";
   }
@@ -180,6 +242,8 @@ TEST_F(BootstrapTest, UnreadableFileReportsPermissionDenied) {
   EXPECT_EQ(result.status, 13);
   EXPECT_EQ(result.err, path + ": Permission denied\nBootstrap failed: 13: Permission denied\n");
 }
+
+LAUNCHCTL_ON_BOTH_ENGINES(BootstrapTest);
 
 }  // namespace
 }  // namespace launchctl_test

@@ -12,7 +12,7 @@ using ConcurrencyTest = LaunchctlTest;
 
 constexpr int kRacers = 8;
 
-TEST_F(ConcurrencyTest, ParallelBootstrapsOfDifferentLabelsAllLoad) {
+TEST_P(ConcurrencyTest, ParallelBootstrapsOfDifferentLabelsAllLoad) {
   std::vector<std::string> paths;
   for (int i = 0; i < kRacers; ++i) {
     paths.push_back(writeJob("org.example.racer" + std::to_string(i), {"sleep", "30"}));
@@ -36,7 +36,7 @@ TEST_F(ConcurrencyTest, ParallelBootstrapsOfDifferentLabelsAllLoad) {
   }
 }
 
-TEST_F(ConcurrencyTest, ParallelBootstrapsOfOneLabelLoadItOnce) {
+TEST_P(ConcurrencyTest, ParallelBootstrapsOfOneLabelLoadItOnce) {
   const std::string path = writeJob("org.example.contended", {"sleep", "30"});
   std::atomic<int> loaded = 0;
   std::atomic<int> refused = 0;
@@ -59,7 +59,7 @@ TEST_F(ConcurrencyTest, ParallelBootstrapsOfOneLabelLoadItOnce) {
   EXPECT_GT(pidOf("org.example.contended"), 0);
 }
 
-TEST_F(ConcurrencyTest, BootoutsRacingBootstrapsLeaveConsistentState) {
+TEST_P(ConcurrencyTest, BootoutsRacingBootstrapsLeaveConsistentState) {
   for (int i = 0; i < kRacers; ++i) {
     load("org.example.churn" + std::to_string(i), {"sleep", "30"});
   }
@@ -80,6 +80,8 @@ TEST_F(ConcurrencyTest, BootoutsRacingBootstrapsLeaveConsistentState) {
     EXPECT_NE(row.pid, "-") << label;
   }
 }
+
+LAUNCHCTL_ON_BOTH_ENGINES(ConcurrencyTest);
 
 }  // namespace
 }  // namespace launchctl_test

@@ -35,16 +35,15 @@ std::vector<std::string> childEnvironment(const RunOptions& options) {
   return env;
 }
 
-/// The command line: the stand-in, behind setpriv when another user is wanted.
-std::vector<std::string> commandLine(const std::vector<std::string>& args,
+/// The command line, behind setpriv when another user is wanted.
+std::vector<std::string> commandLine(const std::vector<std::string>& words,
                                      const RunOptions& options) {
   std::vector<std::string> line;
   if (options.asUser) {
     const std::string id = std::to_string(*options.asUser);
     line = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
   }
-  line.push_back(LAUNCHCTL_PATH);
-  line.insert(line.end(), args.begin(), args.end());
+  line.insert(line.end(), words.begin(), words.end());
   return line;
 }
 
@@ -93,8 +92,14 @@ bool drain(int outFd, int errFd, Result& result) {
 }  // namespace
 
 Result runLaunchctl(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> line = {LAUNCHCTL_PATH};
+  line.insert(line.end(), args.begin(), args.end());
+  return runProgram(line, options);
+}
+
+Result runProgram(const std::vector<std::string>& words, const RunOptions& options) {
   std::vector<std::string> env = childEnvironment(options);
-  std::vector<std::string> line = commandLine(args, options);
+  std::vector<std::string> line = commandLine(words, options);
   std::vector<char*> envp = pointersInto(env);
   std::vector<char*> argv = pointersInto(line);
   int outPipe[2];
@@ -122,7 +127,7 @@ Result runLaunchctl(const std::vector<std::string>& args, const RunOptions& opti
   close(errPipe[0]);
   if (!drained) {
     kill(child, SIGKILL);
-    ADD_FAILURE() << "launchctl did not finish or left its output pipes open";
+    ADD_FAILURE() << words.front() << " did not finish or left its output pipes open";
   }
   int status = 0;
   waitpid(child, &status, 0);
@@ -229,61 +234,103 @@ std::string xmlStrings(const std::string& key, const std::vector<std::string>& v
   return xml + "</array>\n";
 }
 
-void LaunchctlTest::SetUp() {
+std::string engineName(Engine engine) {
+  return engine == Engine::systemd ? "systemd" : "builtin";
+}
+
+void PrintTo(Engine engine, std::ostream* out) {
+  *out << engineName(engine);
+}
+
+std::string engineTestName(const ::testing::TestParamInfo<Engine>& param) {
+  return engineName(param.param);
+}
+
+void LaunchctlHarness::SetUp() {
   std::string pattern = (std::filesystem::temp_directory_path() / "launchctl-test-XXXXXX");
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   home_ = pattern;
+  if (engine() == Engine::systemd) {
+    auto started = morvane::testing::UserManagerSandbox::start({home_, false});
+    if (!started) {
+      GTEST_SKIP() << "skipped: " << started.error();
+    }
+    userManager_ = std::move(*started);
+  }
 }
 
-void LaunchctlTest::TearDown() {
-  bootOutAll(home_);
-  EXPECT_EQ(run({"list"}).out, "PID\tStatus\tLabel\n") << "jobs left loaded";
+void LaunchctlHarness::TearDown() {
+  if (engine() != Engine::systemd || userManager_) {
+    bootOutAll();
+    EXPECT_EQ(run({"list"}).out, "PID\tStatus\tLabel\n") << "jobs left loaded";
+  }
+  userManager_.reset();
   std::error_code ignored;
   std::filesystem::remove_all(home_, ignored);
 }
 
-void LaunchctlTest::bootOutAll(const std::filesystem::path& home) {
-  const RunOptions options{home, {}, {}};
-  std::istringstream rows(runLaunchctl({"list"}, options).out);
+std::map<std::string, std::string> LaunchctlHarness::engineEnvironment() const {
+  // The built-in engine's tests keep away from any user manager of the machine.
+  std::map<std::string, std::string> env = {{"MORVANE_JOB_ENGINE", engineName(engine())},
+                                            {"XDG_RUNTIME_DIR", ""}};
+  if (userManager_) {
+    env.insert_or_assign("XDG_RUNTIME_DIR", userManager_->runtimeDirectory().string());
+  }
+  env["HOME"] = home_.string();
+  return env;
+}
+
+void LaunchctlHarness::bootOutAll() const {
+  std::istringstream rows(run({"list"}).out);
   std::string line;
   std::getline(rows, line);
   const std::string userDomain = "gui/" + std::to_string(getuid());
   while (std::getline(rows, line)) {
     const std::string label = line.substr(line.rfind('\t') + 1);
-    EXPECT_EQ(runLaunchctl({"bootout", userDomain + "/" + label}, options).status, 0) << label;
+    const Result result = run({"bootout", userDomain + "/" + label});
+    EXPECT_EQ(result.status, 0) << label << ": " << result.err;
   }
 }
 
-Result LaunchctlTest::run(const std::vector<std::string>& args,
-                          std::map<std::string, std::string> extraEnv) const {
+Result LaunchctlHarness::run(const std::vector<std::string>& args,
+                             std::map<std::string, std::string> extraEnv) const {
+  extraEnv.merge(engineEnvironment());
   return runLaunchctl(args, {home_, std::move(extraEnv), {}});
 }
 
-std::string LaunchctlTest::domain() const {
+std::string LaunchctlHarness::domain() const {
   return "gui/" + std::to_string(getuid());
 }
 
-std::string LaunchctlTest::service(const std::string& label) const {
+std::string LaunchctlHarness::service(const std::string& label) const {
   return domain() + "/" + label;
 }
 
-std::string LaunchctlTest::writeJob(const std::string& label,
-                                    const std::vector<std::string>& arguments,
-                                    const std::string& extra) const {
+std::string LaunchctlHarness::writeJob(const std::string& label,
+                                       const std::vector<std::string>& arguments,
+                                       const std::string& extra) const {
   const std::filesystem::path path = home_ / (label + ".plist");
   writeFile(path, xmlPlist(xmlString("Label", label) + xmlStrings("ProgramArguments", arguments) +
                            xmlBool("RunAtLoad", true) + extra));
   return path.string();
 }
 
-void LaunchctlTest::load(const std::string& label, const std::vector<std::string>& arguments,
-                         const std::string& extra) const {
+void LaunchctlHarness::load(const std::string& label, const std::vector<std::string>& arguments,
+                            const std::string& extra) const {
   const Result result = run({"bootstrap", domain(), writeJob(label, arguments, extra)});
   ASSERT_EQ(result.status, 0) << result.err;
   ASSERT_EQ(result.out + result.err, "");
 }
 
-std::map<std::string, ListRow> LaunchctlTest::listRows() const {
+void LaunchctlHarness::loadEntries(const std::string& label, const std::string& entries) const {
+  const std::filesystem::path path = home_ / (label + ".plist");
+  writeFile(path, xmlPlist(xmlString("Label", label) + entries));
+  const Result result = run({"bootstrap", domain(), path.string()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  ASSERT_EQ(result.out + result.err, "");
+}
+
+std::map<std::string, ListRow> LaunchctlHarness::listRows() const {
   const Result result = run({"list"});
   EXPECT_EQ(result.status, 0);
   EXPECT_TRUE(result.out.starts_with("PID\tStatus\tLabel\n")) << result.out;
@@ -305,18 +352,18 @@ std::map<std::string, ListRow> LaunchctlTest::listRows() const {
   return rows;
 }
 
-std::optional<ListRow> LaunchctlTest::rowOf(const std::string& label) const {
+std::optional<ListRow> LaunchctlHarness::rowOf(const std::string& label) const {
   const auto rows = listRows();
   const auto found = rows.find(label);
   return found == rows.end() ? std::nullopt : std::optional(found->second);
 }
 
-pid_t LaunchctlTest::pidOf(const std::string& label) const {
+pid_t LaunchctlHarness::pidOf(const std::string& label) const {
   const std::optional<ListRow> row = rowOf(label);
   return row && row->pid != "-" ? static_cast<pid_t>(std::stol(row->pid)) : 0;
 }
 
-std::optional<int> LaunchctlTest::waitForExit(const std::string& label) const {
+std::optional<int> LaunchctlHarness::waitForExit(const std::string& label) const {
   std::optional<ListRow> row;
   eventually([&] {
     row = rowOf(label);

@@ -19,6 +19,7 @@ namespace launchctl_test {
 namespace {
 
 using HostileInputTest = LaunchctlTest;
+using BuiltinHostileInputTest = BuiltinLaunchctlTest;
 
 /// Pids of running `sleep` processes whose argument is `marker`.
 std::set<pid_t> sleepersWith(const std::string& marker) {
@@ -44,7 +45,7 @@ void killAll(const std::set<pid_t>& pids) {
   }
 }
 
-TEST_F(HostileInputTest, UnreadableStateFailsEveryCommandAndIsKeptForInspection) {
+TEST_F(BuiltinHostileInputTest, UnreadableStateFailsEveryCommandAndIsKeptForInspection) {
   const std::string job = writeJob("org.example.kept", {"sleep", "30"});
   for (const std::string& corrupt : std::vector<std::string>{
            "{not json", "[1, 2]", "{\"jobs\": []}", "{\"disabled\": {\"x\": \"yes\"}}",
@@ -66,7 +67,7 @@ TEST_F(HostileInputTest, UnreadableStateFailsEveryCommandAndIsKeptForInspection)
   std::filesystem::remove(home_ / ".launchd-standin" / "state.json");
 }
 
-TEST_F(HostileInputTest, LabelsWithControlCharactersAreRefused) {
+TEST_P(HostileInputTest, LabelsWithControlCharactersAreRefused) {
   for (const std::string label :
        {"org.example.a\nforged", "org.example.b\tx", "org.example.\x1b"}) {
     const std::string path = (home_ / "control.plist").string();
@@ -78,7 +79,7 @@ TEST_F(HostileInputTest, LabelsWithControlCharactersAreRefused) {
   EXPECT_TRUE(listRows().empty());
 }
 
-TEST_F(HostileInputTest, JobFilesThatAreNotRegularFilesAreRefusedAtOnce) {
+TEST_P(HostileInputTest, JobFilesThatAreNotRegularFilesAreRefusedAtOnce) {
   const std::filesystem::path fifo = home_ / "fifo.plist";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::filesystem::create_symlink("/dev/zero", home_ / "zero.plist");
@@ -90,7 +91,7 @@ TEST_F(HostileInputTest, JobFilesThatAreNotRegularFilesAreRefusedAtOnce) {
   }
 }
 
-TEST_F(HostileInputTest, BinaryListThatExpandsWithoutBoundIsRefused) {
+TEST_F(BuiltinHostileInputTest, BinaryListThatExpandsWithoutBoundIsRefused) {
   // 40 arrays, each holding the next one twice: 2^40 objects once expanded.
   constexpr int kLevels = 40;
   std::string bytes = "bplist00";
@@ -117,7 +118,7 @@ TEST_F(HostileInputTest, BinaryListThatExpandsWithoutBoundIsRefused) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
-TEST_F(HostileInputTest, SaveRemovesTemporaryFilesOfKilledInvocations) {
+TEST_F(BuiltinHostileInputTest, SaveRemovesTemporaryFilesOfKilledInvocations) {
   ASSERT_EQ(run({"enable", service("org.example.first")}).status, 0);
   const pid_t dead = fork();
   if (dead == 0) {
@@ -134,7 +135,7 @@ TEST_F(HostileInputTest, SaveRemovesTemporaryFilesOfKilledInvocations) {
   EXPECT_TRUE(std::filesystem::exists(dir / live));
 }
 
-TEST_F(HostileInputTest, RacingBootoutsNeverForgetARunningJob) {
+TEST_P(HostileInputTest, RacingBootoutsNeverForgetARunningJob) {
   const std::string marker = "31" + std::to_string(getpid() % 10000);
   const std::string path = writeJob("org.example.raced", {"sleep", marker});
   std::vector<std::thread> shells;
@@ -160,7 +161,7 @@ TEST_F(HostileInputTest, RacingBootoutsNeverForgetARunningJob) {
   killAll(sleepersWith(marker));
 }
 
-TEST_F(HostileInputTest, KilledBootstrapLeavesNoJobWithoutARecord) {
+TEST_P(HostileInputTest, KilledBootstrapLeavesNoJobWithoutARecord) {
   const std::string marker = "32" + std::to_string(getpid() % 10000);
   std::mt19937 random(12345);
   for (int i = 0; i < 40; ++i) {
@@ -172,8 +173,15 @@ TEST_F(HostileInputTest, KilledBootstrapLeavesNoJobWithoutARecord) {
       pointers.push_back(word.data());
     }
     pointers.push_back(nullptr);
-    std::vector<std::string> env{"HOME=" + home_.string(), "PATH=/usr/bin:/bin"};
-    std::vector<char*> envp{env[0].data(), env[1].data(), nullptr};
+    std::vector<std::string> env{"PATH=/usr/bin:/bin"};
+    for (const auto& [name, value] : engineEnvironment()) {
+      env.push_back(name + "=" + value);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : env) {
+      envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, argv[0].c_str(), nullptr, nullptr, pointers.data(), envp.data()),
               0);
@@ -196,6 +204,8 @@ TEST_F(HostileInputTest, KilledBootstrapLeavesNoJobWithoutARecord) {
   EXPECT_TRUE(settled) << running.size() << " running, " << recorded.size() << " recorded";
   killAll(running);
 }
+
+LAUNCHCTL_ON_BOTH_ENGINES(HostileInputTest);
 
 }  // namespace
 }  // namespace launchctl_test

@@ -1,7 +1,8 @@
-// Jobs that end by themselves or by signals, and KeepAlive restarts.
+// Jobs that end by themselves or by signals, KeepAlive restarts and timed starts.
 
 #include <signal.h>
 
+#include <cmath>
 #include <sstream>
 #include <thread>
 
@@ -22,7 +23,7 @@ std::size_t lineCount(const std::filesystem::path& path) {
   return count;
 }
 
-TEST_F(JobLifecycleTest, ExitStatusesAreShownAfterTheJobEnds) {
+TEST_P(JobLifecycleTest, ExitStatusesAreShownAfterTheJobEnds) {
   const std::vector<std::pair<std::string, int>> cases = {
       {"exit 0", 0},
       {"exit 3", 3},
@@ -37,7 +38,7 @@ TEST_F(JobLifecycleTest, ExitStatusesAreShownAfterTheJobEnds) {
   }
 }
 
-TEST_F(JobLifecycleTest, KilledJobIsReapedAndShowsSignal) {
+TEST_P(JobLifecycleTest, KilledJobIsReapedAndShowsSignal) {
   load("org.example.victim", {"sleep", "30"});
   const pid_t pid = pidOf("org.example.victim");
   ASSERT_GT(pid, 0);
@@ -46,10 +47,30 @@ TEST_F(JobLifecycleTest, KilledJobIsReapedAndShowsSignal) {
   EXPECT_TRUE(pidIsGone(pid)) << "an exited job must not stay a zombie";
 }
 
-TEST_F(JobLifecycleTest, KeepAliveRestartsAtMostOncePerSecondUntilBootout) {
+/// `<key>name</key><integer>value</integer>`
+std::string xmlInteger(const std::string& key, long value) {
+  return "<key>" + key + "</key><integer>" + std::to_string(value) + "</integer>\n";
+}
+
+/// The times, in seconds, that a job wrote into `path` (one `date +%s.%N` a line).
+std::vector<double> startTimes(const std::filesystem::path& path) {
+  std::istringstream text(readFile(path));
+  std::vector<double> times;
+  for (double time = 0; text >> time;) {
+    times.push_back(time);
+  }
+  return times;
+}
+
+/// A shell job that notes the time of each start in `runs`, then runs `rest`.
+std::vector<std::string> notingJob(const std::filesystem::path& runs, const std::string& rest) {
+  return {"/bin/sh", "-c", "date +%s.%N >> " + runs.string() + "; " + rest};
+}
+
+TEST_P(JobLifecycleTest, KeepAliveRestartsAtMostOncePerSecondUntilBootout) {
   const std::filesystem::path runs = home_ / "runs";
   load("org.example.phoenix", {"/bin/sh", "-c", "echo run >> " + runs.string() + "; exit 4"},
-       xmlBool("KeepAlive", true));
+       xmlBool("KeepAlive", true) + xmlInteger("ThrottleInterval", 1));
   ASSERT_TRUE(eventually([&] { return lineCount(runs) >= 3; }, std::chrono::seconds(6)))
       << lineCount(runs);
   EXPECT_LE(lineCount(runs), 4u) << "restarts are not throttled";
@@ -63,23 +84,23 @@ TEST_F(JobLifecycleTest, KeepAliveRestartsAtMostOncePerSecondUntilBootout) {
   EXPECT_EQ(lineCount(runs), afterBootout) << "restarted after bootout";
 }
 
-TEST_F(JobLifecycleTest, BootoutWhileWaitingToRestartPreventsTheRestart) {
+TEST_P(JobLifecycleTest, BootoutWhileWaitingToRestartPreventsTheRestart) {
   const std::filesystem::path runs = home_ / "runs";
   load("org.example.once", {"/bin/sh", "-c", "echo run >> " + runs.string()},
-       xmlBool("KeepAlive", true));
+       xmlBool("KeepAlive", true) + xmlInteger("ThrottleInterval", 1));
   ASSERT_TRUE(eventually([&] { return lineCount(runs) == 1; }));
-  // The next start is at least a second away; bootout now must cancel it.
+  // The next start is a second away; bootout now must cancel it.
   ASSERT_EQ(run({"bootout", service("org.example.once")}).status, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));
   EXPECT_EQ(lineCount(runs), 1u);
 }
 
-TEST_F(JobLifecycleTest, KeepAliveReplacesKilledProcess) {
+TEST_P(JobLifecycleTest, KeepAliveReplacesKilledProcess) {
   // KeepAlive alone starts the job at load, as RunAtLoad does.
   const std::filesystem::path path = home_ / "keeper.plist";
-  writeFile(path,
-            xmlPlist(xmlString("Label", "org.example.keeper") +
-                     xmlStrings("ProgramArguments", {"sleep", "30"}) + xmlBool("KeepAlive", true)));
+  writeFile(path, xmlPlist(xmlString("Label", "org.example.keeper") +
+                           xmlStrings("ProgramArguments", {"sleep", "30"}) +
+                           xmlBool("KeepAlive", true) + xmlInteger("ThrottleInterval", 1)));
   ASSERT_EQ(run({"bootstrap", domain(), path.string()}).status, 0);
   const pid_t first = pidOf("org.example.keeper");
   ASSERT_GT(first, 0);
@@ -96,7 +117,7 @@ TEST_F(JobLifecycleTest, KeepAliveReplacesKilledProcess) {
   EXPECT_EQ(rowOf("org.example.keeper")->status, -9);
 }
 
-TEST_F(JobLifecycleTest, LeftoverProcessesOfTheJobAreEnded) {
+TEST_P(JobLifecycleTest, LeftoverProcessesOfTheJobAreEnded) {
   const std::filesystem::path childPid = home_ / "child";
   load("org.example.parent",
        {"/bin/sh", "-c", "sleep 30 & echo $! > " + childPid.string() + "; exit 0"});
@@ -107,6 +128,90 @@ TEST_F(JobLifecycleTest, LeftoverProcessesOfTheJobAreEnded) {
   // The supervisor ends the rest of the job's process group and, as its subreaper, reaps it.
   EXPECT_TRUE(eventually([&] { return pidIsGone(child); }));
 }
+
+TEST_P(JobLifecycleTest, ThrottleIntervalSpacesTheRestarts) {
+  const std::filesystem::path runs = home_ / "runs";
+  load("org.example.throttled", notingJob(runs, "exit 1"),
+       xmlBool("KeepAlive", true) + xmlInteger("ThrottleInterval", 2));
+  ASSERT_TRUE(eventually([&] { return startTimes(runs).size() >= 3; }, std::chrono::seconds(9)))
+      << startTimes(runs).size();
+  const std::vector<double> times = startTimes(runs);
+  for (std::size_t i = 1; i < times.size(); ++i) {
+    EXPECT_GE(times[i] - times[i - 1], 1.9) << "restart " << i << " came too soon";
+  }
+}
+
+TEST_P(JobLifecycleTest, KeepAliveConditionsRestartOnlyTheExitsTheyName) {
+  struct Case {
+    std::string label;
+    std::string condition;  // the KeepAlive dictionary's entries
+    std::string ending;     // how each run ends
+    bool restarts;
+  };
+  // A crash signal must leave no core file behind.
+  const std::string crash = "ulimit -c 0; kill -SEGV $$";
+  const std::vector<Case> cases = {
+      {"org.example.ok-once", xmlBool("SuccessfulExit", false), "exit 0", false},
+      {"org.example.failing", xmlBool("SuccessfulExit", false), "exit 3", true},
+      {"org.example.ok-again", xmlBool("SuccessfulExit", true), "exit 0", true},
+      {"org.example.crashing", xmlBool("Crashed", true), crash, true},
+      {"org.example.exiting", xmlBool("Crashed", true), "exit 1", false},
+      {"org.example.calm", xmlBool("Crashed", false), "exit 1", true},
+  };
+  for (const Case& job : cases) {
+    // SuccessfulExit needs a first run and so starts the job at load; RunAtLoad starts the rest.
+    const bool needsRunAtLoad = job.condition.find("SuccessfulExit") == std::string::npos;
+    loadEntries(job.label,
+                xmlStrings("ProgramArguments", notingJob(home_ / job.label, job.ending)) +
+                    "<key>KeepAlive</key><dict>" + job.condition + "</dict>\n" +
+                    xmlInteger("ThrottleInterval", 1) + xmlBool("RunAtLoad", needsRunAtLoad));
+  }
+  for (const Case& job : cases) {
+    if (job.restarts) {
+      EXPECT_TRUE(eventually([&] { return startTimes(home_ / job.label).size() >= 2; }))
+          << job.label;
+    }
+  }
+  for (const Case& job : cases) {
+    if (!job.restarts) {
+      EXPECT_EQ(startTimes(home_ / job.label).size(), 1u) << job.label;
+    }
+  }
+  EXPECT_EQ(rowOf("org.example.crashing")->status, -SIGSEGV);
+}
+
+TEST_P(JobLifecycleTest, StartIntervalRepeatsAndNeverRunsTwoAtOnce) {
+  const std::filesystem::path quick = home_ / "quick";
+  const std::filesystem::path slow = home_ / "slow";
+  loadEntries("org.example.interval", xmlStrings("ProgramArguments", notingJob(quick, "exit 0")) +
+                                          xmlInteger("StartInterval", 1));
+  loadEntries("org.example.long", xmlStrings("ProgramArguments", notingJob(slow, "exec sleep 30")) +
+                                      xmlInteger("StartInterval", 1));
+  // Without RunAtLoad the first start waits for the interval.
+  const std::optional<ListRow> idle = rowOf("org.example.interval");
+  ASSERT_TRUE(idle);
+  EXPECT_EQ(idle->pid, "-");
+  ASSERT_TRUE(eventually([&] { return startTimes(quick).size() >= 3; }, std::chrono::seconds(8)))
+      << startTimes(quick).size();
+  EXPECT_EQ(startTimes(slow).size(), 1u) << "started again while still running";
+  EXPECT_EQ(rowOf("org.example.interval")->status, 0);
+}
+
+TEST_P(JobLifecycleTest, StartCalendarIntervalFiresAtTheNextMatchingMinute) {
+  // A dictionary without fields matches every minute; the second entry matches none.
+  const std::filesystem::path runs = home_ / "runs";
+  loadEntries("org.example.calendar", xmlStrings("ProgramArguments", notingJob(runs, "exit 0")) +
+                                          "<key>StartCalendarInterval</key><array><dict/><dict>" +
+                                          xmlInteger("Day", 31) + xmlInteger("Month", 2) +
+                                          "</dict></array>\n");
+  EXPECT_EQ(rowOf("org.example.calendar")->pid, "-");
+  ASSERT_TRUE(eventually([&] { return !startTimes(runs).empty(); }, std::chrono::seconds(70)));
+  const double started = startTimes(runs).front();
+  const double intoMinute = std::fmod(started, 60.0);
+  EXPECT_LT(intoMinute, 3.0) << "fired " << intoMinute << " s into the minute";
+}
+
+LAUNCHCTL_ON_BOTH_ENGINES(JobLifecycleTest);
 
 }  // namespace
 }  // namespace launchctl_test

@@ -8,11 +8,12 @@ namespace launchctl_test {
 namespace {
 
 using OverridesTest = LaunchctlTest;
+using BuiltinOverridesTest = BuiltinLaunchctlTest;
 
 constexpr char kEmptyOverrides[] =
     "\n\tdisabled services = {\n\t}\n\n\tlogin item associations = {\n\t}\n";
 
-TEST_F(OverridesTest, FreshManagerListsNothing) {
+TEST_P(OverridesTest, FreshManagerListsNothing) {
   const Result list = run({"list"});
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(list.out, "PID\tStatus\tLabel\n");
@@ -22,7 +23,7 @@ TEST_F(OverridesTest, FreshManagerListsNothing) {
   EXPECT_EQ(disabled.out, kEmptyOverrides);
 }
 
-TEST_F(OverridesTest, OverridesAreRecordedForAnyLabelAndReplaced) {
+TEST_P(OverridesTest, OverridesAreRecordedForAnyLabelAndReplaced) {
   for (const auto& [verb, label] :
        std::vector<std::pair<std::string, std::string>>{{"disable", "org.example.b"},
                                                         {"enable", "org.example.a"},
@@ -41,7 +42,7 @@ TEST_F(OverridesTest, OverridesAreRecordedForAnyLabelAndReplaced) {
   EXPECT_EQ(listRows().size(), 0u) << "overrides load nothing";
 }
 
-TEST_F(OverridesTest, DisablingRefusesBootstrapButLeavesLoadedJobRunning) {
+TEST_P(OverridesTest, DisablingRefusesBootstrapButLeavesLoadedJobRunning) {
   load("org.example.running", {"sleep", "30"});
   const pid_t pid = pidOf("org.example.running");
   ASSERT_GT(pid, 0);
@@ -63,11 +64,11 @@ TEST_F(OverridesTest, DisablingRefusesBootstrapButLeavesLoadedJobRunning) {
   EXPECT_GT(pidOf("org.example.off"), 0);
 }
 
-TEST_F(OverridesTest, EachHomeHasItsOwnManager) {
+TEST_F(BuiltinOverridesTest, EachHomeHasItsOwnManager) {
   std::string pattern = (std::filesystem::temp_directory_path() / "launchctl-other-XXXXXX");
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   const std::filesystem::path otherHome = pattern;
-  const RunOptions other{otherHome, {}, {}};
+  const RunOptions other{otherHome, engineEnvironment(), {}};
 
   load("org.example.mine", {"sleep", "30"});
   ASSERT_EQ(run({"disable", service("org.example.x")}).status, 0);
@@ -78,11 +79,13 @@ TEST_F(OverridesTest, EachHomeHasItsOwnManager) {
   const Result loaded =
       runLaunchctl({"bootstrap", domain(), writeJob("org.example.mine", {"sleep", "30"})}, other);
   EXPECT_EQ(loaded.status, 0) << loaded.err;
-  bootOutAll(otherHome);
+  EXPECT_EQ(runLaunchctl({"bootout", service("org.example.mine")}, other).status, 0);
   EXPECT_EQ(runLaunchctl({"list"}, other).out, "PID\tStatus\tLabel\n");
   EXPECT_GT(pidOf("org.example.mine"), 0);
   std::filesystem::remove_all(otherHome);
 }
+
+LAUNCHCTL_ON_BOTH_ENGINES(OverridesTest);
 
 }  // namespace
 }  // namespace launchctl_test

@@ -9,14 +9,14 @@ namespace {
 
 using TargetsTest = LaunchctlTest;
 
-TEST_F(TargetsTest, NoSubcommandPrintsUsage) {
+TEST_P(TargetsTest, NoSubcommandPrintsUsage) {
   const Result result = run({});
   EXPECT_EQ(result.status, 64);
   EXPECT_TRUE(result.err.starts_with("Usage: launchctl <subcommand> ... | help [subcommand]\n"))
       << result.err;
 }
 
-TEST_F(TargetsTest, UnknownSubcommandIsNamed) {
+TEST_P(TargetsTest, UnknownSubcommandIsNamed) {
   const Result result = run({"frobnicate", domain()});
   EXPECT_EQ(result.status, 64);
   EXPECT_EQ(result.err,
@@ -25,7 +25,7 @@ TEST_F(TargetsTest, UnknownSubcommandIsNamed) {
   EXPECT_EQ(result.out, "");
 }
 
-TEST_F(TargetsTest, MalformedTargetsAreUnrecognized) {
+TEST_P(TargetsTest, MalformedTargetsAreUnrecognized) {
   const std::string plist = writeJob("a.b", {"true"});
   const std::vector<std::vector<std::string>> commandLines = {
       {"print-disabled", "gui/"},
@@ -54,7 +54,7 @@ TEST_F(TargetsTest, MalformedTargetsAreUnrecognized) {
   EXPECT_EQ(listRows().size(), 0u) << "a refused bootstrap must load nothing";
 }
 
-TEST_F(TargetsTest, AnotherUsersDomainIsNotFound) {
+TEST_P(TargetsTest, AnotherUsersDomainIsNotFound) {
   const std::string other = std::to_string(getuid() + 1);
   const std::vector<std::vector<std::string>> commandLines = {
       {"print-disabled", "gui/" + other},
@@ -71,7 +71,7 @@ TEST_F(TargetsTest, AnotherUsersDomainIsNotFound) {
   EXPECT_EQ(listRows().size(), 0u);
 }
 
-TEST_F(TargetsTest, MissingOrExtraArgumentsPrintUsage) {
+TEST_P(TargetsTest, MissingOrExtraArgumentsPrintUsage) {
   const std::vector<std::vector<std::string>> commandLines = {
       {"bootstrap"}, {"bootstrap", domain()}, {"bootout"},       {"enable"},
       {"disable"},   {"print-disabled"},      {"list", "extra"}, {"enable", service("a"), "b"},
@@ -84,7 +84,7 @@ TEST_F(TargetsTest, MissingOrExtraArgumentsPrintUsage) {
   }
 }
 
-TEST_F(TargetsTest, HelpNamesEverySubcommandUsed) {
+TEST_P(TargetsTest, HelpNamesEverySubcommandUsed) {
   const Result result = run({"help"});
   EXPECT_EQ(result.status, 0);
   for (const char* name : {"bootstrap", "bootout", "enable", "disable", "print-disabled", "list"}) {
@@ -92,6 +92,8 @@ TEST_F(TargetsTest, HelpNamesEverySubcommandUsed) {
   }
   EXPECT_EQ(run({"help", "bootout"}).out, "Usage: launchctl bootout <service-target>\n");
 }
+
+LAUNCHCTL_ON_BOTH_ENGINES(TargetsTest);
 
 }  // namespace
 }  // namespace launchctl_test

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine.h"
+#include "job_config.h"
+#include "state.h"
+
+// The built-in engine: jobs supervised by launchctl itself, recorded in the state directory.
+namespace launchctl::builtin {
+
+/// The jobs the state records, as `list` shows them.
+std::vector<ListedJob> listedJobs(const State& state);
+
+/// Loads `config` into `state` (the caller holds the state lock and saves nothing itself),
+/// starting a supervisor when the job runs at load or on a schedule, and saves the state.
+/// Returns false when the job could not be started.
+bool load(State& state, const JobConfig& config, const std::string& plistPath,
+          const std::filesystem::path& stateDir);
+
+/// Ends and unloads the job `label`: its supervisor sends SIGTERM and, when the exit timeout
+/// passes, SIGKILL. Waits at most `patience`; returns 0 once the job is gone, kNotLoaded when
+/// the state holds no such job, or kStillStopping (having printed what it is waiting for).
+int unload(const std::filesystem::path& stateDir, const std::string& label,
+           std::chrono::milliseconds patience);
+
+}  // namespace launchctl::builtin

@@ -1,0 +1,264 @@
+#include "systemd_engine.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "agent_units.h"
+#include "file_io.h"
+#include "login_unit.h"
+#include "unit_file.h"
+
+namespace launchctl {
+namespace {
+
+namespace fs = std::filesystem;
+using morvane::AgentUnits::labelOf;
+using morvane::AgentUnits::unitName;
+
+/// systemd's exit codes for a job it could not set up or execute (EXIT_CHDIR, EXIT_EXEC, …);
+/// `list` shows them as the built-in engine does, as EX_CONFIG.
+constexpr int kFirstSetupFailure = 200;
+constexpr int kLastSetupFailure = 243;
+constexpr int kExitCannotRun = 78;
+
+/// An exit code as `list` shows it.
+int shownExitCode(int code) {
+  return code >= kFirstSetupFailure && code <= kLastSetupFailure ? kExitCannotRun : code;
+}
+
+/// How a run ended, from the manager's record of the main process; nullopt when none has
+/// ended since the last start.
+std::optional<int> statusFromRuntime(const user_manager::ServiceRuntime& runtime) {
+  switch (runtime.execMainCode) {
+    case CLD_EXITED:
+      return shownExitCode(runtime.execMainStatus);
+    case CLD_KILLED:
+    case CLD_DUMPED:
+      return -runtime.execMainStatus;
+    default:
+      return std::nullopt;
+  }
+}
+
+/// The number of a signal named without "SIG" ("TERM"), or 0.
+int signalNumber(const std::string& name) {
+  for (int signal = 1; signal < SIGRTMIN; ++signal) {
+    const char* abbreviation = sigabbrev_np(signal);
+    if (abbreviation != nullptr && name == abbreviation) {
+      return signal;
+    }
+  }
+  return 0;
+}
+
+/// How the last run ended, as the job's ExecStopPost noted it ("exited 3", "killed TERM").
+std::optional<int> statusFromFile(const fs::path& file) {
+  std::ifstream in(file);
+  std::string code;
+  std::string status;
+  if (!(in >> code >> status)) {
+    return std::nullopt;
+  }
+  if (code == "exited") {
+    try {
+      return shownExitCode(std::stoi(status));
+    } catch (...) {
+      return std::nullopt;
+    }
+  }
+  const int signal = signalNumber(status);
+  return signal > 0 ? std::optional(-signal) : std::nullopt;
+}
+
+/// Writes `text` to `path` atomically.
+void writeUnitFile(const fs::path& path, const std::string& text) {
+  if (const morvane::Outcome written = morvane::writeFileAtomically(path, text); !written) {
+    throw std::runtime_error(written.error().text);
+  }
+}
+
+/// The label written as Description= in a unit file (for names that only carry a digest).
+std::optional<std::string> labelInFile(const fs::path& unitFile) {
+  std::ifstream in(unitFile);
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with("Description=")) {
+      std::string label;
+      const std::string value = line.substr(std::string("Description=").size());
+      for (size_t i = 0; i < value.size(); ++i) {
+        label += value[i];
+        if (value[i] == '%' && i + 1 < value.size() && value[i + 1] == '%') {
+          ++i;
+        }
+      }
+      return label;
+    }
+  }
+  return std::nullopt;
+}
+
+bool isAgentService(const std::string& name) {
+  return name.starts_with(morvane::AgentUnits::kPrefix) && name.ends_with(".service");
+}
+
+}  // namespace
+
+SystemdEngine::SystemdEngine(user_manager::Connection connection)
+    : connection_(std::move(connection)) {}
+
+fs::path SystemdEngine::unitDirectory() const {
+  return connection_.runtimeDirectory() / "systemd" / "user";
+}
+
+fs::path SystemdEngine::jobFolder(const std::string& serviceName) const {
+  return connection_.runtimeDirectory() / "launchagents" / serviceName;
+}
+
+std::vector<ListedJob> SystemdEngine::jobs() {
+  // Loaded: a unit file, or a unit still stopping after bootout removed its file.
+  std::map<std::string, std::string> labels;  // service name → label
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(unitDirectory(), ignored)) {
+    const std::string name = entry.path().filename().string();
+    if (isAgentService(name)) {
+      labels[name] = "";
+    }
+  }
+  std::map<std::string, user_manager::UnitStatus> inMemory;
+  for (user_manager::UnitStatus& unit :
+       connection_.listUnits({std::string(morvane::AgentUnits::kPrefix) + "*.service"})) {
+    if (labels.contains(unit.name) || user_manager::isLive(unit.activeState)) {
+      labels[unit.name] = "";
+      inMemory[unit.name] = std::move(unit);
+    }
+  }
+  std::vector<std::string> asked;
+  for (const auto& [name, status] : inMemory) {
+    asked.push_back(name);
+  }
+  const std::vector<user_manager::ServiceRuntime> runtimes = connection_.serviceRuntimes(asked);
+  std::map<std::string, user_manager::ServiceRuntime> runtimeOf;
+  for (size_t i = 0; i < asked.size(); ++i) {
+    runtimeOf[asked[i]] = runtimes[i];
+  }
+  std::vector<ListedJob> jobs;
+  for (const auto& [name, unused] : labels) {
+    std::optional<std::string> label = labelOf(name);
+    if (!label) {
+      const auto memory = inMemory.find(name);
+      label = memory != inMemory.end() ? memory->second.description
+                                       : labelInFile(unitDirectory() / name).value_or(name);
+    }
+    ListedJob job{*label, std::nullopt, 0};
+    std::optional<int> status;
+    if (const auto runtime = runtimeOf.find(name); runtime != runtimeOf.end()) {
+      if (runtime->second.mainPid > 0) {
+        job.pid = runtime->second.mainPid;
+      }
+      status = statusFromRuntime(runtime->second);
+    }
+    job.lastStatus = status ? *status : statusFromFile(lastExitFile(jobFolder(name))).value_or(0);
+    jobs.push_back(std::move(job));
+  }
+  return jobs;
+}
+
+bool SystemdEngine::isLoaded(const std::string& label) {
+  const std::string service = unitName(label, ".service");
+  std::error_code ignored;
+  if (fs::exists(unitDirectory() / service, ignored)) {
+    return true;
+  }
+  const std::optional<user_manager::UnitStatus> unit = connection_.unit(service);
+  return unit && user_manager::isLive(unit->activeState);
+}
+
+void SystemdEngine::removeUnits(const std::string& label) {
+  std::error_code ignored;
+  fs::remove(unitDirectory() / unitName(label, ".service"), ignored);
+  fs::remove(unitDirectory() / unitName(label, ".timer"), ignored);
+}
+
+void SystemdEngine::load(const JobConfig& config, const std::string& plistPath) {
+  const std::string service = unitName(config.label, ".service");
+  const std::string timer = unitName(config.label, ".timer");
+  // A unit left failed in memory by an earlier load would shadow the new unit file.
+  connection_.resetFailed(service);
+  connection_.resetFailed(timer);
+  const fs::path folder = jobFolder(service);
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  fs::create_directories(unitDirectory());
+  std::error_code ignored;
+  try {
+    const fs::path absolute = fs::absolute(plistPath, ignored);
+    if (hasSchedule(config)) {
+      writeUnitFile(unitDirectory() / timer, timerUnitText(config));
+    }
+    writeUnitFile(unitDirectory() / service, serviceUnitText(config, {folder, absolute.string()}));
+    std::set<std::string> jobs;
+    if (hasSchedule(config)) {
+      jobs.insert(connection_.startUnit(timer));
+    }
+    if (startsAtLoad(config)) {
+      jobs.insert(connection_.startUnit(service));
+    }
+    connection_.awaitJobs(jobs, std::chrono::steady_clock::now() + kBootoutPatience);
+  } catch (...) {
+    // Nothing half-registered: without its unit files the job is not loaded.
+    removeUnits(config.label);
+    fs::remove_all(folder, ignored);
+    throw;
+  }
+}
+
+int SystemdEngine::unload(const std::string& label, std::chrono::milliseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  const std::string service = unitName(label, ".service");
+  const std::string timer = unitName(label, ".timer");
+  std::error_code ignored;
+  const bool hasFile = fs::exists(unitDirectory() / service, ignored);
+  const std::optional<user_manager::UnitStatus> unit = connection_.unit(service);
+  if (!hasFile && !(unit && user_manager::isLive(unit->activeState))) {
+    return kNotLoaded;
+  }
+  // Without its files the job is no longer wanted; it stays listed while its unit stops.
+  removeUnits(label);
+  std::set<std::string> jobs;
+  for (const std::string& name : {service, timer}) {
+    if (const std::optional<std::string> job = connection_.stopUnit(name)) {
+      jobs.insert(*job);
+    }
+  }
+  if (!connection_.awaitJobs(jobs, deadline).empty()) {
+    const pid_t pid = static_cast<pid_t>(connection_.serviceRuntimes({service}).front().mainPid);
+    const std::uint64_t timeout = connection_.unitProperty(service, "Service", "TimeoutStopUSec");
+    std::optional<std::chrono::seconds> killIn;
+    if (timeout != UINT64_MAX) {
+      timespec now{};
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      const std::int64_t nowUsec = now.tv_sec * 1'000'000LL + now.tv_nsec / 1000;
+      const std::uint64_t since =
+          connection_.unitProperty(service, "Unit", "StateChangeTimestampMonotonic");
+      const std::int64_t left = static_cast<std::int64_t>(since + timeout) - nowUsec;
+      killIn = std::chrono::seconds(std::max<std::int64_t>(left, 0) / 1'000'000);
+    }
+    printStillStopping(label, pid, killIn);
+    return kStillStopping;
+  }
+  connection_.resetFailed(service);
+  connection_.resetFailed(timer);
+  fs::remove_all(jobFolder(service), ignored);
+  return 0;
+}
+
+void SystemdEngine::ensureLoginUnit() {
+  installLoginUnit(connection_);
+}
+
+}  // namespace launchctl

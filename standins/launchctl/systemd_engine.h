@@ -1,0 +1,49 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "connection.h"
+#include "engine.h"
+#include "job_config.h"
+
+namespace launchctl {
+
+/// The systemd engine: every loaded job is a service unit of the user's systemd manager, named
+/// for its label (see agent_units.h), with a timer unit beside it when it starts on a schedule.
+/// The unit files live in $XDG_RUNTIME_DIR/systemd/user, so they are gone at logout as
+/// launchd's loaded state is: a job is loaded while its unit file exists, or while its unit is
+/// still stopping after bootout.
+class SystemdEngine {
+ public:
+  explicit SystemdEngine(user_manager::Connection connection);
+
+  /// The loaded jobs, as `list` shows them.
+  std::vector<ListedJob> jobs();
+
+  /// Whether `label` is loaded.
+  bool isLoaded(const std::string& label);
+
+  /// Writes the job's units and starts what starts at load. When the manager fails on the way,
+  /// the units are removed again and the ManagerError goes on to the caller.
+  void load(const JobConfig& config, const std::string& plistPath);
+
+  /// Stops and unloads `label`, waiting at most `patience`: 0, kNotLoaded, or kStillStopping
+  /// (having printed what it is waiting for; the manager sends SIGKILL when the exit timeout
+  /// passes, whoever waits).
+  int unload(const std::string& label, std::chrono::milliseconds patience);
+
+  /// Installs and enables the login unit (login_unit.h) unless it is there already.
+  void ensureLoginUnit();
+
+ private:
+  std::filesystem::path unitDirectory() const;
+  std::filesystem::path jobFolder(const std::string& serviceName) const;
+  void removeUnits(const std::string& label);
+
+  user_manager::Connection connection_;
+};
+
+}  // namespace launchctl

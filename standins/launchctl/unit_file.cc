@@ -1,0 +1,249 @@
+#include "unit_file.h"
+
+#include <signal.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "agent_units.h"
+
+extern char** environ;
+
+namespace launchctl {
+namespace {
+
+namespace fs = std::filesystem;
+
+/// Escapes the characters systemd reads specially in a quoted value; `$` only where variables
+/// are expanded (command lines).
+std::string escapedQuoted(const std::string& text, bool commandLine) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\\' || c == '"') {
+      out += '\\';
+      out += c;
+    } else if (c == '%') {
+      out += "%%";
+    } else if (c == '$' && commandLine) {
+      out += "$$";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+/// A path written as the value of a setting that takes it unquoted: the path itself when the
+/// unit file can spell it, else a link to it in the job folder named `linkName`.
+std::string pathValue(const std::string& written, const fs::path& jobFolder, const char* linkName) {
+  // launchd takes relative paths from the root directory, where jobs start.
+  const std::string path = written.front() == '/' ? written : "/" + written;
+  bool spellable = path.back() != ' ' && path.back() != '\t';
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    spellable = spellable && byte >= 0x20 && byte != 0x7f && c != '\\';
+  }
+  std::string target = path;
+  if (!spellable) {
+    const fs::path link = jobFolder / linkName;
+    std::error_code ignored;
+    fs::remove(link, ignored);
+    fs::create_symlink(path, link);
+    target = link.string();
+  }
+  std::string out;
+  for (const char c : target) {
+    out += c == '%' ? std::string("%%") : std::string(1, c);
+  }
+  return out;
+}
+
+/// The value of PATH the job's program is searched on: the job's own, else the invoker's.
+std::string searchPath(const JobConfig& config) {
+  if (const auto own = config.environment.find("PATH"); own != config.environment.end()) {
+    return own->second;
+  }
+  const char* inherited = std::getenv("PATH");
+  return inherited != nullptr ? inherited : "/usr/bin:/bin";
+}
+
+/// The program to execute as an absolute path, found as execvp would find it from the job's
+/// working directory. A name found nowhere stays a name (systemd's own search then fails and
+/// the job ends with an exec failure); one systemd would misread as a prefix goes under a path
+/// that cannot exist, to fail the same way.
+std::string programPath(const JobConfig& config) {
+  const std::string name = config.program.empty() ? config.arguments.front() : config.program;
+  const std::string directory =
+      config.workingDirectory.empty() || config.workingDirectory.front() != '/'
+          ? "/" + config.workingDirectory
+          : config.workingDirectory;
+  if (name.find('/') != std::string::npos) {
+    return name.front() == '/' ? name : (fs::path(directory) / name).string();
+  }
+  std::stringstream directories(searchPath(config));
+  for (std::string entry; std::getline(directories, entry, ':');) {
+    const fs::path candidate = fs::path(entry.empty() ? "." : entry) / name;
+    if (candidate.is_absolute() && ::access(candidate.c_str(), X_OK) == 0) {
+      return candidate.string();
+    }
+  }
+  if (std::string("-@:+!").find(name.front()) != std::string::npos) {
+    return "/dev/null/" + name;
+  }
+  return name;
+}
+
+/// The outcomes (exit codes and signals) after which the job must not be started again.
+std::string restartPrevented(const KeepAlive& keepAlive) {
+  std::string statuses;
+  for (int code = 0; code <= 255; ++code) {
+    if (!restartsAfter(keepAlive, code)) {
+      statuses += (statuses.empty() ? "" : " ") + std::to_string(code);
+    }
+  }
+  for (int signal = 1; signal < SIGRTMIN; ++signal) {
+    const char* name = sigabbrev_np(signal);
+    if (name != nullptr && !restartsAfter(keepAlive, -signal)) {
+      statuses += std::string(statuses.empty() ? "" : " ") + "SIG" + name;
+    }
+  }
+  return statuses;
+}
+
+/// A comment line for the unit's reader: control characters would end it early.
+std::string commentText(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    out += byte < 0x20 || byte == 0x7f ? '?' : c;
+  }
+  return out;
+}
+
+/// A unit's Description: the label, which `systemctl status` shows beside the unit's name.
+std::string description(const std::string& label) {
+  std::string out;
+  for (const char c : label) {
+    out += c == '%' ? std::string("%%") : std::string(1, c);
+  }
+  return out;
+}
+
+/// The command that notes how each run ended in the job folder, as systemd tells ExecStopPost.
+std::string lastExitRecorder(const fs::path& jobFolder) {
+  return "-/bin/sh -c " +
+         commandWord(
+             "printf '%s %s\\n' \"$EXIT_CODE\" \"$EXIT_STATUS\" > \"$0.new\" && "
+             "mv \"$0.new\" \"$0\"") +
+         " " + commandWord(lastExitFile(jobFolder).string());
+}
+
+}  // namespace
+
+fs::path lastExitFile(const fs::path& jobFolder) {
+  return jobFolder / "last-exit";
+}
+
+std::string commandWord(const std::string& word) {
+  return escapedQuoted(word, true);
+}
+
+bool hasSchedule(const JobConfig& config) {
+  return config.startInterval > 0 || !config.calendar.empty();
+}
+
+std::string serviceUnitText(const JobConfig& config, const UnitSurroundings& surroundings) {
+  std::ostringstream unit;
+  unit << "# Loaded by launchctl from " << commentText(surroundings.plistPath) << "\n"
+       << "[Unit]\n"
+       << "Description=" << description(config.label)
+       << "\n"
+       // launchd never gives up restarting a job.
+       << "StartLimitIntervalSec=0\n\n"
+       << "[Service]\n"
+       << "Type=simple\n"
+       << "Slice=" << morvane::AgentUnits::kSlice << "\n";
+  // "@": the first word is the program, the rest its whole argv, argv[0] included.
+  unit << "ExecStart=@" << commandWord(programPath(config));
+  for (const std::string& argument : config.arguments) {
+    unit << " " << commandWord(argument);
+  }
+  unit << "\n"
+       << "ExecStopPost=" << lastExitRecorder(surroundings.jobFolder) << "\n"
+       << "WorkingDirectory="
+       << (config.workingDirectory.empty()
+               ? "/"
+               : pathValue(config.workingDirectory, surroundings.jobFolder, "working-directory"))
+       << "\n";
+  for (const auto& [name, value] : config.environment) {
+    unit << "Environment=" << escapedQuoted(name + "=" + value, false) << "\n";
+  }
+  unit << "StandardInput="
+       << (config.standardInPath.empty()
+               ? "null"
+               : "file:" + pathValue(config.standardInPath, surroundings.jobFolder, "stdin"))
+       << "\n";
+  unit << "StandardOutput="
+       << (config.standardOutPath.empty()
+               ? "journal"
+               : "append:" + pathValue(config.standardOutPath, surroundings.jobFolder, "stdout"))
+       << "\n";
+  unit << "StandardError="
+       << (config.standardErrorPath.empty()
+               ? "journal"
+               : "append:" + pathValue(config.standardErrorPath, surroundings.jobFolder, "stderr"))
+       << "\n";
+  const KeepAlive& keepAlive = config.keepAlive;
+  if (keepAlive.always || keepAlive.successfulExit || keepAlive.crashed) {
+    unit << "Restart=always\n";
+    if (const std::string prevented = restartPrevented(keepAlive); !prevented.empty()) {
+      unit << "RestartPreventExitStatus=" << prevented << "\n";
+    }
+    unit << "RestartSec=" << config.throttleInterval << "\n";
+  } else {
+    unit << "Restart=no\n";
+  }
+  unit << "TimeoutStopSec="
+       << (config.exitTimeout == 0 ? std::string("infinity") : std::to_string(config.exitTimeout))
+       << "\n"
+       // SIGTERM to every process of the job, SIGKILL when the exit timeout passes; with
+       // AbandonProcessGroup only the program itself is signalled.
+       << "KillMode=" << (config.abandonProcessGroup ? "process" : "control-group") << "\n";
+  if (config.nice) {
+    unit << "Nice=" << *config.nice << "\n";
+  }
+  if (config.umask) {
+    char mask[8];
+    std::snprintf(mask, sizeof mask, "%04o", static_cast<unsigned>(*config.umask));
+    unit << "UMask=" << mask << "\n";
+  }
+  return unit.str();
+}
+
+std::string timerUnitText(const JobConfig& config) {
+  std::ostringstream unit;
+  unit << "[Unit]\n"
+       << "Description=" << description(config.label) << "\n\n"
+       << "[Timer]\n";
+  if (config.startInterval > 0) {
+    unit << "OnActiveSec=" << config.startInterval << "\n"
+         << "OnUnitActiveSec=" << config.startInterval << "\n";
+  }
+  for (const CalendarEntry& entry : config.calendar) {
+    for (const std::string& expression : calendarExpressions(entry)) {
+      unit << "OnCalendar=" << expression << "\n";
+    }
+  }
+  unit << "AccuracySec=1s\n";
+  return unit.str();
+}
+
+}  // namespace launchctl

@@ -1,0 +1,194 @@
+// The systemd engine's own promises: units named for their labels, the login unit, both engines
+// side by side, and a manager that goes away.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+#include "calendar.h"
+#include "harness.h"
+
+namespace launchctl_test {
+namespace {
+
+namespace fs = std::filesystem;
+using EngineChoiceTest = BuiltinLaunchctlTest;
+
+/// The agent units' files in the runtime directory.
+std::vector<std::string> agentUnitFiles(const fs::path& runtime) {
+  std::vector<std::string> names;
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(runtime / "systemd" / "user", ignored)) {
+    if (entry.path().filename().string().starts_with("launchagent-")) {
+      names.push_back(entry.path().filename().string());
+    }
+  }
+  return names;
+}
+
+class SystemdEngineTest : public SystemdLaunchctlTest {
+ protected:
+  /// Runs `systemctl --user` against this test's manager.
+  Result systemctl(const std::vector<std::string>& args) const {
+    std::vector<std::string> line = {"/bin/systemctl", "--user", "--no-pager", "--full"};
+    line.insert(line.end(), args.begin(), args.end());
+    return runProgram(line, {home_, engineEnvironment(), {}});
+  }
+
+  /// Loads a `sleep` job labelled `label` from a file of another name.
+  void loadSleeper(const std::string& label, const std::string& file) const {
+    const fs::path path = home_ / file;
+    writeFile(path,
+              xmlPlist(xmlString("Label", label) + xmlStrings("ProgramArguments", {"sleep", "30"}) +
+                       xmlBool("RunAtLoad", true)));
+    const Result result = run({"bootstrap", domain(), path.string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+  }
+};
+
+TEST_F(SystemdEngineTest, EveryLabelBecomesAUnitThatNamesItAndHoldsItsProcess) {
+  // Spaces, slashes, non-ASCII, a leading dash, and names beyond systemd's 255 characters.
+  const std::vector<std::string> labels = {"com.example.plain", "with space/and slash", "-ünïcödé.",
+                                           "org.example." + std::string(290, 'n'),
+                                           "org.example." + std::string(300, 'n')};
+  for (size_t i = 0; i < labels.size(); ++i) {
+    loadSleeper(labels[i], "job" + std::to_string(i) + ".plist");
+  }
+  ASSERT_FALSE(HasFailure());
+  for (const std::string& label : labels) {
+    SCOPED_TRACE(label);
+    const pid_t pid = pidOf(label);
+    ASSERT_GT(pid, 0);
+    const Result status = systemctl({"status", std::to_string(pid)});
+    EXPECT_TRUE(status.out.find("launchagent-") < status.out.find(" - " + label + "\n"))
+        << status.out;
+    EXPECT_NE(readFile("/proc/" + std::to_string(pid) + "/cgroup").find("/launchagents.slice/"),
+              std::string::npos);
+    const Result again = run({"bootstrap", domain(), (home_ / "job0.plist").string()});
+    EXPECT_EQ(again.status, 5) << "loaded once only";
+  }
+  EXPECT_EQ(agentUnitFiles(userManager_->runtimeDirectory()).size(), labels.size());
+  for (const std::string& label : labels) {
+    const pid_t pid = pidOf(label);
+    EXPECT_EQ(run({"bootout", service(label)}).status, 0) << label;
+    EXPECT_TRUE(pidIsGone(pid)) << label;
+  }
+  EXPECT_TRUE(agentUnitFiles(userManager_->runtimeDirectory()).empty());
+}
+
+TEST_F(SystemdEngineTest, TimerFiresWhenTheBuiltInEngineWould) {
+  loadEntries("org.example.weekly",
+              xmlStrings("ProgramArguments", {"true"}) +
+                  "<key>StartCalendarInterval</key><dict><key>Minute</key><integer>7</integer>"
+                  "<key>Hour</key><integer>3</integer><key>Day</key><integer>20</integer>"
+                  "<key>Weekday</key><integer>5</integer></dict>\n");
+  const Result shown =
+      systemctl({"show", "-p", "NextElapseUSecRealtime", "launchagent-org.example.weekly.timer"});
+  const std::optional<std::time_t> expected = launchctl::nextCalendarStart(
+      {{.minute = 7, .hour = 3, .day = 20, .weekday = 5}}, std::time(nullptr));
+  ASSERT_TRUE(expected);
+  std::tm local{};
+  localtime_r(&*expected, &local);
+  char text[64];
+  std::strftime(text, sizeof text, "%a %Y-%m-%d %H:%M:%S %Z", &local);
+  EXPECT_EQ(shown.out, std::string("NextElapseUSecRealtime=") + text + "\n");
+}
+
+TEST_F(SystemdEngineTest, NextLoginLoadsEveryAgentNotDisabledOnce) {
+  const fs::path agents = home_ / "Library" / "LaunchAgents";
+  fs::create_directories(agents);
+  for (const std::string name : {"org.example.a", "org.example.b", "org.example.c"}) {
+    writeFile(agents / (name + ".plist"),
+              xmlPlist(xmlString("Label", name) + xmlStrings("ProgramArguments", {"sleep", "60"}) +
+                       xmlBool("RunAtLoad", true)));
+  }
+  writeFile(agents / "broken.plist", "not a property list");
+  ASSERT_EQ(run({"disable", service("org.example.b")}).status, 0);
+  ASSERT_EQ(run({"bootstrap", domain(), (agents / "org.example.c.plist").string()}).status, 0);
+  ASSERT_EQ(run({"bootout", service("org.example.c")}).status, 0);
+  // The first use installed and enabled the one login unit.
+  const fs::path units = home_ / ".config" / "systemd" / "user";
+  EXPECT_TRUE(fs::exists(units / "launchagents-login.service"));
+  EXPECT_TRUE(fs::is_symlink(units / "default.target.wants" / "launchagents-login.service"));
+
+  userManager_->restart();
+  ASSERT_TRUE(eventually([&] { return pidOf("org.example.a") > 0 && pidOf("org.example.c") > 0; },
+                         std::chrono::seconds(10)));
+  EXPECT_FALSE(rowOf("org.example.b")) << "a disabled agent stays unloaded";
+  EXPECT_EQ(listRows().size(), 2u);
+  std::size_t loginUnits = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(units)) {
+    loginUnits += entry.path().filename() == "launchagents-login.service";
+  }
+  EXPECT_EQ(loginUnits, 2u) << "the unit and its one enabling link";
+}
+
+TEST_F(SystemdEngineTest, JobsOfEitherEngineAreSeenAndRemovedByTheOther) {
+  std::map<std::string, std::string> builtinEngine = {{"MORVANE_JOB_ENGINE", "builtin"}};
+  std::map<std::string, std::string> automatic = {{"MORVANE_JOB_ENGINE", ""}};
+  const std::string early = writeJob("org.example.early", {"sleep", "30"});
+  const std::string late = writeJob("org.example.late", {"sleep", "30"});
+  ASSERT_EQ(run({"bootstrap", domain(), early}, builtinEngine).status, 0);
+  const pid_t earlyPid = pidOf("org.example.early");
+  ASSERT_GT(earlyPid, 0);
+  // A manager answers: new jobs go to it, the earlier one stays listed and is not started twice.
+  EXPECT_EQ(run({"bootstrap", domain(), early}, automatic).status, 5);
+  ASSERT_EQ(run({"bootstrap", domain(), late}, automatic).status, 0);
+  EXPECT_EQ(agentUnitFiles(userManager_->runtimeDirectory()).size(), 1u);
+  EXPECT_EQ(run({"list"}, automatic).out, run({"list"}, builtinEngine).out);
+  EXPECT_EQ(run({"bootstrap", domain(), late}, builtinEngine).status, 5);
+  // Each engine removes the other's job.
+  const pid_t latePid = pidOf("org.example.late");
+  EXPECT_EQ(run({"bootout", service("org.example.late")}, builtinEngine).status, 0);
+  EXPECT_EQ(run({"bootout", service("org.example.early")}, automatic).status, 0);
+  EXPECT_TRUE(pidIsGone(latePid));
+  EXPECT_FALSE(isRunning(earlyPid));
+  EXPECT_TRUE(listRows().empty());
+}
+
+TEST_F(SystemdEngineTest, ManagerGoingAwayMidCommandLeavesNothingHalfLoaded) {
+  const fs::path marker = home_ / "started";
+  const std::string plist = writeJob("org.example.cut", {"touch", marker.string()});
+  run({"list"});  // the login unit is in place; the bootstrap only loads
+  ::kill(userManager_->managerPid(), SIGSTOP);
+  Result result;
+  std::thread bootstrap([&] { result = run({"bootstrap", domain(), plist}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  userManager_->killManager();
+  bootstrap.join();
+  EXPECT_NE(result.status, 0);
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+  EXPECT_TRUE(result.err.starts_with("launchctl: the systemd user manager")) << result.err;
+  EXPECT_TRUE(agentUnitFiles(userManager_->runtimeDirectory()).empty());
+  EXPECT_FALSE(fs::exists(marker));
+  // Without a manager nothing is listed, and forcing the systemd engine says why in one line.
+  const Result forced = run({"list"});
+  EXPECT_EQ(forced.status, 1);
+  EXPECT_EQ(std::count(forced.err.begin(), forced.err.end(), '\n'), 1) << forced.err;
+  EXPECT_EQ(run({"list"}, {{"MORVANE_JOB_ENGINE", ""}}).out, "PID\tStatus\tLabel\n");
+  userManager_->restart();
+}
+
+TEST_F(EngineChoiceTest, ForcedOrUnknownEnginesWithoutAManagerFailInOneLine) {
+  const Result forced = run({"list"}, {{"MORVANE_JOB_ENGINE", "systemd"},
+                                       {"XDG_RUNTIME_DIR", (home_ / "no-runtime").string()}});
+  EXPECT_EQ(forced.status, 1);
+  EXPECT_EQ(forced.err,
+            "launchctl: MORVANE_JOB_ENGINE=systemd, but no systemd user manager "
+            "answers: " +
+                (home_ / "no-runtime" / "systemd" / "private").string() + " does not exist\n");
+  const Result unknown = run({"list"}, {{"MORVANE_JOB_ENGINE", "launchd"}});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.err,
+            "launchctl: MORVANE_JOB_ENGINE is \"launchd\"; it takes \"systemd\" or \"builtin\" "
+            "(or is left unset)\n");
+  // Unset, and without a manager, the built-in engine runs the jobs.
+  const std::string plist = writeJob("org.example.auto", {"sleep", "30"});
+  EXPECT_EQ(run({"bootstrap", domain(), plist}, {{"MORVANE_JOB_ENGINE", ""}}).status, 0);
+  EXPECT_GT(pidOf("org.example.auto"), 0);
+}
+
+}  // namespace
+}  // namespace launchctl_test
