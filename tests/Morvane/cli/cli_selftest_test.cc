@@ -218,7 +218,9 @@ TEST_F(SelfTestAgainstFake, FailedLoadOfTheDisabledAgentStillEnablesItAgain) {
   fake(
       "[ -f \"$d/enabled-once\" ] && rm -f \"$d/disabled\"; touch \"$d/enabled-once\"; "
       "[ -f \"$d/disabled\" ] && { echo 'enable refused' >&2; exit 1; }",
-      "kill $(cut -f1 \"$d/loaded\"); rm -f \"$d/loaded\"");
+      // As the real one, bootout returns once the job's process is gone.
+      "p=$(cut -f1 \"$d/loaded\"); kill $p; while kill -0 $p 2>/dev/null; do sleep 0.01; done; "
+      "rm -f \"$d/loaded\"");
   std::string output = run(1);
   EXPECT_TRUE(output.ends_with("Unload  ✓\n✗ " + kLabel + " did not load: enable refused\n"))
       << output;
