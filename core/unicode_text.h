@@ -22,6 +22,11 @@ std::string_view trimWhitespace(std::string_view text);
 /// The key labels sort by: the full Unicode lower-case mapping, canonically composed.
 std::string lowercaseSortKey(std::string_view text);
 
+/// The key text is searched by: compatibility-normalized and case-folded (NFKC_Casefold), so
+/// that letter case, width variants and canonically equivalent spellings do not matter.
+/// "Straße", "STRASSE" and "ｓｔｒａｓｓｅ" have one key.
+std::string searchKey(std::string_view text);
+
 /// Which of the characters that shape a text a terminal gets to see as they are.
 enum class Layout {
   /// None: the text stays on one line.

@@ -51,6 +51,8 @@ AppDelegate::AppDelegate(platform::Bundle bundle, std::unique_ptr<Alerts> alerts
   menu.setStyle(scrollingMenuStyle());
   connect(&menu, &QMenu::aboutToShow, this, &AppDelegate::menuWillOpen);
   connect(&menu, &QMenu::aboutToHide, this, &AppDelegate::menuDidClose);
+  menu.installEventFilter(this);
+  connect(&menu, &QMenu::hovered, this, &AppDelegate::highlightRow);
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -107,29 +109,38 @@ void AppDelegate::menuWillOpen() {
 
 void AppDelegate::menuDidClose() {
   menuOpen = false;
+  filter.clear();  // the next opening starts unfiltered
+  menu.setMinimumWidth(0);
 }
 
 void AppDelegate::refresh() {
   work.submit([this] {
-    Agents::ScannedAgents scanned = Agents::scanWithExitStatuses(Agents::defaultDirectory());
+    auto [scanned, failed] = scanAgents();
     QMetaObject::invokeMethod(
         this,
-        [this, scanned = std::move(scanned)]() mutable {
-          if (takeScan(std::move(scanned)) && menuOpen)
+        [this, scanned = std::move(scanned), failed = std::move(failed)]() mutable {
+          if (takeScan(std::move(scanned), std::move(failed)) && menuOpen)
             rebuildMenu();
         },
         Qt::QueuedConnection);
   });
 }
 
-bool AppDelegate::takeScan(Agents::ScannedAgents scanned) {
+bool AppDelegate::takeScan(Agents::ScannedAgents scanned, FailedExits failed) {
   std::optional<std::string> unknown;
   if (scanned.problem)
     unknown = std::move(scanned.problem->text);
-  const bool changed = scanned.agents != agents || unknown != agentsUnknown;
+  const bool changed = scanned.agents != agents || failed != failures || unknown != agentsUnknown;
   agents = std::move(scanned.agents);
+  failures = std::move(failed);
   agentsUnknown = std::move(unknown);
   return changed;
+}
+
+std::pair<Agents::ScannedAgents, FailedExits> AppDelegate::scanAgents() {
+  Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
+  FailedExits failed = failedExits(scan);
+  return {std::move(scan), std::move(failed)};
 }
 
 void AppDelegate::updateIcon() {

@@ -10,13 +10,6 @@
 namespace morvane::CLI {
 namespace {
 
-/// The menu's result line for a change that worked.
-std::string doneText(const std::string& name, bool load) {
-  if (load)
-    return L([&] { return "「" + name + "」已加载"; }, [&] { return name + " loaded"; });
-  return L([&] { return "「" + name + "」已卸载"; }, [&] { return name + " unloaded"; });
-}
-
 std::string alreadyText(const std::string& name, bool load) {
   if (load)
     return L([&] { return "「" + name + "」已经是加载状态"; },
@@ -26,6 +19,12 @@ std::string alreadyText(const std::string& name, bool load) {
 }
 
 }  // namespace
+
+std::string changedText(const std::string& name, bool load) {
+  if (load)
+    return L([&] { return "「" + name + "」已加载"; }, [&] { return name + " loaded"; });
+  return L([&] { return "「" + name + "」已卸载"; }, [&] { return name + " unloaded"; });
+}
 
 int32_t setLoaded(std::ostream& out, const std::string& name, bool load, std::ostream& err) {
   SettingsStore store = modeSettings(err);
@@ -44,7 +43,7 @@ int32_t setLoaded(std::ostream& out, const std::string& name, bool load, std::os
   }
   if (Outcome outcome = Agents::setLoaded(*agent, load); !outcome)
     return printFailure(out, outcome.error());
-  out << doneText(shown, load) << "\n" << std::flush;
+  out << changedText(shown, load) << "\n" << std::flush;
   return 0;
 }
 
