@@ -82,7 +82,8 @@ std::string propertyList(const NewAgent& agent);
 
 /// Checks the agent against a fresh scan of `directory`, then writes its property list there,
 /// atomically and never over an existing file. Gives the new agent as a scan sees it; fails
-/// with the first problem, or with why the file could not be written.
+/// with the first problem, with the scan's when the taken labels cannot be known, or with why
+/// the file could not be written.
 Result<Agent> create(const NewAgent& agent, const std::filesystem::path& directory);
 
 }  // namespace NewAgents

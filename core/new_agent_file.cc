@@ -32,8 +32,11 @@ std::string propertyList(const NewAgent& agent) {
 }
 
 Result<Agent> create(const NewAgent& agent, const std::filesystem::path& directory) {
-  const std::vector<Problem> found =
-      problems(agent, directory, takenLabels(Agents::scanWithExitStatuses(directory)));
+  const Agents::ScannedAgents scan = Agents::scanWithExitStatuses(directory);
+  // Without the loaded labels or the folder's, "not taken" might be untrue: nothing is written.
+  if (scan.problem)
+    return std::unexpected(*scan.problem);
+  const std::vector<Problem> found = problems(agent, directory, takenLabels(scan));
   if (!found.empty())
     return fail(found.front().text);
   if (Outcome created = createDirectories(directory); !created)

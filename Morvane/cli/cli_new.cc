@@ -45,10 +45,8 @@ int32_t newAgent(std::ostream& out, std::ostream& err, const NewAgentRequest& re
   std::expected<NewAgent, NewAgents::Problem> agent = requestedAgent(request, here);
   Result<Agent> created =
       agent ? NewAgents::create(*agent, Agents::defaultDirectory()) : fail(agent.error().text);
-  if (!created) {
-    err << "✗ " << visibleControlCharacters(created.error().text) << "\n" << std::flush;
-    return 1;
-  }
+  if (!created)
+    return printFailure(err, created.error());
   out << visibleControlCharacters(created->path) << "\n" << std::flush;
   if (Outcome loaded = Agents::setLoaded(*created, true); !loaded)
     return printFailure(out, loaded.error());

@@ -230,6 +230,14 @@ TEST_F(NewAgentMode, RefusesWithOneLineOnStandardErrorAndWritesNothing) {
     EXPECT_EQ(outcome.err, "✗ The interval must be a whole number above 0\n") << interval;
     EXPECT_EQ(outcome.status, 1);
   }
+  // A service manager that cannot say what is loaded: whether the label is taken is unknown.
+  testing::writeScript(home_ / "broken-launchctl", "echo 'no service manager' >&2; exit 1");
+  platform::overrideToolPath(platform::Tool::launchctl, home_ / "broken-launchctl");
+  Outcome unknown = create({"com.example.new", false, false, {}, {}, {"/bin/true"}});
+  EXPECT_TRUE(unknown.err.starts_with("✗ Loaded state unknown: ")) << unknown.err;
+  EXPECT_EQ(unknown.status, 1);
+  platform::overrideToolPath(platform::Tool::launchctl, LAUNCHCTL_STANDIN);
+
   testing::ScopedEnv chinese("MORVANE_LANG", "zh");
   EXPECT_EQ(create({"com.example.taken", false, false, {}, {}, {"/bin/true"}}).err,
             "✗ 「com.example.taken」已被 other.plist 使用\n");
