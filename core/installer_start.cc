@@ -16,6 +16,7 @@
 #include "file_io.h"
 #include "language.h"
 #include "platform.h"
+#include "spawn_signals.h"
 
 extern char** environ;
 
@@ -36,14 +37,7 @@ int spawnShell(pid_t& pid, const std::string& command, int lock, int output) {
   posix_spawn_file_actions_adddup2(&actions, lock, kInstallerLockDescriptor);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  sigdelset(&all, SIGKILL);
-  sigdelset(&all, SIGSTOP);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  startWithDefaultSignals(attributes);
   std::string shell = platform::toolPath(platform::Tool::sh).string();
   std::string option = "-c";
   std::string text = command;
