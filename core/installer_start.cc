@@ -16,6 +16,7 @@
 #include "file_io.h"
 #include "language.h"
 #include "platform.h"
+#include "spawn_signals.h"
 
 extern char** environ;
 
@@ -36,14 +37,7 @@ int spawnShell(pid_t& pid, const std::string& command, int lock, int output) {
   posix_spawn_file_actions_adddup2(&actions, lock, kInstallerLockDescriptor);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  sigdelset(&all, SIGKILL);
-  sigdelset(&all, SIGSTOP);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  startWithDefaultSignals(attributes);
   std::string shell = platform::toolPath(platform::Tool::sh).string();
   std::string option = "-c";
   std::string text = command;
@@ -90,22 +84,99 @@ std::unexpected<Failure> notStarted(const std::string& reason) {
   return fail(L("无法启动安装脚本：", "Couldn't start the install script: ") + reason);
 }
 
-/// Reads what the shell printed so far; closes the pipe at its end.
-void drain(UniqueFd& output, std::string& said) {
-  char buffer[4096];
-  while (output) {
-    const ssize_t count = ::read(output.get(), buffer, sizeof buffer);
-    if (count > 0) {
-      said.append(buffer, static_cast<size_t>(count));
-    } else if (count < 0 && errno == EINTR) {
-      continue;
-    } else {
-      if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-        output.reset();
-      return;
+/// Watches the shell that starts the script, and the log, until the script's first line shows.
+class StartWatch {
+ public:
+  StartWatch(pid_t shell, UniqueFd output, fs::path log, off_t logEnd, fs::path lockPath,
+             std::string firstLine, Clock::time_point deadline)
+      : shell_(shell),
+        output_(std::move(output)),
+        log_(std::move(log)),
+        logEnd_(logEnd),
+        lockPath_(std::move(lockPath)),
+        firstLine_(std::move(firstLine)),
+        deadline_(deadline) {}
+
+  Outcome wait() {
+    for (;;) {
+      collectShell();
+      if (status_ && !(WIFEXITED(*status_) && WEXITSTATUS(*status_) == 0))
+        return shellFailed();
+      if (lineSeen())
+        return {};
+      // Once the shell is gone, only the script holds the lock: free means it has ended, or
+      // never ran. It may have written its line just before.
+      if (status_ && !isHeld(lockPath_))
+        return lineSeen() ? Outcome() : scriptGone();
+      if (Clock::now() >= deadline_)
+        return timedOut();
+      pollfd watch{output_.get(), POLLIN, 0};
+      ::poll(&watch, output_ ? 1 : 0, 5);
     }
   }
-}
+
+ private:
+  /// Reads what the shell printed so far, and its status once it has ended.
+  void collectShell() {
+    char buffer[4096];
+    while (output_) {
+      const ssize_t count = ::read(output_.get(), buffer, sizeof buffer);
+      if (count > 0) {
+        said_.append(buffer, static_cast<size_t>(count));
+        continue;
+      }
+      if (count < 0 && errno == EINTR)
+        continue;
+      if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        break;
+      output_.reset();  // its end, or a pipe that can no longer be read
+    }
+    if (status_)
+      return;
+    int raw = 0;
+    const pid_t reaped = ::waitpid(shell_, &raw, WNOHANG);
+    if (reaped == shell_)
+      status_ = raw;
+    else if (reaped < 0 && errno != EINTR)
+      status_ = 0;  // reaped by someone else: the lock tells what became of the script
+  }
+
+  bool lineSeen() const { return readFrom(log_, logEnd_).find(firstLine_) != std::string::npos; }
+
+  std::unexpected<Failure> shellFailed() const {
+    std::string reason = lastLine(said_);
+    if (reason.empty())
+      reason = "sh: status " + std::to_string(WIFEXITED(*status_) ? WEXITSTATUS(*status_)
+                                                                  : 128 + WTERMSIG(*status_));
+    return notStarted(reason);
+  }
+
+  std::unexpected<Failure> scriptGone() const {
+    std::string reason = lastLine(readFrom(log_, logEnd_));
+    if (reason.empty())
+      reason = lastLine(said_);
+    return notStarted(reason.empty() ? L("它没有运行。", "it did not run.") : reason);
+  }
+
+  std::unexpected<Failure> timedOut() {
+    if (!status_) {
+      ::kill(shell_, SIGKILL);
+      while (::waitpid(shell_, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }
+    return notStarted(L("它没有在时限内开始运行。", "it did not begin in time."));
+  }
+
+  const pid_t shell_;
+  UniqueFd output_;
+  const fs::path log_;
+  const off_t logEnd_;
+  const fs::path lockPath_;
+  const std::string firstLine_;
+  const Clock::time_point deadline_;
+  std::string said_;
+  std::optional<int> status_;
+};
 
 }  // namespace
 
@@ -130,49 +201,7 @@ Outcome startInstaller(const std::string& command, UpdateLock lock, const fs::pa
   outputWrite.reset();
   lockCopy.reset();
   lock.release();  // from now on the lock is held by the shell and then the script alone
-  const fs::path lockPath = lock.path();
-  std::string said;
-  std::optional<int> status;
-  for (;;) {
-    drain(output, said);
-    int raw = 0;
-    if (!status) {
-      const pid_t reaped = ::waitpid(shell, &raw, WNOHANG);
-      if (reaped == shell)
-        status = raw;
-      else if (reaped < 0 && errno != EINTR)
-        status = 0;  // reaped by someone else: the lock tells what became of the script
-    }
-    if (status && !(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)) {
-      std::string reason = lastLine(said);
-      if (reason.empty())
-        reason = "sh: status " + std::to_string(WIFEXITED(*status) ? WEXITSTATUS(*status)
-                                                                   : 128 + WTERMSIG(*status));
-      return notStarted(reason);
-    }
-    if (readFrom(log, logEnd).find(firstLine) != std::string::npos)
-      return {};
-    if (status && !isHeld(lockPath)) {
-      // The script has ended, or never ran; it may have written its line just before.
-      const std::string appended = readFrom(log, logEnd);
-      if (appended.find(firstLine) != std::string::npos)
-        return {};
-      std::string reason = lastLine(appended);
-      if (reason.empty())
-        reason = lastLine(said);
-      return notStarted(reason.empty() ? L("它没有运行。", "it did not run.") : reason);
-    }
-    if (Clock::now() >= deadline) {
-      if (!status) {
-        ::kill(shell, SIGKILL);
-        while (::waitpid(shell, nullptr, 0) < 0 && errno == EINTR) {
-        }
-      }
-      return notStarted(L("它没有在时限内开始运行。", "it did not begin in time."));
-    }
-    pollfd watch{output.get(), POLLIN, 0};
-    ::poll(&watch, output ? 1 : 0, 5);
-  }
+  return StartWatch(shell, std::move(output), log, logEnd, lock.path(), firstLine, deadline).wait();
 }
 
 }  // namespace morvane::Updater::detail
