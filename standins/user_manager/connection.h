@@ -78,6 +78,9 @@ class Connection {
   std::set<std::string> awaitJobs(std::set<std::string> jobs,
                                   std::chrono::steady_clock::time_point deadline);
 
+  /// How a finished job ended ("done", "failed", "canceled", …); empty while it runs.
+  std::string jobResult(const std::string& job) const;
+
   /// The runtime of each named service, asked for all at once.
   std::vector<ServiceRuntime> serviceRuntimes(const std::vector<std::string>& names);
 
