@@ -137,14 +137,14 @@ std::vector<ListedJob> SystemdEngine::jobs() {
       inMemory[unit.name] = std::move(unit);
     }
   }
-  std::vector<std::string> asked;
+  std::vector<user_manager::UnitStatus> asked;
   for (const auto& [name, status] : inMemory) {
-    asked.push_back(name);
+    asked.push_back(status);
   }
   const std::vector<user_manager::ServiceRuntime> runtimes = connection_.serviceRuntimes(asked);
   std::map<std::string, user_manager::ServiceRuntime> runtimeOf;
   for (size_t i = 0; i < asked.size(); ++i) {
-    runtimeOf[asked[i]] = runtimes[i];
+    runtimeOf[asked[i].name] = runtimes[i];
   }
   std::vector<ListedJob> jobs;
   for (const auto& [name, unused] : labels) {
@@ -236,7 +236,8 @@ int SystemdEngine::unload(const std::string& label, std::chrono::milliseconds pa
     }
   }
   if (!connection_.awaitJobs(jobs, deadline).empty()) {
-    const pid_t pid = static_cast<pid_t>(connection_.serviceRuntimes({service}).front().mainPid);
+    const pid_t pid = static_cast<pid_t>(
+        connection_.serviceRuntimes({{service, "", "deactivating", ""}}).front().mainPid);
     const std::uint64_t timeout = connection_.unitProperty(service, "Service", "TimeoutStopUSec");
     std::optional<std::chrono::seconds> killIn;
     if (timeout != UINT64_MAX) {

@@ -178,10 +178,11 @@ std::vector<UnitStatus> Connection::listUnits(const std::vector<std::string>& pa
     const char* name = nullptr;
     const char* description = nullptr;
     const char* active = nullptr;
+    const char* sub = nullptr;
     r = systemd::sd_bus_message_read(reply.message, "(ssssssouso)", &name, &description, nullptr,
-                                     &active, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+                                     &active, &sub, nullptr, nullptr, nullptr, nullptr, nullptr);
     if (r > 0) {
-      units.push_back({name, description, active});
+      units.push_back({name, description, active, sub});
     }
   }
   if (r < 0) {
@@ -314,19 +315,24 @@ int onProperty(sd_bus_message* reply, void* userdata, sd_bus_error*) {
 
 }  // namespace
 
-std::vector<ServiceRuntime> Connection::serviceRuntimes(const std::vector<std::string>& names) {
+std::vector<ServiceRuntime> Connection::serviceRuntimes(const std::vector<UnitStatus>& services) {
   struct Property {
     const char* name;
     char type;
   };
   constexpr Property kAsked[] = {{"MainPID", 'u'}, {"ExecMainCode", 'i'}, {"ExecMainStatus", 'i'}};
   constexpr size_t kCount = std::size(kAsked);
-  std::vector<PendingGet> pending(names.size() * kCount);
-  for (size_t i = 0; i < names.size(); ++i) {
-    const std::string path = unitPath(names[i]);
+  std::vector<PendingGet> pending(services.size() * kCount);
+  for (size_t i = 0; i < services.size(); ++i) {
+    const std::string path = unitPath(services[i].name);
+    const bool running = services[i].subState == "running";
     for (size_t j = 0; j < kCount; ++j) {
       PendingGet& get = pending[i * kCount + j];
       get.type = kAsked[j].type;
+      if (running && j > 0) {
+        get.done = true;  // reset when the running process started
+        continue;
+      }
       const int r = systemd::sd_bus_call_method_async(
           shared_->bus, &get.slot, kDestination, path.c_str(), kProperties, "Get", onProperty, &get,
           "ss", "org.freedesktop.systemd1.Service", kAsked[j].name);
@@ -334,7 +340,7 @@ std::vector<ServiceRuntime> Connection::serviceRuntimes(const std::vector<std::s
         for (PendingGet& sent : pending) {
           systemd::sd_bus_slot_unref(sent.slot);
         }
-        raise("asking for the state of " + names[i], nullptr, r);
+        raise("asking for the state of " + services[i].name, nullptr, r);
       }
     }
   }
@@ -364,7 +370,7 @@ std::vector<ServiceRuntime> Connection::serviceRuntimes(const std::vector<std::s
     raise("reporting the state of its services", nullptr, failure);
   }
   std::vector<ServiceRuntime> runtimes;
-  for (size_t i = 0; i < names.size(); ++i) {
+  for (size_t i = 0; i < services.size(); ++i) {
     const PendingGet* got = &pending[i * kCount];
     runtimes.push_back({static_cast<pid_t>(got[0].value), static_cast<std::int32_t>(got[1].value),
                         static_cast<std::int32_t>(got[2].value)});
