@@ -20,7 +20,8 @@ struct HTTPRequest {
   std::string body;
   /// The request's own limit, in seconds, on waiting for the next bytes.
   double timeout = 60;
-  /// Bodies longer than this many bytes are refused; 0 accepts any size.
+  /// Bodies longer than this many bytes are refused, at once when the server announces such a
+  /// length; 0 accepts any size.
   size_t maximumBodySize = 0;
 };
 

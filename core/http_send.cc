@@ -144,6 +144,9 @@ void perform(const HTTPRequest& request, const HTTP::Route& route, double timeou
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, idleSeconds);
   }
+  if (request.maximumBodySize != 0)  // a larger announced length is refused before any body
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(request.maximumBodySize));
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, receiveBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
@@ -158,7 +161,7 @@ void perform(const HTTPRequest& request, const HTTP::Route& route, double timeou
   curl_easy_cleanup(curl);
 
   std::lock_guard lock(cell->mutex);
-  if (transfer.tooLarge) {
+  if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
     cell->result = fail(
         L([&] { return "响应超过 " + std::to_string(request.maximumBodySize) + " 字节，已放弃。"; },
           [&] {

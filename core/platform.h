@@ -16,7 +16,7 @@
 namespace morvane::platform {
 
 /// The outside programs the program runs, each found through the tool table.
-enum class Tool { launchctl, shasum, ditto, codesign, sh, open };
+enum class Tool { launchctl, shasum, ditto, codesign, sh, open, swap };
 
 /// The application bundle the running executable belongs to, as read at start.
 struct Bundle {

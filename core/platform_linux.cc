@@ -260,6 +260,8 @@ std::filesystem::path toolPath(Tool tool) {
       return helpersDirectory() / "codesign";
     case Tool::open:
       return helpersDirectory() / "open";
+    case Tool::swap:
+      return helpersDirectory() / "swap";  // our own: renameat2 with RENAME_EXCHANGE
     case Tool::shasum:
       return "/usr/bin/shasum";
     case Tool::sh:

@@ -11,6 +11,7 @@
 
 #include "failure.h"
 #include "paths.h"
+#include "unique_fd.h"
 
 namespace morvane::Updater {
 
@@ -77,21 +78,63 @@ std::filesystem::path stagingDirectory(const Paths& paths);
 /// emptied first and removed again after any failure. Blocks for up to ten minutes.
 Result<Staged> download(const Release& release, const Paths& paths);
 
+/// One update at a time per data directory: whoever holds this lock may empty the staging
+/// directory, download into it and hand the staged bundle to the installer.
+///
+/// The lock is <root>/update.lock, held with flock: it is released when every process holding
+/// it has ended, however it ends. The installer script inherits it and keeps it for its whole
+/// run, so an update is in progress from the download until the script has finished.
+class UpdateLock {
+ public:
+  /// Takes the lock without waiting; while another process holds it, the failure says that
+  /// another update is in progress.
+  static Result<UpdateLock> acquire(const Paths& paths);
+
+  /// The open lock file; it is closed on exec.
+  int descriptor() const { return fd_.get(); }
+
+  /// Where the lock file is.
+  const std::filesystem::path& path() const { return path_; }
+
+  /// Lets go of this process's hold; a process that inherited the lock keeps it.
+  void release() { fd_.reset(); }
+
+ private:
+  UpdateLock(UniqueFd fd, std::filesystem::path path)
+      : fd_(std::move(fd)), path_(std::move(path)) {}
+
+  UniqueFd fd_;
+  std::filesystem::path path_;
+};
+
+/// <root>/update.lock
+std::filesystem::path updateLockPath(const Paths& paths);
+
 /// The installer script's text, written to <root>/update-install.sh on every hand-off.
 extern const std::string_view installerScript;
 
 /// <root>/update-install.sh
 std::filesystem::path installerScriptPath(const Paths& paths);
 
+/// <root>/update-swap: the installer's copy of the swap tool, which exchanges the installed and
+/// the new bundle in one step. It lives outside both bundles, so a rollback never depends on
+/// the bundle it undoes.
+std::filesystem::path installerSwapPath(const Paths& paths);
+
 /// <root>/update.log: everything the installer script prints, appended run after run.
 std::filesystem::path installLogPath(const Paths& paths);
 
+/// Whether the bundle at `appPath` could be replaced: it must be an .app bundle, and both it and
+/// its folder writable. Asked before downloading, and again by the hand-off.
+Outcome checkReplaceable(const std::filesystem::path& appPath);
+
 /// Checks that the bundle at `appPath` can be replaced, writes the installer script and starts
-/// it detached. The script waits for `pid` to exit, swaps the staged bundle in, starts it, and
-/// restores the old bundle if the new one does not come up. Success means only that the script
-/// was started; the caller must then let `pid` end within 60 seconds.
+/// it detached, handing it `lock`. The script waits for `pid` to exit, swaps the staged bundle
+/// in, starts it, and restores the old bundle unless the new one comes up and stays up.
+/// Success means the script has started and holds the lock: its first log line is in the log.
+/// The caller must then let `pid` end within 60 seconds.
 Outcome launchInstaller(const Staged& staged, const std::filesystem::path& appPath, pid_t pid,
-                        const Paths& paths);
+                        const Paths& paths, UpdateLock lock);
 
 namespace detail {
 

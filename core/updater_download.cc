@@ -6,6 +6,7 @@
 #include "platform.h"
 #include "property_list.h"
 #include "release_signature.h"
+#include "remove_tree.h"
 #include "shell.h"
 #include "updater.h"
 
@@ -21,9 +22,9 @@ constexpr double kSignatureTimeout = 120;
 /// The package is held in memory whole; a real one is a few megabytes.
 constexpr size_t kLargestPackage = size_t{512} << 20;
 
+/// Whatever a hostile package left in it, modes included, is removed.
 void removeAll(const fs::path& path) {
-  std::error_code ignored;
-  fs::remove_all(path, ignored);
+  removeTree(path);
 }
 
 /// The first space-separated word of the digest tool's output, or "".

@@ -30,8 +30,16 @@ std::filesystem::path installerScriptPath(const Paths& paths) {
   return paths.root / "update-install.sh";
 }
 
+std::filesystem::path installerSwapPath(const Paths& paths) {
+  return paths.root / "update-swap";
+}
+
 std::filesystem::path installLogPath(const Paths& paths) {
   return paths.root / "update.log";
+}
+
+std::filesystem::path updateLockPath(const Paths& paths) {
+  return paths.root / "update.lock";
 }
 
 }  // namespace morvane::Updater

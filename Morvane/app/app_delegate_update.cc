@@ -29,9 +29,11 @@ struct CheckEnd {
   std::optional<std::string> error;
 };
 
-/// Checks for a newer release and downloads it; `downloading` hears of the release first.
-/// Blocks for as long as the network and the verification take.
-CheckEnd checkAndDownload(const std::string& current, const Paths& paths, bool manual,
+/// Checks for a newer release and downloads it into the bundle at `app`'s staging directory;
+/// `downloading` hears of the release first. Blocks for as long as the network and the
+/// verification take.
+CheckEnd checkAndDownload(const std::string& current, const std::filesystem::path& app,
+                          const Paths& paths, bool manual,
                           const std::function<void(const std::string&)>& downloading) {
   Result<std::optional<Updater::Release>> checked = Updater::check(current);
   if (!checked)
@@ -44,6 +46,13 @@ CheckEnd checkAndDownload(const std::string& current, const Paths& paths, bool m
     return {UpdateStates::Idle{}, std::move(upToDate), std::nullopt};
   }
   const Updater::Release release = **checked;
+  // Nothing is downloaded for a location that cannot be replaced, nor while another update
+  // holds the staging directory; the lock is let go once the bundle is staged.
+  if (Outcome replaceable = Updater::checkReplaceable(app); !replaceable)
+    return {UpdateStates::Idle{}, std::nullopt, replaceable.error().text};
+  Result<Updater::UpdateLock> lock = Updater::UpdateLock::acquire(paths);
+  if (!lock)
+    return {UpdateStates::Idle{}, std::nullopt, lock.error().text};
   downloading(release.version);
   Result<Staged> staged = Updater::download(release, paths);
   if (!staged)
@@ -106,19 +115,21 @@ void AppDelegate::checkForUpdate(bool manual) {
   // One task on the shared pool, not on `work`: a download may take minutes, and agent
   // operations must not wait for it. The task touches none of the delegate's fields.
   QPointer<AppDelegate> self(this);
-  QThreadPool::globalInstance()->start([self, manual, current = currentVersion, paths = paths] {
-    CheckEnd end = checkAndDownload(current, paths, manual, [&](const std::string& version) {
-      post(self, [version](AppDelegate& app) {
-        app.updateState = UpdateStates::Downloading{version};
-        if (app.menuOpen)
-          app.rebuildMenu();
+  QThreadPool::globalInstance()->start(
+      [self, manual, current = currentVersion, bundle = bundle_.path, paths = paths] {
+        CheckEnd end =
+            checkAndDownload(current, bundle, paths, manual, [&](const std::string& version) {
+              post(self, [version](AppDelegate& app) {
+                app.updateState = UpdateStates::Downloading{version};
+                if (app.menuOpen)
+                  app.rebuildMenu();
+              });
+            });
+        post(self, [end = std::move(end), manual](AppDelegate& app) mutable {
+          app.finishUpdateCheck(std::move(end.state), std::move(end.note), std::move(end.error),
+                                manual);
+        });
       });
-    });
-    post(self, [end = std::move(end), manual](AppDelegate& app) mutable {
-      app.finishUpdateCheck(std::move(end.state), std::move(end.note), std::move(end.error),
-                            manual);
-    });
-  });
 }
 
 void AppDelegate::finishUpdateCheck(UpdateState state, std::optional<std::string> newNote,
@@ -163,7 +174,10 @@ QAction* AppDelegate::updateItem() {
 }
 
 void AppDelegate::installUpdate(const Staged& staged) {
-  Outcome started = Updater::launchInstaller(staged, bundle_.path, ::getpid(), paths);
+  Result<Updater::UpdateLock> lock = Updater::UpdateLock::acquire(paths);
+  Outcome started =
+      lock ? Updater::launchInstaller(staged, bundle_.path, ::getpid(), paths, std::move(*lock))
+           : Outcome(std::unexpected(lock.error()));
   if (started) {
     // The installer waits for this process to end before it swaps the bundles.
     QCoreApplication::quit();

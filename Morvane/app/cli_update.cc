@@ -54,6 +54,18 @@ int32_t update(bool checkOnly, std::ostream& out) {
   if (checkOnly)
     return 0;
 
+  // Nothing is downloaded for a location that cannot be replaced, nor while another update
+  // holds the staging directory; the lock then passes on to the installer script.
+  const std::filesystem::path& app = platform::mainBundle().path;
+  if (Outcome replaceable = Updater::checkReplaceable(app); !replaceable) {
+    out << "✗ " << replaceable.error().text << std::endl;
+    return 1;
+  }
+  Result<Updater::UpdateLock> lock = Updater::UpdateLock::acquire(paths);
+  if (!lock) {
+    out << "✗ " << lock.error().text << std::endl;
+    return 1;
+  }
   Result<Updater::Staged> staged = Updater::download(release, paths);
   if (!staged) {
     out << "✗ " << staged.error().text << std::endl;
@@ -63,8 +75,7 @@ int32_t update(bool checkOnly, std::ostream& out) {
 
   const std::vector<platform::RunningApplication> instances = runningInstances();
   const pid_t waitFor = instances.empty() ? ::getpid() : instances.front().pid;
-  if (Outcome started =
-          Updater::launchInstaller(*staged, platform::mainBundle().path, waitFor, paths);
+  if (Outcome started = Updater::launchInstaller(*staged, app, waitFor, paths, std::move(*lock));
       !started) {
     out << "✗ " << started.error().text << std::endl;
     return 1;

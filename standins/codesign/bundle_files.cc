@@ -2,12 +2,16 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
+
+#include "link_walk.h"
 
 namespace codesign {
 namespace {
@@ -26,22 +30,30 @@ std::string hex(const unsigned char* bytes, unsigned size) {
   return text;
 }
 
-/// True when `target`, read from the folder of the link at `relative`, stays in the bundle.
-bool linkStaysInside(const std::filesystem::path& relative, const std::filesystem::path& target) {
-  if (target.is_absolute())
-    return false;
-  int depth = 0;
-  for (const auto& part : relative.parent_path())
-    depth += part == "." ? 0 : 1;
-  for (const auto& part : target) {
-    if (part == "..")
-      --depth;
-    else if (part != "." && !part.empty())
-      ++depth;
-    if (depth < 0)
-      return false;
+/// The target of the link at `relative` inside `bundle`, or nullopt when it is no link.
+std::optional<std::string> linkInBundle(const std::filesystem::path& bundle,
+                                        const std::string& relative) {
+  std::error_code error;
+  const std::filesystem::path path = bundle / relative;
+  if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path, error)))
+    return std::nullopt;
+  std::filesystem::path target = std::filesystem::read_symlink(path, error);
+  return error ? "/" : target.string();  // an unreadable link is judged as leading anywhere
+}
+
+/// Why the seal's folder holds something other than the seal, or empty.
+std::string sealFolderProblem(const std::filesystem::path& folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!fs::is_directory(fs::symlink_status(folder, error)))
+    return "the seal's folder is not a folder";
+  for (const auto& entry : fs::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    const bool seal = name == fs::path(kSealPath).filename();
+    if (!seal || !fs::is_regular_file(entry.symlink_status()))
+      return "unexpected " + name + " in the seal's folder";
   }
-  return true;
+  return error ? folder.string() + ": " + error.message() : "";
 }
 
 }  // namespace
@@ -72,44 +84,57 @@ std::string sha256OfFile(const std::filesystem::path& file) {
   return hex(digest, size);
 }
 
-Fingerprints fingerprintBundle(const std::filesystem::path& bundle, std::string& error) {
+Inventory inventoryOf(const std::filesystem::path& bundle, std::string& error) {
   namespace fs = std::filesystem;
-  Fingerprints prints;
+  Inventory inventory;
   const fs::path sealFolder = fs::path(kSealPath).parent_path();
+  const standins::LinkLookup linkAt = [&](const std::string& relative) {
+    return linkInBundle(bundle, relative);
+  };
   std::error_code walkError;
   fs::recursive_directory_iterator walk(bundle, walkError), end;
   for (; !walkError && walk != end; walk.increment(walkError)) {
     const fs::path relative = walk->path().lexically_relative(bundle);
     if (relative == sealFolder) {
       walk.disable_recursion_pending();
+      error = sealFolderProblem(walk->path());
+      if (!error.empty())
+        return inventory;
       continue;
     }
-    const fs::file_status status = walk->symlink_status();
-    if (fs::is_directory(status))
-      continue;
-    if (fs::is_symlink(status)) {
+    struct stat info {};
+    if (::lstat(walk->path().c_str(), &info) != 0) {
+      error = relative.string() + ": " + std::strerror(errno);
+      return inventory;
+    }
+    if (S_ISLNK(info.st_mode)) {
       const fs::path target = fs::read_symlink(walk->path(), walkError);
-      if (!walkError && !linkStaysInside(relative, target)) {
-        error = "symbolic link " + relative.string() + " points outside the bundle";
-        return prints;
+      if (walkError)
+        break;
+      if (auto escape = standins::linkEscape(relative.string(), target.string(), linkAt)) {
+        error = "symbolic " + *escape;
+        return inventory;
       }
-      prints[relative.string()] = "link:" + target.string();
+      inventory.files[relative.string()] = "link:" + target.string();
       continue;
     }
-    if (!fs::is_regular_file(status)) {
+    inventory.modes[relative.string()] = info.st_mode & 07777;
+    if (S_ISDIR(info.st_mode))
+      continue;
+    if (!S_ISREG(info.st_mode)) {
       error = relative.string() + " is not a regular file";
-      return prints;
+      return inventory;
     }
     std::string digest = sha256OfFile(walk->path());
     if (digest.empty()) {
       error = relative.string() + ": " + std::strerror(errno);
-      return prints;
+      return inventory;
     }
-    prints[relative.string()] = digest;
+    inventory.files[relative.string()] = digest;
   }
   if (walkError)
     error = bundle.string() + ": " + walkError.message();
-  return prints;
+  return inventory;
 }
 
 }  // namespace codesign

@@ -1,22 +1,28 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
 
 namespace codesign {
 
-/// Where the seal lives inside a bundle.
+/// Where the seal lives inside a bundle; its folder holds the seal and nothing else.
 inline constexpr const char* kSealPath = "Contents/_CodeSignature/CodeResources";
 
-/// What the seal records of one file: the SHA-256 of a regular file's bytes, or "link:" and
-/// the target of a symbolic link.
-using Fingerprints = std::map<std::string, std::string>;
+/// What the seal records of a bundle, by path relative to the bundle.
+struct Inventory {
+  /// Every file and link: the SHA-256 of a regular file's bytes, or "link:" and a link's target.
+  std::map<std::string, std::string> files;
+  /// The permission bits, set-id and sticky bits included, of every file and folder; a folder
+  /// is a path here that `files` does not hold, so empty folders are sealed too.
+  std::map<std::string, uint32_t> modes;
+};
 
-/// The fingerprints of every file under `bundle` by relative path, the seal's own folder left
-/// out. Sets `error` (and returns what was read so far) on an unreadable file, a special file,
-/// or a symbolic link that points outside the bundle.
-Fingerprints fingerprintBundle(const std::filesystem::path& bundle, std::string& error);
+/// Everything under `bundle`, the seal's own folder left out. Sets `error` (and returns what was
+/// read so far) on an unreadable file, a special file, a link that leads out of the bundle
+/// (followed step by step, through other links), or anything in the seal's folder but the seal.
+Inventory inventoryOf(const std::filesystem::path& bundle, std::string& error);
 
 /// The SHA-256 of a file's bytes as 64 lower-case hexadecimal digits; empty when unreadable.
 std::string sha256OfFile(const std::filesystem::path& file);

@@ -31,12 +31,18 @@ std::string bundleProblem(const fs::path& bundle) {
   return "";
 }
 
-std::string toXml(const Fingerprints& prints) {
+/// The seal's text: "files" maps each file to its fingerprint, as verifiers of every version
+/// read it, and "modes" each file and folder to its permission bits.
+std::string toXml(const Inventory& inventory) {
   Plist root(plist_new_dict());
   plist_t files = plist_new_dict();
-  for (const auto& [path, print] : prints)
+  for (const auto& [path, print] : inventory.files)
     plist_dict_set_item(files, path.c_str(), plist_new_string(print.c_str()));
   plist_dict_set_item(root.get(), "files", files);
+  plist_t modes = plist_new_dict();
+  for (const auto& [path, mode] : inventory.modes)
+    plist_dict_set_item(modes, path.c_str(), plist_new_uint(mode));
+  plist_dict_set_item(root.get(), "modes", modes);
   char* xml = nullptr;
   uint32_t length = 0;
   plist_to_xml(root.get(), &xml, &length);
@@ -45,8 +51,58 @@ std::string toXml(const Fingerprints& prints) {
   return text;
 }
 
-/// The fingerprints a seal records; false when the seal is not a readable property list.
-bool readSeal(const fs::path& seal, Fingerprints& prints) {
+/// Calls `take` with each key and value of a dictionary; false when `take` refuses one.
+template <typename Take>
+bool eachItem(plist_t dictionary, Take take) {
+  plist_dict_iter iterator = nullptr;
+  plist_dict_new_iter(dictionary, &iterator);
+  bool ok = true;
+  for (;;) {
+    char* key = nullptr;
+    plist_t value = nullptr;
+    plist_dict_next_item(dictionary, iterator, &key, &value);
+    if (key == nullptr)
+      break;
+    ok = take(std::string(key), value) && ok;
+    std::free(key);
+  }
+  std::free(iterator);
+  return ok;
+}
+
+bool readFiles(plist_t files, Inventory& inventory) {
+  return eachItem(files, [&](const std::string& path, plist_t value) {
+    if (plist_get_node_type(value) != PLIST_STRING)
+      return false;
+    char* print = nullptr;
+    plist_get_string_val(value, &print);
+    if (print == nullptr)
+      return false;
+    inventory.files[path] = print;
+    std::free(print);
+    return true;
+  });
+}
+
+bool readModes(plist_t modes, Inventory& inventory) {
+  return eachItem(modes, [&](const std::string& path, plist_t value) {
+    uint64_t mode = 0;
+    if (plist_get_node_type(value) != PLIST_UINT)
+      return false;
+    plist_get_uint_val(value, &mode);
+    if (mode > 07777)
+      return false;
+    inventory.modes[path] = static_cast<uint32_t>(mode);
+    return true;
+  });
+}
+
+/// What a seal records; false when the seal is not a regular file holding a readable property
+/// list with both tables.
+bool readSeal(const fs::path& seal, Inventory& inventory) {
+  std::error_code error;
+  if (!fs::is_regular_file(fs::symlink_status(seal, error)))
+    return false;
   std::ifstream file(seal, std::ios::binary);
   std::stringstream bytes;
   bytes << file.rdbuf();
@@ -57,43 +113,37 @@ bool readSeal(const fs::path& seal, Fingerprints& prints) {
   if (!text.empty())
     plist_from_memory(text.data(), static_cast<uint32_t>(text.size()), &parsed);
   Plist root(parsed);
-  plist_t files = root ? plist_dict_get_item(root.get(), "files") : nullptr;
-  if (files == nullptr || plist_get_node_type(files) != PLIST_DICT)
+  if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
     return false;
-  plist_dict_iter iterator = nullptr;
-  plist_dict_new_iter(files, &iterator);
-  bool ok = true;
-  for (;;) {
-    char* key = nullptr;
-    plist_t value = nullptr;
-    plist_dict_next_item(files, iterator, &key, &value);
-    if (key == nullptr)
-      break;
-    char* print = nullptr;
-    if (plist_get_node_type(value) == PLIST_STRING)
-      plist_get_string_val(value, &print);
-    ok = ok && print != nullptr;
-    if (print != nullptr)
-      prints[key] = print;
-    std::free(print);
-    std::free(key);
-  }
-  std::free(iterator);
-  return ok;
+  plist_t files = plist_dict_get_item(root.get(), "files");
+  plist_t modes = plist_dict_get_item(root.get(), "modes");
+  return files != nullptr && plist_get_node_type(files) == PLIST_DICT && modes != nullptr &&
+         plist_get_node_type(modes) == PLIST_DICT && readFiles(files, inventory) &&
+         readModes(modes, inventory);
 }
 
-/// The first difference between the sealed and the present files, or empty.
-std::string firstDifference(const Fingerprints& sealed, const Fingerprints& present) {
-  for (const auto& [path, print] : sealed) {
-    auto found = present.find(path);
-    if (found == present.end())
+/// The first difference between the sealed and the present bundle, or empty.
+std::string firstDifference(const Inventory& sealed, const Inventory& present) {
+  for (const auto& [path, print] : sealed.files) {
+    auto found = present.files.find(path);
+    if (found == present.files.end())
       return "file missing: " + path;
     if (found->second != print)
       return "file modified: " + path;
   }
-  for (const auto& [path, print] : present)
-    if (!sealed.contains(path))
+  for (const auto& [path, print] : present.files)
+    if (!sealed.files.contains(path))
       return "file added: " + path;
+  for (const auto& [path, mode] : sealed.modes) {
+    auto found = present.modes.find(path);
+    if (found == present.modes.end())
+      return "folder missing: " + path;
+    if (found->second != mode)
+      return "mode changed: " + path;
+  }
+  for (const auto& [path, mode] : present.modes)
+    if (!sealed.modes.contains(path))
+      return "folder added: " + path;
   return "";
 }
 
@@ -116,13 +166,13 @@ std::string sealBundle(const fs::path& bundle) {
   if (std::string problem = bundleProblem(bundle); !problem.empty())
     return bundle.string() + ": " + problem;
   std::string error;
-  Fingerprints prints = fingerprintBundle(bundle, error);
+  Inventory inventory = inventoryOf(bundle, error);
   if (!error.empty())
     return bundle.string() + ": " + error;
   const fs::path seal = bundle / kSealPath;
   std::error_code made;
   fs::create_directories(seal.parent_path(), made);
-  if (made || !writeFile(seal, toXml(prints)))
+  if (made || !writeFile(seal, toXml(inventory)))
     return seal.string() + ": cannot write the seal";
   return "";
 }
@@ -132,13 +182,13 @@ std::string verifyBundle(const fs::path& bundle) {
     return bundle.string() + ": " + problem;
   std::error_code error;
   const fs::path seal = bundle / kSealPath;
-  if (!fs::exists(seal, error))
+  if (!fs::exists(fs::symlink_status(seal, error)))
     return bundle.string() + ": code object is not signed at all";
-  Fingerprints sealed;
+  Inventory sealed;
   if (!readSeal(seal, sealed))
     return bundle.string() + ": the seal is damaged";
   std::string walkError;
-  Fingerprints present = fingerprintBundle(bundle, walkError);
+  Inventory present = inventoryOf(bundle, walkError);
   if (!walkError.empty())
     return bundle.string() + ": " + walkError;
   if (std::string difference = firstDifference(sealed, present); !difference.empty())

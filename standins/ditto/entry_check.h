@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ditto {
 
@@ -17,11 +19,31 @@ struct EntryInfo {
   std::string linkTarget;
 };
 
-/// Why an entry would land outside the target directory, or nullopt when it stays inside.
+/// Why an entry's own names would land outside the target directory, or nullopt.
 ///
-/// Paths are judged as text: an absolute path, an empty path or a ".." component is refused;
-/// a symbolic link is refused when its target, taken relative to the link's own folder, would
-/// climb above the target directory; a hard link is judged like a path.
+/// Paths are judged as text: an absolute path, an empty path or a ".." component is refused, and
+/// so are entries that are neither files, folders nor links. Where links lead is for
+/// `TreeCheck`, which sees the whole archive.
 std::optional<std::string> escapeReason(const EntryInfo& entry);
+
+/// Judges a whole archive before anything of it is written: every entry's names, and where
+/// every link leads once all the archive's links (and any already in the target) are in place.
+class TreeCheck {
+ public:
+  /// `target`: the directory the archive will be unpacked into.
+  explicit TreeCheck(std::filesystem::path target) : target_(std::move(target)) {}
+
+  /// Takes one entry; gives the reason when its names alone refuse it.
+  std::optional<std::string> add(EntryInfo entry);
+
+  /// Why the archive as a whole may not be unpacked, or nullopt: a path given twice (other than
+  /// a folder), an entry written through a link, a link whose resolution, step by step, leaves
+  /// the target, or a hard link to a link.
+  std::optional<std::string> finish() const;
+
+ private:
+  std::filesystem::path target_;
+  std::vector<EntryInfo> entries_;
+};
 
 }  // namespace ditto

@@ -63,22 +63,25 @@ EntryInfo infoOf(archive_entry* entry) {
   return info;
 }
 
-/// Reads every entry header and judges it; empty when the whole archive may be unpacked.
-std::string checkEntries(const std::filesystem::path& zip, const Limits& limits) {
+/// Reads every entry header and judges the whole archive; empty when it may be unpacked into
+/// `directory`.
+std::string checkEntries(const std::filesystem::path& zip, const std::filesystem::path& directory,
+                         const Limits& limits) {
   std::string error;
   Reader reader = openZip(zip, error);
   if (!reader)
     return error;
+  TreeCheck tree(directory);
   uint64_t count = 0;
   uint64_t declared = 0;
   archive_entry* entry = nullptr;
   for (;;) {
     int status = archive_read_next_header(reader.get(), &entry);
     if (status == ARCHIVE_EOF)
-      return "";
-    if (status < ARCHIVE_WARN)
+      break;
+    if (status != ARCHIVE_OK)
       return zip.string() + ": " + archiveError(reader.get(), "damaged archive");
-    if (auto reason = escapeReason(infoOf(entry)))
+    if (auto reason = tree.add(infoOf(entry)))
       return "refusing to unpack " + zip.string() + ": " + *reason;
     if (++count > limits.entries)
       return "refusing to unpack " + zip.string() + ": more than " +
@@ -88,10 +91,14 @@ std::string checkEntries(const std::filesystem::path& zip, const Limits& limits)
       return "refusing to unpack " + zip.string() + ": contents larger than " +
              std::to_string(limits.totalBytes) + " bytes";
   }
+  if (auto reason = tree.finish())
+    return "refusing to unpack " + zip.string() + ": " + *reason;
+  return "";
 }
 
-/// Copies one entry's data, never more than `budget` bytes in all.
-std::string copyData(archive* reader, archive* writer, uint64_t& budget) {
+/// Copies one entry's data, never more than `budget` bytes in all; `written` counts the bytes.
+/// A warning from either side (a short write among them) is a failure.
+std::string copyData(archive* reader, archive* writer, uint64_t& budget, uint64_t& written) {
   const void* block = nullptr;
   size_t size = 0;
   la_int64_t offset = 0;
@@ -99,14 +106,28 @@ std::string copyData(archive* reader, archive* writer, uint64_t& budget) {
     int status = archive_read_data_block(reader, &block, &size, &offset);
     if (status == ARCHIVE_EOF)
       return "";
-    if (status < ARCHIVE_WARN)
+    if (status != ARCHIVE_OK)
       return archiveError(reader, "damaged entry");
     if (size > budget)
       return "contents larger than declared";
     budget -= size;
-    if (archive_write_data_block(writer, block, size, offset) < ARCHIVE_WARN)
+    if (archive_write_data_block(writer, block, size, offset) != ARCHIVE_OK)
       return archiveError(writer, "write failed");
+    written += size;
   }
+}
+
+/// Whether a file that was just unpacked holds every byte its entry declared.
+std::string checkSize(archive_entry* entry, const std::string& path, uint64_t written) {
+  if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry) != nullptr ||
+      !archive_entry_size_is_set(entry))
+    return "";
+  const auto declared = static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(entry), 0));
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || static_cast<uint64_t>(info.st_size) != declared ||
+      written > declared)
+    return "written short of its " + std::to_string(declared) + " bytes";
+  return "";
 }
 
 Writer diskWriter() {
@@ -132,17 +153,20 @@ std::string unpack(const std::filesystem::path& zip, const Limits& limits) {
     int status = archive_read_next_header(reader.get(), &entry);
     if (status == ARCHIVE_EOF)
       break;
-    if (status < ARCHIVE_WARN)
+    if (status != ARCHIVE_OK)
       return zip.string() + ": " + archiveError(reader.get(), "damaged archive");
     const std::string path = archive_entry_pathname(entry);
-    if (archive_write_header(writer.get(), entry) < ARCHIVE_WARN)
+    if (archive_write_header(writer.get(), entry) != ARCHIVE_OK)
       return path + ": " + archiveError(writer.get(), "cannot create");
-    if (std::string failed = copyData(reader.get(), writer.get(), budget); !failed.empty())
+    uint64_t written = 0;
+    if (std::string failed = copyData(reader.get(), writer.get(), budget, written); !failed.empty())
       return path + ": " + failed;
-    if (archive_write_finish_entry(writer.get()) < ARCHIVE_WARN)
+    if (archive_write_finish_entry(writer.get()) != ARCHIVE_OK)
       return path + ": " + archiveError(writer.get(), "cannot finish");
+    if (std::string failed = checkSize(entry, path, written); !failed.empty())
+      return path + ": " + failed;
   }
-  if (archive_write_close(writer.get()) < ARCHIVE_WARN)
+  if (archive_write_close(writer.get()) != ARCHIVE_OK)
     return archiveError(writer.get(), "cannot finish unpacking");
   return "";
 }
@@ -151,10 +175,10 @@ std::string unpack(const std::filesystem::path& zip, const Limits& limits) {
 
 std::string extractZip(const std::filesystem::path& zip, const std::filesystem::path& directory,
                        const Limits& limits) {
-  if (std::string refused = checkEntries(zip, limits); !refused.empty())
-    return refused;
   std::error_code error;
   const std::filesystem::path archive = std::filesystem::absolute(zip, error);
+  if (std::string refused = checkEntries(archive, directory, limits); !refused.empty())
+    return refused;
   std::filesystem::create_directories(directory, error);
   if (error)
     return directory.string() + ": " + error.message();

@@ -90,14 +90,18 @@ fs::path InstalledCopy::install(const Package& package, const fs::path& folder) 
 
 ShellResult InstalledCopy::run(const fs::path& app, std::vector<std::string> arguments,
                                const std::string& language, const std::string& origin) {
-  return Shell::run(app / "Contents/MacOS/Morvane", arguments, 120,
-                    {{"MORVANE_HOME", home_.string()},
-                     {"MORVANE_LANG", language},
-                     {"MORVANE_UPDATE_URL", origin.empty() ? server_.url() : origin},
-                     {"HOME", dir_.path().string()},
-                     {"http_proxy", ""},
-                     {"https_proxy", ""},
-                     {"ALL_PROXY", ""}});
+  return Shell::run(app / "Contents/MacOS/Morvane", arguments, 120, environment(language, origin));
+}
+
+Shell::Environment InstalledCopy::environment(const std::string& language,
+                                              const std::string& origin) const {
+  return {{"MORVANE_HOME", home_.string()},
+          {"MORVANE_LANG", language},
+          {"MORVANE_UPDATE_URL", origin.empty() ? server_.url() : origin},
+          {"HOME", dir_.path().string()},
+          {"http_proxy", ""},
+          {"https_proxy", ""},
+          {"ALL_PROXY", ""}};
 }
 
 ::testing::AssertionResult InstalledCopy::noInstanceRuns() {

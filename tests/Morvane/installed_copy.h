@@ -54,6 +54,10 @@ class InstalledCopy : public ::testing::Test {
   ShellResult run(const std::filesystem::path& app, std::vector<std::string> arguments,
                   const std::string& language = "en", const std::string& origin = "");
 
+  /// What run() adds to the environment: the data directory, the language, the update server.
+  Shell::Environment environment(const std::string& language = "en",
+                                 const std::string& origin = "") const;
+
   /// Waits until no copy of the menu-bar application runs on this machine: a copy started
   /// while another runs leaves at once.
   ::testing::AssertionResult noInstanceRuns();

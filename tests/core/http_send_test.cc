@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -112,6 +113,7 @@ TEST(HTTPSend, DeadlineTextIsInTheLanguageCurrentWhenTheCallBegan) {
   EXPECT_EQ(response.error().text, "The request timed out");
   EXPECT_LT(elapsed, 3.0);
   EXPECT_EQ(HTTP::send(get(server.url() + "/x"), HTTP::Direct{}, 0).error().text, "请求超时");
+  ::setenv("MORVANE_LANG", "en", 1);  // the variable outranks what apply is given
   Language::apply("en");
 }
 
@@ -152,6 +154,22 @@ TEST(HTTPSend, BodiesAboveTheLimitAreRefused) {
   Language::apply("en");
   request.maximumBodySize = 5000;
   EXPECT_TRUE(HTTP::send(request, HTTP::Direct{}, 5));
+
+  // An announced length above the limit is refused before the body, which here never comes.
+  RawServer announcing([](int fd, const std::string&) {
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 600000000\r\n\r\nPK";
+    [[maybe_unused]] ssize_t written = ::write(fd, head.data(), head.size());
+    char byte;
+    while (::read(fd, &byte, 1) > 0) {  // until the client hangs up
+    }
+  });
+  request = get(announcing.url() + "/Morvane-9.0.zip");
+  request.maximumBodySize = 4096;
+  const auto start = Clock::now();
+  auto announced = HTTP::send(request, HTTP::Direct{}, 30);
+  ASSERT_FALSE(announced);
+  EXPECT_EQ(announced.error().text, "The response is larger than 4096 bytes, so it was abandoned.");
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 5.0);
 }
 
 TEST(HTTPSend, OnlyHttpAndHttpsAreSpoken) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -207,6 +208,46 @@ TEST_F(UpdaterDownload, NextDownloadClearsTheStagedBundleFirst) {
   EXPECT_FALSE(fs::exists(second->app / "leftover"));
   expectRefused({"1.1.0", std::string(64, '0')},
                 "The downloaded file's checksum does not match, so it was discarded.");
+}
+
+TEST_F(UpdaterDownload, LeftoversOfAnyModeNeverBlockTheNextDownload) {
+  // A package holding a folder nobody may read fails its checks and is removed all the same,
+  // so the next package goes through. Root reads anything, so the downloads run as an
+  // unprivileged user in a child process.
+  const Updater::Release locked = publish(
+      "1.2.0",
+      testing::repack(testing::makeRelease("1.2.0", releases_.path()), [](const fs::path& tree) {
+        testing::writeFile(tree / "Morvane.app/Contents/Locked/inside", "x");
+        fs::permissions(tree / "Morvane.app/Contents/Locked", fs::perms::none);
+      }));
+  const Updater::Release good = publish("1.3.0", testing::makeRelease("1.3.0", releases_.path()));
+  ASSERT_EQ(::chown(data_.path().c_str(), 65534, 65534), 0);
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeEnds[0]);
+    std::string report;
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+      report = "could not become nobody";
+    } else {
+      auto refused = Updater::download(locked, paths_);
+      report += refused ? "the locked package was accepted; " : "";
+      report += fs::exists(paths_.root / "update") ? "the locked package was left behind; " : "";
+      auto staged = Updater::download(good, paths_);
+      report += staged ? "" : "the next package failed: " + staged.error().text;
+    }
+    [[maybe_unused]] ssize_t written = ::write(pipeEnds[1], report.data(), report.size());
+    ::_exit(0);
+  }
+  ::close(pipeEnds[1]);
+  std::string report;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+    report.append(buffer, static_cast<size_t>(n));
+  ::close(pipeEnds[0]);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_EQ(report, "");
 }
 
 TEST_F(UpdaterDownload, UncreatableStagingDirectoryIsReported) {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -22,19 +25,84 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using testing::ScopedEnv;
 
+/// How a stand-in application behaves once started.
+enum class Runs { on, never, twoSeconds };
+
 /// A stand-in application bundle: its executable records its pid in `<markers>/started-<tag>`
-/// and keeps running, or, when `starts` is false, exits at once.
+/// and keeps running, or exits at once, or after two seconds; `padding` files fill it out.
 void writeBundle(const fs::path& app, const std::string& tag, const fs::path& markers,
-                 bool starts = true) {
+                 Runs runs = Runs::on, int padding = 0) {
   testing::writeFile(app / "Contents/Info.plist",
                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
                      "<key>CFBundleExecutable</key><string>Morvane</string></dict></plist>\n");
   testing::writeFile(app / "Contents/tag", tag);
+  const std::string record = "echo $$ >> " + Shell::quote((markers / ("started-" + tag)).string());
   testing::writeScript(app / "Contents/MacOS/Morvane",
-                       starts
-                           ? "echo $$ >> " + Shell::quote((markers / ("started-" + tag)).string()) +
-                                 "\ntrap 'exit 0' TERM\nsleep 60 & wait"
-                           : "exit 0");
+                       runs == Runs::never ? "exit 0"
+                       : runs == Runs::twoSeconds
+                           ? record + "\nsleep 2"
+                           : record + "\ntrap 'exit 0' TERM\nsleep 60 & wait");
+  for (int i = 0; i < padding; ++i)
+    testing::writeFile(app / "Contents/Resources" / std::to_string(i), std::string(4096, 'p'));
+}
+
+/// Whether `app` holds one whole bundle: its tag and every file of that bundle.
+::testing::AssertionResult isWholeBundle(const fs::path& app, int newPadding) {
+  const std::string tag = testing::readText(app / "Contents/tag");
+  if (tag != "old" && tag != "new")
+    return ::testing::AssertionFailure() << app << " holds no bundle (tag \"" << tag << "\")";
+  size_t files = 0;
+  std::error_code error;
+  for (fs::recursive_directory_iterator walk(app, error), end; !error && walk != end;
+       walk.increment(error))
+    files += walk->is_regular_file() ? 1 : 0;
+  const size_t expected = 3 + (tag == "new" ? static_cast<size_t>(newPadding) : 0);
+  if (files != expected || ::access((app / "Contents/MacOS/Morvane").c_str(), X_OK) != 0)
+    return ::testing::AssertionFailure()
+           << app << " holds " << files << " files of the " << tag << " bundle's " << expected;
+  return ::testing::AssertionSuccess();
+}
+
+/// The processes whose command line names `script`.
+std::vector<pid_t> processesRunning(const fs::path& script) {
+  std::vector<pid_t> found;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    const std::string line = testing::readText(entry.path() / "cmdline");
+    if (line.find(script.string()) != std::string::npos)
+      found.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  return found;
+}
+
+/// Kills `pid` and every process it started that is still its descendant, all at once, as a
+/// power cut or an out-of-memory kill of its group would.
+void killTree(pid_t pid) {
+  ::kill(pid, SIGSTOP);  // no new children from here on
+  std::vector<pid_t> tree{pid};
+  for (size_t grown = 0; grown != tree.size();) {
+    grown = tree.size();
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      const std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos)
+        continue;
+      std::istringstream stat(testing::readText(entry.path() / "stat"));
+      std::string field;
+      pid_t self = 0, parent = 0;
+      stat >> self;
+      std::getline(stat, field, ')');  // the name, which may hold spaces
+      stat >> field >> parent;
+      if (std::find(tree.begin(), tree.end(), parent) != tree.end() &&
+          std::find(tree.begin(), tree.end(), self) == tree.end()) {
+        ::kill(self, SIGSTOP);
+        tree.push_back(self);
+      }
+    }
+  }
+  for (pid_t member : tree)
+    ::kill(member, SIGKILL);
 }
 
 std::string tagOf(const fs::path& app) {
@@ -78,64 +146,81 @@ class InstallerHandOff : public ::testing::Test {
     Language::apply("en");
     const char* path = std::getenv("PATH");
     path_.emplace("PATH", std::string(HELPERS_DIR) + ":" + (path ? path : "/usr/bin:/bin"));
+    platform::overrideToolPath(platform::Tool::swap, HELPERS_DIR "/swap");
     fs::create_directories(markers_);
     writeBundle(app_, "old", markers_);
     writeBundle(staged_.app, "new", markers_);
   }
 
   void TearDown() override {
-    // End every bundle instance the script started: each runs in a session of its own.
-    for (const char* tag : {"old", "new", "newer"})
-      for (std::istringstream pids(testing::readText(markers_ / ("started-" + std::string(tag))));
-           !pids.eof();) {
-        pid_t pid = 0;
-        if (pids >> pid && pid > 0)
-          ::kill(-::getsid(pid), SIGKILL);
-      }
+    stopStartedBundles();
+    platform::resetToolPaths();
     Language::apply("en");
   }
+
+  /// Ends every bundle instance the script started (each runs in a session of its own) and
+  /// forgets them.
+  void stopStartedBundles() {
+    for (const char* tag : {"old", "new", "newer"}) {
+      const fs::path record = markers_ / ("started-" + std::string(tag));
+      for (std::istringstream pids(testing::readText(record)); !pids.eof();) {
+        pid_t pid = 0;
+        if (pids >> pid && pid > 0 && ::getsid(pid) > 1)
+          ::kill(-::getsid(pid), SIGKILL);
+      }
+      fs::remove(record);
+    }
+  }
+
+  /// Hands off to the installer as the application does, with the update lock.
+  Outcome handOff(pid_t pid, const fs::path& app) {
+    Result<Updater::UpdateLock> lock = Updater::UpdateLock::acquire(paths_);
+    if (!lock)
+      return std::unexpected(lock.error());
+    return Updater::launchInstaller(staged_, app, pid, paths_, std::move(*lock));
+  }
+  Outcome handOff(pid_t pid) { return handOff(pid, app_); }
 
   std::string log() const { return testing::readText(paths_.root / "update.log"); }
 
   testing::TempDir dir_;
   fs::path markers_ = dir_ / "markers";
   Paths paths_{dir_ / "it's data"};
-  fs::path app_ = dir_ / "Applications/Morvane.app";
+  // Pattern characters in the location are matched as themselves.
+  fs::path app_ = dir_ / "Apps (old)+[1]" / "Morvane.app";
   Updater::Staged staged_{"1.1.0", paths_.root / "update/Morvane.app"};
   std::optional<ScopedEnv> path_;
 };
 
-TEST(InstallerScript, IsTheFixedThirtySevenLineText) {
-  const std::string_view script = Updater::installerScript;
-  EXPECT_EQ(script.size(), 968u);
-  EXPECT_EQ(count(std::string(script), "\n"), 36u);
-  EXPECT_NE(script.back(), '\n');
+TEST(InstallerScript, IsABashScriptThatLogsTheFixedLines) {
+  const std::string script(Updater::installerScript);
   EXPECT_TRUE(script.starts_with(
       "#!/bin/bash\n# Morvane 更新安装脚本（由 Morvane 生成并启动）。参数：旧进程 pid、新包路径、"
-      "安装位置。\nPID=\"$1\"; NEW=\"$2\"; APP=\"$3\"\nBACKUP=\"$APP.previous\"\n"));
-  EXPECT_NE(script.find("\nrunning() { pgrep -f \"$APP/Contents/MacOS/Morvane\" >/dev/null 2>&1; "
-                        "}\n\nrm -rf \"$BACKUP\"\n"),
-            std::string_view::npos);
-  EXPECT_TRUE(
-      script.ends_with("\n    [ -d \"$APP\" ] || mv \"$BACKUP\" \"$APP\"\nfi\nopen "
-                       "\"$APP\"\nexit 1"));
-  EXPECT_EQ(script.find('\t'), std::string_view::npos);
-  ShellResult syntax = Shell::run("/bin/bash", {"-n", "-c", std::string(script)}, 10);
+      "安装位置、交换工具。\nPID=\"$1\"; NEW=\"$2\"; APP=\"$3\"; SWAP=\"$4\"\n"
+      "BACKUP=\"$APP.previous\"\n"
+      "echo \"[$(date '+%F %T')] updating $APP from $NEW (waiting for pid $PID)\"\n"));
+  for (const char* line : {"\n    echo \"old instance did not exit, giving up\"\n",
+                           "\n                echo \"updated\"\n",
+                           "\n    echo \"new version did not start, rolling back\"\n",
+                           "\n    echo \"could not swap bundles, restoring\"\n"})
+    EXPECT_EQ(count(script, line), 1u) << line;
+  EXPECT_TRUE(script.ends_with("\nopen \"$APP\"\nexit 1"));
+  EXPECT_EQ(script.find('\t'), std::string::npos);
+  ShellResult syntax = Shell::run("/bin/bash", {"-n", "-c", script}, 10);
   EXPECT_TRUE(syntax.ok()) << syntax.message();
 }
 
 TEST_F(InstallerHandOff, RefusesWhatCannotBeReplacedBeforeWritingAnything) {
-  auto notBundle = Updater::launchInstaller(staged_, dir_ / "build/bin", 1, paths_);
+  auto notBundle = handOff(1, dir_ / "build/bin");
   ASSERT_FALSE(notBundle);
   EXPECT_EQ(notBundle.error().text,
             "Morvane is not running from an .app bundle, so it can't update itself.");
   Language::apply("zh");
-  EXPECT_EQ(Updater::launchInstaller(staged_, dir_ / "Morvane", 1, paths_).error().text,
-            "当前不是从 .app 运行的，无法自动更新。");
+  EXPECT_EQ(handOff(1, dir_ / "Morvane").error().text, "当前不是从 .app 运行的，无法自动更新。");
   Language::apply("en");
 
   fs::remove_all(staged_.app);
-  auto gone = Updater::launchInstaller(staged_, app_, 1, paths_);
+  auto gone = handOff(1);
   ASSERT_FALSE(gone);
   EXPECT_EQ(gone.error().text, "The downloaded update is gone. Check for updates again.");
   EXPECT_FALSE(fs::exists(paths_.root / "update-install.sh"));
@@ -154,8 +239,8 @@ TEST_F(InstallerHandOff, BundleTheUserCannotWriteIsRefusedWithItsPath) {
     ::close(pipeEnds[0]);
     if (::setgid(65534) != 0 || ::setuid(65534) != 0)
       ::_exit(2);
-    auto result = Updater::launchInstaller(staged_, app_, 1, paths_);
-    std::string text = result ? "started" : result.error().text;
+    auto result = Updater::checkReplaceable(app_);
+    std::string text = result ? "replaceable" : result.error().text;
     [[maybe_unused]] ssize_t written = ::write(pipeEnds[1], text.data(), text.size());
     ::_exit(0);
   }
@@ -175,24 +260,33 @@ TEST_F(InstallerHandOff, BundleTheUserCannotWriteIsRefusedWithItsPath) {
 
 TEST_F(InstallerHandOff, ScriptSwapsStartsAndKeepsTheNewVersion) {
   const pid_t old = spawnSleeper();
-  auto started = Updater::launchInstaller(staged_, app_, old, paths_);
+  auto started = handOff(old);
   ASSERT_TRUE(started) << started.error().text;
   const fs::path script = paths_.root / "update-install.sh";
   EXPECT_EQ(testing::readText(script), Updater::installerScript);
   struct stat info {};
   ASSERT_EQ(::stat(script.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0700u);
-
-  // The script waits for the old instance and touches nothing meanwhile.
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
-  EXPECT_EQ(tagOf(app_), "old");
+  // The hand-off returns once the script runs: its first line is already in the log.
   EXPECT_NE(log().find("] updating " + app_.string() + " from " + staged_.app.string() +
                        " (waiting for pid " + std::to_string(old) + ")\n"),
             std::string::npos)
       << log();
+
+  // The script waits for the old instance, touches nothing meanwhile, and holds the update
+  // lock: a second update is refused.
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  EXPECT_EQ(tagOf(app_), "old");
+  auto second = Updater::UpdateLock::acquire(paths_);
+  ASSERT_FALSE(second);
+  EXPECT_EQ(second.error().text, "Another update is in progress. Try again once it has finished.");
+  Language::apply("zh");
+  EXPECT_EQ(Updater::UpdateLock::acquire(paths_).error().text,
+            "另一个更新正在进行，请等它结束后再试。");
+  Language::apply("en");
   endAndReap(old);
 
-  ASSERT_TRUE(waitFor([&] { return log().ends_with("updated\n"); }, std::chrono::seconds(30)))
+  ASSERT_TRUE(waitFor([&] { return log().ends_with("updated\n"); }, std::chrono::seconds(40)))
       << log();
   EXPECT_EQ(tagOf(app_), "new");
   EXPECT_FALSE(fs::exists(app_.string() + ".previous"));
@@ -200,37 +294,125 @@ TEST_F(InstallerHandOff, ScriptSwapsStartsAndKeepsTheNewVersion) {
   const std::string newPid = testing::readText(markers_ / "started-new");
   ASSERT_FALSE(newPid.empty());
   EXPECT_EQ(::kill(std::stoi(newPid), 0), 0) << "the new version keeps running";
+  EXPECT_TRUE(
+      waitFor([&] { return bool(Updater::UpdateLock::acquire(paths_)); }, std::chrono::seconds(5)))
+      << "the lock is free once the script has ended";
 
   // A second hand-off rewrites the script and appends to the same log.
   writeBundle(staged_.app, "newer", markers_);
   const pid_t gone = spawnSleeper();
   endAndReap(gone);
-  ASSERT_TRUE(Updater::launchInstaller(staged_, app_, gone, paths_));
-  ASSERT_TRUE(waitFor([&] { return count(log(), "updated\n") == 2; }, std::chrono::seconds(30)))
+  ASSERT_TRUE(handOff(gone));
+  ASSERT_TRUE(waitFor([&] { return count(log(), "updated\n") == 2; }, std::chrono::seconds(40)))
       << log();
   EXPECT_EQ(count(log(), "] updating "), 2u);
   EXPECT_EQ(tagOf(app_), "newer");
 }
 
-TEST_F(InstallerHandOff, NewVersionThatDoesNotStartIsRolledBack) {
-  writeBundle(staged_.app, "new", markers_, /*starts=*/false);
+TEST_F(InstallerHandOff, NewVersionThatDoesNotStayUpIsRolledBack) {
+  app_ = dir_ / "Applications/Morvane.app";  // one any running check finds
+  writeBundle(app_, "old", markers_);
+  for (Runs runs : {Runs::twoSeconds, Runs::never}) {
+    writeBundle(staged_.app, "new", markers_, runs);
+    fs::remove(markers_ / "started-old");
+    const pid_t gone = spawnSleeper();
+    endAndReap(gone);
+    const size_t before = count(log(), "rolling back");
+    ASSERT_TRUE(handOff(gone));
+    ASSERT_TRUE(
+        waitFor([&] { return count(log(), "rolling back") > before; }, std::chrono::seconds(40)))
+        << log();
+    ASSERT_TRUE(
+        waitFor([&] { return fs::exists(markers_ / "started-old"); }, std::chrono::seconds(10)))
+        << "the old version is started again";
+    EXPECT_EQ(tagOf(app_), "old");
+    EXPECT_TRUE(waitFor([&] { return !fs::exists(app_.string() + ".previous"); },
+                        std::chrono::seconds(10)));
+    EXPECT_FALSE(fs::exists(staged_.app));
+    EXPECT_EQ(log().find("updated\n"), std::string::npos);
+    stopStartedBundles();
+  }
+}
+
+TEST_F(InstallerHandOff, KilledAtAnyMomentTheScriptLeavesAWholeBundleInPlace) {
+  // The staged bundle on another file system, when there is one, makes its move a slow copy.
+  std::optional<testing::TempDir> elsewhere;
+  if (fs::is_directory("/dev/shm")) {
+    testing::ScopedEnv shm("TMPDIR", "/dev/shm");
+    elsewhere.emplace();
+    paths_ = Paths(elsewhere->path() / "data");
+    staged_.app = paths_.root / "update/Morvane.app";
+  }
+  constexpr int kPadding = 1500;
   const pid_t gone = spawnSleeper();
   endAndReap(gone);
-  ASSERT_TRUE(Updater::launchInstaller(staged_, app_, gone, paths_));
-  ASSERT_TRUE(waitFor([&] { return log().find("rolling back") != std::string::npos; },
-                      std::chrono::seconds(40)))
+  const fs::path script = paths_.root / "update-install.sh";
+  for (int round = 0; round < 16; ++round) {
+    writeBundle(staged_.app, "new", markers_, Runs::on, kPadding);
+    ASSERT_TRUE(handOff(gone)) << log();
+    std::this_thread::sleep_for(std::chrono::milliseconds(35 * round));
+    for (pid_t pid : processesRunning(script))
+      killTree(pid);
+    // Once nothing of the script runs any more, the lock is free.
+    ASSERT_TRUE(waitFor([&] { return bool(Updater::UpdateLock::acquire(paths_)); },
+                        std::chrono::seconds(10)));
+    EXPECT_TRUE(isWholeBundle(app_, kPadding)) << "killed after " << 35 * round << " ms";
+    stopStartedBundles();
+  }
+  // Whatever the killed runs left, the next update goes through.
+  writeBundle(staged_.app, "new", markers_, Runs::on, kPadding);
+  ASSERT_TRUE(handOff(gone));
+  ASSERT_TRUE(waitFor([&] { return log().ends_with("updated\n"); }, std::chrono::seconds(40)))
       << log();
-  ASSERT_TRUE(
-      waitFor([&] { return fs::exists(markers_ / "started-old"); }, std::chrono::seconds(10)))
-      << "the old version is started again";
-  EXPECT_EQ(tagOf(app_), "old");
+  EXPECT_TRUE(isWholeBundle(app_, kPadding));
+  EXPECT_EQ(tagOf(app_), "new");
   EXPECT_FALSE(fs::exists(app_.string() + ".previous"));
-  EXPECT_FALSE(fs::exists(staged_.app));
+}
+
+TEST_F(InstallerHandOff, ScriptThatNeverRunsIsAFailedHandOff) {
+  // A shell that starts nothing, yet exits 0 as `nohup … &` does.
+  platform::overrideToolPath(platform::Tool::sh, "/bin/true");
+  auto silent = handOff(::getpid());
+  ASSERT_FALSE(silent);
+  EXPECT_EQ(silent.error().text, "Couldn't start the install script: it did not run.");
+  EXPECT_TRUE(Updater::UpdateLock::acquire(paths_)) << "nothing holds the lock";
+  platform::overrideToolPath(platform::Tool::sh, "/bin/sh");
+
+  // A data directory on a noexec mount: the shell starts, the script cannot. The mount is made
+  // in a mount namespace of a child process.
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeEnds[0]);
+    std::string text = "skipped: no mount namespace";
+    if (::unshare(CLONE_NEWNS) == 0 &&
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        ::mount("tmpfs", paths_.root.c_str(), "tmpfs", MS_NOEXEC, "size=4m") == 0) {
+      writeBundle(staged_.app, "new", markers_);
+      auto started = handOff(1);
+      text = started ? "started" : started.error().text;
+    }
+    [[maybe_unused]] ssize_t written = ::write(pipeEnds[1], text.data(), text.size());
+    ::_exit(0);
+  }
+  ::close(pipeEnds[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  ::close(pipeEnds[0]);
+  ::waitpid(child, nullptr, 0);
+  if (text.starts_with("skipped"))
+    GTEST_SKIP() << "the noexec case needs root: " << text;
+  EXPECT_TRUE(text.starts_with("Couldn't start the install script: ")) << text;
+  EXPECT_NE(text.find("Permission denied"), std::string::npos) << text;
+  EXPECT_EQ(tagOf(app_), "old");
 }
 
 TEST_F(InstallerHandOff, OldInstanceThatNeverExitsLeavesEverythingInPlace) {
   const pid_t old = spawnSleeper();
-  ASSERT_TRUE(Updater::launchInstaller(staged_, app_, old, paths_));
+  ASSERT_TRUE(handOff(old));
   const bool gaveUp = waitFor(
       [&] { return log().find("old instance did not exit, giving up\n") != std::string::npos; },
       std::chrono::seconds(75));

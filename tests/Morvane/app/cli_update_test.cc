@@ -10,6 +10,7 @@
 #include "installed_copy.h"
 #include "platform.h"
 #include "raw_server.h"
+#include "updater.h"
 
 namespace morvane {
 namespace {
@@ -94,6 +95,41 @@ TEST_F(CommandLineUpdate, TamperedReleaseIsRefusedAndNothingChanges) {
   EXPECT_FALSE(fs::exists(home_ / "update-install.sh"));
   EXPECT_EQ(versionOf(app_), "1.0.0");
   EXPECT_TRUE(Shell::run(app_ / "Contents/Helpers/codesign", {"--verify", app_.string()}, 30).ok());
+}
+
+TEST_F(CommandLineUpdate, NothingIsDownloadedWhenTheUpdateCannotProceed) {
+  publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
+  // Another update holds this installation: what it staged is left alone.
+  testing::writeFile(home_ / "update/Morvane.app/Contents/tag", "first");
+  {
+    auto other = Updater::UpdateLock::acquire(Paths(home_));
+    ASSERT_TRUE(other);
+    ShellResult refused = run(app_, {"--update"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.standardOutput,
+              "Current     1.0.0\nNew version 1.1.0\n✗ Another update is in progress. Try again "
+              "once it has finished.\n");
+    EXPECT_EQ(run(app_, {"--update"}, "zh").standardOutput,
+              "当前版本    1.0.0\n发现新版本  1.1.0\n✗ 另一个更新正在进行，请等它结束后再试。\n");
+    EXPECT_EQ(testing::readText(home_ / "update/Morvane.app/Contents/tag"), "first");
+  }
+  // A read-only install location, made in a mount namespace of its own.
+  ShellResult readOnly =
+      Shell::run("/usr/bin/unshare",
+                 {"--mount", "/bin/sh", "-c",
+                  "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" || exit 99; "
+                  "exec \"$2\" --update",
+                  "sh", app_.parent_path().string(), (app_ / "Contents/MacOS/Morvane").string()},
+                 120, environment());
+  if (readOnly.status != 99) {
+    EXPECT_EQ(readOnly.status, 1);
+    EXPECT_EQ(readOnly.standardOutput,
+              "Current     1.0.0\nNew version 1.1.0\n✗ No permission to "
+              "replace " +
+                  app_.string() + ". Install the new version manually.\n");
+  }
+  EXPECT_EQ(server_.requestCount("/Morvane-1.1.0.zip"), 0);
+  EXPECT_EQ(versionOf(app_), "1.0.0");
 }
 
 TEST_F(CommandLineUpdate, PackageCutShortIsADownloadFailure) {

@@ -24,9 +24,16 @@ class UpdateFlowTest : public QObject {
 
   static constexpr int kTimeoutMs = 60000;
 
-  std::unique_ptr<AppDelegate> makeDelegate(platform::Bundle bundle = testing::appBundle()) {
+  std::unique_ptr<AppDelegate> makeDelegate(platform::Bundle bundle) {
     Language::apply(std::nullopt);
     return testing::makeDelegate(warnings_, std::move(bundle));
+  }
+
+  /// A delegate whose bundle lies in a folder it may replace.
+  std::unique_ptr<AppDelegate> makeDelegate() {
+    const fs::path app = sandbox_->home() / "Applications" / "Morvane.app";
+    fs::create_directories(app);
+    return makeDelegate(testing::appBundle(app.string()));
   }
 
   /// Makes the server name `version` as its newest release, signed by the publisher.
@@ -114,6 +121,19 @@ class UpdateFlowTest : public QObject {
                                              "404"}}));
     QCOMPARE(app->updateState, UpdateState(UpdateStates::Idle{}));
     QVERIFY(!fs::exists(sandbox_->dataDirectory() / "update"));
+
+    // Nothing is downloaded for a bundle that could not be replaced.
+    const testing::Package package = testing::makeRelease("2.0.0", releases_.path().toStdString());
+    server_.answer("/Morvane-2.0.0.zip", 200, testing::readTextFile(package.zip));
+    publishManifest("2.0.0", package.sha256);
+    const std::string gone = (sandbox_->home() / "Gone/Morvane.app").string();
+    auto stuck = makeDelegate(testing::appBundle(gone));
+    check(*stuck, true);
+    QCOMPARE(warnings_->back(), std::make_pair(std::string("Update check failed"),
+                                               "No permission to replace " + gone +
+                                                   ". Install the new version manually."));
+    QCOMPARE(server_.requestCount("/Morvane-2.0.0.zip"), 0);
+    QCOMPARE(stuck->updateState, UpdateState(UpdateStates::Idle{}));
   }
 
   void automaticChecksFollowTheSetting() {
@@ -162,6 +182,17 @@ class UpdateFlowTest : public QObject {
     // The bundle's folder does not exist, so it cannot be replaced.
     auto app = makeDelegate(testing::appBundle((sandbox_->home() / "Gone/Morvane.app").string()));
     app->updateState = UpdateStates::Ready{Staged{"2.0", staged}};
+    // While another update holds the installation, nothing of it is touched.
+    {
+      auto other = Updater::UpdateLock::acquire(Paths(sandbox_->dataDirectory()));
+      QVERIFY(other.has_value());
+      app->installUpdate(Staged{"2.0", staged});
+      QCOMPARE(*warnings_, testing::Warnings({{"Update install failed",
+                                               "Another update is in progress. Try again once it "
+                                               "has finished."}}));
+      QVERIFY(fs::exists(staged));
+      warnings_->clear();
+    }
     app->menu.popup(QPoint(0, 0));
     // The update item stands right before the quit item.
     app->menu.actions()[app->menu.actions().size() - 2]->trigger();

@@ -23,7 +23,9 @@ class Seal : public ::testing::Test {
   void SetUp() override {
     writeFile(app_ / "Contents/Info.plist", "<plist/>");
     writeFile(app_ / "Contents/MacOS/Morvane", "binary");
+    fs::permissions(app_ / "Contents/MacOS/Morvane", fs::perms::owner_exec, fs::perm_options::add);
     writeFile(app_ / "Contents/Resources/empty", "");
+    fs::create_directories(app_ / "Contents/PlugIns");
     fs::create_symlink("../MacOS/Morvane", app_ / "Contents/Resources/link");
     ShellResult sealed = codesign({"--sign", "-", "--force", app_.string()});
     ASSERT_TRUE(sealed.ok()) << sealed.message();
@@ -59,9 +61,33 @@ TEST_F(Seal, ChangedFileFails) {
   expectBroken("file modified: Contents/MacOS/Morvane");
 }
 
-TEST_F(Seal, AddedFileFails) {
+TEST_F(Seal, AddedFileOrFolderFailsAnywhere) {
   writeFile(app_ / "Contents/Resources/extra", "");
   expectBroken("file added: Contents/Resources/extra");
+  fs::remove(app_ / "Contents/Resources/extra");
+  fs::create_directory(app_ / "Contents/Resources/more");
+  expectBroken("folder added: Contents/Resources/more");
+  fs::remove(app_ / "Contents/Resources/more");
+  // The seal's own folder holds the seal and nothing else.
+  writeFile(app_ / "Contents/_CodeSignature/CodeDirectory", "");
+  expectBroken("unexpected CodeDirectory in the seal's folder");
+  fs::remove(app_ / "Contents/_CodeSignature/CodeDirectory");
+  ASSERT_TRUE(verify(app_).ok());
+}
+
+TEST_F(Seal, ChangedModeOrRemovedFolderFails) {
+  const fs::path executable = app_ / "Contents/MacOS/Morvane";
+  for (fs::perms mode : {fs::perms(0644), fs::perms(04755), fs::perms(0775)}) {
+    const fs::perms sealed = fs::status(executable).permissions();
+    fs::permissions(executable, mode);
+    expectBroken("mode changed: Contents/MacOS/Morvane");
+    fs::permissions(executable, sealed);
+  }
+  fs::permissions(app_ / "Contents/Resources", fs::perms(0777));
+  expectBroken("mode changed: Contents/Resources");
+  fs::permissions(app_ / "Contents/Resources", fs::perms(0755));
+  fs::remove(app_ / "Contents/PlugIns");
+  expectBroken("folder missing: Contents/PlugIns");
 }
 
 TEST_F(Seal, RemovedFileFails) {
@@ -77,8 +103,22 @@ TEST_F(Seal, RetargetedLinkFails) {
 
 TEST_F(Seal, LinkLeavingTheBundleFailsEvenWhenSealed) {
   fs::create_symlink("../../../elsewhere", app_ / "Contents/Resources/out");
-  expectBroken("points outside the bundle");
+  expectBroken("points outside");
   EXPECT_EQ(codesign({"--sign", "-", app_.string()}).status, 1);
+  fs::remove(app_ / "Contents/Resources/out");
+
+  // Each link stays inside on its own; followed one after the other they lead out.
+  fs::create_symlink(".", app_ / "Contents/l1");
+  fs::create_symlink("l1/..", app_ / "Contents/l2");
+  fs::create_symlink("l2/..", app_ / "Contents/l3");
+  writeFile(dir_ / "outside", "not sealed");
+  fs::remove(app_ / "Contents/MacOS/Morvane");
+  fs::create_symlink("../l3/outside", app_ / "Contents/MacOS/Morvane");
+  ASSERT_EQ(morvane::testing::readText(app_ / "Contents/MacOS/Morvane"), "not sealed");
+  expectBroken("points outside");
+  ShellResult sealed = codesign({"--sign", "-", "--force", app_.string()});
+  EXPECT_EQ(sealed.status, 1);
+  EXPECT_NE(sealed.standardError.find("points outside"), std::string::npos);
 }
 
 TEST_F(Seal, UnsignedMissingOrDamagedSealFails) {

@@ -104,6 +104,25 @@ TEST_F(Extract, EntryEscapingTheTargetMeansNothingIsWrittenAtAll) {
       {{"good", EntryKind::file, "ok"}, {"a/b/link", EntryKind::symlink, "../../../x"}},
       {{"good", EntryKind::file, "ok"}, {"link", EntryKind::symlink, "/etc/passwd"}},
       {{"good", EntryKind::file, "ok"}, {"", EntryKind::file, "x"}},
+      // Each link stays inside on its own; followed one after the other they climb out.
+      {{"good", EntryKind::file, "ok"},
+       {"l1", EntryKind::symlink, "."},
+       {"l2", EntryKind::symlink, "l1/.."},
+       {"l3", EntryKind::symlink, "l2/.."},
+       {"MacOS/Morvane", EntryKind::symlink, "../l3/outside"}},
+      {{"good", EntryKind::file, "ok"},
+       {"MacOS/Morvane", EntryKind::symlink, "../l3/outside"},
+       {"l3", EntryKind::symlink, "l2/.."},
+       {"l2", EntryKind::symlink, "l1/.."},
+       {"l1", EntryKind::symlink, "."}},
+      {{"good", EntryKind::file, "ok"},
+       {"a", EntryKind::symlink, "b/x"},
+       {"b", EntryKind::symlink, "a/y"}},
+      // A later entry writes through a link, or one path is given twice.
+      {{"good", EntryKind::file, "ok"},
+       {"d/file", EntryKind::file, "x"},
+       {"d", EntryKind::symlink, "."}},
+      {{"good", EntryKind::file, "ok"}, {"good", EntryKind::symlink, "other"}},
   };
   for (const auto& items : hostile) {
     writeZip(zip_, items);
@@ -118,6 +137,14 @@ TEST_F(Extract, FilesAreNotWrittenThroughAnUnpackedLink) {
   // The link itself stays inside, but a later entry tries to write through it.
   writeZip(zip_, {{"dir", EntryKind::symlink, "."}, {"dir/file", EntryKind::file, "x"}});
   EXPECT_NE(extractZip(zip_, target_), "");
+  EXPECT_TRUE(tree(target_).empty());
+
+  // Nor through a link the target already held.
+  fs::create_symlink("../..", target_ / "up");
+  writeZip(zip_, {{"up/escape", EntryKind::file, "x"}, {"inside", EntryKind::symlink, "up/x"}});
+  EXPECT_NE(extractZip(zip_, target_), "");
+  EXPECT_EQ(tree(target_), std::vector<std::string>{"up"});
+  EXPECT_FALSE(fs::exists(dir_ / "escape"));
 }
 
 TEST_F(Extract, ArchiveLargerThanTheLimitIsRefusedBeforeWriting) {
@@ -156,6 +183,20 @@ TEST(DittoTool, UnpacksWithTheMacOSCommandLineAndRefusesAnyOther) {
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.standardError.find("../../escape"), std::string::npos);
   EXPECT_FALSE(fs::exists(dir.path().parent_path() / "escape"));
+
+  // A full disk fails the unpacking, however the library words it.
+  writeZip(dir / "big.zip", {{"big", EntryKind::file, "", 0644, 4 << 20}});
+  fs::create_directories(dir / "small");
+  morvane::ShellResult full = morvane::Shell::run(
+      "/usr/bin/unshare",
+      {"--mount", "/bin/sh", "-c",
+       "mount -t tmpfs -o size=1m tmpfs \"$1\" || exit 99; exec \"$2\" -x -k \"$3\" \"$1/out\"",
+       "sh", (dir / "small").string(), DITTO_PATH, (dir / "big.zip").string()},
+      30);
+  if (full.status != 99) {
+    EXPECT_EQ(full.status, 1) << full.message();
+    EXPECT_NE(full.standardError.find("big"), std::string::npos) << full.standardError;
+  }
 
   EXPECT_NE(run({"-c", "-k", (dir / "x").string(), (dir / "b.zip").string()}).status, 0);
   EXPECT_NE(run({"-x", (dir / "a.zip").string(), (dir / "out").string()}).status, 0);
