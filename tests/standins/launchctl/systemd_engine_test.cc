@@ -125,6 +125,19 @@ TEST_F(SystemdEngineTest, NextLoginLoadsEveryAgentNotDisabledOnce) {
   EXPECT_EQ(loginUnits, 2u) << "the unit and its one enabling link";
 }
 
+TEST_F(SystemdEngineTest, ALoginUnitThatCannotBeWrittenCostsOnlyALine) {
+  writeFile(home_ / ".config", "a file where a folder belongs");
+  const Result list = run({"list"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "PID\tStatus\tLabel\n");
+  EXPECT_TRUE(list.err.starts_with("launchctl: the login unit could not be installed: "))
+      << list.err;
+  EXPECT_EQ(std::count(list.err.begin(), list.err.end(), '\n'), 1) << list.err;
+  const Result loaded = run({"bootstrap", domain(), writeJob("org.example.on", {"sleep", "30"})});
+  EXPECT_EQ(loaded.status, 0) << loaded.err;
+  EXPECT_GT(pidOf("org.example.on"), 0);
+}
+
 TEST_F(SystemdEngineTest, JobsOfEitherEngineAreSeenAndRemovedByTheOther) {
   std::map<std::string, std::string> builtinEngine = {{"MORVANE_JOB_ENGINE", "builtin"}};
   std::map<std::string, std::string> automatic = {{"MORVANE_JOB_ENGINE", ""}};
