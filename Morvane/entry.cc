@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* kOptions[] = {"--list",    "--selftest", "--update", "--check",
                                     "--load",    "--unload",   "--status", "--help",
-                                    "--version", "--json",     "--lines"};
+                                    "--version", "--json",     "--lines",  "--new"};
 
 bool isOption(const std::string& argument) {
   return std::find(std::begin(kOptions), std::end(kOptions), argument) != std::end(kOptions);
@@ -41,9 +41,48 @@ std::optional<size_t> lineCount(const std::string& text) {
   return count;
 }
 
+/// The arguments options are looked for in: all of them, unless "--new" stands before a "--";
+/// then only those before that "--", since the new agent's program and arguments follow it.
+std::vector<std::string> optionArguments(const std::vector<std::string>& arguments) {
+  auto created = std::find(arguments.begin(), arguments.end(), "--new");
+  return {arguments.begin(), std::find(created, arguments.end(), "--")};
+}
+
+/// "--new <label> [--at-load] [--keep-alive] [--every <seconds>] [--log <file>] -- <program>
+/// [<argument>…]".
+std::expected<NewAgentRequest, UsageError> parseNewAgent(
+    const std::vector<std::string>& arguments) {
+  auto at = std::next(std::find(arguments.begin(), arguments.end(), "--new"));
+  if (at == arguments.end() || at->starts_with("--"))
+    return std::unexpected(UsageError{UsageError::missingLabel, "--new"});
+  NewAgentRequest request;
+  request.label = *at++;
+  for (; at != arguments.end() && *at != "--"; ++at) {
+    const bool hasOperand = std::next(at) != arguments.end() && *std::next(at) != "--";
+    if (*at == "--at-load") {
+      request.atLoad = true;
+    } else if (*at == "--keep-alive") {
+      request.keepAlive = true;
+    } else if (*at == "--every") {
+      request.every = hasOperand ? *++at : "";
+    } else if (*at == "--log" && hasOperand) {
+      request.log = *++at;
+    } else if (*at == "--log") {
+      return std::unexpected(UsageError{UsageError::missingLogFile, "--log"});
+    } else {
+      return std::unexpected(UsageError{UsageError::unknownNewOption, *at});
+    }
+  }
+  if (at == arguments.end() || std::next(at) == arguments.end())
+    return std::unexpected(UsageError{UsageError::missingProgram, "--new"});
+  request.command.assign(std::next(at), arguments.end());
+  return request;
+}
+
 }  // namespace
 
-Mode chooseMode(const std::vector<std::string>& arguments) {
+Mode chooseMode(const std::vector<std::string>& allArguments) {
+  const std::vector<std::string> arguments = optionArguments(allArguments);
   auto has = [&](const char* option) {
     return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
   };
@@ -59,6 +98,8 @@ Mode chooseMode(const std::vector<std::string>& arguments) {
     return Mode::unload;
   if (has("--status"))
     return Mode::status;
+  if (has("--new"))
+    return Mode::newAgent;
   if (has("--help"))
     return Mode::help;
   if (has("--version"))
@@ -66,9 +107,18 @@ Mode chooseMode(const std::vector<std::string>& arguments) {
   return Mode::menuBarApp;
 }
 
-std::expected<Invocation, UsageError> parseInvocation(const std::vector<std::string>& arguments) {
+std::expected<Invocation, UsageError> parseInvocation(
+    const std::vector<std::string>& allArguments) {
   Invocation invocation;
-  invocation.mode = chooseMode(arguments);
+  invocation.mode = chooseMode(allArguments);
+  if (invocation.mode == Mode::newAgent) {
+    std::expected<NewAgentRequest, UsageError> request = parseNewAgent(allArguments);
+    if (!request)
+      return std::unexpected(request.error());
+    invocation.newAgent = std::move(*request);
+    return invocation;
+  }
+  const std::vector<std::string> arguments = optionArguments(allArguments);
   invocation.json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
   const char* agentOption = invocation.mode == Mode::load     ? "--load"
                             : invocation.mode == Mode::unload ? "--unload"
@@ -108,7 +158,8 @@ int runEntry(int argc, char** argv, ModuleRunner runModule) {
   std::expected<Invocation, UsageError> invocation =
       parseInvocation(std::vector<std::string>(argv, argv + argc));
   if (!invocation)
-    return CLI::usageError(std::cout, invocation.error());
+    return CLI::usageError(invocation.error().ofNewAgent() ? std::cerr : std::cout,
+                           invocation.error());
   switch (invocation->mode) {
     case Mode::list:
       return invocation->json ? CLI::listJson(std::cout) : CLI::list(std::cout);
@@ -127,6 +178,8 @@ int runEntry(int argc, char** argv, ModuleRunner runModule) {
     case Mode::status:
       return invocation->json ? CLI::statusJson(std::cout, invocation->agent)
                               : CLI::status(std::cout, invocation->agent, invocation->lines);
+    case Mode::newAgent:
+      return CLI::newAgent(std::cout, std::cerr, invocation->newAgent);
     case Mode::help:
       return CLI::help(std::cout);
     case Mode::version:

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "new_agent_request.h"
 #include "usage_error.h"
 
 namespace morvane {
@@ -18,6 +19,7 @@ enum class Mode {
   load,
   unload,
   status,
+  newAgent,
   help,
   version,
   menuBarApp
@@ -32,15 +34,19 @@ struct Invocation {
   std::string agent;
   /// "--lines N": how many lines of each log the status shows.
   size_t lines = 10;
+  /// "--new": the agent to make.
+  NewAgentRequest newAgent;
 };
 
 /// "--list" wins over "--selftest", which wins over "--update" (with "--check": only check);
-/// then come "--load", "--unload", "--status", "--help" and "--version", in that order. With
-/// none of them the menu-bar application starts.
+/// then come "--load", "--unload", "--status", "--new", "--help" and "--version", in that order.
+/// With none of them the menu-bar application starts. After "--new", a "--" ends the options:
+/// what follows is the new agent's program and arguments, never an option.
 Mode chooseMode(const std::vector<std::string>& arguments);
 
 /// The chosen mode and its operands: the argument right after "--load", "--unload" or
-/// "--status" names the agent, and must not be one of the options.
+/// "--status" names the agent, and must not be one of the options; "--new" takes its label,
+/// its own options and, after "--", the program with its arguments.
 std::expected<Invocation, UsageError> parseInvocation(const std::vector<std::string>& arguments);
 
 /// Puts the folder of the bundled tools first on this process's PATH, so that scripts it

@@ -12,10 +12,21 @@ struct UsageError {
     missingAgent,
     /// "--lines" without a number in range after it.
     badLineCount,
+    /// "--new" without a label after it.
+    missingLabel,
+    /// "--new" without a program after "--".
+    missingProgram,
+    /// "--log" without a file after it.
+    missingLogFile,
+    /// Something between "--new <label>" and "--" that is none of its options.
+    unknownNewOption,
   };
   Kind kind;
-  /// The option at fault, e.g. "--load".
+  /// The option at fault, e.g. "--load"; for unknownNewOption, the argument.
   std::string option;
+
+  /// Whether the error belongs to "--new", which reports on standard error.
+  bool ofNewAgent() const { return kind >= missingLabel; }
 };
 
 }  // namespace morvane

@@ -1,5 +1,6 @@
 // Rebuilding the status menu with 200 and 1,000 agents: the build alone, and the build followed
-// by the menu's layout of every item (what showing it costs on top). Runs offscreen.
+// by the menu's layout of every item (what showing it costs on top); and typing into the filter
+// of the open menu, one keystroke per iteration. Runs offscreen.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -55,15 +56,23 @@ void BM_RebuildAndLayOutMenu(benchmark::State& state) {
 }
 BENCHMARK(BM_RebuildAndLayOutMenu)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
 
-// The menu open on screen while it is rebuilt, as after a toggle or a scan that found a change.
-void BM_RebuildOpenMenu(benchmark::State& state) {
-  auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
+/// The delegate with its menu open on screen and its agents in place.
+std::unique_ptr<AppDelegate> openMenuWithAgents(int count) {
+  auto delegate = delegateWithAgents(count);
   const std::vector<Agent> agents = delegate->agents;
   delegate->menu.popup(QPoint(0, 0));
   // The opening's scan (of an empty directory) comes back; the agents are put back after it.
   QThread::msleep(300);
   QCoreApplication::processEvents();
   delegate->agents = agents;
+  delegate->rebuildMenu();
+  QCoreApplication::processEvents();
+  return delegate;
+}
+
+// The menu open on screen while it is rebuilt, as after a toggle or a scan that found a change.
+void BM_RebuildOpenMenu(benchmark::State& state) {
+  auto delegate = openMenuWithAgents(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     delegate->rebuildMenu();
     QCoreApplication::processEvents();
@@ -73,6 +82,37 @@ void BM_RebuildOpenMenu(benchmark::State& state) {
   delegate->menu.hide();
 }
 BENCHMARK(BM_RebuildOpenMenu)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+// One keystroke into the filter: the text grows by a letter, narrowing the rows, until it is
+// emptied again and every row comes back. Each keystroke is shown and painted before the next.
+void BM_FilterKeystroke(benchmark::State& state) {
+  auto delegate = openMenuWithAgents(static_cast<int>(state.range(0)));
+  const std::string word = "agent-12";
+  std::vector<std::string> typed;
+  for (size_t length = 1; length <= word.size(); ++length)
+    typed.push_back(word.substr(0, length));
+  typed.push_back("");
+  size_t next = 0;
+  for (auto _ : state) {
+    delegate->setFilter(typed[next++ % typed.size()]);
+    QCoreApplication::processEvents();
+  }
+  delegate->menu.hide();
+}
+BENCHMARK(BM_FilterKeystroke)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+// The costliest keystroke: from one row back to all of them (Escape), and the reverse.
+void BM_FilterAllAndOne(benchmark::State& state) {
+  auto delegate = openMenuWithAgents(static_cast<int>(state.range(0)));
+  bool narrow = true;
+  for (auto _ : state) {
+    delegate->setFilter(narrow ? "agent-999" : "");
+    narrow = !narrow;
+    QCoreApplication::processEvents();
+  }
+  delegate->menu.hide();
+}
+BENCHMARK(BM_FilterAllAndOne)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -181,6 +182,35 @@ Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view 
     return std::unexpected(pathFailure(path, error));
   }
   removeAbandonedTemporaries(path.parent_path(), temporaryPrefix(path));
+  return {};
+}
+
+std::expected<void, int> writeNewFileAtomically(const std::filesystem::path& path,
+                                                std::string_view bytes, mode_t mode) {
+  const std::filesystem::path temporary = temporarySibling(path);
+  UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!fd)
+    return std::unexpected(errno);
+  // The mode is set whole, whatever the umask says.
+  if (!writeAll(fd.get(), bytes) || ::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0) {
+    int error = errno;
+    ::unlink(temporary.c_str());
+    return std::unexpected(error);
+  }
+  fd.reset();
+  int moved = ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+  if (moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
+    // A file system without the no-replace rename: a hard link gives the same guarantee.
+    moved = ::link(temporary.c_str(), path.c_str());
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    errno = error;
+  }
+  if (moved != 0) {
+    int error = errno;
+    ::unlink(temporary.c_str());
+    return std::unexpected(error);
+  }
   return {};
 }
 

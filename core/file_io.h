@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -38,6 +40,13 @@ void removeAbandonedTemporaries(const std::filesystem::path& directory, std::str
 /// The bytes go to a fresh file beside the target, are flushed to disk, and then renamed over it.
 /// A successful write also removes the temporary files of earlier writers that were killed.
 Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+/// Writes `bytes` as the new file `path` with the permissions `mode`, so that a reader sees
+/// either no file or the whole one; never replaces a file that is there (the failure's errno is
+/// then EEXIST). The bytes go to a fresh file beside the target, are flushed to disk, and are
+/// then moved into place only if the name is still free.
+std::expected<void, int> writeNewFileAtomically(const std::filesystem::path& path,
+                                                std::string_view bytes, mode_t mode);
 
 /// Creates `directory` and any missing parents; succeeds when it already exists.
 Outcome createDirectories(const std::filesystem::path& directory);

@@ -47,6 +47,25 @@ Result<JobDescription> readJobDescription(const std::filesystem::path& plist) {
   return job;
 }
 
+std::optional<std::filesystem::path> newestLog(const JobDescription& job) {
+  std::optional<std::filesystem::path> newest;
+  std::filesystem::file_time_type newestTime;
+  for (const auto& written : {job.standardOutPath, job.standardErrorPath}) {
+    if (!written)
+      continue;
+    const std::filesystem::path path = resolvedLogPath(*written);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+      continue;
+    const std::filesystem::file_time_type time = std::filesystem::last_write_time(path, error);
+    if (!error && (!newest || time > newestTime)) {
+      newest = path;
+      newestTime = time;
+    }
+  }
+  return newest;
+}
+
 std::filesystem::path resolvedLogPath(const std::string& written) {
   return std::filesystem::path("/") / written;
 }

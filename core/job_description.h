@@ -25,6 +25,10 @@ struct JobDescription {
 /// no property-list dictionary.
 Result<JobDescription> readJobDescription(const std::filesystem::path& plist);
 
+/// The log worth showing for a job: of its standard output and error logs, the one that exists
+/// and was written last; absent when neither names an existing file.
+std::optional<std::filesystem::path> newestLog(const JobDescription& job);
+
 /// Where the service manager writes a log path given in a property list: a relative path is
 /// taken from the root directory, where jobs start.
 std::filesystem::path resolvedLogPath(const std::string& written);

@@ -6,9 +6,11 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "failure.h"
@@ -16,7 +18,7 @@
 namespace morvane::platform {
 
 /// The outside programs the program runs, each found through the tool table.
-enum class Tool { launchctl, shasum, ditto, codesign, sh, open, swap };
+enum class Tool { launchctl, shasum, ditto, codesign, sh, open, swap, xdgOpen, xdgMime, dbusSend };
 
 /// The application bundle the running executable belongs to, as read at start.
 struct Bundle {
@@ -101,6 +103,24 @@ std::optional<ServiceLog> agentServiceLog(const std::string& label, size_t count
 
 /// The absolute path of a tool.
 std::filesystem::path toolPath(Tool tool);
+
+/// The first executable file named `name` in the absolute directories of PATH.
+std::optional<std::filesystem::path> findProgram(std::string_view name);
+
+/// Hears, once and on another thread, whether the desktop did what it was asked.
+using DesktopDone = std::function<void(Outcome)>;
+
+/// Opens a file or folder in the desktop's default application for it. Returns at once; the
+/// opener runs detached from this process.
+void openInDesktop(const std::filesystem::path& path, DesktopDone done);
+
+/// Shows a file selected in the desktop's file manager where the file manager offers that, else
+/// opens the folder that holds it. Returns at once.
+void revealInFileManager(const std::filesystem::path& file, DesktopDone done);
+
+/// Opens a file in the desktop's default text editor, else as openInDesktop does. Returns at
+/// once.
+void editInTextEditor(const std::filesystem::path& file, DesktopDone done);
 
 /// The loadable module of the main bundle that holds the menu-bar application and the updater;
 /// the command-line modes that need neither never load it.

@@ -266,6 +266,12 @@ std::filesystem::path toolPath(Tool tool) {
       return "/usr/bin/shasum";
     case Tool::sh:
       return "/bin/sh";
+    case Tool::xdgOpen:
+      return "/usr/bin/xdg-open";
+    case Tool::xdgMime:
+      return "/usr/bin/xdg-mime";
+    case Tool::dbusSend:
+      return "/usr/bin/dbus-send";
   }
   return {};
 }

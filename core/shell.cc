@@ -15,6 +15,7 @@
 
 #include "file_io.h"
 #include "platform.h"
+#include "spawn_signals.h"
 #include "unicode_text.h"
 #include "unique_fd.h"
 
@@ -80,14 +81,7 @@ int spawn(pid_t& pid, const std::filesystem::path& executable,
   // The child starts with no blocked signals and default handlers, whatever this process set.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  sigdelset(&all, SIGKILL);
-  sigdelset(&all, SIGSTOP);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  startWithDefaultSignals(attributes);
 
   std::vector<std::string> argv{executable.string()};
   argv.insert(argv.end(), arguments.begin(), arguments.end());

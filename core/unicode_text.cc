@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace morvane {
 namespace {
@@ -140,15 +141,38 @@ std::string_view trimWhitespace(std::string_view text) {
   return trimIf(text, isSpaceOrTab);
 }
 
+namespace {
+
+/// ASCII text with its capital letters made small; the text of both keys for ASCII, which
+/// neither case mapping, folding nor normalization changes otherwise.
+std::optional<std::string> asciiKey(std::string_view text) {
+  if (asciiPrefix(text.data(), text.size()) != text.size())
+    return std::nullopt;
+  std::string key(text);
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+  return key;
+}
+
+}  // namespace
+
+std::string searchKey(std::string_view text) {
+  if (std::optional<std::string> key = asciiKey(text))
+    return std::move(*key);
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* fold = icu::Normalizer2::getNFKCCasefoldInstance(status);
+  const icu::UnicodeString source = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  icu::UnicodeString folded = U_SUCCESS(status) ? fold->normalize(source, status) : source;
+  std::string key;
+  (U_SUCCESS(status) ? folded : source).toUTF8String(key);
+  return key;
+}
+
 std::string lowercaseSortKey(std::string_view text) {
-  if (asciiPrefix(text.data(), text.size()) == text.size()) {
-    // ASCII lower-cases byte by byte and is already composed.
-    std::string key(text);
-    for (char& c : key)
-      if (c >= 'A' && c <= 'Z')
-        c = static_cast<char>(c - 'A' + 'a');
-    return key;
-  }
+  if (std::optional<std::string> key = asciiKey(text))
+    return std::move(*key);
   icu::UnicodeString lower =
       icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
           .toLower(icu::Locale::getRoot());

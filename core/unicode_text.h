@@ -22,6 +22,11 @@ std::string_view trimWhitespace(std::string_view text);
 /// The key labels sort by: the full Unicode lower-case mapping, canonically composed.
 std::string lowercaseSortKey(std::string_view text);
 
+/// The key text is searched by: compatibility-normalized and case-folded (NFKC_Casefold), so
+/// that letter case, width variants and canonically equivalent spellings do not matter.
+/// "Straße", "STRASSE" and "ｓｔｒａｓｓｅ" have one key.
+std::string searchKey(std::string_view text);
+
 /// The text with its control characters written visibly, for one line of a terminal: tab, line
 /// feed and carriage return as \t, \n and \r, other C0 controls and DEL as \xHH, C1 controls and
 /// the line and paragraph separators as \uHHHH, bytes that are not UTF-8 as \xHH. Any other

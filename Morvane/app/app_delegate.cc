@@ -51,6 +51,8 @@ AppDelegate::AppDelegate(platform::Bundle bundle, std::unique_ptr<Alerts> alerts
   menu.setStyle(scrollingMenuStyle());
   connect(&menu, &QMenu::aboutToShow, this, &AppDelegate::menuWillOpen);
   connect(&menu, &QMenu::aboutToHide, this, &AppDelegate::menuDidClose);
+  menu.installEventFilter(this);
+  connect(&menu, &QMenu::hovered, this, &AppDelegate::highlightRow);
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -106,21 +108,30 @@ void AppDelegate::menuWillOpen() {
 
 void AppDelegate::menuDidClose() {
   menuOpen = false;
+  filter.clear();  // the next opening starts unfiltered
+  menu.setMinimumWidth(0);
 }
 
 void AppDelegate::refresh() {
   work.submit([this] {
-    std::vector<Agent> scanned = Agents::scan(Agents::defaultDirectory());
+    auto [scanned, failed] = scanAgents();
     QMetaObject::invokeMethod(
         this,
-        [this, scanned = std::move(scanned)]() mutable {
-          const bool changed = scanned != agents;
+        [this, scanned = std::move(scanned), failed = std::move(failed)]() mutable {
+          const bool changed = scanned != agents || failed != failures;
           agents = std::move(scanned);
+          failures = std::move(failed);
           if (menuOpen && changed)
             rebuildMenu();
         },
         Qt::QueuedConnection);
   });
+}
+
+std::pair<std::vector<Agent>, FailedExits> AppDelegate::scanAgents() {
+  Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
+  FailedExits failed = failedExits(scan);
+  return {std::move(scan.agents), std::move(failed)};
 }
 
 void AppDelegate::updateIcon() {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QObject>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <cstdint>
 #include <functional>
@@ -9,14 +12,18 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "agent.h"
 #include "alerts.h"
+#include "failed_exits.h"
 #include "failure.h"
+#include "new_agent_window.h"
 #include "paths.h"
 #include "platform.h"
 #include "settings_store.h"
+#include "switch_row_item.h"
 #include "update_state.h"
 #include "work_queue.h"
 
@@ -56,6 +63,29 @@ class AppDelegate : public QObject {
   QAction* agentItem(const Agent& agent);
   QAction* languageItem(const std::optional<std::string>& current);
 
+  /// Above this many agents, a search field heads their rows.
+  static constexpr size_t kUnfilteredAgents = 12;
+  /// Narrows the agent rows to those whose label or friendly name holds `text`, ignoring case
+  /// and equivalent spellings; the field shows it.
+  void setFilter(const std::string& text);
+
+  // Per-agent actions.
+  /// The actions on one agent: show its log, reveal its file, edit it, copy its label.
+  QMenu* actionsMenu(const Agent& agent);
+  /// The actions menu last opened; null when there is none.
+  QMenu* agentActions() const { return actions_; }
+  /// Opens the actions on an agent at a screen position; from the keyboard, the first is chosen.
+  void showActions(const Agent& agent, const QPoint& at, bool byKeyboard);
+
+  // New agents.
+  /// Opens the new-agent window, or brings it to the front when it is open.
+  void showNewAgentWindow();
+  /// The open new-agent window; null when there is none.
+  NewAgentWindow* newAgentWindow() const { return newAgentWindow_; }
+  /// Writes the agent's property list in the background and loads it when asked; progress and
+  /// result in the menu, a failure in an alert.
+  void createAgent(const NewAgent& agent, bool loadNow);
+
   // Agent toggling.
   /// Loads or unloads an agent in the background, with progress and result in the menu.
   void setLoaded(const Agent& agent, bool load);
@@ -86,6 +116,8 @@ class AppDelegate : public QObject {
   QMenu menu;
   /// The latest scan, in the order it came.
   std::vector<Agent> agents;
+  /// The agents of the latest scan that are loaded, not running, and last exited badly.
+  FailedExits failures;
   bool menuOpen = false;
   /// Agent operations started and not yet completed.
   int64_t running = 0;
@@ -95,12 +127,40 @@ class AppDelegate : public QObject {
   std::optional<std::string> note;
   /// For each agent with an operation in flight, the loaded state asked for.
   std::map<std::string, bool> pending;
+  /// What the agent rows are narrowed to; emptied when the menu closes.
+  std::string filter;
   UpdateState updateState = UpdateStates::Idle{};
   const std::string currentVersion;
 
+ protected:
+  /// The open menu's keys: Escape for the filter; Return, the Right arrow and the menu key for
+  /// the chosen row.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  /// One agent row as the filter sees it; the keys are made on first use.
+  struct FilterRow {
+    QPointer<SwitchRowItem> item;
+    std::string label;
+    std::string name;
+    std::string labelKey;
+    std::string nameKey;
+  };
+
   /// Fills the menu; rebuildMenu() wraps it.
   void buildMenuItems();
+  /// Makes a change to the menu's items; an open menu is laid out once afterwards, in place.
+  void changeOpenMenu(const std::function<void()>& change);
+  /// The search field, holding `filter`.
+  QAction* searchItem();
+  /// Lets the filter show or hide an agent's row.
+  void addFilteredRow(SwitchRowItem* item, const Agent& agent);
+  /// Shows the rows that match `filter`, and the no-match line when none does.
+  void applyFilter();
+  /// Draws the row of the menu's chosen item highlighted, and no other.
+  void highlightRow(QAction* chosen);
+  /// Shows a warning titled `title` when the desktop could not do what was asked.
+  platform::DesktopDone warnOnFailure(std::string title);
   /// Closes the menu and shows a warning; returns once it is dismissed.
   void presentWarning(const std::string& message, const std::string& informative);
   void scheduleUpdateChecks();
@@ -110,6 +170,8 @@ class AppDelegate : public QObject {
                          std::optional<std::string> error, bool manual);
   /// Shows the menu below the status item.
   void popUpMenu();
+  /// Scans the user's agents and reads how the failed ones ended; any thread.
+  static std::pair<std::vector<Agent>, FailedExits> scanAgents();
   /// The name an agent is shown by: its friendly name when it has one, else its label.
   std::string displayName(const std::string& label);
 
@@ -118,6 +180,12 @@ class AppDelegate : public QObject {
   std::unique_ptr<SettingsStore> settings_;
   /// True while an open menu is placed again after a rebuild: that is no new opening.
   bool replacingMenu_ = false;
+  std::vector<FilterRow> filterRows_;
+  QPointer<QAction> noMatch_;
+  QPointer<QLineEdit> searchField_;
+  QPointer<QMenu> actions_;
+  QPointer<SwitchRowItem> highlighted_;
+  QPointer<NewAgentWindow> newAgentWindow_;
 };
 
 /// Starts the menu-bar application and runs it until it quits; gives the exit status.

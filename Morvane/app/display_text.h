@@ -11,6 +11,13 @@ namespace morvane {
 /// becomes a space.
 QString singleLine(const std::string& text);
 
+/// singleLine(text) no longer than `maxWidth` pixels in `font`, cut as `mode` says.
+QString fittedLine(const std::string& text, const QFont& font, int maxWidth,
+                   Qt::TextElideMode mode = Qt::ElideMiddle);
+
+/// A tooltip that shows `text` as it is: text the toolkit would take for markup is escaped.
+QString plainToolTip(const QString& text);
+
 /// A menu item's title: one line, no longer than `maxWidth` pixels in `font` (cut in the
 /// middle), with "&" doubled so that the menu shows it instead of taking it as a mnemonic.
 QString menuTitle(const std::string& text, const QFont& font, int maxWidth);

@@ -2,9 +2,9 @@
 // that state changes while it is open.
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QPointer>
-#include <QUrl>
+#include <QToolTip>
+#include <limits>
 
 #include "action_item.h"
 #include "agents.h"
@@ -12,6 +12,8 @@
 #include "display_text.h"
 #include "language.h"
 #include "login_item.h"
+#include "search_item.h"
+#include "signal_names.h"
 #include "switch_row.h"
 #include "switch_row_item.h"
 
@@ -35,13 +37,25 @@ std::string header(const std::vector<Agent>& agents) {
            [&] { return "Launch Agents · " + loaded + " of " + total + " loaded"; });
 }
 
-/// "pid 4242 · disabled"; absent when there is nothing to say.
-std::optional<QString> agentDetail(const Agent& agent) {
+/// "exited 3", or "killed by SIGKILL" for a job a signal ended.
+std::string exitText(int64_t status) {
+  const std::string number = std::to_string(status);
+  if (status < 0 && status != std::numeric_limits<int64_t>::min()) {
+    if (std::optional<std::string> name = signalName(-status))
+      return L([&] { return "被 " + *name + " 终止"; }, [&] { return "killed by " + *name; });
+  }
+  return L([&] { return "退出码 " + number; }, [&] { return "exited " + number; });
+}
+
+/// "pid 4242 · disabled", then how a failed agent ended; absent when there is nothing to say.
+std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed) {
   std::vector<std::string> parts;
   if (agent.pid)
     parts.push_back("pid " + std::to_string(*agent.pid));
   if (agent.disabled)
     parts.push_back(L("已停用", "disabled"));
+  if (failed != nullptr)
+    parts.push_back(exitText(failed->status));
   if (parts.empty())
     return std::nullopt;
   std::string detail = parts.front();
@@ -64,20 +78,30 @@ void releaseItems(QMenu& menu) {
 }  // namespace
 
 void AppDelegate::rebuildMenu() {
-  // A shown QMenu lays all its items out again after every single item added or removed, which
-  // makes rebuilding an open menu quadratic in its rows (a tenth of a second for 200 agents),
-  // and it then grows past the screen instead of scrolling. So it is told it is not shown while
-  // the items change, and is then placed again as at opening: laid out once, within the screen.
+  changeOpenMenu([this] { buildMenuItems(); });
+}
+
+void AppDelegate::changeOpenMenu(const std::function<void()>& change) {
+  // A shown QMenu lays all its items out again after every single item added, removed, shown or
+  // hidden, which makes rebuilding or filtering an open menu quadratic in its rows (a tenth of a
+  // second for 200 agents), and it then grows past the screen instead of scrolling. So it is
+  // told it is not shown while the items change, and is then placed again as at opening: laid
+  // out once, within the screen.
   const bool shown = menu.isVisible();
   if (shown)
     menu.setAttribute(Qt::WA_WState_Visible, false);
-  buildMenuItems();
+  change();
   if (shown) {
     menu.setAttribute(Qt::WA_WState_Visible, true);
     replacingMenu_ = true;
     menu.popup(menu.pos());
     replacingMenu_ = false;
+    // Placed again at the same size, the menu gets no paint of its own.
+    menu.update();
   }
+  // The search field takes the keyboard; a menu about to open gives it focus once shown.
+  if (searchField_)
+    searchField_->setFocus(Qt::PopupFocusReason);
 }
 
 void AppDelegate::buildMenuItems() {
@@ -90,18 +114,39 @@ void AppDelegate::buildMenuItems() {
     actionItem(menu, *note);
   menu.addSeparator();
 
+  filterRows_.clear();
+  searchField_ = nullptr;
+  noMatch_ = nullptr;
   if (agents.empty()) {
     actionItem(menu, L("~/Library/LaunchAgents 里没有启动项",
                        "No launch agents in ~/Library/LaunchAgents"));
-  } else {
+  } else if (agents.size() <= kUnfilteredAgents) {
     for (const Agent& agent : agents)
       menu.addAction(agentItem(agent));
+  } else {
+    auto* search = static_cast<SearchItem*>(searchItem());
+    menu.addAction(search);
+    searchField_ = search->field();
+    searchField_->installEventFilter(this);
+    for (const Agent& agent : agents) {
+      auto* item = static_cast<SwitchRowItem*>(agentItem(agent));
+      menu.addAction(item);
+      addFilteredRow(item, agent);
+    }
+    noMatch_ = actionItem(menu, L("没有匹配的启动项", "No agents match"));
+    applyFilter();
   }
+  // Keys typed into the open menu go to the search field, when there is one.
+  menu.setFocusProxy(searchField_);
   menu.addSeparator();
 
+  actionItem(menu, L("新建启动项…", "New Agent…"), [self = QPointer<AppDelegate>(this)] {
+    if (self)
+      self->showNewAgentWindow();
+  });
   actionItem(menu, L("在访达中打开 LaunchAgents", "Open LaunchAgents in Finder"), [] {
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QString::fromStdString(Agents::defaultDirectory().string())));
+    // The result of the request is not looked at.
+    platform::openInDesktop(Agents::defaultDirectory(), [](Outcome) {});
   });
   menu.addSeparator();
 
@@ -132,10 +177,13 @@ void AppDelegate::buildMenuItems() {
 QAction* AppDelegate::agentItem(const Agent& agent) {
   const auto request = pending.find(agent.label);
   const bool frozen = request != pending.end();
+  const auto failure = failures.find(agent.label);
+  const FailedExit* failed = failure != failures.end() ? &failure->second : nullptr;
   QPointer<AppDelegate> self(this);
   SwitchRowItem::Content row;
   row.title = singleLine(displayName(agent.label));
-  row.detail = agentDetail(agent);
+  row.detail = agentDetail(agent, failed);
+  row.detailWarns = failed != nullptr;
   row.isOn = frozen ? request->second : agent.loaded;
   row.enabled = !frozen;
   row.onToggle = [self, agent](bool on) {
@@ -147,6 +195,14 @@ QAction* AppDelegate::agentItem(const Agent& agent) {
     row.toolTip += QString::fromStdString(
         L("\n已被 launchctl disable 停用，拨开会先解除停用再加载",
           "\nDisabled with launchctl disable. Turning it on re-enables it first."));
+  if (failed != nullptr && failed->lastErrorLine)
+    row.toolTip += QLatin1Char('\n') + fittedLine(*failed->lastErrorLine, QToolTip::font(),
+                                                  SwitchRow::kMaxWidth, Qt::ElideRight);
+  row.toolTip = plainToolTip(row.toolTip);
+  row.onActions = [self, agent](const QPoint& at, bool byKeyboard) {
+    if (self)
+      self->showActions(agent, at, byKeyboard);
+  };
   return new SwitchRowItem(std::move(row), &menu);
 }
 

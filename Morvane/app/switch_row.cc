@@ -102,7 +102,23 @@ SwitchRow::SwitchRow(const QString& title, const std::optional<QString>& detail,
   layoutContent();
 }
 
+QColor SwitchRow::warningColor(const QPalette& palette) {
+  // The system red of the light and of the dark appearance.
+  const bool dark = palette.color(QPalette::Active, QPalette::Window).lightnessF() < 0.5f;
+  return dark ? QColor(255, 105, 97) : QColor(215, 0, 21);
+}
+
+void SwitchRow::showDetailAsWarning() {
+  if (enabled_)
+    detailColor_ = warningColor(palette());
+}
+
 void SwitchRow::layoutContent() {
+  // A row shrunk to nothing (filtered out of the menu) shows nothing; given its width back, it
+  // needs no new layout: cutting the title to fit is the costly part.
+  if (width() <= 0 || width() == laidOutWidth_)
+    return;
+  laidOutWidth_ = width();
   const int switchX = width() - kTrailing - CapsuleSwitch::kWidth;
   toggle_->setGeometry(switchX, (height() - CapsuleSwitch::kHeight) / 2, CapsuleSwitch::kWidth,
                        CapsuleSwitch::kHeight);
@@ -125,8 +141,23 @@ void SwitchRow::layoutContent() {
                         : QRect();
 }
 
+void SwitchRow::setHighlighted(bool highlighted) {
+  if (highlighted_ == highlighted)
+    return;
+  highlighted_ = highlighted;
+  update();
+}
+
 void SwitchRow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
+  if (highlighted_) {
+    QColor wash = palette().color(QPalette::Active, QPalette::Highlight);
+    wash.setAlphaF(0.16f);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(wash);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(4, 1, -4, -1), 4, 4);
+  }
   painter.setFont(titleFont_);
   painter.setPen(titleColor_);
   painter.drawText(titleRect_, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, shownTitle_);
@@ -143,16 +174,24 @@ void SwitchRow::resizeEvent(QResizeEvent*) {
 
 void SwitchRow::mousePressEvent(QMouseEvent* event) {
   event->accept();  // the row, not the menu, answers clicks on it
+  if (event->button() == Qt::RightButton && onActions_)
+    onActions_(event->globalPosition().toPoint(), false);
 }
 
 void SwitchRow::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();  // taken even when nothing happens, so the menu stays open
-  if (!enabled_ || !rect().contains(event->position().toPoint()))
-    return;
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+    flip();
+}
+
+bool SwitchRow::flip() {
+  if (!enabled_)
+    return false;
   toggle_->setOn(!toggle_->isOn());
   toggle_->update();
   if (onToggle_)
     onToggle_(toggle_->isOn());
+  return true;
 }
 
 }  // namespace morvane

@@ -34,9 +34,9 @@ class CapsuleSwitch : public QWidget {
 };
 
 /// One row of the menu: a title (cut in the middle when space is short), an optional smaller
-/// detail right after it on the same baseline, and a CapsuleSwitch at the right edge. A click
-/// released inside an enabled row flips the switch and reports the new position; the menu stays
-/// open.
+/// detail right after it on the same baseline, and a CapsuleSwitch at the right edge. A left
+/// click released inside an enabled row flips the switch and reports the new position; the menu
+/// stays open. A right click asks for the row's actions, when it has any.
 ///
 /// The row paints its two texts itself rather than holding a label widget for each: a menu of a
 /// thousand agents is rebuilt on every change, and every widget costs.
@@ -52,6 +52,25 @@ class SwitchRow : public QWidget {
 
   SwitchRow(const QString& title, const std::optional<QString>& detail, bool isOn, bool enabled,
             std::function<void(bool)> onToggle, QWidget* parent = nullptr);
+
+  /// What a right click on the row asks for, with the click's screen position; rows without it
+  /// ignore the right button.
+  void setOnActions(std::function<void(const QPoint&, bool)> onActions) {
+    onActions_ = std::move(onActions);
+  }
+
+  /// Marks the row as the menu's chosen one (by the keyboard or the pointer); it is drawn on a
+  /// light wash of the highlight colour.
+  void setHighlighted(bool highlighted);
+  bool highlighted() const { return highlighted_; }
+
+  /// Flips the switch and reports it, as a click does; false when the row is disabled.
+  bool flip();
+
+  /// Draws the detail in the warning colour, unless the row is disabled.
+  void showDetailAsWarning();
+  /// The theme's colour for a warning: a red that reads on the palette's window colour.
+  static QColor warningColor(const QPalette& palette);
 
   CapsuleSwitch* toggle() const { return toggle_; }
   /// Whether the row reacts to clicks; fixed at construction.
@@ -92,7 +111,11 @@ class SwitchRow : public QWidget {
   CapsuleSwitch* toggle_;
   bool enabled_;
   std::function<void(bool)> onToggle_;
+  std::function<void(const QPoint&, bool)> onActions_;
+  bool highlighted_ = false;
   int rowWidth_ = kMinWidth;
+  /// The width the texts and the switch were last placed for.
+  int laidOutWidth_ = 0;
   QString shownTitle_;
   QRect titleRect_;
   QRect detailRect_;

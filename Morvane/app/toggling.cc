@@ -29,17 +29,18 @@ void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
   work.submit([this, progress = std::move(progress), labels = std::move(labels),
                success = std::move(success), operation = std::move(operation)]() mutable {
     Outcome outcome = operation();
-    std::vector<Agent> scanned = Agents::scan(Agents::defaultDirectory());
+    auto [scanned, failed] = scanAgents();
     QMetaObject::invokeMethod(
         this,
         [this, progress = std::move(progress), labels = std::move(labels),
-         success = std::move(success), outcome = std::move(outcome),
-         scanned = std::move(scanned)]() mutable {
+         success = std::move(success), outcome = std::move(outcome), scanned = std::move(scanned),
+         failed = std::move(failed)]() mutable {
           if (--running == 0)
             busy.reset();
           for (const std::string& label : labels)
             pending.erase(label);
           agents = std::move(scanned);
+          failures = std::move(failed);
           if (!outcome) {
             note.reset();
             presentWarning(progress + L("失败", " failed"), outcome.error().text);

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 
+#include "new_agent_request.h"
 #include "usage_error.h"
 
 namespace morvane::CLI {
@@ -23,6 +24,14 @@ inline constexpr size_t kMaxLogLines = 1000;
 /// Loads (or unloads) the agent `name` means and prints one line: the result, that it already
 /// was so, or "✗ " and why not; 0 on success or when nothing had to change, else 1.
 int32_t setLoaded(std::ostream& out, const std::string& name, bool load);
+
+/// The line that reports a load (or unload) that worked: "com.example.sync loaded".
+std::string changedText(const std::string& name, bool load);
+
+/// Writes the property list of a new agent into ~/Library/LaunchAgents (never over a file) and
+/// loads it; prints the file's path and the load's result line. 0 when both worked; 1 with one
+/// line on `err` and nothing written when the request is refused, or 1 when loading failed.
+int32_t newAgent(std::ostream& out, std::ostream& err, const NewAgentRequest& request);
 
 /// Prints everything known about the agent `name` means, one fact per line, with the last
 /// `lines` lines of each of its logs; 1 when no single agent answers to the name.

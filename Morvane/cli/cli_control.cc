@@ -9,13 +9,6 @@
 namespace morvane::CLI {
 namespace {
 
-/// The menu's result line for a change that worked.
-std::string doneText(const std::string& name, bool load) {
-  if (load)
-    return L([&] { return "「" + name + "」已加载"; }, [&] { return name + " loaded"; });
-  return L([&] { return "「" + name + "」已卸载"; }, [&] { return name + " unloaded"; });
-}
-
 std::string alreadyText(const std::string& name, bool load) {
   if (load)
     return L([&] { return "「" + name + "」已经是加载状态"; },
@@ -25,6 +18,12 @@ std::string alreadyText(const std::string& name, bool load) {
 }
 
 }  // namespace
+
+std::string changedText(const std::string& name, bool load) {
+  if (load)
+    return L([&] { return "「" + name + "」已加载"; }, [&] { return name + " loaded"; });
+  return L([&] { return "「" + name + "」已卸载"; }, [&] { return name + " unloaded"; });
+}
 
 int32_t setLoaded(std::ostream& out, const std::string& name, bool load) {
   SettingsStore store(Paths::defaultPaths());
@@ -44,7 +43,7 @@ int32_t setLoaded(std::ostream& out, const std::string& name, bool load) {
     out << "✗ " << outcome.error().text << "\n" << std::flush;
     return 1;
   }
-  out << doneText(shown, load) << "\n" << std::flush;
+  out << changedText(shown, load) << "\n" << std::flush;
   return 0;
 }
 

@@ -6,6 +6,7 @@
 #include "paths.h"
 #include "settings_store.h"
 #include "terminal_width.h"
+#include "unicode_text.h"
 
 namespace morvane::CLI {
 namespace {
@@ -16,6 +17,7 @@ constexpr size_t kOptionColumns = 34;
 /// Each option as typed, with what it does.
 std::vector<std::pair<std::string, std::string>> optionLines() {
   const std::string agent = L("<启动项>", "<agent>");
+  const std::string label = L("<标签>", "<label>");
   return {
       {"--list", L("列出启动项：状态、进程号、标签、名称、停用标记和文件名",
                    "list the agents: state, process id, label, name, disabled mark, file")},
@@ -31,6 +33,14 @@ std::vector<std::pair<std::string, std::string>> optionLines() {
          [] { return "show the last N log lines (0 to " + std::to_string(kMaxLogLines) + ")"; })},
       {"--status " + agent + " --json",
        L("以 JSON 对象显示一个启动项", "show an agent as a JSON object")},
+      {"--new " + label + " -- " + L("<程序>", "<program>") + " …",
+       L("写入并加载一个运行该程序的新启动项", "write and load a new agent that runs the program")},
+      {"--new … --at-load", L("新启动项在加载时就运行", "… that runs as soon as it is loaded")},
+      {"--new … --keep-alive", L("新启动项保持运行", "… that is kept running")},
+      {"--new … --every " + L("<秒数>", "<seconds>"),
+       L("新启动项每隔这么多秒运行一次", "… that runs every so many seconds")},
+      {"--new … --log " + L("<文件>", "<file>"),
+       L("新启动项的输出和错误都写入该文件", "… whose output and errors go to the file")},
       {"--selftest",
        L("用一个临时启动项检查加载和卸载", "check loading and unloading with a throw-away agent")},
       {"--update", L("更新本应用", "update the application")},
@@ -64,6 +74,19 @@ int32_t usageError(std::ostream& out, const UsageError& error) {
     case UsageError::missingAgent:
       text = L([&] { return error.option + " 后面需要一个启动项：标签或文件名"; },
                [&] { return error.option + " needs an agent: a label or a file name"; });
+      break;
+    case UsageError::missingLabel:
+      text = L("--new 后面需要新启动项的标签", "--new needs the new agent's label");
+      break;
+    case UsageError::missingProgram:
+      text = L("--new 需要在 -- 后面给出程序", "--new needs a program after --");
+      break;
+    case UsageError::missingLogFile:
+      text = L("--log 后面需要一个文件", "--log needs a file");
+      break;
+    case UsageError::unknownNewOption:
+      text = L([&] { return "--new 不认识的选项：" + visibleControlCharacters(error.option); },
+               [&] { return "--new does not take " + visibleControlCharacters(error.option); });
       break;
     case UsageError::badLineCount:
       text = L(

@@ -75,6 +75,51 @@ TEST(ParseInvocation, AnOptionThatNeedsAnAgentAndHasNoneIsAnError) {
   EXPECT_TRUE(parse({"--list", "--load"}));
 }
 
+TEST(ParseInvocation, NewTakesItsLabelOptionsAndEverythingAfterTheSeparator) {
+  auto full = parse({"--new", "com.example.job", "--keep-alive", "--every", "60", "--log",
+                     "out.log", "--at-load", "--", "/bin/echo", "--list", "--", "two words"});
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->mode, Mode::newAgent);
+  EXPECT_EQ(full->newAgent.label, "com.example.job");
+  EXPECT_TRUE(full->newAgent.atLoad);
+  EXPECT_TRUE(full->newAgent.keepAlive);
+  EXPECT_EQ(full->newAgent.every, "60");
+  EXPECT_EQ(full->newAgent.log, "out.log");
+  // What follows "--" is the program's, options included.
+  EXPECT_EQ(full->newAgent.command,
+            (std::vector<std::string>{"/bin/echo", "--list", "--", "two words"}));
+  auto plain = parse({"--new", "job", "--", "tool"});
+  EXPECT_FALSE(plain->newAgent.atLoad || plain->newAgent.keepAlive || plain->newAgent.every ||
+               plain->newAgent.log);
+  // The earlier options still win; after "--new" they lose to it, as for the other modes.
+  EXPECT_EQ(mode({"--new", "job", "--", "tool", "--status", "x"}), Mode::newAgent);
+  EXPECT_EQ(mode({"--status", "x", "--new", "job", "--", "tool"}), Mode::status);
+  EXPECT_EQ(mode({"--new", "job", "--help", "--", "tool"}), Mode::newAgent);
+  EXPECT_EQ(mode({"--list", "--new", "job", "--", "tool"}), Mode::list);
+  // Without "--new", "--" means nothing.
+  EXPECT_EQ(mode({"--", "--list"}), Mode::list);
+
+  const std::pair<std::vector<std::string>, UsageError> refused[] = {
+      {{"--new"}, {UsageError::missingLabel, "--new"}},
+      {{"--new", "--at-load", "--", "tool"}, {UsageError::missingLabel, "--new"}},
+      {{"--new", "job"}, {UsageError::missingProgram, "--new"}},
+      {{"--new", "job", "--at-load", "--"}, {UsageError::missingProgram, "--new"}},
+      {{"--new", "job", "--log", "--", "tool"}, {UsageError::missingLogFile, "--log"}},
+      {{"--new", "job", "--keepalive", "--", "tool"},
+       {UsageError::unknownNewOption, "--keepalive"}},
+      {{"--new", "job", "tool"}, {UsageError::unknownNewOption, "tool"}},
+  };
+  for (const auto& [arguments, error] : refused) {
+    auto parsed = parse(arguments);
+    ASSERT_FALSE(parsed) << arguments.size();
+    EXPECT_EQ(parsed.error().kind, error.kind) << arguments.back();
+    EXPECT_EQ(parsed.error().option, error.option);
+    EXPECT_TRUE(parsed.error().ofNewAgent());
+  }
+  // "--every" without its number is left to the interval check.
+  EXPECT_EQ(parse({"--new", "job", "--every", "--", "tool"})->newAgent.every, "");
+}
+
 TEST(ParseInvocation, LinesTakesAWholeNumberUpToTheLimit) {
   EXPECT_EQ(parse({"--status", "a", "--lines", "0"})->lines, 0u);
   EXPECT_EQ(parse({"--lines", "1000", "--status", "a"})->lines, 1000u);

@@ -72,6 +72,30 @@ TEST(WriteFileAtomically, RemovesTheTemporaryFilesOfWritersThatAreGone) {
   EXPECT_EQ(testing::readText(dir / "settings.json"), "{}");
 }
 
+TEST(WriteNewFileAtomically, NeverReplacesAndSetsTheModeWhateverTheUmask) {
+  testing::TempDir dir;
+  const mode_t saved = ::umask(0);
+  ASSERT_TRUE(writeNewFileAtomically(dir / "job.plist", "first", 0644));
+  ::umask(0777);
+  ASSERT_TRUE(writeNewFileAtomically(dir / "other.plist", "other", 0644));
+  ::umask(saved);
+  for (const char* name : {"job.plist", "other.plist"}) {
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / name).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u) << name;
+  }
+  EXPECT_EQ(writeNewFileAtomically(dir / "job.plist", "second", 0644).error(), EEXIST);
+  ::symlink("nowhere", (dir / "link.plist").c_str());
+  EXPECT_EQ(writeNewFileAtomically(dir / "link.plist", "third", 0644).error(), EEXIST);
+  EXPECT_EQ(writeNewFileAtomically(dir / "missing/x.plist", "x", 0644).error(), ENOENT);
+  EXPECT_EQ(testing::readText(dir / "job.plist"), "first");
+  // No temporary file is left behind, whatever happened.
+  size_t names = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    ++names;
+  EXPECT_EQ(names, 3u);
+}
+
 TEST(RemoveAbandonedTemporaries, TakesOnlyNamesOfTheExpectedForm) {
   testing::TempDir dir;
   const std::string pid = std::to_string(endedProcess());

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "desktop_entry.h"
 #include "paths.h"
 #include "test_support.h"
 
@@ -37,6 +38,27 @@ TEST(Platform, HomeAndDataAndTemporaryDirectoriesNeedAbsolutePaths) {
     EXPECT_EQ(platform::applicationSupportDirectory(), "/data");
     EXPECT_EQ(platform::temporaryDirectory(), "/tmp");
   }
+}
+
+TEST(DesktopEntry, TheExecLineWithItsFieldCodesForOneFile) {
+  using Command = std::optional<std::vector<std::string>>;
+  const std::filesystem::path file = "/home/me/a b,ü.plist";
+  const std::string url = "file:///home/me/a%20b%2C%C3%BC.plist";
+  EXPECT_EQ(fileUrl(file), url);
+  const std::pair<const char*, Command> cases[] = {
+      {"[Desktop Entry]\nName=Ed\nExec=ed --new %F\n", Command({"ed", "--new", file.string()})},
+      {"[Desktop Entry]\nExec = ed %U %i %c\n", Command({"ed", url})},
+      {"[Desktop Entry]\nExec=\"/opt/my ed/ed\" --opt=%f 100%%\n",
+       Command({"/opt/my ed/ed", "--opt=" + file.string(), "100%"})},
+      {"[Desktop Entry]\nExec=\"my\\sed\"\n", Command({"my ed", file.string()})},  // no file field
+      {"[Desktop Action new]\nExec=other\n[Desktop Entry]\nExec=ed %f\n",
+       Command({"ed", file.string()})},
+      {"[Desktop Entry]\nExecutable=ed\nName=x\n", std::nullopt},
+      {"[Desktop Entry]\nExec=\"ed\n", std::nullopt},
+      {"[Desktop Entry]\nExec=%i\n", std::nullopt},
+  };
+  for (const auto& [entry, command] : cases)
+    EXPECT_EQ(desktopEntryCommand(entry, file), command) << entry;
 }
 
 TEST(Paths, DefaultFollowsMorvaneHomeLiterally) {

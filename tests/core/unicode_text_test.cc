@@ -58,6 +58,19 @@ TEST(LowercaseSortKey, AsciiTakesTheSameKeyAsTheFullMapping) {
   EXPECT_EQ(lowercaseSortKey("Com.Example.JOB"), "com.example.job");
 }
 
+TEST(SearchKey, FoldsCaseWidthAndEquivalentSpellingsAsciiAlikeByBothRoutes) {
+  EXPECT_EQ(searchKey("Com.Example.JOB"), "com.example.job");
+  EXPECT_EQ(searchKey("Straße"), searchKey("STRASSE"));
+  EXPECT_EQ(searchKey("ｓｙｎｃ"), "sync");
+  EXPECT_EQ(searchKey("E\u0301"), searchKey("\u00e9"));
+  EXPECT_EQ(searchKey("ΣΑΣ"), searchKey("σας"));
+  EXPECT_NE(searchKey("备份").find(searchKey("份")), std::string::npos);
+  std::string all;
+  for (char c = 1; c < 0x7F; ++c)
+    all += c;
+  EXPECT_EQ(searchKey(all) + searchKey("é"), searchKey(all + "é"));
+}
+
 TEST(VisibleControlCharacters, EscapesControlsAndBrokenBytesOnly) {
   EXPECT_EQ(visibleControlCharacters("plain \\ label, 中文 ✓"), "plain \\ label, 中文 ✓");
   EXPECT_EQ(visibleControlCharacters("a\tb\nc\rd\x1b[1m\x7f"), "a\\tb\\nc\\rd\\x1B[1m\\x7F");

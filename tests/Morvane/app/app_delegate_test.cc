@@ -3,8 +3,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "agents.h"
 #include "app_test_support.h"
 #include "language.h"
+#include "shell.h"
 #include "status_icon.h"
 
 namespace morvane {
@@ -94,6 +96,23 @@ class AppDelegateTest : public QObject {
     testing::flushDeletes();
     QVERIFY(!header);
     app->menu.hide();
+  }
+
+  void anAgentThatExitedBadlyIsMarkedByTheScan() {
+    const std::filesystem::path plist = sandbox_->writeAgent("com.example.false", "/bin/false");
+    QVERIFY(Shell::run(LAUNCHCTL_STANDIN, {"bootstrap", Agents::guiDomain(), plist}, 20).ok());
+    auto app = testing::makeDelegate(warnings_);
+    app->menu.popup(QPoint(0, 0));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+          app->refresh();
+          SwitchRow* row = testing::rowTitled(app->menu, "com.example.false");
+          return row && row->detail() == QStringLiteral("exited 1");
+        }(),
+        kTimeoutMs);
+    QCOMPARE(app->failures.at("com.example.false").status, int64_t(1));
+    app->menu.hide();
+    Shell::run(LAUNCHCTL_STANDIN, {"bootout", Agents::serviceTarget("com.example.false")}, 20);
   }
 
   void updateItemFollowsTheState() {

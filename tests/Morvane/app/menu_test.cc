@@ -1,13 +1,16 @@
 // The menu's items, titles, enabled states, check marks and tooltips.
 
 #include <QApplication>
+#include <QClipboard>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <QWidgetAction>
 
 #include "app_test_support.h"
 #include "language.h"
 #include "login_item.h"
+#include "search_item.h"
 
 namespace morvane {
 
@@ -52,6 +55,7 @@ class MenuTest : public QObject {
                                     "---",
                                     "No launch agents in ~/Library/LaunchAgents",
                                     "---",
+                                    "New Agent…",
                                     "Open LaunchAgents in Finder",
                                     "---",
                                     "row:Launch at Login",
@@ -64,9 +68,10 @@ class MenuTest : public QObject {
     QVERIFY(!items[0]->isEnabled());
     QVERIFY(!items[2]->isEnabled());
     QVERIFY(items[4]->isEnabled());
-    QVERIFY(items[9]->isEnabled());
+    QVERIFY(items[5]->isEnabled());
     QVERIFY(items[10]->isEnabled());
-    QVERIFY(items[10]->shortcut().isEmpty());
+    QVERIFY(items[11]->isEnabled());
+    QVERIFY(items[11]->shortcut().isEmpty());
   }
 
   void statusLineShowsBusyBeforeNote() {
@@ -124,6 +129,61 @@ class MenuTest : public QObject {
 
     SwitchRow* plain = rowTitled(app->menu, "com.example.plain");
     QVERIFY(!plain->detail());
+    QVERIFY(backup->detailColor() != SwitchRow::warningColor(backup->palette()));
+  }
+
+  void failedAgentsShowHowTheyEndedInTheWarningColour() {
+    auto app = delegate();
+    app->agents = {agent("com.example.failed", true, std::nullopt, false),
+                   agent("<b>bold</b>", true, std::nullopt, false),
+                   agent("com.example.killed", true, std::nullopt, true),
+                   agent("com.example.odd", true, std::nullopt, false),
+                   agent("com.example.frozen", true, std::nullopt, false)};
+    app->failures = {{"com.example.failed", {3, "Error: <b>no</b> config & more"}},
+                     {"<b>bold</b>", {2, "<i>x</i>"}},
+                     {"com.example.killed", {-9, std::nullopt}},
+                     {"com.example.odd", {-300, std::nullopt}},
+                     {"com.example.frozen", {1, std::nullopt}}};
+    app->pending["com.example.frozen"] = false;
+    app->rebuildMenu();
+
+    SwitchRow* failed = rowTitled(app->menu, "com.example.failed");
+    QCOMPARE(failed->detail().value_or("(absent)"), QStringLiteral("exited 3"));
+    QCOMPARE(failed->detailColor(), SwitchRow::warningColor(failed->palette()));
+    // Paths and log lines are shown as written, never as markup.
+    auto shownTip = [](SwitchRow* row) {
+      QTextDocument shown;
+      if (Qt::mightBeRichText(row->toolTip()))
+        shown.setHtml(row->toolTip());
+      else
+        shown.setPlainText(row->toolTip());
+      return shown.toPlainText();
+    };
+    QCOMPARE(shownTip(failed),
+             QStringLiteral("/Users/me/Library/LaunchAgents/com.example.failed.plist\n"
+                            "Error: <b>no</b> config & more"));
+    QCOMPARE(shownTip(rowTitled(app->menu, "<b>bold</b>")),
+             QStringLiteral("/Users/me/Library/LaunchAgents/<b>bold</b>.plist\n<i>x</i>"));
+
+    SwitchRow* killed = rowTitled(app->menu, "com.example.killed");
+    QCOMPARE(killed->detail().value_or("(absent)"), QStringLiteral("disabled · killed by SIGKILL"));
+    QCOMPARE(killed->toolTip(),
+             QStringLiteral("/Users/me/Library/LaunchAgents/com.example.killed.plist"));
+    QCOMPARE(rowTitled(app->menu, "com.example.odd")->detail().value_or("(absent)"),
+             QStringLiteral("exited -300"));
+    // A frozen row keeps the disabled colour.
+    SwitchRow* frozen = rowTitled(app->menu, "com.example.frozen");
+    QCOMPARE(frozen->detailColor(), frozen->titleColor());
+
+    qputenv("MORVANE_LANG", "zh");
+    Language::apply(std::nullopt);
+    app->rebuildMenu();
+    QCOMPARE(rowTitled(app->menu, "com.example.failed")->detail().value_or("(absent)"),
+             QStringLiteral("退出码 3"));
+    QCOMPARE(rowTitled(app->menu, "com.example.killed")->detail().value_or("(absent)"),
+             QStringLiteral("已停用 · 被 SIGKILL 终止"));
+    qputenv("MORVANE_LANG", "en");
+    Language::apply(std::nullopt);
   }
 
   void pendingRowIsFrozenInTheRequestedState() {
@@ -237,6 +297,7 @@ class MenuTest : public QObject {
                                     "---",
                                     "row:com.example.off",
                                     "---",
+                                    "新建启动项…",
                                     "在访达中打开 LaunchAgents",
                                     "---",
                                     "row:登录时启动",
@@ -303,6 +364,172 @@ class MenuTest : public QObject {
     QVERIFY(app->menu.width() > before);
     QCOMPARE(row->shownTitle(), row->title());
     app->menu.hide();
+  }
+
+  void longListsHaveAFilterThatNarrowsTheRowsUntilEscape() {
+    sandbox_->writeSettings(R"({"friendlyNames": {"com.example.backup": "Backup"}})");
+    auto app = delegate();
+    for (int i = 0; i < 12; ++i)
+      app->agents.push_back(
+          agent("com.example.job" + std::to_string(i), false, std::nullopt, false));
+    app->rebuildMenu();
+    QVERIFY(!dynamic_cast<SearchItem*>(app->menu.actions()[2]));
+
+    app->agents.push_back(agent("com.example.backup", true, 7, false));
+    app->agents.push_back(agent("org.example.Straße", false, std::nullopt, false));
+    app->menu.popup(QPoint(0, 0));
+    auto* search = dynamic_cast<SearchItem*>(app->menu.actions()[2]);
+    QVERIFY(search);
+    QLineEdit* field = search->field();
+    QTRY_VERIFY(field->hasFocus());  // the keyboard is the field's as soon as the menu opens
+    auto shown = [&] {
+      QStringList titles;
+      for (SwitchRow* row : testing::rows(app->menu))
+        if (row->isVisible() && !row->geometry().isEmpty() && row->title() != "Launch at Login")
+          titles << row->title();
+      return titles;
+    };
+    QCOMPARE(shown().size(), 14);
+
+    QTest::keyClicks(field, "BACK");  // the friendly name, in any case
+    QCOMPARE(shown(), QStringList{"Backup"});
+    QCOMPARE(app->menu.actions()[0]->text(), QStringLiteral("Launch Agents · 1 of 14 loaded"));
+    app->setFilter("strasse");  // Unicode-aware: ß is ss
+    QCOMPARE(shown(), QStringList{"org.example.Straße"});
+    app->setFilter("JOB1");
+    QCOMPARE(shown(), (QStringList{"com.example.job1", "com.example.job10", "com.example.job11"}));
+    QAction* noMatch = testing::itemTitled(app->menu, "No agents match");
+    QVERIFY(noMatch && !noMatch->isVisible() && !noMatch->isEnabled());
+
+    // A rebuild while it is open keeps the filter, and the field keeps the keyboard.
+    app->agents.push_back(agent("com.example.job100", false, std::nullopt, false));
+    app->rebuildMenu();
+    QCOMPARE(shown().size(), 4);
+    field = dynamic_cast<SearchItem*>(app->menu.actions()[2])->field();
+    QCOMPARE(field->text(), QStringLiteral("JOB1"));
+    QTRY_VERIFY(field->hasFocus());
+
+    QTest::keyClicks(field, "zz");
+    QVERIFY(shown().isEmpty());
+    QVERIFY(testing::itemTitled(app->menu, "No agents match")->isVisible());
+    QTest::keyClick(field, Qt::Key_Escape);  // empties the filter, the menu stays
+    QVERIFY(app->menu.isVisible());
+    QCOMPARE(field->text(), QString());
+    QCOMPARE(shown().size(), 15);
+    QTest::keyClick(field, Qt::Key_Escape);  // now closes it
+    QTRY_VERIFY(!app->menu.isVisible());
+    QVERIFY(app->filter.empty());
+
+    qputenv("MORVANE_LANG", "zh");
+    Language::apply(std::nullopt);
+    app->setFilter("zzz");
+    app->rebuildMenu();
+    QVERIFY(testing::itemTitled(app->menu, "没有匹配的启动项"));
+    QCOMPARE(dynamic_cast<SearchItem*>(app->menu.actions()[2])->field()->placeholderText(),
+             QStringLiteral("筛选启动项"));
+    qputenv("MORVANE_LANG", "en");
+    Language::apply(std::nullopt);
+  }
+
+  void agentActionsOpenTheLogTheFolderAndTheEditorAndCopyTheLabel() {
+    // Stand-ins for the desktop's openers, each noting how it was called.
+    const std::filesystem::path home = sandbox_->home();
+    const std::filesystem::path calls = home / "calls";
+    auto recorder = [&](const std::string& name, const std::string& then = "exit 0") {
+      const std::filesystem::path script = home / name;
+      testing::writeTextFile(script, "#!/bin/sh\necho \"" + name + " $*\" >> '" + calls.string() +
+                                         "'\n" + then + "\n");
+      std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+      return script;
+    };
+    platform::overrideToolPath(platform::Tool::xdgOpen, recorder("xdg-open"));
+    platform::overrideToolPath(platform::Tool::dbusSend, recorder("dbus-send", "exit 1"));
+    platform::overrideToolPath(platform::Tool::xdgMime,
+                               recorder("xdg-mime", "echo editor.desktop"));
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.string()));
+    testing::writeTextFile(
+        home / "applications/editor.desktop",
+        "[Desktop Entry]\nName=Editor\nExec=" + recorder("editor").string() + " --new-window %F\n");
+    auto called = [&](const std::string& line) {
+      return testing::readTextFile(calls).find(line + "\n") != std::string::npos;
+    };
+
+    const std::string plist = sandbox_->writeAgent("com.example.logged").string();
+    testing::writeTextFile(home / "err.log", "oops\n");
+    std::filesystem::remove(plist);
+    testing::writeTextFile(plist,
+                           "<plist><dict><key>Label</key><string>com.example.logged</string>"
+                           "<key>StandardOutPath</key><string>" +
+                               (home / "gone.log").string() +
+                               "</string><key>StandardErrorPath</key><string>" +
+                               (home / "err.log").string() + "</string></dict></plist>");
+    Agent logged{
+        "com.example.logged.plist", plist, "com.example.logged", false, std::nullopt, false};
+    auto app = delegate();
+    app->agents = {logged, agent("com.example.plain", false, std::nullopt, false)};
+    app->menu.popup(QPoint(0, 0));
+
+    // A right click opens the actions and leaves the switch alone.
+    SwitchRow* row = rowTitled(app->menu, "com.example.logged");
+    QTest::mouseClick(row, Qt::RightButton, {}, QPoint(30, 16));
+    QVERIFY(!row->toggle()->isOn());
+    QMenu* actions = app->agentActions();
+    QTRY_VERIFY(actions && actions->isVisible());
+    QCOMPARE(titles(*actions), (QStringList{"Show Log", "Reveal in Folder", "Edit", "Copy Label"}));
+    QVERIFY(actions->actions()[0]->isEnabled());  // the error log exists; the output log does not
+
+    actions->actions()[0]->trigger();
+    QVERIFY(!app->menu.isVisible());
+    QTRY_VERIFY(called("xdg-open " + (home / "err.log").string()));
+    // Without a file manager on the bus, the folder opens.
+    app->actionsMenu(logged)->actions()[1]->trigger();
+    QTRY_VERIFY(called("xdg-open " + sandbox_->agentsDirectory().string()));
+    QVERIFY(
+        called("dbus-send --session --print-reply --reply-timeout=5000 "
+               "--dest=org.freedesktop.FileManager1 /org/freedesktop/FileManager1 "
+               "org.freedesktop.FileManager1.ShowItems array:string:file://" +
+               plist + " string:"));
+    app->actionsMenu(logged)->actions()[2]->trigger();
+    QTRY_VERIFY(called("editor --new-window " + plist));
+    app->actionsMenu(logged)->actions()[3]->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("com.example.logged"));
+
+    // No log to show; an opener that fails says why.
+    QVERIFY(!app->actionsMenu(agent("com.example.plain", false, std::nullopt, false))
+                 ->actions()[0]
+                 ->isEnabled());
+    platform::overrideToolPath(platform::Tool::xdgOpen, home / "missing-opener");
+    app->actionsMenu(logged)->actions()[0]->trigger();
+    QTRY_COMPARE(warnings_->size(), size_t(1));
+    QCOMPARE(warnings_->front().first, std::string("Couldn't show the log"));
+    QCOMPARE(warnings_->front().second,
+             (home / "missing-opener").string() + ": No such file or directory");
+    qunsetenv("XDG_DATA_HOME");
+  }
+
+  void theKeyboardOpensARowsActionsAndFlipsItsSwitch() {
+    auto app = delegate();
+    app->agents = {agent("com.example.plain", false, std::nullopt, false)};
+    app->menu.popup(QPoint(0, 0));
+    QAction* item = app->menu.actions()[2];
+    app->menu.setActiveAction(item);
+    SwitchRow* row = rowTitled(app->menu, "com.example.plain");
+    QVERIFY(row->highlighted());
+    QTest::keyClick(&app->menu, Qt::Key_Right);
+    QMenu* actions = app->agentActions();
+    QTRY_VERIFY(actions && actions->isVisible());
+    QCOMPARE(actions->activeAction(), actions->actions()[1]);  // the first one offered
+    QTest::keyClick(actions, Qt::Key_Left);
+    QVERIFY(!actions->isVisible());
+    QVERIFY(app->menu.isVisible());
+
+    QTest::keyClick(&app->menu, Qt::Key_Return);  // flips the switch, as a click does
+    QVERIFY(app->menu.isVisible());
+    QCOMPARE(app->pending.at("com.example.plain"), true);
+    app->menu.setActiveAction(testing::itemTitled(app->menu, "Open LaunchAgents in Finder"));
+    QVERIFY(!rowTitled(app->menu, "com.example.plain")->highlighted());
+    app->menu.hide();
+    QTRY_COMPARE_WITH_TIMEOUT(app->running, int64_t(0), 15000);
   }
 
   void rebuildingFromARowsOwnClickKeepsTheRowAlive() {

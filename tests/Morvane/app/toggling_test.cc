@@ -7,6 +7,7 @@
 #include "agents.h"
 #include "app_test_support.h"
 #include "language.h"
+#include "property_list.h"
 #include "shell.h"
 #include "user_manager_sandbox.h"
 
@@ -71,7 +72,7 @@ class TogglingTest : public QObject {
   void cleanup() {
     app_.reset();
     testing::flushDeletes();
-    for (const char* label : {"com.example.sleeper", "com.example.other"})
+    for (const char* label : {"com.example.sleeper", "com.example.other", "com.example.new"})
       Shell::run(LAUNCHCTL_STANDIN, {"bootout", Agents::serviceTarget(label)}, 30);
     sandbox_.reset();
   }
@@ -140,6 +141,67 @@ class TogglingTest : public QObject {
     QCOMPARE(app_->note, std::optional<std::string>("com.example.other loaded"));
     QVERIFY(agent("com.example.other")->loaded);
     QVERIFY(processExists(*agent("com.example.other")->pid));
+  }
+
+  void newAgentWindowChecksAsYouTypeThenWritesAndLoadsTheAgent() {
+    using NewAgents::Field;
+    sandbox_->writeAgent("com.example.sleeper");
+    openMenu(1);
+    testing::itemTitled(app_->menu, "New Agent…")->trigger();
+    NewAgentWindow* window = app_->newAgentWindow();
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowTitle(), QStringLiteral("New Agent"));
+    QVERIFY(window->loadNow->isChecked());
+    // Nothing typed yet: Save waits, and no field is blamed.
+    QVERIFY(!window->saveButton()->isEnabled());
+    QCOMPARE(window->message(Field::label), QString());
+
+    const std::string agents = sandbox_->agentsDirectory().string();
+    const std::pair<QLineEdit*, std::vector<std::pair<QString, QString>>> typed[] = {
+        {window->label,
+         {{"com.example.sleeper",
+           QString::fromStdString(agents) + "/com.example.sleeper.plist already exists"},
+          {"", "Enter a label"},
+          {"com.example.new", ""}}},
+        {window->program, {{"/etc/passwd", "/etc/passwd is not executable"}, {"sleep", ""}}},
+        {window->arguments, {{"'300", "A quote in the arguments is not closed"}, {"300", ""}}},
+        {window->log,
+         {{"new.log", "Give the log file's full path"},
+          {QString::fromStdString((sandbox_->home() / "new.log").string()), ""}}},
+    };
+    const Field fields[] = {Field::label, Field::program, Field::arguments, Field::log};
+    for (size_t i = 0; i < std::size(typed); ++i) {
+      for (const auto& [text, message] : typed[i].second) {
+        typed[i].first->clear();
+        QTest::keyClicks(typed[i].first, text);
+        QCOMPARE(window->message(fields[i]), message);
+      }
+    }
+    window->runEvery->setChecked(true);
+    window->minutes->setText("0");
+    QCOMPARE(window->message(Field::interval),
+             QStringLiteral("The interval must be a whole number above 0"));
+    QVERIFY(!window->saveButton()->isEnabled());
+    window->minutes->setText("5");
+    QVERIFY(window->saveButton()->isEnabled());
+    // A second "New Agent…" brings the open window forward instead of opening another.
+    testing::itemTitled(app_->menu, "New Agent…")->trigger();
+    QCOMPARE(app_->newAgentWindow(), window);
+
+    QTest::mouseClick(window->saveButton(), Qt::LeftButton);
+    QTRY_VERIFY(!app_->newAgentWindow());
+    QCOMPARE(app_->busy, std::optional<std::string>("Creating com.example.new"));
+    QTRY_COMPARE_WITH_TIMEOUT(app_->running, int64_t(0), kTimeoutMs);
+    QCOMPARE(app_->note, std::optional<std::string>("com.example.new created and loaded"));
+    QVERIFY(warnings_->empty());
+    const Agent* made = agent("com.example.new");
+    QVERIFY(made && made->loaded && made->pid);
+    PlistPtr written = parsePropertyList(testing::readTextFile(made->path));
+    uint64_t interval = 0;
+    plist_get_uint_val(plist_dict_get_item(written.get(), "StartInterval"), &interval);
+    QCOMPARE(interval, uint64_t(300));
+    QCOMPARE(dictionaryString(written.get(), "StandardErrorPath"),
+             std::optional<std::string>((sandbox_->home() / "new.log").string()));
   }
 
   void failureClosesTheMenuAndShowsTheManagersReason() {

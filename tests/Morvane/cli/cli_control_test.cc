@@ -1,13 +1,17 @@
 // --load and --unload against the bundled service manager, with real job processes.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "agent_home.h"
 #include "agents.h"
 #include "cli.h"
 #include "platform.h"
+#include "property_list.h"
 
 namespace morvane {
 namespace {
@@ -121,6 +125,114 @@ TEST_F(LoadUnload, RefusalOfTheServiceManagerIsPrintedAsTheFailure) {
             "✗ broken did not load: Bootstrap failed: 5: Input/output error\n"
             "Try re-running the command as root for richer errors.\n");
   EXPECT_EQ(failed.status, 1);
+}
+
+/// `--new` against the bundled service manager.
+class NewAgentMode : public testing::AgentHome {
+ protected:
+  struct Outcome {
+    int32_t status;
+    std::string out;
+    std::string err;
+  };
+  Outcome create(const NewAgentRequest& request) {
+    std::ostringstream out, err;
+    const int32_t status = CLI::newAgent(out, err, request);
+    return {status, out.str(), err.str()};
+  }
+  /// The names in the agents' folder, sorted.
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(agents()))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+TEST_F(NewAgentMode, WritesALoadableAgentLoadsItAndRunsIt) {
+  const std::string log = (home_ / "echo.log").string();
+  Outcome made = create(
+      {"com.example.echo", true, false, std::nullopt, log, {"echo", "hello there", "$HOME"}});
+  const std::filesystem::path plist = agents() / "com.example.echo.plist";
+  EXPECT_EQ(made.out, plist.string() + "\ncom.example.echo loaded\n");
+  EXPECT_EQ(made.err, "");
+  EXPECT_EQ(made.status, 0);
+  struct stat info {};
+  ASSERT_EQ(::stat(plist.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+
+  // The service manager ran it: the program was found on PATH and took its arguments unexpanded.
+  for (int i = 0; i < 100 && testing::readText(log).empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(testing::readText(log), "hello there $HOME\n");
+  PlistPtr written = parsePropertyList(testing::readText(plist));
+  ASSERT_TRUE(written);
+  EXPECT_EQ(dictionaryString(written.get(), "StandardOutPath"), log);
+  EXPECT_EQ(dictionaryString(written.get(), "StandardErrorPath"), log);
+  EXPECT_EQ(plist_dict_get_item(written.get(), "KeepAlive"), nullptr);
+
+  Outcome ticking =
+      create({"com.example.tick", false, true, "600", std::nullopt, {"/bin/sleep", "300"}});
+  EXPECT_EQ(ticking.status, 0) << ticking.err;
+  PlistPtr tick = parsePropertyList(testing::readText(agents() / "com.example.tick.plist"));
+  uint64_t seconds = 0;
+  plist_get_uint_val(plist_dict_get_item(tick.get(), "StartInterval"), &seconds);
+  EXPECT_EQ(seconds, 600u);
+  EXPECT_EQ(plist_dict_get_item(tick.get(), "RunAtLoad"), nullptr);
+  EXPECT_NE(plist_dict_get_item(tick.get(), "KeepAlive"), nullptr);
+  EXPECT_EQ(files(),
+            (std::vector<std::string>{"com.example.echo.plist", "com.example.tick.plist"}));
+}
+
+TEST_F(NewAgentMode, RefusesWithOneLineOnStandardErrorAndWritesNothing) {
+  writeAgent("other.plist", "com.example.taken", testing::kSleeper);
+  writeAgent("com.example.file.plist", "com.example.elsewhere-label", testing::kSleeper);
+  // Loaded from outside the folder.
+  testing::writeFile(
+      home_ / "outside.plist",
+      testing::readText(writeAgent("x.plist", "com.example.outside", testing::kSleeper)));
+  std::filesystem::remove(agents() / "x.plist");
+  ASSERT_TRUE(
+      launchctl({"bootstrap", Agents::guiDomain(), (home_ / "outside.plist").string()}).ok());
+  testing::writeFile(home_ / "plain.txt", "not a program");
+  const std::vector<std::string> before = files();
+
+  const std::string agentsDir = agents().string();
+  const std::pair<NewAgentRequest, std::string> refused[] = {
+      {{"com.example.taken", false, false, {}, {}, {"/bin/true"}},
+       "com.example.taken is already used by other.plist"},
+      {{"com.example.file", false, false, {}, {}, {"/bin/true"}},
+       agentsDir + "/com.example.file.plist already exists"},
+      {{"com.example.outside", false, false, {}, {}, {"/bin/true"}},
+       "com.example.outside is already loaded in launchd"},
+      {{"com.example.new", false, false, {}, {}, {"/nonexistent/tool"}},
+       "No such program: /nonexistent/tool"},
+      {{"com.example.new", false, false, {}, {}, {"no-such-tool-anywhere"}},
+       "No such program: no-such-tool-anywhere"},
+      {{"com.example.new", false, false, {}, {}, {(home_ / "plain.txt").string()}},
+       (home_ / "plain.txt").string() + " is not executable"},
+      {{"com.example.new", false, false, {}, {}, {"/tmp"}}, "/tmp is not executable"},
+      {{"a/b", false, false, {}, {}, {"/bin/true"}},
+       "A label cannot contain “/” or control characters"},
+      {{"com.example.new", false, false, {}, "/nonexistent/dir/x.log", {"/bin/true"}},
+       "No such folder: /nonexistent/dir"},
+  };
+  for (const auto& [request, line] : refused) {
+    Outcome outcome = create(request);
+    EXPECT_EQ(outcome.err, "✗ " + line + "\n");
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.status, 1);
+  }
+  for (const char* interval : {"0", "-5", "1.5", "ten", "", "99999999999"}) {
+    Outcome outcome = create({"com.example.new", false, false, interval, {}, {"/bin/true"}});
+    EXPECT_EQ(outcome.err, "✗ The interval must be a whole number above 0\n") << interval;
+    EXPECT_EQ(outcome.status, 1);
+  }
+  testing::ScopedEnv chinese("MORVANE_LANG", "zh");
+  EXPECT_EQ(create({"com.example.taken", false, false, {}, {}, {"/bin/true"}}).err,
+            "✗ 「com.example.taken」已被 other.plist 使用\n");
+  EXPECT_EQ(files(), before);
 }
 
 /// The same commands against a launchctl that only logs what it is asked.

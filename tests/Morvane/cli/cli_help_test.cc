@@ -41,7 +41,9 @@ TEST_F(Help, EveryOptionHasOneLineAndTheReadmeListsEachOne) {
   EXPECT_EQ(listed, (std::vector<std::string>{
                         "--list", "--list --json", "--load <agent>", "--unload <agent>",
                         "--status <agent>", "--status <agent> --lines N", "--status <agent> --json",
-                        "--selftest", "--update", "--update --check", "--help", "--version"}));
+                        "--new <label> -- <program> …", "--new … --at-load", "--new … --keep-alive",
+                        "--new … --every <seconds>", "--new … --log <file>", "--selftest",
+                        "--update", "--update --check", "--help", "--version"}));
   const std::string readme = testing::readText(MORVANE_SOURCE_DIR "/README.md");
   for (const std::string& option : listed)
     EXPECT_NE(readme.find("| `" + option + "` |"), std::string::npos) << option;
@@ -59,7 +61,7 @@ TEST_F(Help, ChineseDescriptionsStartInTheSameColumn) {
     EXPECT_EQ(terminalWidth(line.substr(0, description)), 34u) << line;
     ++rows;
   }
-  EXPECT_EQ(rows, 12u);
+  EXPECT_EQ(rows, 17u);
   EXPECT_EQ(line, "不带选项时启动菜单栏应用。");
 }
 
@@ -70,12 +72,16 @@ TEST(UsageErrorText, OneLineNamingTheOptionInBothLanguages) {
   std::ostringstream out;
   EXPECT_EQ(CLI::usageError(out, {UsageError::missingAgent, "--unload"}), 1);
   EXPECT_EQ(CLI::usageError(out, {UsageError::badLineCount, "--lines"}), 1);
+  EXPECT_EQ(CLI::usageError(out, {UsageError::unknownNewOption, "--x\x1b]"}), 1);
   testing::ScopedEnv chinese("MORVANE_LANG", "zh");
   EXPECT_EQ(CLI::usageError(out, {UsageError::missingAgent, "--status"}), 1);
+  EXPECT_EQ(CLI::usageError(out, {UsageError::missingLabel, "--new"}), 1);
   EXPECT_EQ(out.str(),
             "✗ --unload needs an agent: a label or a file name\n"
             "✗ --lines needs a number from 0 to 1000\n"
-            "✗ --status 后面需要一个启动项：标签或文件名\n");
+            "✗ --new does not take --x\\x1B]\n"
+            "✗ --status 后面需要一个启动项：标签或文件名\n"
+            "✗ --new 后面需要新启动项的标签\n");
 }
 
 TEST(TerminalWidth, WideCharactersTakeTwoColumnsAndMarksNone) {
@@ -109,6 +115,12 @@ TEST(Program, VersionHelpAndMissingAgentFromTheCommandLine) {
   ShellResult missing = runProgram({"--load"}, home);
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.standardOutput, "✗ --load needs an agent: a label or a file name\n");
+
+  // A refused --new says why on standard error.
+  ShellResult refused = runProgram({"--new", "com.example.job", "--at-load"}, home);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.standardOutput, "");
+  EXPECT_EQ(refused.standardError, "✗ --new needs a program after --\n");
 
   ShellResult listing = runProgram({"--json", "--list", "--load", "x"}, home);
   EXPECT_EQ(listing.status, 0);

@@ -1,0 +1,84 @@
+// The actions on one agent, opened from its row with a right click or from the keyboard: its
+// log, its property list in the file manager and in the text editor, its label on the
+// clipboard.
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPointer>
+
+#include "action_item.h"
+#include "app_delegate.h"
+#include "job_description.h"
+#include "language.h"
+
+namespace morvane {
+
+platform::DesktopDone AppDelegate::warnOnFailure(std::string title) {
+  QPointer<AppDelegate> self(this);
+  return [self, title = std::move(title)](Outcome outcome) {
+    if (outcome)
+      return;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self, title, text = outcome.error().text] {
+          if (self)
+            self->presentWarning(title, text);
+        },
+        Qt::QueuedConnection);
+  };
+}
+
+QMenu* AppDelegate::actionsMenu(const Agent& agent) {
+  if (actions_)
+    actions_->deleteLater();
+  actions_ = new QMenu(&menu);
+  actions_->installEventFilter(this);
+  QPointer<AppDelegate> self(this);
+  // Each action closes the menu, as choosing any item does, then does its work.
+  auto action = [&](const std::string& title, std::function<void(AppDelegate&)> act) {
+    ActionItem::Handler handler;
+    if (act)
+      handler = [self, act] {
+        if (!self)
+          return;
+        self->menu.hide();
+        act(*self);
+      };
+    actions_->addAction(
+        new ActionItem(QString::fromStdString(title), std::move(handler), false, actions_));
+  };
+
+  Result<JobDescription> job = readJobDescription(agent.path);
+  const std::optional<std::filesystem::path> log = job ? newestLog(*job) : std::nullopt;
+  const std::filesystem::path plist = agent.path;
+  action(L("显示日志", "Show Log"), log ? [log = *log](AppDelegate& app) {
+    platform::openInDesktop(log, app.warnOnFailure(L("无法显示日志", "Couldn't show the log")));
+  } : std::function<void(AppDelegate&)>());
+  action(L("在文件夹中显示", "Reveal in Folder"), [plist](AppDelegate& app) {
+    platform::revealInFileManager(
+        plist, app.warnOnFailure(L("无法在文件夹中显示", "Couldn't reveal the file")));
+  });
+  action(L("编辑", "Edit"), [plist](AppDelegate& app) {
+    platform::editInTextEditor(
+        plist, app.warnOnFailure(L("无法打开文件进行编辑", "Couldn't open the file for editing")));
+  });
+  action(L("拷贝标签", "Copy Label"), [label = agent.label](AppDelegate&) {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(label));
+  });
+  return actions_;
+}
+
+void AppDelegate::showActions(const Agent& agent, const QPoint& at, bool byKeyboard) {
+  QMenu* shown = actionsMenu(agent);
+  shown->popup(at);
+  if (!byKeyboard)
+    return;
+  for (QAction* item : shown->actions()) {
+    if (item->isEnabled()) {
+      shown->setActiveAction(item);
+      break;
+    }
+  }
+}
+
+}  // namespace morvane

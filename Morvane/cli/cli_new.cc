@@ -1,0 +1,65 @@
+#include <system_error>
+
+#include "agents.h"
+#include "cli.h"
+#include "display_name.h"
+#include "language.h"
+#include "new_agent.h"
+#include "paths.h"
+#include "settings_store.h"
+#include "unicode_text.h"
+
+namespace morvane::CLI {
+namespace {
+
+/// The agent a request asks for, its paths made absolute from `here`; a problem when its
+/// interval is no whole number of seconds above 0.
+std::expected<NewAgent, NewAgents::Problem> requestedAgent(const NewAgentRequest& request,
+                                                           const std::filesystem::path& here) {
+  NewAgent agent;
+  agent.label = request.label;
+  agent.program = NewAgents::resolvedProgram(request.command.front(), here);
+  agent.arguments.assign(std::next(request.command.begin()), request.command.end());
+  agent.runAtLoad = request.atLoad;
+  agent.keepAlive = request.keepAlive;
+  if (request.every) {
+    std::expected<int64_t, NewAgents::Problem> seconds = NewAgents::interval(*request.every, 1);
+    if (!seconds)
+      return std::unexpected(seconds.error());
+    agent.startInterval = *seconds;
+  }
+  if (request.log)
+    agent.log = (here / *request.log).lexically_normal().string();
+  return agent;
+}
+
+}  // namespace
+
+int32_t newAgent(std::ostream& out, std::ostream& err, const NewAgentRequest& request) {
+  SettingsStore store(Paths::defaultPaths());
+  Language::apply(store.value().language);
+
+  std::error_code error;
+  std::filesystem::path here = std::filesystem::current_path(error);
+  if (error)
+    here = "/";
+  std::expected<NewAgent, NewAgents::Problem> agent = requestedAgent(request, here);
+  Result<Agent> created =
+      agent ? NewAgents::create(*agent, Agents::defaultDirectory()) : fail(agent.error().text);
+  if (!created) {
+    err << "✗ " << visibleControlCharacters(created.error().text) << "\n" << std::flush;
+    return 1;
+  }
+  out << visibleControlCharacters(created->path) << "\n" << std::flush;
+  if (Outcome loaded = Agents::setLoaded(*created, true); !loaded) {
+    out << "✗ " << loaded.error().text << "\n" << std::flush;
+    return 1;
+  }
+  out << visibleControlCharacters(
+             changedText(displayName(created->label, store.value().friendlyNames), true))
+      << "\n"
+      << std::flush;
+  return 0;
+}
+
+}  // namespace morvane::CLI
