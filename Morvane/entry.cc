@@ -159,12 +159,13 @@ int runEntry(int argc, char** argv, ModuleRunner runModule) {
       parseInvocation(std::vector<std::string>(argv, argv + argc));
   if (!invocation)
     return CLI::usageError(invocation.error().ofNewAgent() ? std::cerr : std::cout,
-                           invocation.error());
+                           invocation.error(), std::cerr);
   switch (invocation->mode) {
     case Mode::list:
-      return invocation->json ? CLI::listJson(std::cout) : CLI::list(std::cout);
+      return invocation->json ? CLI::listJson(std::cout, std::cerr)
+                              : CLI::list(std::cout, std::cerr);
     case Mode::selfTest:
-      if (int status = CLI::selfTest(std::cout); CLI::signalOfStatus(status) != 0)
+      if (int status = CLI::selfTest(std::cout, std::cerr); CLI::signalOfStatus(status) != 0)
         CLI::endBySignal(CLI::signalOfStatus(status));
       else
         return status;
@@ -174,14 +175,16 @@ int runEntry(int argc, char** argv, ModuleRunner runModule) {
       return runModule(invocation->mode, argc, argv);
     case Mode::load:
     case Mode::unload:
-      return CLI::setLoaded(std::cout, invocation->agent, invocation->mode == Mode::load);
+      return CLI::setLoaded(std::cout, invocation->agent, invocation->mode == Mode::load,
+                            std::cerr);
     case Mode::status:
-      return invocation->json ? CLI::statusJson(std::cout, invocation->agent)
-                              : CLI::status(std::cout, invocation->agent, invocation->lines);
+      return invocation->json
+                 ? CLI::statusJson(std::cout, invocation->agent, std::cerr)
+                 : CLI::status(std::cout, invocation->agent, invocation->lines, std::cerr);
     case Mode::newAgent:
       return CLI::newAgent(std::cout, std::cerr, invocation->newAgent);
     case Mode::help:
-      return CLI::help(std::cout);
+      return CLI::help(std::cout, std::cerr);
     case Mode::version:
       return CLI::version(std::cout);
   }

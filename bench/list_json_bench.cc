@@ -84,14 +84,14 @@ double fastest(const std::vector<double>& times) {
   return *std::min_element(times.begin(), times.end());
 }
 
-template <int32_t (*Mode)(std::ostream&)>
+template <int32_t (*Mode)(std::ostream&, std::ostream&)>
 void InProcess(benchmark::State& state) {
   fixture();
   CpuCounter cpu(state);
   for (auto _ : state) {
     CountingBuffer buffer;
     std::ostream out(&buffer);
-    Mode(out);
+    Mode(out, out);
     if (buffer.count < kAgents * 20)
       state.SkipWithError("too little output");
   }

@@ -11,6 +11,7 @@
 
 #include "agent.h"
 #include "failure.h"
+#include "shell.h"
 
 namespace morvane::Agents {
 
@@ -32,29 +33,39 @@ class StateQuery {
   /// Starts `launchctl list` and `launchctl print-disabled` side by side.
   StateQuery();
 
-  /// Waits for `launchctl list` and gives what it printed; empty when the run failed.
+  /// Waits for `launchctl list` and gives what it printed.
   const std::string& listing();
+
+  /// Why the loaded state is unknown: `launchctl list` failed or did not answer in time. Absent
+  /// when it answered.
+  std::optional<Failure> listingProblem();
 
   /// Waits for the runs; a run that failed gives empty state.
   LoadedJobs loadedJobs();
   std::set<std::string> disabledLabels();
 
  private:
-  std::future<std::string> listing_;
-  std::string listingText_;
+  std::future<ShellResult> listing_;
+  ShellResult listed_;
   std::future<std::set<std::string>> disabled_;
 };
+
+/// The time limit of each `launchctl list` and `launchctl print-disabled` run, in seconds.
+inline constexpr double kQueryTimeout = 20;
+
+/// What a `launchctl list` run that did not succeed leaves unknown, in the current language:
+/// launchctl's reason, or that it did not answer within `timeout` seconds.
+std::string listFailureReason(const ShellResult& run, double timeout);
 
 /// Every ".plist" in `directory` with its launchd state, in display order. Never fails:
 /// problems give fewer agents or default state.
 std::vector<Agent> scan(const std::filesystem::path& directory);
 
 /// scan() with the launchd state of a query started earlier, so that the runs overlap with
-/// whatever the caller did meanwhile.
-std::vector<Agent> scan(const std::filesystem::path& directory, StateQuery query);
-
-/// scan() reading the state from `query`, which stays usable afterwards (for its listing).
-std::vector<Agent> scanWith(const std::filesystem::path& directory, StateQuery& query);
+/// whatever the caller did meanwhile. `problem`, when given, learns what could not be known
+/// (see ScannedAgents).
+std::vector<Agent> scan(const std::filesystem::path& directory, StateQuery query,
+                        std::optional<Failure>* problem = nullptr);
 
 /// Reads the table `launchctl list` prints.
 LoadedJobs parseList(std::string_view text);
@@ -70,14 +81,20 @@ ExitStatuses parseExitStatuses(std::string_view text);
 /// Reads the disabled labels from what `launchctl print-disabled` prints.
 std::set<std::string> parseDisabled(std::string_view text);
 
-/// A scan together with the last exit statuses read from the same `launchctl list` run.
+/// A scan with what scan() leaves out: the last exit statuses read from the same `launchctl
+/// list` run, and why the agents or their loaded state could not be known.
 struct ScannedAgents {
   std::vector<Agent> agents;
   ExitStatuses lastExitStatuses;
+  /// Set when `launchctl list` failed (the agents then show as not loaded, which may be untrue)
+  /// or the directory is there but cannot be listed (no agents, which may be untrue). A missing
+  /// directory is no problem: it holds no agents.
+  std::optional<Failure> problem;
 };
 
-/// Like scan(), and keeps the status column the agent records leave out.
-ScannedAgents scanWithExitStatuses(const std::filesystem::path& directory);
+/// Like scan(), and keeps what the agent records leave out.
+ScannedAgents scanWithExitStatuses(const std::filesystem::path& directory,
+                                   StateQuery query = StateQuery());
 
 /// The "Label" of a property list (XML or binary), else the file name without its extension.
 std::string label(const std::filesystem::path& plist);

@@ -26,21 +26,25 @@ ShellResult runUntilFailure(const std::filesystem::path& launchctl,
   return last;
 }
 
-/// Whether `launchctl list` shows the label loaded (or gone), checking up to kChecks times.
-bool confirm(const std::filesystem::path& launchctl, const std::string& label, bool load) {
+/// Whether `launchctl list` shows the label loaded (or gone), checking up to kChecks times; a
+/// failure when a check itself fails, since a list that cannot be read confirms nothing.
+Result<bool> confirm(const std::filesystem::path& launchctl, const std::string& label, bool load) {
   for (int check = 0; check < kChecks; ++check) {
-    LoadedJobs jobs = parseList(Shell::run(launchctl, {"list"}, kCheckTimeout).standardOutput);
-    if (jobs.contains(label) == load)
+    ShellResult listed = Shell::run(launchctl, {"list"}, kCheckTimeout);
+    if (!listed.ok())
+      return fail(listFailureReason(listed, kCheckTimeout));
+    if (parseList(listed.standardOutput).contains(label) == load)
       return true;
     std::this_thread::sleep_for(kCheckInterval);
   }
   return false;
 }
 
-Failure loadFailure(const std::string& label, bool load, const ShellResult& last) {
-  std::string reason = last.message();
-  if (reason.empty())
-    reason = L("launchctl 没有给出原因。", "launchctl gave no reason.");
+std::string noReason() {
+  return L("launchctl 没有给出原因。", "launchctl gave no reason.");
+}
+
+Failure loadFailure(const std::string& label, bool load, const std::string& reason) {
   if (load)
     return Failure{L([&] { return "「" + label + "」没有加载上：" + reason; },
                      [&] { return label + " did not load: " + reason; })};
@@ -63,9 +67,14 @@ std::vector<std::vector<std::string>> commands(const Agent& agent, bool load) {
 Outcome setLoaded(const Agent& agent, bool load, double commandTimeout) {
   const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
   ShellResult last = runUntilFailure(launchctl, commands(agent, load), commandTimeout);
-  if (confirm(launchctl, agent.label, load))
+  Result<bool> confirmed = confirm(launchctl, agent.label, load);
+  if (confirmed && *confirmed)
     return {};
-  return std::unexpected(loadFailure(agent.label, load, last));
+  // The command's own complaint says most; a list that could not be read comes next.
+  std::string reason = last.message();
+  if (!confirmed && (last.ok() || reason.empty()))
+    reason = confirmed.error().text;
+  return std::unexpected(loadFailure(agent.label, load, reason.empty() ? noReason() : reason));
 }
 
 }  // namespace morvane::Agents

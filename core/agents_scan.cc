@@ -2,15 +2,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 
 #include "agents.h"
+#include "file_io.h"
+#include "language.h"
 #include "platform.h"
 #include "shell.h"
 
 namespace morvane::Agents {
 namespace {
-
-constexpr double kQueryTimeout = 20;
 
 /// From this many property lists on, a second thread helps to read them.
 constexpr size_t kSharedReadingFrom = 256;
@@ -28,8 +29,10 @@ struct Listed {
 class Listing {
  public:
   explicit Listing(const std::filesystem::path& directory) : stream_(::opendir(directory.c_str())) {
-    if (stream_ == nullptr)
+    if (stream_ == nullptr) {
+      error_ = errno;
       return;
+    }
     while (const dirent* entry = ::readdir(stream_)) {
       std::string_view name = entry->d_name;
       if (name != "." && name != "..")
@@ -45,66 +48,29 @@ class Listing {
 
   const std::vector<Listed>& names() const { return names_; }
   int fd() const { return stream_ != nullptr ? ::dirfd(stream_) : -1; }
+  /// Why the directory could not be opened; 0 when it was.
+  int error() const { return error_; }
 
  private:
   DIR* stream_;
   std::vector<Listed> names_;
+  int error_ = 0;
 };
 
-}  // namespace
-
-std::filesystem::path defaultDirectory() {
-  return platform::homeDirectory() / "Library" / "LaunchAgents";
+/// A directory that is there but cannot be listed: a file, a link loop, no permission. A missing
+/// one (or one below a missing folder) simply holds no agents.
+std::optional<Failure> listingFailure(const std::filesystem::path& directory, int error) {
+  if (error == 0 || error == ENOENT)
+    return std::nullopt;
+  const std::string reason = describeErrno(error);
+  return Failure{L([&] { return "无法列出 " + directory.string() + "：" + reason; },
+                   [&] { return "Cannot list " + directory.string() + ": " + reason; })};
 }
 
-std::string guiDomain() {
-  return "gui/" + std::to_string(platform::realUserId());
-}
-
-std::string serviceTarget(const std::string& label) {
-  return guiDomain() + "/" + label;
-}
-
-StateQuery::StateQuery() {
-  const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
-  listing_ = std::async(std::launch::async, [launchctl] {
-    return Shell::run(launchctl, {"list"}, kQueryTimeout).standardOutput;
-  });
-  disabled_ = std::async(std::launch::async, [launchctl] {
-    return parseDisabled(
-        Shell::run(launchctl, {"print-disabled", guiDomain()}, kQueryTimeout).standardOutput);
-  });
-}
-
-const std::string& StateQuery::listing() {
-  if (listing_.valid())
-    listingText_ = listing_.get();
-  return listingText_;
-}
-
-LoadedJobs StateQuery::loadedJobs() {
-  return parseList(listing());
-}
-
-std::set<std::string> StateQuery::disabledLabels() {
-  return disabled_.get();
-}
-
-std::vector<Agent> scan(const std::filesystem::path& directory) {
-  return scan(directory, StateQuery());
-}
-
-std::vector<Agent> scan(const std::filesystem::path& directory, StateQuery query) {
-  return scanWith(directory, query);
-}
-
-ScannedAgents scanWithExitStatuses(const std::filesystem::path& directory) {
-  StateQuery query;
-  std::vector<Agent> agents = scanWith(directory, query);
-  return {std::move(agents), parseExitStatuses(query.listing())};
-}
-
-std::vector<Agent> scanWith(const std::filesystem::path& directory, StateQuery& query) {
+/// Every ".plist" in `directory` with the state `query` gives; `problem` (when given) learns
+/// what could not be known.
+std::vector<Agent> scanAgents(const std::filesystem::path& directory, StateQuery& query,
+                              std::optional<Failure>* problem) {
   // The launchctl runs go on while this thread reads the property lists.
 
   const Listing listing(directory);
@@ -149,7 +115,88 @@ std::vector<Agent> scanWith(const std::filesystem::path& directory, StateQuery& 
     }
     agent.disabled = disabled.contains(agent.label);
   }
+  if (problem != nullptr) {
+    *problem = listingFailure(directory, listing.error());
+    if (!*problem)
+      *problem = query.listingProblem();
+  }
   return sorted(std::move(agents));
+}
+
+}  // namespace
+
+std::filesystem::path defaultDirectory() {
+  return platform::homeDirectory() / "Library" / "LaunchAgents";
+}
+
+std::string guiDomain() {
+  return "gui/" + std::to_string(platform::realUserId());
+}
+
+std::string serviceTarget(const std::string& label) {
+  return guiDomain() + "/" + label;
+}
+
+StateQuery::StateQuery() {
+  const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
+  listing_ = std::async(std::launch::async,
+                        [launchctl] { return Shell::run(launchctl, {"list"}, kQueryTimeout); });
+  disabled_ = std::async(std::launch::async, [launchctl] {
+    return parseDisabled(
+        Shell::run(launchctl, {"print-disabled", guiDomain()}, kQueryTimeout).standardOutput);
+  });
+}
+
+const std::string& StateQuery::listing() {
+  if (listing_.valid())
+    listed_ = listing_.get();
+  return listed_.standardOutput;
+}
+
+std::optional<Failure> StateQuery::listingProblem() {
+  listing();
+  if (listed_.ok())
+    return std::nullopt;
+  const std::string reason = listFailureReason(listed_, kQueryTimeout);
+  return Failure{L([&] { return "加载状态未知：" + reason; },
+                   [&] { return "Loaded state unknown: " + reason; })};
+}
+
+LoadedJobs StateQuery::loadedJobs() {
+  return parseList(listing());
+}
+
+std::set<std::string> StateQuery::disabledLabels() {
+  return disabled_.get();
+}
+
+std::string listFailureReason(const ShellResult& run, double timeout) {
+  const std::string seconds = std::to_string(static_cast<long long>(timeout));
+  if (run.timedOut)
+    return L([&] { return "launchctl list 在 " + seconds + " 秒内没有回应"; },
+             [&] { return "launchctl list did not answer within " + seconds + " seconds"; });
+  std::string reason = run.message();
+  if (reason.empty())
+    reason = L([&] { return "退出状态 " + std::to_string(run.status); },
+               [&] { return "exit status " + std::to_string(run.status); });
+  return L([&] { return "launchctl list 失败：" + reason; },
+           [&] { return "launchctl list failed: " + reason; });
+}
+
+std::vector<Agent> scan(const std::filesystem::path& directory) {
+  return scan(directory, StateQuery());
+}
+
+std::vector<Agent> scan(const std::filesystem::path& directory, StateQuery query,
+                        std::optional<Failure>* problem) {
+  return scanAgents(directory, query, problem);
+}
+
+ScannedAgents scanWithExitStatuses(const std::filesystem::path& directory, StateQuery query) {
+  ScannedAgents scanned;
+  scanned.agents = scanAgents(directory, query, &scanned.problem);
+  scanned.lastExitStatuses = parseExitStatuses(query.listing());
+  return scanned;
 }
 
 }  // namespace morvane::Agents

@@ -132,15 +132,19 @@ std::expected<void, int> readListedRegularFile(int directory, const char* name, 
   return read;
 }
 
-Result<std::string> readFile(const std::filesystem::path& path) {
-  auto bytes = readRegularFile(path);
-  if (bytes)
-    return std::move(*bytes);
-  if (bytes.error() == EINVAL)
-    return fail(path.string() + ": not a regular file");
-  if (bytes.error() == EFBIG)
-    return fail(path.string() + ": larger than " + std::to_string(kFileReadLimit >> 20) + " MiB");
-  return std::unexpected(pathFailure(path, bytes.error()));
+Failure readFailure(const std::filesystem::path& path, int error, size_t limit) {
+  if (error == EINVAL)
+    return Failure{path.string() + ": not a regular file"};
+  if (error == EFBIG)
+    return Failure{path.string() + ": larger than " + std::to_string(limit >> 20) + " MiB"};
+  return pathFailure(path, error);
+}
+
+Result<std::string> readFile(const std::filesystem::path& path, size_t limit) {
+  auto bytes = readRegularFile(path, limit);
+  if (!bytes)
+    return std::unexpected(readFailure(path, bytes.error(), limit));
+  return std::move(*bytes);
 }
 
 void removeAbandonedTemporaries(const std::filesystem::path& directory, std::string_view prefix) {

@@ -14,10 +14,13 @@ namespace morvane {
 /// is not one of them, and reading it whole would only cost memory.
 inline constexpr size_t kFileReadLimit = size_t{4} << 20;  // 4 MiB
 
-/// Reads a whole regular file of at most kFileReadLimit bytes; the failure text is the path and
-/// the reason. The file is opened without blocking, so a FIFO, a device or a directory fails at
-/// once instead of hanging or feeding bytes without end.
-Result<std::string> readFile(const std::filesystem::path& path);
+/// Reads a whole regular file of at most `limit` bytes; the failure text is the path and the
+/// reason. The file is opened without blocking, so a FIFO, a device or a directory fails at once
+/// instead of hanging or feeding bytes without end.
+Result<std::string> readFile(const std::filesystem::path& path, size_t limit = kFileReadLimit);
+
+/// readFile's failure for an errno value that readRegularFile gave.
+Failure readFailure(const std::filesystem::path& path, int error, size_t limit = kFileReadLimit);
 
 /// readFile's work with the reason as an errno value: EINVAL for a file that is not a regular
 /// file, EFBIG for one larger than `limit`.

@@ -1,22 +1,49 @@
 #include "settings_store.h"
 
+#include <cerrno>
+
 #include "file_io.h"
+#include "language.h"
 
 namespace morvane {
 
 SettingsStore::SettingsStore(Paths paths) : paths_(std::move(paths)) {
-  auto bytes = readFile(paths_.settingsFile());
-  std::optional<Settings> stored = bytes ? decodeSettings(*bytes) : std::nullopt;
-  if (stored) {
+  const std::filesystem::path file = paths_.settingsFile();
+  auto bytes = readRegularFile(file, kReadLimit);
+  if (!bytes && bytes.error() == ENOENT) {
+    save();  // the first start
+    return;
+  }
+  if (!bytes) {
+    unreadable_ = readFailure(file, bytes.error(), kReadLimit).text;
+  } else if (std::optional<Settings> stored = decodeSettings(*bytes)) {
     value_ = std::move(*stored);
   } else {
-    save();
+    unreadable_ = "";
   }
 }
 
 void SettingsStore::update(const std::function<void(Settings&)>& change) {
   change(value_);
-  save();
+  if (!unreadable_)
+    save();
+}
+
+std::optional<std::string> SettingsStore::problem() const {
+  if (!unreadable_)
+    return std::nullopt;
+  const std::string file = paths_.settingsFile().string();
+  return L(
+      [&] {
+        const std::string reason = unreadable_->empty() ? file + "：不是有效的设置" : *unreadable_;
+        return "设置未能读取（" + reason + "），暂用默认设置，文件保持不变。";
+      },
+      [&] {
+        const std::string reason =
+            unreadable_->empty() ? file + ": not valid settings" : *unreadable_;
+        return "Settings not read (" + reason +
+               "); using the defaults for now and leaving the file as it is.";
+      });
 }
 
 void SettingsStore::save() const {

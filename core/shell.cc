@@ -81,7 +81,9 @@ int spawn(pid_t& pid, const std::filesystem::path& executable,
   // The child starts with no blocked signals and default handlers, whatever this process set.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  startWithDefaultSignals(attributes);
+  // A group of its own, so that the time limit reaches whatever the child starts.
+  posix_spawnattr_setpgroup(&attributes, 0);
+  startWithDefaultSignals(attributes, POSIX_SPAWN_SETPGROUP);
 
   std::vector<std::string> argv{executable.string()};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -143,9 +145,9 @@ struct Stream {
 
 /// Watches one started child until it has ended and both of its streams are closed.
 ///
-/// At the time limit the child is asked to terminate; if it is still there `killGrace` seconds
-/// later it is killed. Once the child has ended and the limit has passed, streams that other
-/// processes still hold open are no longer waited for.
+/// At the time limit the child's process group is asked to terminate; if the child is still
+/// there `killGrace` seconds later the group is killed. Once the child has ended and the limit
+/// has passed, streams that other processes still hold open are no longer waited for.
 class Child {
  public:
   Child(pid_t pid, Pipe& out, Pipe& err, double timeout, double killGrace)
@@ -159,7 +161,7 @@ class Child {
   ShellResult wait() {
     while (!finished())
       step();
-    return ShellResult{status_, out_.text(), err_.text()};
+    return ShellResult{status_, out_.text(), err_.text(), terminated_};
   }
 
  private:
@@ -183,12 +185,12 @@ class Child {
     if (exited_)
       return;
     const Clock::time_point now = Clock::now();
-    // The child is not reaped yet, so the pid is still its own.
+    // The child is not reaped yet, so its pid, which names its group, is still its own.
     if (!terminated_ && now >= deadline_) {
-      ::kill(pid_, SIGTERM);
+      signalGroup(SIGTERM);
       terminated_ = true;
     } else if (terminated_ && !killed_ && now >= killAt_) {
-      ::kill(pid_, SIGKILL);  // ends a stopped child as well
+      signalGroup(SIGKILL);  // ends a stopped child as well
       killed_ = true;
     }
   }
@@ -211,6 +213,12 @@ class Child {
     if (!exited_ && !exitWatch_)
       wait = wait < 0 ? 20 : std::min(wait, 20LL);
     return static_cast<int>(wait);
+  }
+
+  /// Signals the child's group; the child alone if the group is gone (it changed its own).
+  void signalGroup(int signal) {
+    if (::kill(-pid_, signal) != 0)
+      ::kill(pid_, signal);
   }
 
   /// Collects the child's status if it has ended. ECHILD means someone else reaped it (SIGCHLD

@@ -23,6 +23,8 @@ struct ShellResult {
   std::string standardOutput;
   /// The same for standard error; for a child that could not start, "path: reason".
   std::string standardError;
+  /// Whether the child was still running at the time limit and had to be stopped.
+  bool timedOut = false;
 
   /// True exactly when the status is 0.
   bool ok() const { return status == 0; }
@@ -42,10 +44,13 @@ inline constexpr double kKillGrace = 3;
 /// Runs `executable` (an absolute path, never searched for) with `arguments` and waits until it
 /// has ended and closed both output streams.
 ///
-/// Standard input is the null device. A child still running after `timeout` seconds is sent
-/// SIGTERM once, and SIGKILL if it is still running `killGrace` seconds later. Output streams
-/// that outlive the child (held by a process it left behind) are read until the time limit and
-/// then abandoned. Never fails: a child that cannot start gives status 127.
+/// Standard input is the null device. The child leads a process group of its own: when it is
+/// still running after `timeout` seconds, the group is sent SIGTERM once, and SIGKILL if the
+/// child is still running `killGrace` seconds later, so what it started goes with it (processes
+/// that left the group, such as detached jobs, are not touched). Output streams that outlive the
+/// child (held by a process it left behind) are read until the time limit and then abandoned.
+/// So a run ends by `timeout` + `killGrace`, whatever the child does. Never fails: a child that
+/// cannot start gives status 127.
 ShellResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                 double timeout, const Environment& environment = {}, double killGrace = kKillGrace);
 

@@ -195,18 +195,28 @@ void appendHex(std::string& out, const char* prefix, uint32_t value, int digits)
 
 }  // namespace
 
-std::string visibleControlCharacters(std::string_view text) {
+std::string visibleControlCharacters(std::string_view text, Layout layout) {
   std::string out;
   out.reserve(text.size());
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
   const auto length = static_cast<int32_t>(text.size());
+  const bool keepLayout = layout == Layout::lines;
   for (int32_t i = 0; i < length;) {
+    // Printable ASCII, the bulk of any label, is copied a run at a time.
+    int32_t plain = i;
+    while (plain < length && bytes[plain] >= 0x20 && bytes[plain] < 0x7F)
+      ++plain;
+    out.append(text.substr(static_cast<size_t>(i), static_cast<size_t>(plain - i)));
+    if ((i = plain) == length)
+      break;
     const int32_t start = i;
     UChar32 c = 0;
     U8_NEXT(bytes, i, length, c);
     if (c < 0) {
       for (int32_t at = start; at < i; ++at)
         appendHex(out, "\\x", bytes[at], 2);
+    } else if (keepLayout && (c == '\t' || c == '\n')) {
+      out += static_cast<char>(c);
     } else if (c == '\t') {
       out += "\\t";
     } else if (c == '\n') {
@@ -215,7 +225,8 @@ std::string visibleControlCharacters(std::string_view text) {
       out += "\\r";
     } else if (c < 0x20 || c == 0x7F) {
       appendHex(out, "\\x", static_cast<uint32_t>(c), 2);
-    } else if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+    } else if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 ||
+               (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
       appendHex(out, "\\u", static_cast<uint32_t>(c), 4);
     } else {
       out.append(text.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));

@@ -27,10 +27,21 @@ std::string lowercaseSortKey(std::string_view text);
 /// "Straße", "STRASSE" and "ｓｔｒａｓｓｅ" have one key.
 std::string searchKey(std::string_view text);
 
-/// The text with its control characters written visibly, for one line of a terminal: tab, line
-/// feed and carriage return as \t, \n and \r, other C0 controls and DEL as \xHH, C1 controls and
-/// the line and paragraph separators as \uHHHH, bytes that are not UTF-8 as \xHH. Any other
-/// text, backslashes included, comes back unchanged.
-std::string visibleControlCharacters(std::string_view text);
+/// Which of the characters that shape a text a terminal gets to see as they are.
+enum class Layout {
+  /// None: the text stays on one line.
+  oneLine,
+  /// Tabs and line feeds, for text of several lines such as a log or a tool's message.
+  lines,
+};
+
+/// The one form in which text from agents, their files and the tools that run them reaches a
+/// terminal: nothing in it can move the cursor, set a title, reorder what follows or split a
+/// line. Tab, line feed and carriage return are written \t, \n and \r (unless `layout` keeps
+/// tabs and line feeds), other C0 controls and DEL \xHH, C1 controls, the line and paragraph
+/// separators and the bidirectional embeddings, overrides and isolates (U+202A to U+202E, U+2066
+/// to U+2069) \uHHHH, bytes that are not UTF-8 \xHH. Any other text, backslashes included, comes
+/// back unchanged.
+std::string visibleControlCharacters(std::string_view text, Layout layout = Layout::oneLine);
 
 }  // namespace morvane

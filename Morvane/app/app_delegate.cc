@@ -71,6 +71,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     return;
   }
   Language::apply(settings().value().language);
+  note = settings().problem();  // settings.json could not be read: say so, once
 
   statusItem = std::make_unique<QSystemTrayIcon>();
   if (!QSystemTrayIcon::isSystemTrayAvailable())
@@ -118,20 +119,28 @@ void AppDelegate::refresh() {
     QMetaObject::invokeMethod(
         this,
         [this, scanned = std::move(scanned), failed = std::move(failed)]() mutable {
-          const bool changed = scanned != agents || failed != failures;
-          agents = std::move(scanned);
-          failures = std::move(failed);
-          if (menuOpen && changed)
+          if (takeScan(std::move(scanned), std::move(failed)) && menuOpen)
             rebuildMenu();
         },
         Qt::QueuedConnection);
   });
 }
 
-std::pair<std::vector<Agent>, FailedExits> AppDelegate::scanAgents() {
+bool AppDelegate::takeScan(Agents::ScannedAgents scanned, FailedExits failed) {
+  std::optional<std::string> unknown;
+  if (scanned.problem)
+    unknown = std::move(scanned.problem->text);
+  const bool changed = scanned.agents != agents || failed != failures || unknown != agentsUnknown;
+  agents = std::move(scanned.agents);
+  failures = std::move(failed);
+  agentsUnknown = std::move(unknown);
+  return changed;
+}
+
+std::pair<Agents::ScannedAgents, FailedExits> AppDelegate::scanAgents() {
   Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
   FailedExits failed = failedExits(scan);
-  return {std::move(scan.agents), std::move(failed)};
+  return {std::move(scan), std::move(failed)};
 }
 
 void AppDelegate::updateIcon() {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "agent.h"
+#include "agents.h"
 #include "alerts.h"
 #include "failed_exits.h"
 #include "failure.h"
@@ -55,6 +56,9 @@ class AppDelegate : public QObject {
 
   /// Rescans the agents on `work`; the open menu is rebuilt when the list changed.
   void refresh();
+  /// Keeps a scan's agents, how the failed ones ended and what it could not know; true when any
+  /// of them changed.
+  bool takeScan(Agents::ScannedAgents scanned, FailedExits failed);
   /// The status item's image, tooltip and accessible text, in the current language.
   void updateIcon();
 
@@ -116,6 +120,9 @@ class AppDelegate : public QObject {
   QMenu menu;
   /// The latest scan, in the order it came.
   std::vector<Agent> agents;
+  /// Why the latest scan could not know the agents or their loaded state; the menu then says so
+  /// in place of the rows, whose switches would show "not loaded" whether or not it is true.
+  std::optional<std::string> agentsUnknown;
   /// The agents of the latest scan that are loaded, not running, and last exited badly.
   FailedExits failures;
   bool menuOpen = false;
@@ -171,7 +178,7 @@ class AppDelegate : public QObject {
   /// Shows the menu below the status item.
   void popUpMenu();
   /// Scans the user's agents and reads how the failed ones ended; any thread.
-  static std::pair<std::vector<Agent>, FailedExits> scanAgents();
+  static std::pair<Agents::ScannedAgents, FailedExits> scanAgents();
   /// The name an agent is shown by: its friendly name when it has one, else its label.
   std::string displayName(const std::string& label);
 

@@ -1,14 +1,15 @@
 #include <unistd.h>
 
+#include <iostream>
 #include <string>
 
 #include "app_identifier.h"
 #include "cli.h"
 #include "instances.h"
 #include "language.h"
+#include "mode_settings.h"
 #include "paths.h"
 #include "platform.h"
-#include "settings_store.h"
 #include "updater.h"
 
 namespace morvane::CLI {
@@ -35,8 +36,7 @@ std::vector<platform::RunningApplication> runningInstances() {
 
 int32_t update(bool checkOnly, std::ostream& out) {
   const Paths paths = Paths::defaultPaths();
-  SettingsStore store(paths);
-  Language::apply(store.value().language);
+  modeSettings(std::cerr);
 
   const std::string current = runningVersion();
   out << L("当前版本    ", "Current     ") << current << std::endl;

@@ -29,10 +29,13 @@ ActionItem* actionItem(QMenu& menu, const std::string& title, ActionItem::Handle
   return item;
 }
 
-std::string header(const std::vector<Agent>& agents) {
+/// The counts; "?" for the loaded one when the loaded state is unknown.
+std::string header(const std::vector<Agent>& agents, bool loadedKnown) {
   const auto total = std::to_string(agents.size());
-  const auto loaded = std::to_string(
-      std::count_if(agents.begin(), agents.end(), [](const Agent& agent) { return agent.loaded; }));
+  const auto loaded =
+      loadedKnown ? std::to_string(std::count_if(agents.begin(), agents.end(),
+                                                 [](const Agent& agent) { return agent.loaded; }))
+                  : std::string("?");
   return L([&] { return "启动项 · 共 " + total + " 个，已加载 " + loaded + " 个"; },
            [&] { return "Launch Agents · " + loaded + " of " + total + " loaded"; });
 }
@@ -107,7 +110,7 @@ void AppDelegate::changeOpenMenu(const std::function<void()>& change) {
 void AppDelegate::buildMenuItems() {
   releaseItems(menu);
 
-  actionItem(menu, header(agents));
+  actionItem(menu, header(agents, !agentsUnknown));
   if (busy)
     actionItem(menu, "⏳ " + *busy + "…");
   else if (note)
@@ -117,7 +120,10 @@ void AppDelegate::buildMenuItems() {
   filterRows_.clear();
   searchField_ = nullptr;
   noMatch_ = nullptr;
-  if (agents.empty()) {
+  if (agentsUnknown) {
+    // One line instead of rows that would all show "off": what is loaded is not known.
+    actionItem(menu, *agentsUnknown);
+  } else if (agents.empty()) {
     actionItem(menu, L("~/Library/LaunchAgents 里没有启动项",
                        "No launch agents in ~/Library/LaunchAgents"));
   } else if (agents.size() <= kUnfilteredAgents) {

@@ -39,8 +39,7 @@ void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
             busy.reset();
           for (const std::string& label : labels)
             pending.erase(label);
-          agents = std::move(scanned);
-          failures = std::move(failed);
+          takeScan(std::move(scanned), std::move(failed));
           if (!outcome) {
             note.reset();
             presentWarning(progress + L("失败", " failed"), outcome.error().text);

@@ -4,23 +4,27 @@
 
 #include "label_suggestions.h"
 #include "language.h"
+#include "unicode_text.h"
 
 namespace morvane {
 namespace {
 
-/// "a, b or c" / "a、b、c"
+/// "a, b or c" / "a、b、c", each item escaped for a terminal.
 std::string joined(const std::vector<std::string>& items, bool lastWithOr) {
   std::string text;
   for (size_t i = 0; i < items.size(); ++i) {
     if (i > 0)
       text += L("、", lastWithOr && i + 1 == items.size() ? " or " : ", ");
-    text += items[i];
+    text += visibleControlCharacters(items[i]);
   }
   return text;
 }
 
-Failure noSuchAgent(const std::vector<Agent>& agents, const std::string& name) {
-  std::vector<std::string> closest = closestLabels(agents, name);
+// The texts below go to a terminal, so every name in them is escaped as it is put in.
+
+Failure noSuchAgent(const std::vector<Agent>& agents, const std::string& typed) {
+  std::vector<std::string> closest = closestLabels(agents, typed);
+  const std::string name = visibleControlCharacters(typed);
   std::string text = L([&] { return "没有名为「" + name + "」的启动项"; },
                        [&] { return "No agent named " + name; });
   if (!closest.empty())
@@ -29,7 +33,8 @@ Failure noSuchAgent(const std::vector<Agent>& agents, const std::string& name) {
   return Failure{text};
 }
 
-Failure severalAgents(const std::vector<const Agent*>& matches, const std::string& name) {
+Failure severalAgents(const std::vector<const Agent*>& matches, const std::string& typed) {
+  const std::string name = visibleControlCharacters(typed);
   std::vector<std::string> files;
   for (const Agent* agent : matches)
     files.push_back(agent->file);

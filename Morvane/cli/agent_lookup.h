@@ -12,7 +12,8 @@ namespace morvane {
 /// whose file is the name with or without ".plist".
 ///
 /// Fails when no agent answers to the name (the text offers the closest labels) or when several
-/// do (the text names their files, sorted, since a file name always picks one).
+/// do (the text names their files, sorted, since a file name always picks one). The failure's
+/// names are escaped for a terminal.
 Result<Agent> findAgent(const std::vector<Agent>& agents, const std::string& name);
 
 }  // namespace morvane

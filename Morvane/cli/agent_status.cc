@@ -11,8 +11,8 @@ std::optional<int64_t> lastExitStatus(const Agents::ScannedAgents& scan, const A
   return status != scan.lastExitStatuses.end() ? status->second : std::nullopt;
 }
 
-Result<AgentStatus> agentStatus(const std::string& name, const FriendlyNames& names) {
-  Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
+Result<AgentStatus> agentStatus(const Agents::ScannedAgents& scan, const std::string& name,
+                                const FriendlyNames& names) {
   Result<Agent> agent = findAgent(scan.agents, name);
   if (!agent)
     return std::unexpected(agent.error());

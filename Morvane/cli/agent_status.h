@@ -27,7 +27,8 @@ struct AgentStatus {
 /// The last exit status the scan saw for an agent; absent when it is not loaded.
 std::optional<int64_t> lastExitStatus(const Agents::ScannedAgents& scan, const Agent& agent);
 
-/// Scans the user's agents and gathers the status of the one `name` means (see findAgent).
-Result<AgentStatus> agentStatus(const std::string& name, const FriendlyNames& names);
+/// Gathers the status of the agent `name` means (see findAgent) among those of a scan.
+Result<AgentStatus> agentStatus(const Agents::ScannedAgents& scan, const std::string& name,
+                                const FriendlyNames& names);
 
 }  // namespace morvane

@@ -2,9 +2,10 @@
 #include "agents.h"
 #include "cli.h"
 #include "display_name.h"
+#include "failure_line.h"
 #include "language.h"
-#include "paths.h"
-#include "settings_store.h"
+#include "mode_settings.h"
+#include "unicode_text.h"
 
 namespace morvane::CLI {
 namespace {
@@ -25,24 +26,23 @@ std::string changedText(const std::string& name, bool load) {
   return L([&] { return "「" + name + "」已卸载"; }, [&] { return name + " unloaded"; });
 }
 
-int32_t setLoaded(std::ostream& out, const std::string& name, bool load) {
-  SettingsStore store(Paths::defaultPaths());
-  Language::apply(store.value().language);
+int32_t setLoaded(std::ostream& out, const std::string& name, bool load, std::ostream& err) {
+  SettingsStore store = modeSettings(err);
 
-  Result<Agent> agent = findAgent(Agents::scan(Agents::defaultDirectory()), name);
-  if (!agent) {
-    out << "✗ " << agent.error().text << "\n" << std::flush;
-    return 1;
-  }
-  const std::string shown = displayName(agent->label, store.value().friendlyNames);
+  Agents::ScannedAgents scanned = Agents::scanWithExitStatuses(Agents::defaultDirectory());
+  if (scanned.problem)
+    return printFailure(err, *scanned.problem);  // "not loaded" might be untrue: change nothing
+  Result<Agent> agent = findAgent(scanned.agents, name);
+  if (!agent)
+    return printFailure(out, agent.error());
+  const std::string shown =
+      visibleControlCharacters(displayName(agent->label, store.value().friendlyNames));
   if (agent->loaded == load) {
     out << alreadyText(shown, load) << "\n" << std::flush;
     return 0;
   }
-  if (Outcome outcome = Agents::setLoaded(*agent, load); !outcome) {
-    out << "✗ " << outcome.error().text << "\n" << std::flush;
-    return 1;
-  }
+  if (Outcome outcome = Agents::setLoaded(*agent, load); !outcome)
+    return printFailure(out, outcome.error());
   out << changedText(shown, load) << "\n" << std::flush;
   return 0;
 }

@@ -3,8 +3,7 @@
 
 #include "cli.h"
 #include "language.h"
-#include "paths.h"
-#include "settings_store.h"
+#include "mode_settings.h"
 #include "terminal_width.h"
 #include "unicode_text.h"
 
@@ -52,9 +51,8 @@ std::vector<std::pair<std::string, std::string>> optionLines() {
 
 }  // namespace
 
-int32_t help(std::ostream& out) {
-  SettingsStore store(Paths::defaultPaths());
-  Language::apply(store.value().language);
+int32_t help(std::ostream& out, std::ostream& err) {
+  modeSettings(err);
 
   out << L("用法：Morvane [选项]", "Usage: Morvane [option]") << "\n";
   for (const auto& [option, description] : optionLines())
@@ -65,9 +63,8 @@ int32_t help(std::ostream& out) {
   return 0;
 }
 
-int32_t usageError(std::ostream& out, const UsageError& error) {
-  SettingsStore store(Paths::defaultPaths());
-  Language::apply(store.value().language);
+int32_t usageError(std::ostream& out, const UsageError& error, std::ostream& err) {
+  modeSettings(err);
 
   std::string text;
   switch (error.kind) {

@@ -2,9 +2,9 @@
 
 #include "agent_status.h"
 #include "cli.h"
+#include "failure_line.h"
 #include "language.h"
-#include "paths.h"
-#include "settings_store.h"
+#include "mode_settings.h"
 
 namespace morvane::CLI {
 namespace {
@@ -49,9 +49,8 @@ std::string text(const Json& json, int indent) {
 
 }  // namespace
 
-int32_t listJson(std::ostream& out) {
-  SettingsStore store(Paths::defaultPaths());
-  Language::apply(store.value().language);
+int32_t listJson(std::ostream& out, std::ostream& err) {
+  SettingsStore store = modeSettings(err);
 
   Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
   // One agent per line, so that line tools work on the array too.
@@ -65,18 +64,18 @@ int32_t listJson(std::ostream& out) {
   }
   array += scan.agents.empty() ? "]\n" : "\n]\n";
   out << array << std::flush;
-  return 0;
+  return reportProblem(err, scan.problem);
 }
 
-int32_t statusJson(std::ostream& out, const std::string& name) {
-  SettingsStore store(Paths::defaultPaths());
-  Language::apply(store.value().language);
+int32_t statusJson(std::ostream& out, const std::string& name, std::ostream& err) {
+  SettingsStore store = modeSettings(err);
 
-  Result<AgentStatus> status = agentStatus(name, store.value().friendlyNames);
-  if (!status) {
-    out << "✗ " << status.error().text << "\n" << std::flush;
-    return 1;
-  }
+  Agents::ScannedAgents scanned = Agents::scanWithExitStatuses(Agents::defaultDirectory());
+  if (scanned.problem)
+    return printFailure(err, *scanned.problem);
+  Result<AgentStatus> status = agentStatus(scanned, name, store.value().friendlyNames);
+  if (!status)
+    return printFailure(out, status.error());
   Json object = Json::object();
   setAgentFacts(object, status->agent, status->lastExitStatus, status->friendlyName);
   addJob(object, status->job);

@@ -2,9 +2,9 @@
 
 #include "agents.h"
 #include "cli.h"
+#include "failure_line.h"
 #include "language.h"
-#include "paths.h"
-#include "settings_store.h"
+#include "mode_settings.h"
 #include "unicode_text.h"
 
 namespace morvane::CLI {
@@ -19,8 +19,8 @@ std::string processColumn(const Agent& agent) {
   return text;
 }
 
-/// One agent's line. Labels, names and file names come from files anyone can write, so their
-/// control characters are shown escaped: they can neither break the table nor drive a terminal.
+/// One agent's line. Labels, names and file names come from files anyone can write, so they are
+/// shown escaped: they can neither break the table nor drive a terminal.
 std::string agentLine(const Agent& agent, const FriendlyNames& names) {
   std::string line = agent.loaded ? "●" : "○";
   line += " " + processColumn(agent) + " " + visibleControlCharacters(agent.label);
@@ -43,14 +43,14 @@ std::string summaryLine(size_t loaded, size_t total) {
 
 }  // namespace
 
-int32_t list(std::ostream& out) {
+int32_t list(std::ostream& out, std::ostream& err) {
   // launchd is asked first: its answer takes longest, and nothing here changes it.
   Agents::StateQuery query;
-  SettingsStore store(Paths::defaultPaths());
-  Language::apply(store.value().language);
+  SettingsStore store = modeSettings(err);
 
   const std::filesystem::path directory = Agents::defaultDirectory();
-  std::vector<Agent> agents = Agents::scan(directory, std::move(query));
+  std::optional<Failure> problem;
+  std::vector<Agent> agents = Agents::scan(directory, std::move(query), &problem);
   out << L("目录  ", "Directory  ") << visibleControlCharacters(directory.string()) << "\n";
   size_t loaded = 0;
   for (const Agent& agent : agents) {
@@ -59,7 +59,7 @@ int32_t list(std::ostream& out) {
   }
   out << summaryLine(loaded, agents.size()) << "\n";
   out.flush();
-  return 0;
+  return reportProblem(err, problem);
 }
 
 }  // namespace morvane::CLI

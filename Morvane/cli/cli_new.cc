@@ -3,10 +3,10 @@
 #include "agents.h"
 #include "cli.h"
 #include "display_name.h"
+#include "failure_line.h"
 #include "language.h"
+#include "mode_settings.h"
 #include "new_agent.h"
-#include "paths.h"
-#include "settings_store.h"
 #include "unicode_text.h"
 
 namespace morvane::CLI {
@@ -36,8 +36,7 @@ std::expected<NewAgent, NewAgents::Problem> requestedAgent(const NewAgentRequest
 }  // namespace
 
 int32_t newAgent(std::ostream& out, std::ostream& err, const NewAgentRequest& request) {
-  SettingsStore store(Paths::defaultPaths());
-  Language::apply(store.value().language);
+  SettingsStore store = modeSettings(err);
 
   std::error_code error;
   std::filesystem::path here = std::filesystem::current_path(error);
@@ -51,10 +50,8 @@ int32_t newAgent(std::ostream& out, std::ostream& err, const NewAgentRequest& re
     return 1;
   }
   out << visibleControlCharacters(created->path) << "\n" << std::flush;
-  if (Outcome loaded = Agents::setLoaded(*created, true); !loaded) {
-    out << "✗ " << loaded.error().text << "\n" << std::flush;
-    return 1;
-  }
+  if (Outcome loaded = Agents::setLoaded(*created, true); !loaded)
+    return printFailure(out, loaded.error());
   out << visibleControlCharacters(
              changedText(displayName(created->label, store.value().friendlyNames), true))
       << "\n"

@@ -11,10 +11,9 @@
 #include "file_io.h"
 #include "interruptions.h"
 #include "language.h"
-#include "paths.h"
+#include "mode_settings.h"
 #include "platform.h"
 #include "property_list.h"
-#include "settings_store.h"
 #include "shell.h"
 
 namespace morvane::CLI {
@@ -185,10 +184,9 @@ class SelfTest {
 
 }  // namespace
 
-int32_t selfTest(std::ostream& out) {
+int32_t selfTest(std::ostream& out, std::ostream& err) {
   Interruptions interruptions;
-  SettingsStore store(Paths::defaultPaths());
-  Language::apply(store.value().language);
+  modeSettings(err);
   return SelfTest(out).run();
 }
 

@@ -2,14 +2,15 @@
 
 #include "agent_status.h"
 #include "cli.h"
+#include "failure_line.h"
 #include "language.h"
 #include "log_tail.h"
-#include "paths.h"
+#include "mode_settings.h"
 #include "platform.h"
-#include "settings_store.h"
 #include "shell.h"
 #include "signal_names.h"
 #include "terminal_width.h"
+#include "unicode_text.h"
 
 namespace morvane::CLI {
 namespace {
@@ -17,8 +18,9 @@ namespace {
 /// Every value starts in terminal column 13, in both languages.
 constexpr size_t kLabelColumns = 12;
 
+/// One fact; its value comes from the agent's files, so it is escaped for the terminal.
 void fact(std::ostream& out, const std::string& label, const std::string& value) {
-  out << padToWidth(label, kLabelColumns) << value << "\n";
+  out << padToWidth(label, kLabelColumns) << visibleControlCharacters(value) << "\n";
 }
 
 std::string loadedText(const Agent& agent) {
@@ -66,15 +68,15 @@ std::string argumentsText(const std::vector<std::string>& arguments) {
 void tailFacts(std::ostream& out, const Result<std::vector<std::string>>& tail) {
   const std::string indent(kLabelColumns, ' ');
   if (!tail) {
-    out << indent
-        << L([&] { return "（" + tail.error().text + "）"; },
-             [&] { return "(" + tail.error().text + ")"; })
+    const std::string reason = visibleControlCharacters(tail.error().text);
+    out << indent << L([&] { return "（" + reason + "）"; }, [&] { return "(" + reason + ")"; })
         << "\n";
   } else if (tail->empty()) {
     out << indent << L("（空）", "(empty)") << "\n";
   }
+  // A log's lines keep their text and tabs; only what would drive the terminal is escaped.
   for (const std::string& line : tail.value_or(std::vector<std::string>{}))
-    out << indent << line << "\n";
+    out << indent << visibleControlCharacters(line, Layout::lines) << "\n";
 }
 
 /// The log's path, then its last lines.
@@ -114,15 +116,15 @@ void jobFacts(std::ostream& out, const std::string& agentLabel, const Result<Job
 
 }  // namespace
 
-int32_t status(std::ostream& out, const std::string& name, size_t lines) {
-  SettingsStore store(Paths::defaultPaths());
-  Language::apply(store.value().language);
+int32_t status(std::ostream& out, const std::string& name, size_t lines, std::ostream& err) {
+  SettingsStore store = modeSettings(err);
 
-  Result<AgentStatus> found = agentStatus(name, store.value().friendlyNames);
-  if (!found) {
-    out << "✗ " << found.error().text << "\n" << std::flush;
-    return 1;
-  }
+  Agents::ScannedAgents scanned = Agents::scanWithExitStatuses(Agents::defaultDirectory());
+  if (scanned.problem)
+    return printFailure(err, *scanned.problem);
+  Result<AgentStatus> found = agentStatus(scanned, name, store.value().friendlyNames);
+  if (!found)
+    return printFailure(out, found.error());
   const AgentStatus& status = *found;
   fact(out, L("标签", "Label"), status.agent.label);
   if (status.friendlyName)

@@ -22,13 +22,16 @@ class SetLoadedTest : public ::testing::Test {
   }
   void TearDown() override { platform::resetToolPaths(); }
 
-  /// A launchctl that logs each call, lists the labels in `loaded`, and runs `body` otherwise.
+  /// A launchctl that logs each call, lists the labels in `loaded` (or fails to list while
+  /// `broken` exists), and runs `body` otherwise.
   void fake(const std::string& body) {
     const std::string d = dir_.path().string();
     testing::writeScript(dir_ / "launchctl",
                          "d='" + d +
                              "'\necho \"$*\" >> \"$d/calls\"\n"
-                             "if [ \"$1\" = list ]; then printf 'PID\\tStatus\\tLabel\\n';"
+                             "if [ \"$1\" = list ]; then [ -e \"$d/broken\" ] && "
+                             "{ echo 'state.json: unexpected end' >&2; exit 1; };"
+                             " printf 'PID\\tStatus\\tLabel\\n';"
                              " cat \"$d/loaded\" 2>/dev/null; exit 0; fi\n" +
                              body);
   }
@@ -102,12 +105,24 @@ TEST_F(SetLoadedTest, UnconfirmedUnloadWithoutAnyOutputSaysSoInChinese) {
 
 TEST_F(SetLoadedTest, MissingLaunchctlGivesTheStartFailureAsReason) {
   platform::overrideToolPath(platform::Tool::launchctl, dir_ / "absent");
+  const std::string reason = (dir_ / "absent").string() + ": No such file or directory";
   Outcome outcome = Agents::setLoaded(agent(), false);
-  EXPECT_TRUE(outcome) << "nothing is listed, so an unload is confirmed";
+  ASSERT_FALSE(outcome) << "a list that cannot be read confirms no unload";
+  EXPECT_EQ(outcome.error().text, "com.example.job did not unload: " + reason);
   outcome = Agents::setLoaded(agent(), true);
   ASSERT_FALSE(outcome);
-  EXPECT_EQ(outcome.error().text, "com.example.job did not load: " + (dir_ / "absent").string() +
-                                      ": No such file or directory");
+  EXPECT_EQ(outcome.error().text, "com.example.job did not load: " + reason);
+}
+
+TEST_F(SetLoadedTest, ListThatFailsConfirmsNothingAndEndsTheChecks) {
+  fake("exit 0");
+  testing::writeFile(dir_ / "loaded", "7\t0\tcom.example.job\n");
+  testing::writeFile(dir_ / "broken", "");
+  Outcome outcome = Agents::setLoaded(agent(), false);
+  ASSERT_FALSE(outcome);
+  EXPECT_EQ(outcome.error().text,
+            "com.example.job did not unload: launchctl list failed: state.json: unexpected end");
+  EXPECT_EQ(calls(), "bootout " + domain_ + "/com.example.job\nlist\n");
 }
 
 TEST_F(SetLoadedTest, HangingCommandIsEndedAtItsTimeLimitAndTheStateStillDecides) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "agents.h"
+#include "language.h"
 #include "platform.h"
 #include "test_support.h"
 
@@ -101,23 +102,62 @@ TEST_F(FakeLaunchctl, TwoFilesWithOneLabelBothAppearWithTheSameState) {
   }
 }
 
-TEST_F(FakeLaunchctl, MissingOrEmptyDirectoryGivesNoAgents) {
-  lists("1\t0\tx\n", "");
-  EXPECT_TRUE(Agents::scan(agents_.path()).empty());
-  EXPECT_TRUE(Agents::scan(agents_ / "missing").empty());
-  writeFile(agents_ / "file", "");
-  EXPECT_TRUE(Agents::scan(agents_ / "file").empty());
+/// What a scan of `directory` could not know; empty when it knew everything.
+std::string problem(const std::filesystem::path& directory) {
+  testing::ScopedEnv english("MORVANE_LANG", "en");
+  Language::apply(std::nullopt);
+  Agents::ScannedAgents scanned = Agents::scanWithExitStatuses(directory);
+  return scanned.problem ? scanned.problem->text : "";
 }
 
-TEST(Scan, LaunchctlThatCannotRunLeavesEveryAgentUnloaded) {
+TEST_F(FakeLaunchctl, DirectoriesWithoutAgentsAndDirectoriesThatCannotBeListed) {
+  lists("1\t0\tx\n", "");
+  // Empty or missing (also below a missing folder): no agents, and nothing wrong.
+  EXPECT_TRUE(Agents::scan(agents_.path()).empty());
+  EXPECT_TRUE(Agents::scan(agents_ / "missing").empty());
+  EXPECT_EQ(problem(agents_.path()), "");
+  EXPECT_EQ(problem(agents_ / "missing"), "");
+  EXPECT_EQ(problem(agents_ / "missing/LaunchAgents"), "");
+  // A file or a link loop: no agents either, but the scan says it could not look.
+  writeFile(agents_ / "file", "");
+  std::filesystem::create_symlink("loop", agents_ / "loop");
+  EXPECT_TRUE(Agents::scan(agents_ / "file").empty());
+  EXPECT_EQ(problem(agents_ / "file"),
+            "Cannot list " + (agents_ / "file").string() + ": Not a directory");
+  EXPECT_EQ(problem(agents_ / "loop"),
+            "Cannot list " + (agents_ / "loop").string() + ": Too many levels of symbolic links");
+}
+
+TEST_F(FakeLaunchctl, ListThatFailsLeavesTheLoadedStateUnknown) {
+  writeFile(agents_ / "x.plist", plistWithLabel("x"));
+  lists("", "");
+  EXPECT_EQ(problem(agents_.path()), "") << "an empty list is a list with nothing loaded";
+  std::filesystem::remove(dir_ / "list");  // cat now fails
+  Agents::ScannedAgents scanned = Agents::scanWithExitStatuses(agents_.path());
+  ASSERT_EQ(scanned.agents.size(), 1u);
+  EXPECT_FALSE(scanned.agents[0].loaded);
+  EXPECT_EQ(problem(agents_.path()), "Loaded state unknown: launchctl list failed: cat: " +
+                                         (dir_ / "list").string() + ": No such file or directory");
+  // A run that timed out or said nothing.
+  EXPECT_EQ(Agents::listFailureReason(ShellResult{9, "", "", true}, 20),
+            "launchctl list did not answer within 20 seconds");
+  EXPECT_EQ(Agents::listFailureReason(ShellResult{3, "", " \n", false}, 20),
+            "launchctl list failed: exit status 3");
+}
+
+TEST(Scan, LaunchctlThatCannotRunLeavesEveryAgentUnloadedAndSaysWhy) {
   testing::TempDir agents;
   writeFile(agents / "x.plist", plistWithLabel("x"));
   platform::overrideToolPath(platform::Tool::launchctl, "/nonexistent/launchctl");
   std::vector<Agent> found = Agents::scan(agents.path());
+  const std::string why = problem(agents.path());
   platform::resetToolPaths();
   ASSERT_EQ(found.size(), 1u);
   EXPECT_FALSE(found[0].loaded);
   EXPECT_FALSE(found[0].disabled);
+  EXPECT_EQ(why,
+            "Loaded state unknown: launchctl list failed: /nonexistent/launchctl: No such file or "
+            "directory");
 }
 
 TEST(Label, ReadsXmlAndBinaryPropertyLists) {

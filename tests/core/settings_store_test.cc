@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <random>
 #include <thread>
 
 #include "file_io.h"
+#include "language.h"
 #include "test_support.h"
 
 namespace morvane {
@@ -24,6 +26,7 @@ TEST(SettingsStore, FirstStartCreatesTheDirectoryAndACompleteFile) {
   Paths paths(dir / "deep" / "data");
   SettingsStore store(paths);
   EXPECT_EQ(store.value(), Settings{});
+  EXPECT_FALSE(store.problem());
   EXPECT_EQ(readText(paths.settingsFile()), encodeSettings(Settings{}));
 }
 
@@ -35,24 +38,77 @@ TEST(SettingsStore, ReadableFileIsUsedAndNotRewritten) {
   EXPECT_EQ(readText(dir / "settings.json"), R"({"language":"en"})");
 }
 
-TEST(SettingsStore, UnreadableFileIsReplacedByTheDefaults) {
-  for (const char* text : {R"({"autoUpdate":"yes","language":"zh"})", "\xff\xfe", "{"}) {
+TEST(SettingsStore, AFileThatCannotBeUsedGivesTheDefaultsAndIsNeverWrittenOver) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::filesystem::path&)> make;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"wrong type", [](auto& f) { writeFile(f, R"({"autoUpdate":"yes","language":"zh"})"); },
+       "not valid settings"},
+      {"not UTF-8", [](auto& f) { writeFile(f, "\xff\xfe"); }, "not valid settings"},
+      {"cut short", [](auto& f) { writeFile(f, "{\"friendlyNames\":{\"a\":"); },
+       "not valid settings"},
+      {"empty", [](auto& f) { writeFile(f, ""); }, "not valid settings"},
+      {"too large",
+       [](auto& f) {
+         writeFile(f, "{}");
+         std::filesystem::resize_file(f, SettingsStore::kReadLimit + 1);
+       },
+       "larger than 32 MiB"},
+      {"a FIFO", [](auto& f) { ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0); }, "not a regular file"},
+      {"a directory", [](auto& f) { std::filesystem::create_directories(f / "x"); },
+       "Is a directory"},
+  };
+  testing::ScopedEnv english("MORVANE_LANG", "en");
+  Language::apply(std::nullopt);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     testing::TempDir dir;
-    writeFile(dir / "settings.json", text);
+    const std::filesystem::path file = dir / "settings.json";
+    c.make(file);
+    const auto before = std::filesystem::status(file).type();
+    const std::string bytes = std::filesystem::is_regular_file(file) ? readText(file) : "";
+    const auto start = std::chrono::steady_clock::now();
     SettingsStore store{Paths(dir.path())};
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(store.value(), Settings{});
-    EXPECT_EQ(readText(dir / "settings.json"), encodeSettings(Settings{}));
+    EXPECT_EQ(store.problem(), "Settings not read (" + file.string() + ": " + c.reason +
+                                   "); using the defaults for now and leaving the file as it is.");
+    // A change holds for the run, and the file stays as it was.
+    store.update([](Settings& settings) { settings.language = "en"; });
+    EXPECT_EQ(store.value().language, "en");
+    EXPECT_EQ(std::filesystem::status(file).type(), before);
+    if (before == std::filesystem::file_type::regular) {
+      EXPECT_EQ(readText(file), bytes);
+    }
   }
+  {
+    testing::ScopedEnv chinese("MORVANE_LANG", "zh");
+    Language::apply(std::nullopt);
+    testing::TempDir dir;
+    writeFile(dir / "settings.json", "{");
+    EXPECT_EQ(SettingsStore{Paths(dir.path())}.problem(),
+              "设置未能读取（" + (dir / "settings.json").string() +
+                  "：不是有效的设置），暂用默认设置，文件保持不变。");
+  }
+  Language::apply(std::nullopt);
 }
 
-TEST(SettingsStore, SettingsFileThatIsAFifoGivesTheDefaultsWithoutBlocking) {
+TEST(SettingsStore, SettingsOfSeveralMegabytesLoad) {
+  Settings many;
+  for (int i = 0; i < 45000; ++i)
+    many.friendlyNames["com.example.agents.group-" + std::to_string(i % 97) + ".job-" +
+                       std::to_string(i)] = "Friendly name number " + std::to_string(i) +
+                                            " for an agent of a rather large installation";
   testing::TempDir dir;
-  ASSERT_EQ(::mkfifo((dir / "settings.json").c_str(), 0600), 0);
-  const auto start = std::chrono::steady_clock::now();
+  const std::string text = encodeSettings(many);
+  ASSERT_GT(text.size(), size_t{5'000'000});
+  writeFile(dir / "settings.json", text);
   SettingsStore store{Paths(dir.path())};
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  EXPECT_EQ(store.value(), Settings{});
-  EXPECT_EQ(readText(dir / "settings.json"), encodeSettings(Settings{}));
+  EXPECT_FALSE(store.problem());
+  EXPECT_EQ(store.value(), many);
 }
 
 TEST(SettingsStore, UpdateSavesEveryTimeAndDropsUnknownMembers) {

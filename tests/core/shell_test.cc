@@ -40,6 +40,7 @@ TEST(ShellRun, CollectsStatusAndBothStreamsUntrimmed) {
   EXPECT_EQ(result.standardOutput, " out \n");
   EXPECT_EQ(result.standardError, "err\n");
   EXPECT_FALSE(result.ok());
+  EXPECT_FALSE(result.timedOut);
   EXPECT_TRUE(sh("true").ok());
 }
 
@@ -85,6 +86,7 @@ TEST(ShellRun, TimeLimitSendsTerminateAndKeepsEarlierOutput) {
   ShellResult result = sh("echo before; exec sleep 30", 0.5);
   auto elapsed = Clock::now() - start;
   EXPECT_EQ(result.status, 15);
+  EXPECT_TRUE(result.timedOut);
   EXPECT_EQ(result.standardOutput, "before\n");
   EXPECT_LT(elapsed, std::chrono::seconds(10));
   EXPECT_GE(elapsed, std::chrono::milliseconds(450));
@@ -117,6 +119,36 @@ TEST(ShellRunTimeLimit, ChildThatIgnoresTerminateIsKilledAfterTheGrace) {
   EXPECT_EQ(result.standardOutput, "up\n");
   EXPECT_LT(elapsed, std::chrono::seconds(10));
   EXPECT_GE(elapsed, std::chrono::milliseconds(550));
+}
+
+/// Whether a process has ended: it is gone, or a zombie nobody reaped.
+bool ended(pid_t pid) {
+  const std::string stat = testing::readText("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  return stat.empty() || (close != std::string::npos && stat.substr(close + 2, 1) == "Z");
+}
+
+TEST(ShellRunTimeLimit, EverythingTheChildStartedEndsWithItAndNothingHoldsTheRun) {
+  // A child and a grandchild that both ignore SIGTERM (a trap of '' is inherited), the
+  // grandchild holding the output pipe open: the run still ends at the limit plus the grace,
+  // and takes both with it.
+  testing::TempDir dir;
+  const auto start = Clock::now();
+  ShellResult result = Shell::run(
+      "/bin/sh",
+      {"-c", "trap '' TERM; sleep 60 & echo $! > '" + (dir / "pid").string() + "'; echo up; wait"},
+      0.3, {}, 0.3);
+  const auto elapsed = Clock::now() - start;
+  EXPECT_EQ(result.status, 9);
+  EXPECT_TRUE(result.timedOut);
+  EXPECT_EQ(result.standardOutput, "up\n");
+  EXPECT_LT(elapsed, std::chrono::seconds(5));
+  const pid_t grandchild = std::stoi(testing::readText(dir / "pid"));
+  for (int i = 0; i < 100 && !ended(grandchild); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(ended(grandchild));
+  if (!ended(grandchild))
+    ::kill(grandchild, SIGKILL);
 }
 
 TEST(ShellRunTimeLimit, StoppedChildIsKilled) {

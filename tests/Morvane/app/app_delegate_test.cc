@@ -6,10 +6,13 @@
 #include "agents.h"
 #include "app_test_support.h"
 #include "language.h"
+#include "platform.h"
 #include "shell.h"
 #include "status_icon.h"
 
 namespace morvane {
+
+using testing::titles;
 
 class AppDelegateTest : public QObject {
   Q_OBJECT
@@ -96,6 +99,37 @@ class AppDelegateTest : public QObject {
     testing::flushDeletes();
     QVERIFY(!header);
     app->menu.hide();
+  }
+
+  void whatCouldNotBeReadIsSaidAndNotShownAsOffOrOverwritten() {
+    // A launchctl that cannot run, and settings that are no JSON.
+    platform::overrideToolPath(platform::Tool::launchctl, "/nonexistent/launchctl");
+    sandbox_->writeSettings("{\"language\":");
+    sandbox_->writeAgent("com.example.sleeper");
+    auto app = testing::makeDelegate(warnings_);
+    app->applicationDidFinishLaunching();
+    QTRY_COMPARE_WITH_TIMEOUT(app->agents.size(), size_t(1), kTimeoutMs);
+    app->rebuildMenu();
+    const std::string settings = (sandbox_->dataDirectory() / "settings.json").string();
+    const QStringList shown = titles(app->menu);
+    QCOMPARE(shown.mid(2, 3), (QStringList{"---",
+                                           "Loaded state unknown: launchctl list failed: "
+                                           "/nonexistent/launchctl: No such file or directory",
+                                           "---"}));
+    QCOMPARE(shown[0], QStringLiteral("Launch Agents · ? of 1 loaded"));
+    // The note is cut in the middle to fit the menu.
+    QVERIFY2(shown[1].startsWith("Settings not read (/") &&
+                 shown[1].endsWith("leaving the file as it is."),
+             qPrintable(shown[1]));
+    QVERIFY(testing::rows(app->menu).size() == 1);  // the login row only
+    QCOMPARE(testing::readTextFile(settings), std::string("{\"language\":"));
+
+    // Once the list can be read again, the rows come back.
+    platform::overrideToolPath(platform::Tool::launchctl, LAUNCHCTL_STANDIN);
+    app->refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(!app->agentsUnknown, kTimeoutMs);
+    app->rebuildMenu();
+    QVERIFY(testing::rowTitled(app->menu, "com.example.sleeper"));
   }
 
   void anAgentThatExitedBadlyIsMarkedByTheScan() {

@@ -37,8 +37,8 @@ class MenuTest : public QObject {
 
  private slots:
   void init() {
-    // No launchctl is run by these tests; a missing one would show as empty state anyway.
-    sandbox_ = std::make_unique<testing::AppSandbox>("/nonexistent/launchctl");
+    // A launchctl that answers with nothing: no agent is loaded or disabled.
+    sandbox_ = std::make_unique<testing::AppSandbox>("/bin/true");
     sandbox_->writeSettings(R"({"friendlyNames": {"com.example.backup": "Backup"}})");
     warnings_ = std::make_shared<testing::Warnings>();
   }

@@ -13,10 +13,15 @@
 namespace morvane::testing {
 
 Printed printed(const std::function<int32_t(std::ostream&)>& mode) {
-  std::ostringstream out;
+  return printed([&](std::ostream& out, std::ostream&) { return mode(out); });
+}
+
+Printed printed(const std::function<int32_t(std::ostream&, std::ostream&)>& mode) {
+  std::ostringstream out, err;
   Printed result;
-  result.status = mode(out);
+  result.status = mode(out, err);
   result.text = out.str();
+  result.errors = err.str();
   return result;
 }
 

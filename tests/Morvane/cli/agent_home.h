@@ -20,10 +20,15 @@ namespace morvane::testing {
 struct Printed {
   int32_t status = -1;
   std::string text;
+  /// What it said on its error stream.
+  std::string errors;
 };
 
 /// Runs a mode on a fresh stream.
 Printed printed(const std::function<int32_t(std::ostream&)>& mode);
+
+/// Runs a mode on fresh output and error streams.
+Printed printed(const std::function<int32_t(std::ostream&, std::ostream&)>& mode);
 
 /// A home of its own for each test: ~/Library/LaunchAgents, a data directory, the bundled
 /// service manager with its state under this home, and English texts. Every job still loaded

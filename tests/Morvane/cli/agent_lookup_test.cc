@@ -65,6 +65,26 @@ TEST_F(Lookup, SuggestionsPreferLabelsContainingTheNameThenFewEdits) {
   EXPECT_TRUE(closestLabels(agents, "").empty());
 }
 
+TEST_F(Lookup, EditsAreCountedUpToTheAllowanceOnlyAndAbsurdNamesOnlyByContainment) {
+  // A 60-character name allows 12 edits, whichever kind.
+  const std::string a60(60, 'a');
+  auto suggested = [](const std::string& label, const std::string& name) {
+    return closestLabels({agent("x.plist", label)}, name).size() == 1;
+  };
+  EXPECT_TRUE(suggested(a60, std::string(12, 'b') + std::string(48, 'a')));
+  EXPECT_FALSE(suggested(a60, std::string(13, 'b') + std::string(47, 'a')));
+  EXPECT_TRUE(suggested(std::string(48, 'a'), a60));
+  EXPECT_FALSE(suggested(std::string(47, 'a'), a60));
+  EXPECT_TRUE(suggested("ab" + a60 + "cd" + a60.substr(2), "ba" + a60 + "dc" + a60.substr(2)));
+  // A name longer than any typo: contained in a label, or nothing.
+  EXPECT_FALSE(suggested(std::string(299, 'a'), std::string(300, 'a')));
+  EXPECT_TRUE(suggested("x" + std::string(300, 'a'), std::string(300, 'a')));
+  std::vector<Agent> many;
+  for (int i = 0; i < 5000; ++i)
+    many.push_back(agent(std::to_string(i) + ".plist", "com.example.agent-" + std::to_string(i)));
+  EXPECT_TRUE(closestLabels(many, std::string(100000, 'e')).empty());
+}
+
 TEST_F(Lookup, NotFoundTextListsTheSuggestions) {
   const std::vector<Agent> agents = {agent("a.plist", "备份.daily"),
                                      agent("b.plist", "备份.weekly"), agent("c.plist", "mail")};

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "agent_home.h"
@@ -278,6 +279,63 @@ TEST_F(LoadUnloadCommands, UnknownAndAmbiguousNamesChangeNothing) {
   EXPECT_EQ(CLI::setLoaded(out, "nothing", true), 1);
   EXPECT_EQ(calls(),
             (std::vector<std::string>{"list", "list", "print-disabled", "print-disabled"}));
+}
+
+TEST_F(LoadUnloadCommands, AListThatFailsIsReportedByEveryModeAndNothingIsChanged) {
+  std::filesystem::remove(home_ / "list");  // the canned `list` now fails as cat does
+  const std::string why =
+      "✗ Loaded state unknown: launchctl list failed: cat: " + (home_ / "list").string() +
+      ": No such file or directory\n";
+  // The listings still print what they know, in their usual form.
+  testing::Printed table =
+      printed([](std::ostream& out, std::ostream& err) { return CLI::list(out, err); });
+  EXPECT_EQ(table.status, 1);
+  EXPECT_EQ(table.errors, why);
+  EXPECT_TRUE(table.text.ends_with("\n○ -          off\n○ -          on\n0 of 2 loaded\n"))
+      << table.text;
+  testing::Printed array =
+      printed([](std::ostream& out, std::ostream& err) { return CLI::listJson(out, err); });
+  EXPECT_EQ(array.status, 1);
+  EXPECT_EQ(array.errors, why);
+  EXPECT_EQ(std::count(array.text.begin(), array.text.end(), '\n'), 4) << array.text;
+  // The modes about one agent say nothing they cannot know, and change nothing.
+  const std::vector<std::function<int32_t(std::ostream&, std::ostream&)>> modes = {
+      [](auto& out, auto& err) { return CLI::setLoaded(out, "on", false, err); },
+      [](auto& out, auto& err) { return CLI::setLoaded(out, "off", true, err); },
+      [](auto& out, auto& err) { return CLI::status(out, "on", 10, err); },
+      [](auto& out, auto& err) { return CLI::statusJson(out, "on", err); },
+  };
+  for (const auto& mode : modes) {
+    testing::Printed shown = printed(mode);
+    EXPECT_EQ(shown.status, 1);
+    EXPECT_EQ(shown.text, "");
+    EXPECT_EQ(shown.errors, why);
+  }
+  const std::vector<std::string> made = calls();
+  EXPECT_EQ(std::count(made.begin(), made.end(), "list"), 6);
+  EXPECT_EQ(std::count(made.begin(), made.end(), "print-disabled"), 6);
+  EXPECT_EQ(made.size(), 12u);
+}
+
+TEST_F(LoadUnloadCommands, AgentTextReachesTheTerminalEscaped) {
+  const std::string evil = "evil\x1b]0;pwned\x07\x1b[2J";
+  const std::string shown = "evil\\x1B]0;pwned\\x07\\x1B[2J";
+  testing::writeFile(home_ / "Library/LaunchAgents/evil.plist", testing::plistWithLabel(evil));
+  testing::writeFile(home_ / "Library/LaunchAgents/a\nb.plist", testing::plistWithLabel("twin"));
+  testing::writeFile(home_ / "Library/LaunchAgents/c\u202E.plist", testing::plistWithLabel("twin"));
+  testing::writeFile(home_ / "list", "PID\tStatus\tLabel\n12\t0\ton\n13\t0\t" + evil + "\n");
+  testing::writeFile(home_ / "data/settings.json",
+                     R"({"friendlyNames":{"off":"\u2067gpj.exe\u2069 \u001b[8m"}})");
+  auto change = [](const std::string& name, bool load) {
+    return printed([&](std::ostream& out) { return CLI::setLoaded(out, name, load); }).text;
+  };
+  EXPECT_EQ(change("evil", true), shown + " is already loaded\n");
+  EXPECT_EQ(change("off", false), "\\u2067gpj.exe\\u2069 \\x1B[8m is not loaded\n");
+  EXPECT_EQ(change("pwned", true), "✗ No agent named pwned. Did you mean " + shown + "?\n");
+  EXPECT_EQ(change("\x1b[1mnothing", true), "✗ No agent named \\x1B[1mnothing\n");
+  EXPECT_EQ(change("twin", true),
+            "✗ twin names more than one agent: a\\nb.plist, c\\u202E.plist. Give the file name to "
+            "choose one\n");
 }
 
 }  // namespace

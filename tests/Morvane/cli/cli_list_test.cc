@@ -85,22 +85,24 @@ TEST_F(ListTest, MissingDirectoryPrintsAnEmptyTableAndFirstRunWritesSettings) {
             encodeSettings(Settings{}));
 }
 
-TEST_F(ListTest, ControlCharactersInLabelsNamesAndFilesAreShownEscaped) {
+TEST_F(ListTest, ControlAndDirectionCharactersInLabelsNamesAndFilesAreShownEscaped) {
   writeFile(home_ / "list", "PID\tStatus\tLabel\n-\t0\tevil\tlabel\n");
-  writeFile(home_ / "data/settings.json", R"({"friendlyNames":{"x\u001b[2Jy":"a\nb"}})");
+  writeFile(home_ / "data/settings.json", R"({"friendlyNames":{"x\u001b[2Jy":"a\n\u202Eb"}})");
   writeFile(agents() / "evil.plist", plistWithLabel("evil&#9;label"));
   writeFile(agents() / "esc.plist", plistWithLabel("x\x1b[2Jy"));
   writeFile(agents() / "line\nbreak.plist", "not a property list");
   writeFile(agents() / "odd\xC2\x85\x7f\xff.plist", "not a property list");
   writeFile(agents() / "ordinary\\back.plist", "not a property list");
+  writeFile(agents() / "right\u2067left.plist", "not a property list");
   EXPECT_EQ(list(), "Directory  " + agents().string() +
                         "\n"
                         "● -          evil\\tlabel  ← evil.plist\n"
                         "○ -          line\\nbreak\n"
                         "○ -          odd\\u0085\\x7F\\xFF\n"
                         "○ -          ordinary\\back\n"
-                        "○ -          x\\x1B[2Jy  [a\\nb]  ← esc.plist\n"
-                        "1 of 5 loaded\n");
+                        "○ -          right\\u2067left\n"
+                        "○ -          x\\x1B[2Jy  [a\\n\\u202Eb]  ← esc.plist\n"
+                        "1 of 6 loaded\n");
 }
 
 TEST_F(ListTest, AgentFilesThatAreNotRegularFilesAreListedUnderTheirNames) {
@@ -168,7 +170,7 @@ TEST(ListStartedByAParentIgnoringChildSignals, StillCollectsItsChildren) {
       << testing::readText(output);
 }
 
-TEST(ListAsAnotherUser, UnreadableAgentDirectoryGivesAnEmptyTable) {
+TEST(ListAsAnotherUser, UnreadableAgentDirectoryAndSettingsAreReportedAndLeftAlone) {
   if (::getuid() != 0)
     GTEST_SKIP() << "switching to an unprivileged user needs root";
   constexpr unsigned kNobody = 65534;
@@ -177,17 +179,28 @@ TEST(ListAsAnotherUser, UnreadableAgentDirectoryGivesAnEmptyTable) {
                                                std::filesystem::perms::group_exec |
                                                std::filesystem::perms::others_exec);
   const std::filesystem::path home = dir / "home", agents = home / "Library/LaunchAgents";
+  const std::filesystem::path settings = home / "data/settings.json";
   testing::writeFile(agents / "hidden.plist", testing::plistWithLabel("hidden"));
   std::filesystem::permissions(agents, std::filesystem::perms::owner_all);
-  ASSERT_EQ(::chown(home.c_str(), kNobody, kNobody), 0);
+  const std::string stored = R"({"friendlyNames":{"hidden":"Kept"}})";
+  testing::writeFile(settings, stored);
+  for (const auto& owned : {home, home / "data", settings})
+    ASSERT_EQ(::chown(owned.c_str(), kNobody, kNobody), 0);
+  std::filesystem::permissions(settings, std::filesystem::perms::none);
 
   ShellResult result =
       Shell::run("/usr/bin/setpriv",
                  {"--reuid=65534", "--regid=65534", "--clear-groups", MORVANE_EXECUTABLE, "--list"},
                  60, {{"HOME", home}, {"MORVANE_HOME", home / "data"}, {"MORVANE_LANG", "en"}});
-  EXPECT_EQ(result.status, 0) << result.standardError;
+  EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.standardOutput, "Directory  " + agents.string() + "\n0 of 0 loaded\n");
-  EXPECT_TRUE(std::filesystem::exists(home / "data/settings.json"));
+  EXPECT_EQ(result.standardError,
+            "Settings not read (" + settings.string() +
+                ": Permission denied); using the defaults for now and leaving the file as it "
+                "is.\n✗ Cannot list " +
+                agents.string() + ": Permission denied\n");
+  EXPECT_EQ(testing::readText(settings), stored);
+  EXPECT_EQ(std::filesystem::status(settings).permissions(), std::filesystem::perms::none);
 }
 
 }  // namespace

@@ -166,7 +166,7 @@ class SelfTestAgainstFake : public ::testing::Test {
         dir_ / "launchctl",
         "d='" + d +
             "'; echo \"$1\" >> \"$d/calls\"\ncase $1 in\n"
-            "list) printf 'PID\\tStatus\\tLabel\\n'; cat \"$d/loaded\" 2>/dev/null;;\n"
+            "list) printf 'PID\\tStatus\\tLabel\\n'; cat \"$d/loaded\" 2>/dev/null; exit 0;;\n"
             "print-disabled) [ -f \"$d/disabled\" ] && printf '\\t\\t\"%s\" => disabled\\n' '" +
             kLabel +
             "';;\n"
@@ -218,7 +218,9 @@ TEST_F(SelfTestAgainstFake, FailedLoadOfTheDisabledAgentStillEnablesItAgain) {
   fake(
       "[ -f \"$d/enabled-once\" ] && rm -f \"$d/disabled\"; touch \"$d/enabled-once\"; "
       "[ -f \"$d/disabled\" ] && { echo 'enable refused' >&2; exit 1; }",
-      "kill $(cut -f1 \"$d/loaded\"); rm -f \"$d/loaded\"");
+      // As the real one, bootout returns once the job's process is gone.
+      "p=$(cut -f1 \"$d/loaded\"); kill $p; while kill -0 $p 2>/dev/null; do sleep 0.01; done; "
+      "rm -f \"$d/loaded\"");
   std::string output = run(1);
   EXPECT_TRUE(output.ends_with("Unload  ✓\n✗ " + kLabel + " did not load: enable refused\n"))
       << output;

@@ -166,6 +166,31 @@ TEST_F(Status, UnreadablePropertyListStillShowsTheScannedState) {
       << shown.text;
 }
 
+TEST_F(Status, AgentTextIsEscapedAndLogLinesKeepTheirTextButNoControlSequences) {
+  const std::string evil = "evil\x1b]0;pwned\x07\x1b[2J";
+  const std::string log = (home_ / "new\nline.log").string();
+  writeAgent("e\u202Evil.plist", evil, {"/bin/echo", "\x1b[31mred"}, {{"StandardOutPath", log}});
+  writeSettings(R"({"friendlyNames":{"evil\u001b]0;pwned\u0007\u001b[2J":"na\u2066me"}})");
+  testing::writeFile(log, "plain\ttabbed\n\x1b[2Jcleared\r\n\x1b]0;title\x07\u202Eevil\n");
+  EXPECT_EQ(status(evil, 3).text,
+            "Label       evil\\x1B]0;pwned\\x07\\x1B[2J\n"
+            "Name        na\\u2066me\n"
+            "File        " +
+                agents().string() +
+                "/e\\u202Evil.plist\n"
+                "Loaded      no\n"
+                "Last exit   -\n"
+                "Disabled    no\n"
+                "Program     /bin/echo\n"
+                "Arguments   /bin/echo '\\x1B[31mred'\n"
+                "Stdout      " +
+                home_.path().string() +
+                "/new\\nline.log\n"
+                "            plain\ttabbed\n"
+                "            \\x1B[2Jcleared\n"
+                "            \\x1B]0;title\\x07\\u202Eevil\n");
+}
+
 TEST_F(Status, UnknownAgentFails) {
   testing::Printed shown = status("com.example.nothing");
   EXPECT_EQ(shown.text, "✗ No agent named com.example.nothing\n");
