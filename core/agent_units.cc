@@ -48,6 +48,13 @@ int hexValue(char c) {
 
 }  // namespace
 
+std::string escapedForUnitName(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i)
+    out += escaped(text[i], i == 0);
+  return out;
+}
+
 std::string unitName(std::string_view label, std::string_view suffix) {
   // Every agent unit's suffix fits ".service"; keeping the stem the same for all suffixes makes
   // a timer and its service share it.

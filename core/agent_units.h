@@ -22,6 +22,9 @@ inline constexpr std::string_view kSlice = "launchagents.slice";
 /// The unit name for `label` with `suffix` (".service" or ".timer").
 std::string unitName(std::string_view label, std::string_view suffix);
 
+/// `text` escaped as systemd escapes a string for a unit name (any length).
+std::string escapedForUnitName(std::string_view text);
+
 /// The label a unit name (with its suffix) stands for; absent when the name is not an agent
 /// unit or carries only a digest of its label.
 std::optional<std::string> labelOf(std::string_view unitName);

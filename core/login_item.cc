@@ -19,7 +19,10 @@ std::string propertyList(const std::string& appPath) {
   plist_dict_set_item(dictionary.get(), "Label",
                       plist_new_string(std::string(kAppIdentifier).c_str()));
   plist_t arguments = plist_new_array();
-  plist_array_append_item(arguments, plist_new_string("/usr/bin/open"));
+  // The platform's own open tool: on Linux the one in the bundle, which starts the application
+  // in the desktop session even when the service manager runs it before the desktop is up.
+  plist_array_append_item(arguments,
+                          plist_new_string(platform::toolPath(platform::Tool::open).c_str()));
   plist_array_append_item(arguments, plist_new_string("-g"));
   plist_array_append_item(arguments, plist_new_string(appPath.c_str()));
   plist_dict_set_item(dictionary.get(), "ProgramArguments", arguments);

@@ -13,7 +13,8 @@ namespace morvane::LoginItem {
 /// ~/Library/LaunchAgents/<app identifier>.plist
 std::filesystem::path path();
 
-/// The login item's XML property list for the application bundle at `appPath`.
+/// The login item's XML property list for the application bundle at `appPath`: it runs the
+/// platform's open tool (platform::Tool::open) with "-g" on the bundle.
 std::string propertyList(const std::string& appPath);
 
 /// Whether anything (file or directory, whatever its content) lies at path().

@@ -89,6 +89,20 @@ bool openOutputPipe(int fds[2]);
 /// reaped); -1 when the system cannot provide one, and the caller then polls by time.
 int watchChildExit(pid_t pid);
 
+/// What the service manager itself logged of an agent whose property list names no log file for
+/// an output: where that log is, and its last lines.
+struct ServiceLog {
+  /// The name to look the log up by (on Linux, the agent's systemd unit).
+  std::string name;
+  /// The last lines, oldest first, as lastLines gives a file's (log_tail.h); or why not.
+  Result<std::vector<std::string>> lines;
+};
+
+/// The service manager's log of the agent `label`, with its last `count` lines; absent when the
+/// service manager keeps none for it (on Linux: it was never loaded as a unit of the user's
+/// systemd manager).
+std::optional<ServiceLog> agentServiceLog(const std::string& label, size_t count);
+
 /// The absolute path of a tool.
 std::filesystem::path toolPath(Tool tool);
 

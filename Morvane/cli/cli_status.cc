@@ -6,6 +6,7 @@
 #include "language.h"
 #include "log_tail.h"
 #include "mode_settings.h"
+#include "platform.h"
 #include "shell.h"
 #include "signal_names.h"
 #include "terminal_width.h"
@@ -63,16 +64,9 @@ std::string argumentsText(const std::vector<std::string>& arguments) {
   return text;
 }
 
-/// The log's path, then its last lines (or why there are none) under the value column.
-void logFacts(std::ostream& out, const std::string& label, const std::optional<std::string>& path,
-              size_t lines) {
-  if (!path)
-    return;
-  fact(out, label, *path);
-  if (lines == 0)
-    return;
+/// A log's last lines (or why there are none) under the value column.
+void tailFacts(std::ostream& out, const Result<std::vector<std::string>>& tail) {
   const std::string indent(kLabelColumns, ' ');
-  Result<std::vector<std::string>> tail = lastLines(resolvedLogPath(*path), lines);
   if (!tail) {
     const std::string reason = visibleControlCharacters(tail.error().text);
     out << indent << L([&] { return "（" + reason + "）"; }, [&] { return "(" + reason + ")"; })
@@ -85,7 +79,29 @@ void logFacts(std::ostream& out, const std::string& label, const std::optional<s
     out << indent << visibleControlCharacters(line, Layout::lines) << "\n";
 }
 
-void jobFacts(std::ostream& out, const Result<JobDescription>& job, size_t lines) {
+/// The log's path, then its last lines.
+void logFacts(std::ostream& out, const std::string& label, const std::optional<std::string>& path,
+              size_t lines) {
+  if (!path)
+    return;
+  fact(out, label, *path);
+  if (lines > 0)
+    tailFacts(out, lastLines(resolvedLogPath(*path), lines));
+}
+
+/// Where the service manager logged what the agent wrote without a file of its own, and its
+/// last lines, like a file's.
+void serviceLogFacts(std::ostream& out, const std::string& agentLabel, size_t lines) {
+  const std::optional<platform::ServiceLog> log = platform::agentServiceLog(agentLabel, lines);
+  if (!log)
+    return;
+  fact(out, L("日志", "Journal"), log->name);
+  if (lines > 0)
+    tailFacts(out, log->lines);
+}
+
+void jobFacts(std::ostream& out, const std::string& agentLabel, const Result<JobDescription>& job,
+              size_t lines) {
   if (!job) {
     fact(out, L("程序", "Program"), "✗ " + job.error().text);
     return;
@@ -94,6 +110,8 @@ void jobFacts(std::ostream& out, const Result<JobDescription>& job, size_t lines
   fact(out, L("参数", "Arguments"), argumentsText(job->arguments));
   logFacts(out, L("标准输出", "Stdout"), job->standardOutPath, lines);
   logFacts(out, L("标准错误", "Stderr"), job->standardErrorPath, lines);
+  if (!job->standardOutPath || !job->standardErrorPath)
+    serviceLogFacts(out, agentLabel, lines);
 }
 
 }  // namespace
@@ -115,7 +133,7 @@ int32_t status(std::ostream& out, const std::string& name, size_t lines, std::os
   fact(out, L("加载", "Loaded"), loadedText(status.agent));
   fact(out, L("上次退出", "Last exit"), exitStatusText(status.lastExitStatus));
   fact(out, L("停用", "Disabled"), status.agent.disabled ? L("是", "yes") : L("否", "no"));
-  jobFacts(out, status.job, lines);
+  jobFacts(out, status.agent.label, status.job, lines);
   out.flush();
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "engine_choice.h"
+#include "state_dir.h"
 
 namespace launchctl {
 
@@ -18,7 +19,7 @@ Engines chooseEngines() {
                              connection.error());
   }
   if (connection) {
-    engines.systemd.emplace(std::move(*connection));
+    engines.systemd.emplace(std::move(*connection), stateDirectory());
     engines.systemdLoadsJobs = *choice != user_manager::EngineChoice::builtin;
   }
   if (engines.systemdLoadsJobs) {

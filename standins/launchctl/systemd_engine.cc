@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <time.h>
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <set>
@@ -12,6 +13,7 @@
 #include "agent_units.h"
 #include "file_io.h"
 #include "login_unit.h"
+#include "state_lock.h"
 #include "unit_file.h"
 
 namespace launchctl {
@@ -108,8 +110,9 @@ bool isAgentService(const std::string& name) {
 
 }  // namespace
 
-SystemdEngine::SystemdEngine(user_manager::Connection connection)
-    : connection_(std::move(connection)) {}
+SystemdEngine::SystemdEngine(user_manager::Connection connection,
+                             std::filesystem::path stateDirectory)
+    : connection_(std::move(connection)), stateDirectory_(std::move(stateDirectory)) {}
 
 fs::path SystemdEngine::unitDirectory() const {
   return connection_.runtimeDirectory() / "systemd" / "user";
@@ -137,14 +140,14 @@ std::vector<ListedJob> SystemdEngine::jobs() {
       inMemory[unit.name] = std::move(unit);
     }
   }
-  std::vector<std::string> asked;
+  std::vector<user_manager::UnitStatus> asked;
   for (const auto& [name, status] : inMemory) {
-    asked.push_back(name);
+    asked.push_back(status);
   }
   const std::vector<user_manager::ServiceRuntime> runtimes = connection_.serviceRuntimes(asked);
   std::map<std::string, user_manager::ServiceRuntime> runtimeOf;
   for (size_t i = 0; i < asked.size(); ++i) {
-    runtimeOf[asked[i]] = runtimes[i];
+    runtimeOf[asked[i].name] = runtimes[i];
   }
   std::vector<ListedJob> jobs;
   for (const auto& [name, unused] : labels) {
@@ -236,7 +239,8 @@ int SystemdEngine::unload(const std::string& label, std::chrono::milliseconds pa
     }
   }
   if (!connection_.awaitJobs(jobs, deadline).empty()) {
-    const pid_t pid = static_cast<pid_t>(connection_.serviceRuntimes({service}).front().mainPid);
+    const pid_t pid = static_cast<pid_t>(
+        connection_.serviceRuntimes({{service, "", "deactivating", ""}}).front().mainPid);
     const std::uint64_t timeout = connection_.unitProperty(service, "Service", "TimeoutStopUSec");
     std::optional<std::chrono::seconds> killIn;
     if (timeout != UINT64_MAX) {
@@ -251,14 +255,24 @@ int SystemdEngine::unload(const std::string& label, std::chrono::milliseconds pa
     printStillStopping(label, pid, killIn);
     return kStillStopping;
   }
-  connection_.resetFailed(service);
-  connection_.resetFailed(timer);
-  fs::remove_all(jobFolder(service), ignored);
+  // A bootstrap may have loaded the label afresh meanwhile; its folder is its own then.
+  const StateLock lock(stateDirectory_);
+  if (!fs::exists(unitDirectory() / service, ignored)) {
+    connection_.resetFailed(service);
+    connection_.resetFailed(timer);
+    fs::remove_all(jobFolder(service), ignored);
+  }
   return 0;
 }
 
 void SystemdEngine::ensureLoginUnit() {
-  installLoginUnit(connection_);
+  try {
+    installLoginUnit(connection_);
+  } catch (const user_manager::ManagerError&) {
+    throw;  // the manager itself failed: the command cannot go on either
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "launchctl: the login unit could not be installed: %s\n", error.what());
+  }
 }
 
 }  // namespace launchctl

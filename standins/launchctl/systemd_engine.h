@@ -18,7 +18,8 @@ namespace launchctl {
 /// still stopping after bootout.
 class SystemdEngine {
  public:
-  explicit SystemdEngine(user_manager::Connection connection);
+  /// `stateDirectory` holds the lock that serialises launchctl runs (state_lock.h).
+  SystemdEngine(user_manager::Connection connection, std::filesystem::path stateDirectory);
 
   /// The loaded jobs, as `list` shows them.
   std::vector<ListedJob> jobs();
@@ -35,7 +36,8 @@ class SystemdEngine {
   /// passes, whoever waits).
   int unload(const std::string& label, std::chrono::milliseconds patience);
 
-  /// Installs and enables the login unit (login_unit.h) unless it is there already.
+  /// Installs and enables the login unit (login_unit.h) unless it is there already; when its
+  /// file cannot be written, says so in one line on standard error and goes on.
   void ensureLoginUnit();
 
  private:
@@ -44,6 +46,7 @@ class SystemdEngine {
   void removeUnits(const std::string& label);
 
   user_manager::Connection connection_;
+  std::filesystem::path stateDirectory_;
 };
 
 }  // namespace launchctl

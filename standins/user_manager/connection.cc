@@ -8,7 +8,12 @@
 #include <cstring>
 #include <iterator>
 
+#include "systemd_library.h"
+
 namespace user_manager {
+
+namespace systemd = morvane::systemd;
+
 namespace {
 
 constexpr const char* kDestination = "org.freedesktop.systemd1";
@@ -22,13 +27,13 @@ constexpr std::uint64_t kCallTimeoutUsec = 10'000'000;
 /// Frees an sd_bus_error at the end of a scope.
 struct ErrorHolder {
   sd_bus_error error = SD_BUS_ERROR_NULL;
-  ~ErrorHolder() { sd_bus_error_free(&error); }
+  ~ErrorHolder() { systemd::sd_bus_error_free(&error); }
 };
 
 /// Frees a message at the end of a scope.
 struct MessageHolder {
   sd_bus_message* message = nullptr;
-  ~MessageHolder() { sd_bus_message_unref(message); }
+  ~MessageHolder() { systemd::sd_bus_message_unref(message); }
 };
 
 /// An sd-bus address for a socket path: every byte outside the safe set percent-encoded.
@@ -49,7 +54,7 @@ std::string socketAddress(const std::filesystem::path& socket) {
 /// The object path of a unit.
 std::string unitPath(const std::string& name) {
   char* path = nullptr;
-  if (sd_bus_path_encode("/org/freedesktop/systemd1/unit", name.c_str(), &path) < 0) {
+  if (systemd::sd_bus_path_encode("/org/freedesktop/systemd1/unit", name.c_str(), &path) < 0) {
     throw ManagerError("cannot name the unit " + name);
   }
   std::string result = path;
@@ -61,7 +66,7 @@ std::string unitPath(const std::string& name) {
 
 [[noreturn]] void raise(const std::string& what, const sd_bus_error* error, int result) {
   std::string text = "the systemd user manager failed at " + what + ": ";
-  if (error != nullptr && sd_bus_error_is_set(error) && error->message != nullptr) {
+  if (error != nullptr && systemd::sd_bus_error_is_set(error) && error->message != nullptr) {
     text += error->message;
   } else {
     text += std::strerror(-result);
@@ -79,11 +84,11 @@ bool isLive(const std::string& activeState) {
 struct Connection::Shared {
   sd_bus* bus = nullptr;
   sd_bus_slot* jobRemoved = nullptr;
-  std::set<std::string> finishedJobs;
+  std::map<std::string, std::string> finishedJobs;  ///< job path → its result
   std::filesystem::path runtimeDirectory;
   ~Shared() {
-    sd_bus_slot_unref(jobRemoved);
-    sd_bus_flush_close_unref(bus);
+    systemd::sd_bus_slot_unref(jobRemoved);
+    systemd::sd_bus_flush_close_unref(bus);
   }
 };
 
@@ -92,29 +97,35 @@ std::expected<Connection, std::string> Connection::open() {
   if (runtime == nullptr || runtime[0] != '/') {
     return std::unexpected("XDG_RUNTIME_DIR is not set to an absolute path");
   }
-  auto shared = std::make_unique<Shared>();
-  shared->runtimeDirectory = runtime;
-  const std::filesystem::path socket = shared->runtimeDirectory / "systemd" / "private";
+  const std::filesystem::path socket = std::filesystem::path(runtime) / "systemd" / "private";
   std::error_code missing;
   if (!std::filesystem::exists(socket, missing)) {
     return std::unexpected(socket.string() + " does not exist");
   }
-  if (sd_bus_new(&shared->bus) < 0 ||
-      sd_bus_set_address(shared->bus, socketAddress(socket).c_str()) < 0) {
+  if (systemd::library() == nullptr) {
+    return std::unexpected("libsystemd is not installed");
+  }
+  auto shared = std::make_unique<Shared>();
+  shared->runtimeDirectory = runtime;
+  if (systemd::sd_bus_new(&shared->bus) < 0 ||
+      systemd::sd_bus_set_address(shared->bus, socketAddress(socket).c_str()) < 0) {
     return std::unexpected("cannot set up a connection to " + socket.string());
   }
-  sd_bus_set_method_call_timeout(shared->bus, kCallTimeoutUsec);
-  if (const int started = sd_bus_start(shared->bus); started < 0) {
+  systemd::sd_bus_set_method_call_timeout(shared->bus, kCallTimeoutUsec);
+  if (const int started = systemd::sd_bus_start(shared->bus); started < 0) {
     return std::unexpected(socket.string() + ": " + std::strerror(-started));
   }
   // A direct connection receives the manager's signals without subscribing.
-  const int matched = sd_bus_match_signal(
+  const int matched = systemd::sd_bus_match_signal(
       shared->bus, &shared->jobRemoved, nullptr, kManagerPath, kManager, "JobRemoved",
       [](sd_bus_message* message, void* userdata, sd_bus_error*) {
         std::uint32_t id = 0;
         const char* job = nullptr;
-        if (sd_bus_message_read(message, "uo", &id, &job) >= 0 && job != nullptr) {
-          static_cast<Shared*>(userdata)->finishedJobs.insert(job);
+        const char* unit = nullptr;
+        const char* result = nullptr;
+        if (systemd::sd_bus_message_read(message, "uoss", &id, &job, &unit, &result) >= 0 &&
+            job != nullptr) {
+          static_cast<Shared*>(userdata)->finishedJobs[job] = result != nullptr ? result : "";
         }
         return 0;
       },
@@ -142,10 +153,10 @@ std::vector<UnitStatus> Connection::listUnits(const std::vector<std::string>& pa
   ErrorHolder error;
   MessageHolder call;
   MessageHolder reply;
-  int r = sd_bus_message_new_method_call(shared_->bus, &call.message, kDestination, kManagerPath,
-                                         kManager, "ListUnitsByPatterns");
+  int r = systemd::sd_bus_message_new_method_call(shared_->bus, &call.message, kDestination,
+                                                  kManagerPath, kManager, "ListUnitsByPatterns");
   if (r >= 0) {
-    r = sd_bus_message_append_strv(call.message, nullptr);
+    r = systemd::sd_bus_message_append_strv(call.message, nullptr);
   }
   if (r >= 0) {
     std::vector<const char*> words;
@@ -153,24 +164,25 @@ std::vector<UnitStatus> Connection::listUnits(const std::vector<std::string>& pa
       words.push_back(pattern.c_str());
     }
     words.push_back(nullptr);
-    r = sd_bus_message_append_strv(call.message, const_cast<char**>(words.data()));
+    r = systemd::sd_bus_message_append_strv(call.message, const_cast<char**>(words.data()));
   }
   if (r >= 0) {
-    r = sd_bus_call(shared_->bus, call.message, 0, &error.error, &reply.message);
+    r = systemd::sd_bus_call(shared_->bus, call.message, 0, &error.error, &reply.message);
   }
   if (r < 0) {
     raise("listing units", &error.error, r);
   }
   std::vector<UnitStatus> units;
-  r = sd_bus_message_enter_container(reply.message, 'a', "(ssssssouso)");
+  r = systemd::sd_bus_message_enter_container(reply.message, 'a', "(ssssssouso)");
   while (r > 0) {
     const char* name = nullptr;
     const char* description = nullptr;
     const char* active = nullptr;
-    r = sd_bus_message_read(reply.message, "(ssssssouso)", &name, &description, nullptr, &active,
-                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    const char* sub = nullptr;
+    r = systemd::sd_bus_message_read(reply.message, "(ssssssouso)", &name, &description, nullptr,
+                                     &active, &sub, nullptr, nullptr, nullptr, nullptr, nullptr);
     if (r > 0) {
-      units.push_back({name, description, active});
+      units.push_back({name, description, active, sub});
     }
   }
   if (r < 0) {
@@ -197,15 +209,15 @@ std::optional<std::string> queueJob(sd_bus* bus, const char* method, const std::
                                     bool missingIsFine) {
   ErrorHolder error;
   MessageHolder reply;
-  int r = sd_bus_call_method(bus, kDestination, kManagerPath, kManager, method, &error.error,
-                             &reply.message, "ss", name.c_str(), "replace");
+  int r = systemd::sd_bus_call_method(bus, kDestination, kManagerPath, kManager, method,
+                                      &error.error, &reply.message, "ss", name.c_str(), "replace");
   if (r < 0 && missingIsFine &&
-      sd_bus_error_has_name(&error.error, "org.freedesktop.systemd1.NoSuchUnit")) {
+      systemd::sd_bus_error_has_name(&error.error, "org.freedesktop.systemd1.NoSuchUnit")) {
     return std::nullopt;
   }
   const char* job = nullptr;
   if (r >= 0) {
-    r = sd_bus_message_read(reply.message, "o", &job);
+    r = systemd::sd_bus_message_read(reply.message, "o", &job);
   }
   if (r < 0 || job == nullptr) {
     raise(std::string(method) + " " + name, &error.error, r);
@@ -225,11 +237,18 @@ std::optional<std::string> Connection::stopUnit(const std::string& name) {
 
 void Connection::resetFailed(const std::string& name) {
   ErrorHolder error;
-  const int r = sd_bus_call_method(shared_->bus, kDestination, kManagerPath, kManager,
-                                   "ResetFailedUnit", &error.error, nullptr, "s", name.c_str());
-  if (r < 0 && !sd_bus_error_has_name(&error.error, "org.freedesktop.systemd1.NoSuchUnit")) {
+  const int r =
+      systemd::sd_bus_call_method(shared_->bus, kDestination, kManagerPath, kManager,
+                                  "ResetFailedUnit", &error.error, nullptr, "s", name.c_str());
+  if (r < 0 &&
+      !systemd::sd_bus_error_has_name(&error.error, "org.freedesktop.systemd1.NoSuchUnit")) {
     raise("ResetFailedUnit " + name, &error.error, r);
   }
+}
+
+std::string Connection::jobResult(const std::string& job) const {
+  const auto found = shared_->finishedJobs.find(job);
+  return found != shared_->finishedJobs.end() ? found->second : "";
 }
 
 std::set<std::string> Connection::awaitJobs(std::set<std::string> jobs,
@@ -240,7 +259,7 @@ std::set<std::string> Connection::awaitJobs(std::set<std::string> jobs,
     if (jobs.empty()) {
       return jobs;
     }
-    const int processed = sd_bus_process(shared_->bus, nullptr);
+    const int processed = systemd::sd_bus_process(shared_->bus, nullptr);
     if (processed < 0) {
       raise("waiting for its jobs", nullptr, processed);
     }
@@ -252,7 +271,7 @@ std::set<std::string> Connection::awaitJobs(std::set<std::string> jobs,
       return jobs;
     }
     const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
-    if (const int waited = sd_bus_wait(shared_->bus, static_cast<std::uint64_t>(usec));
+    if (const int waited = systemd::sd_bus_wait(shared_->bus, static_cast<std::uint64_t>(usec));
         waited < 0) {
       raise("waiting for its jobs", nullptr, waited);
     }
@@ -273,19 +292,19 @@ struct PendingGet {
 int onProperty(sd_bus_message* reply, void* userdata, sd_bus_error*) {
   auto* pending = static_cast<PendingGet*>(userdata);
   pending->done = true;
-  if (sd_bus_message_is_method_error(reply, nullptr)) {
+  if (systemd::sd_bus_message_is_method_error(reply, nullptr)) {
     pending->error = -EIO;
     return 0;
   }
   const char contents[2] = {pending->type, '\0'};
-  int r = sd_bus_message_enter_container(reply, 'v', contents);
+  int r = systemd::sd_bus_message_enter_container(reply, 'v', contents);
   if (r >= 0 && pending->type == 'u') {
     std::uint32_t value = 0;
-    r = sd_bus_message_read_basic(reply, 'u', &value);
+    r = systemd::sd_bus_message_read_basic(reply, 'u', &value);
     pending->value = value;
   } else if (r >= 0) {
     std::int32_t value = 0;
-    r = sd_bus_message_read_basic(reply, 'i', &value);
+    r = systemd::sd_bus_message_read_basic(reply, 'i', &value);
     pending->value = value;
   }
   if (r < 0) {
@@ -296,27 +315,32 @@ int onProperty(sd_bus_message* reply, void* userdata, sd_bus_error*) {
 
 }  // namespace
 
-std::vector<ServiceRuntime> Connection::serviceRuntimes(const std::vector<std::string>& names) {
+std::vector<ServiceRuntime> Connection::serviceRuntimes(const std::vector<UnitStatus>& services) {
   struct Property {
     const char* name;
     char type;
   };
   constexpr Property kAsked[] = {{"MainPID", 'u'}, {"ExecMainCode", 'i'}, {"ExecMainStatus", 'i'}};
   constexpr size_t kCount = std::size(kAsked);
-  std::vector<PendingGet> pending(names.size() * kCount);
-  for (size_t i = 0; i < names.size(); ++i) {
-    const std::string path = unitPath(names[i]);
+  std::vector<PendingGet> pending(services.size() * kCount);
+  for (size_t i = 0; i < services.size(); ++i) {
+    const std::string path = unitPath(services[i].name);
+    const bool running = services[i].subState == "running";
     for (size_t j = 0; j < kCount; ++j) {
       PendingGet& get = pending[i * kCount + j];
       get.type = kAsked[j].type;
-      const int r = sd_bus_call_method_async(shared_->bus, &get.slot, kDestination, path.c_str(),
-                                             kProperties, "Get", onProperty, &get, "ss",
-                                             "org.freedesktop.systemd1.Service", kAsked[j].name);
+      if (running && j > 0) {
+        get.done = true;  // reset when the running process started
+        continue;
+      }
+      const int r = systemd::sd_bus_call_method_async(
+          shared_->bus, &get.slot, kDestination, path.c_str(), kProperties, "Get", onProperty, &get,
+          "ss", "org.freedesktop.systemd1.Service", kAsked[j].name);
       if (r < 0) {
         for (PendingGet& sent : pending) {
-          sd_bus_slot_unref(sent.slot);
+          systemd::sd_bus_slot_unref(sent.slot);
         }
-        raise("asking for the state of " + names[i], nullptr, r);
+        raise("asking for the state of " + services[i].name, nullptr, r);
       }
     }
   }
@@ -330,23 +354,23 @@ std::vector<ServiceRuntime> Connection::serviceRuntimes(const std::vector<std::s
   };
   int failure = 0;
   while (!allDone() && failure == 0) {
-    const int processed = sd_bus_process(shared_->bus, nullptr);
+    const int processed = systemd::sd_bus_process(shared_->bus, nullptr);
     if (processed < 0) {
       failure = processed;
     } else if (processed == 0) {
-      if (const int waited = sd_bus_wait(shared_->bus, kCallTimeoutUsec); waited <= 0) {
+      if (const int waited = systemd::sd_bus_wait(shared_->bus, kCallTimeoutUsec); waited <= 0) {
         failure = waited < 0 ? waited : -ETIMEDOUT;
       }
     }
   }
   for (PendingGet& get : pending) {
-    sd_bus_slot_unref(get.slot);
+    systemd::sd_bus_slot_unref(get.slot);
   }
   if (failure < 0) {
     raise("reporting the state of its services", nullptr, failure);
   }
   std::vector<ServiceRuntime> runtimes;
-  for (size_t i = 0; i < names.size(); ++i) {
+  for (size_t i = 0; i < services.size(); ++i) {
     const PendingGet* got = &pending[i * kCount];
     runtimes.push_back({static_cast<pid_t>(got[0].value), static_cast<std::int32_t>(got[1].value),
                         static_cast<std::int32_t>(got[2].value)});
@@ -359,9 +383,9 @@ std::uint64_t Connection::unitProperty(const std::string& name, const std::strin
   ErrorHolder error;
   std::uint64_t value = 0;
   const std::string iface = "org.freedesktop.systemd1." + interface;
-  const int r =
-      sd_bus_get_property_trivial(shared_->bus, kDestination, unitPath(name).c_str(), iface.c_str(),
-                                  property.c_str(), &error.error, 't', &value);
+  const int r = systemd::sd_bus_get_property_trivial(shared_->bus, kDestination,
+                                                     unitPath(name).c_str(), iface.c_str(),
+                                                     property.c_str(), &error.error, 't', &value);
   if (r < 0) {
     raise("reading " + property + " of " + name, &error.error, r);
   }
@@ -371,8 +395,8 @@ std::uint64_t Connection::unitProperty(const std::string& name, const std::strin
 std::map<std::string, std::string> Connection::environment() {
   ErrorHolder error;
   char** entries = nullptr;
-  const int r = sd_bus_get_property_strv(shared_->bus, kDestination, kManagerPath, kManager,
-                                         "Environment", &error.error, &entries);
+  const int r = systemd::sd_bus_get_property_strv(shared_->bus, kDestination, kManagerPath,
+                                                  kManager, "Environment", &error.error, &entries);
   if (r < 0) {
     raise("reading its environment", &error.error, r);
   }
@@ -392,21 +416,21 @@ std::map<std::string, std::string> Connection::environment() {
 void Connection::enableUnitFiles(const std::vector<std::string>& names) {
   ErrorHolder error;
   MessageHolder call;
-  int r = sd_bus_message_new_method_call(shared_->bus, &call.message, kDestination, kManagerPath,
-                                         kManager, "EnableUnitFiles");
+  int r = systemd::sd_bus_message_new_method_call(shared_->bus, &call.message, kDestination,
+                                                  kManagerPath, kManager, "EnableUnitFiles");
   std::vector<const char*> words;
   for (const std::string& name : names) {
     words.push_back(name.c_str());
   }
   words.push_back(nullptr);
   if (r >= 0) {
-    r = sd_bus_message_append_strv(call.message, const_cast<char**>(words.data()));
+    r = systemd::sd_bus_message_append_strv(call.message, const_cast<char**>(words.data()));
   }
   if (r >= 0) {
-    r = sd_bus_message_append(call.message, "bb", 0, 1);
+    r = systemd::sd_bus_message_append(call.message, "bb", 0, 1);
   }
   if (r >= 0) {
-    r = sd_bus_call(shared_->bus, call.message, 0, &error.error, nullptr);
+    r = systemd::sd_bus_call(shared_->bus, call.message, 0, &error.error, nullptr);
   }
   if (r < 0) {
     raise("enabling " + names.front(), &error.error, r);

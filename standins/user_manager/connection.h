@@ -28,12 +28,14 @@ struct UnitStatus {
   std::string name;
   std::string description;
   std::string activeState;  ///< active, activating, deactivating, reloading, inactive or failed
+  std::string subState;     ///< For a service: running, exited, auto-restart, stop-sigterm, …
 };
 
 /// Whether a unit in `activeState` is up or on its way up or down (not inactive or failed).
 bool isLive(const std::string& activeState);
 
-/// What `list` needs of a service: its main process and how its last one ended.
+/// What `list` needs of a service: its main process and how its last one ended (a running
+/// service's is reset at its start, so only its main process is asked for).
 struct ServiceRuntime {
   pid_t mainPid = 0;
   std::int32_t execMainCode = 0;  ///< CLD_EXITED, CLD_KILLED, CLD_DUMPED; 0 when none ended.
@@ -78,8 +80,11 @@ class Connection {
   std::set<std::string> awaitJobs(std::set<std::string> jobs,
                                   std::chrono::steady_clock::time_point deadline);
 
-  /// The runtime of each named service, asked for all at once.
-  std::vector<ServiceRuntime> serviceRuntimes(const std::vector<std::string>& names);
+  /// How a finished job ended ("done", "failed", "canceled", …); empty while it runs.
+  std::string jobResult(const std::string& job) const;
+
+  /// The runtime of each service, asked for all at once.
+  std::vector<ServiceRuntime> serviceRuntimes(const std::vector<UnitStatus>& services);
 
   /// A 64-bit unsigned property of a unit (interface "org.freedesktop.systemd1.<interface>").
   std::uint64_t unitProperty(const std::string& name, const std::string& interface,

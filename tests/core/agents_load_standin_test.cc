@@ -78,6 +78,29 @@ TEST_F(AgainstServiceManager, DisabledAgentIsEnabledAndLoaded) {
   EXPECT_FALSE(sleeper().disabled);
 }
 
+TEST_F(AgainstServiceManager, UnloadOfAnAgentThatOutlastsItsTermSaysWhatItWaitsFor) {
+  testing::writeFile(agents_ / "sleeper.plist",
+                     "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                     "<key>Label</key><string>com.example.sleeper</string>"
+                     "<key>ProgramArguments</key><array><string>/bin/sh</string><string>-c</string>"
+                     "<string>trap '' TERM; while :; do sleep 0.1; done</string></array>"
+                     "<key>RunAtLoad</key><true/><key>ExitTimeOut</key><integer>600</integer>"
+                     "</dict></plist>");
+  ASSERT_TRUE(Agents::setLoaded(sleeper(), true));
+  const Agent loaded = sleeper();
+  ASSERT_TRUE(loaded.pid);
+  Outcome outcome = Agents::setLoaded(loaded, false);
+  ASSERT_FALSE(outcome);
+  const std::string waiting =
+      "com.example.sleeper did not unload: Boot-out failed: 36: Operation "
+      "now in progress\nWaiting for com.example.sleeper (pid " +
+      std::to_string(*loaded.pid) + ") to exit after SIGTERM; SIGKILL follows in ";
+  EXPECT_TRUE(outcome.error().text.starts_with(waiting)) << outcome.error().text;
+  EXPECT_TRUE(sleeper().loaded) << "listed while it runs";
+  // TearDown's bootout cannot wait ten minutes either: end it here.
+  ::kill(static_cast<pid_t>(*loaded.pid), SIGKILL);
+}
+
 TEST_F(AgainstServiceManager, AgentThatCannotLoadFailsWithTheManagersReason) {
   testing::writeFile(agents_ / "sleeper.plist", "not a property list");
   Outcome outcome = Agents::setLoaded(sleeper(), true);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "platform.h"
 #include "test_support.h"
 
 namespace morvane {
@@ -11,12 +12,18 @@ namespace {
 
 class LoginItemTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    platform::overrideToolPath(platform::Tool::open,
+                               "/Applications/Morvane.app/Contents/Helpers/open");
+  }
+  void TearDown() override { platform::resetToolPaths(); }
+
   testing::TempDir home_;
   testing::ScopedEnv homeVariable_{"HOME", home_.path().string()};
   std::filesystem::path file_ = home_ / "Library/LaunchAgents/org.morvane.Morvane.plist";
 };
 
-TEST_F(LoginItemTest, PropertyListHasTheFourKeysInOrderAsXml) {
+TEST_F(LoginItemTest, PropertyListHasTheFourKeysInOrderAsXmlAndRunsThePlatformsOpen) {
   EXPECT_EQ(LoginItem::path(), file_);
   EXPECT_EQ(LoginItem::propertyList("/Users/a&b/Morvane.app"),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -28,7 +35,7 @@ TEST_F(LoginItemTest, PropertyListHasTheFourKeysInOrderAsXml) {
             "\t<string>org.morvane.Morvane</string>\n"
             "\t<key>ProgramArguments</key>\n"
             "\t<array>\n"
-            "\t\t<string>/usr/bin/open</string>\n"
+            "\t\t<string>/Applications/Morvane.app/Contents/Helpers/open</string>\n"
             "\t\t<string>-g</string>\n"
             "\t\t<string>/Users/a&amp;b/Morvane.app</string>\n"
             "\t</array>\n"

@@ -10,6 +10,7 @@
 #include "language.h"
 #include "property_list.h"
 #include "shell.h"
+#include "user_manager_sandbox.h"
 
 namespace morvane {
 
@@ -249,6 +250,43 @@ class TogglingTest : public QObject {
     QVERIFY(rowTitled(app_->menu, "broken")->enabled());
     QVERIFY(!rowTitled(app_->menu, "broken")->toggle()->isOn());
     app_->menu.hide();
+  }
+
+  void loadAndUnloadOnTheUsersSystemdManager() {
+    auto manager = testing::UserManagerSandbox::start({sandbox_->home(), false});
+    if (!manager)
+      QSKIP(("skipped: " + manager.error()).c_str());
+    // Restores the environment however the test ends; the manager goes after it.
+    struct EngineEnvironment {
+      explicit EngineEnvironment(const std::filesystem::path& runtime)
+          : runtime_(qgetenv("XDG_RUNTIME_DIR")), engine_(qgetenv("MORVANE_JOB_ENGINE")) {
+        qputenv("XDG_RUNTIME_DIR", runtime.c_str());
+        qputenv("MORVANE_JOB_ENGINE", "systemd");
+      }
+      ~EngineEnvironment() {
+        qputenv("XDG_RUNTIME_DIR", runtime_);
+        qputenv("MORVANE_JOB_ENGINE", engine_);
+      }
+      QByteArray runtime_;
+      QByteArray engine_;
+    } environment((*manager)->runtimeDirectory());
+    sandbox_->writeAgent("com.example.sleeper");
+    openMenu(1);
+    click("Sleeper");
+    QTRY_COMPARE_WITH_TIMEOUT(app_->running, int64_t(0), kTimeoutMs);
+    QCOMPARE(app_->note, std::optional<std::string>("Sleeper loaded"));
+    const Agent loaded = *agent("com.example.sleeper");
+    QVERIFY(loaded.loaded && loaded.pid);
+    const std::string cgroup =
+        testing::readTextFile("/proc/" + std::to_string(*loaded.pid) + "/cgroup");
+    QVERIFY2(cgroup.find("/launchagent-com.example.sleeper.service") != std::string::npos,
+             cgroup.c_str());
+    click("Sleeper");
+    QTRY_COMPARE_WITH_TIMEOUT(app_->running, int64_t(0), kTimeoutMs);
+    QCOMPARE(app_->note, std::optional<std::string>("Sleeper unloaded"));
+    QVERIFY(!agent("com.example.sleeper")->loaded);
+    QVERIFY(!processExists(*loaded.pid));
+    QVERIFY(warnings_->empty());
   }
 };
 

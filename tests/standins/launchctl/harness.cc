@@ -251,7 +251,7 @@ void LaunchctlHarness::SetUp() {
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   home_ = pattern;
   if (engine() == Engine::systemd) {
-    auto started = morvane::testing::UserManagerSandbox::start({home_, false});
+    auto started = morvane::testing::UserManagerSandbox::start({home_, withJournal_});
     if (!started) {
       GTEST_SKIP() << "skipped: " << started.error();
     }

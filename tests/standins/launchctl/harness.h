@@ -124,6 +124,8 @@ class LaunchctlHarness : public ::testing::Test {
   std::filesystem::path home_;
   /// The systemd engine's user manager; null on the built-in engine.
   std::unique_ptr<morvane::testing::UserManagerSandbox> userManager_;
+  /// Whether that manager has a journal (set before SetUp).
+  bool withJournal_ = false;
 };
 
 /// A test that runs on both engines: the conformance suite.

@@ -125,6 +125,19 @@ TEST_F(SystemdEngineTest, NextLoginLoadsEveryAgentNotDisabledOnce) {
   EXPECT_EQ(loginUnits, 2u) << "the unit and its one enabling link";
 }
 
+TEST_F(SystemdEngineTest, ALoginUnitThatCannotBeWrittenCostsOnlyALine) {
+  writeFile(home_ / ".config", "a file where a folder belongs");
+  const Result list = run({"list"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "PID\tStatus\tLabel\n");
+  EXPECT_TRUE(list.err.starts_with("launchctl: the login unit could not be installed: "))
+      << list.err;
+  EXPECT_EQ(std::count(list.err.begin(), list.err.end(), '\n'), 1) << list.err;
+  const Result loaded = run({"bootstrap", domain(), writeJob("org.example.on", {"sleep", "30"})});
+  EXPECT_EQ(loaded.status, 0) << loaded.err;
+  EXPECT_GT(pidOf("org.example.on"), 0);
+}
+
 TEST_F(SystemdEngineTest, JobsOfEitherEngineAreSeenAndRemovedByTheOther) {
   std::map<std::string, std::string> builtinEngine = {{"MORVANE_JOB_ENGINE", "builtin"}};
   std::map<std::string, std::string> automatic = {{"MORVANE_JOB_ENGINE", ""}};
@@ -169,6 +182,74 @@ TEST_F(SystemdEngineTest, ManagerGoingAwayMidCommandLeavesNothingHalfLoaded) {
   EXPECT_EQ(std::count(forced.err.begin(), forced.err.end(), '\n'), 1) << forced.err;
   EXPECT_EQ(run({"list"}, {{"MORVANE_JOB_ENGINE", ""}}).out, "PID\tStatus\tLabel\n");
   userManager_->restart();
+}
+
+/// The program itself on the systemd engine: its self-test, a load and an unload, and the
+/// journal in --status.
+class ProgramOnSystemdTest : public SystemdEngineTest {
+ protected:
+  ProgramOnSystemdTest() { withJournal_ = true; }
+
+  /// Runs Morvane inside the manager's namespaces (where its journal is).
+  Result morvane(const std::vector<std::string>& args) const {
+    std::vector<std::string> line = {MORVANE_EXECUTABLE};
+    line.insert(line.end(), args.begin(), args.end());
+    std::map<std::string, std::string> env = engineEnvironment();
+    env.insert({{"MORVANE_LANG", "en"},
+                {"MORVANE_HOME", (home_ / "data").string()},
+                {"TMPDIR", home_.string()}});
+    return runProgram(userManager_->inside(line), {home_, env, {}});
+  }
+
+  /// Writes an agent into ~/Library/LaunchAgents.
+  void writeAgent(const std::string& label, const std::vector<std::string>& arguments) const {
+    const fs::path agents = home_ / "Library" / "LaunchAgents";
+    fs::create_directories(agents);
+    writeFile(agents / (label + ".plist"),
+              xmlPlist(xmlString("Label", label) + xmlStrings("ProgramArguments", arguments) +
+                       xmlBool("RunAtLoad", true)));
+  }
+};
+
+TEST_F(ProgramOnSystemdTest, SelfTestPasses) {
+  const Result result = morvane({"--selftest"});
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 4) << result.out;
+  EXPECT_TRUE(agentUnitFiles(userManager_->runtimeDirectory()).empty());
+  EXPECT_EQ(run({"print-disabled", domain()}).out.find("selftest\" => disabled"),
+            std::string::npos);
+}
+
+TEST_F(ProgramOnSystemdTest, LoadedAgentRunsInItsUnitUntilUnloaded) {
+  writeAgent("com.example.sync", {"sleep", "60"});
+  const Result loaded = morvane({"--load", "com.example.sync"});
+  ASSERT_EQ(loaded.status, 0) << loaded.out << loaded.err;
+  const pid_t pid = pidOf("com.example.sync");
+  ASSERT_GT(pid, 0);
+  EXPECT_NE(readFile("/proc/" + std::to_string(pid) + "/cgroup")
+                .find("/launchagent-com.example.sync.service"),
+            std::string::npos);
+  const Result unloaded = morvane({"--unload", "com.example.sync"});
+  EXPECT_EQ(unloaded.status, 0) << unloaded.out << unloaded.err;
+  EXPECT_TRUE(pidIsGone(pid));
+}
+
+TEST_F(ProgramOnSystemdTest, StatusShowsTheJournalOfAnAgentWithoutLogFiles) {
+  writeAgent("com.example.chatty", {"/bin/sh", "-c", "echo first; echo second; echo third"});
+  ASSERT_EQ(morvane({"--load", "com.example.chatty"}).status, 0);
+  const std::string journal =
+      "Journal     launchagent-com.example.chatty.service\n"
+      "            second\n"
+      "            third\n";
+  Result status;
+  EXPECT_TRUE(eventually([&] {
+    status = morvane({"--status", "com.example.chatty", "--lines", "2"});
+    return status.out.ends_with(journal);
+  })) << status.out;
+  EXPECT_EQ(status.out.find("Stdout"), std::string::npos) << "no log file is named";
+  // An agent that never ran on the systemd engine has no journal to show.
+  writeAgent("com.example.quiet", {"true"});
+  EXPECT_EQ(morvane({"--status", "com.example.quiet"}).out.find("Journal"), std::string::npos);
 }
 
 TEST_F(EngineChoiceTest, ForcedOrUnknownEnginesWithoutAManagerFailInOneLine) {

@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 #include <thread>
 
 #include "shell.h"
 #include "test_support.h"
+#include "user_manager_sandbox.h"
 
 namespace {
 
@@ -82,6 +84,100 @@ TEST(OpenTool, WhatIsNotABundleIsAnError) {
 
   EXPECT_EQ(open({}).status, 1);
   EXPECT_EQ(open({"-x", (dir / "Plain.app").string()}).status, 1);
+}
+
+/// A bundle whose executable writes its pid, the session variables, one more variable and its
+/// cgroup to `report`, then runs for a minute.
+fs::path writeSessionBundle(const fs::path& app, const fs::path& report) {
+  morvane::testing::writeFile(
+      app / "Contents/Info.plist",
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleExecutable</key>"
+      "<string>Runner</string></dict></plist>");
+  morvane::testing::writeScript(
+      app / "Contents/MacOS/Runner",
+      "{ echo \"$$ ${DISPLAY:--} ${XAUTHORITY:--} ${OPEN_TEST_VALUE:--}\"; cat /proc/self/cgroup; }"
+      " > '" +
+          report.string() + ".tmp'; mv '" + report.string() + ".tmp' '" + report.string() +
+          "'\nexec sleep 60");
+  return app;
+}
+
+/// open with a systemd user manager of the test's own, called from where no display is known.
+class OpenWithUserManager : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto started = morvane::testing::UserManagerSandbox::start({home_.path(), false});
+    if (!started)
+      GTEST_SKIP() << "skipped: " << started.error();
+    manager_ = std::move(*started);
+    writeSessionBundle(home_ / "Runner.app", report_);
+  }
+
+  morvane::Shell::Environment environment() const {
+    morvane::Shell::Environment env = manager_->environment();
+    env.insert({{"MORVANE_JOB_ENGINE", ""},
+                {"DISPLAY", ""},
+                {"WAYLAND_DISPLAY", ""},
+                {"XAUTHORITY", "/from/the/caller"},
+                {"OPEN_TEST_VALUE", "kept"}});
+    return env;
+  }
+
+  /// Publishes a session variable in the manager, as a desktop session does at login.
+  void publish(const std::string& assignment) const {
+    ShellResult set = morvane::Shell::run(
+        "/bin/systemctl", {"--user", "set-environment", assignment}, 10, manager_->environment());
+    ASSERT_TRUE(set.ok()) << set.message();
+  }
+
+  std::vector<std::string> reportWords() const {
+    std::istringstream text(morvane::testing::readText(report_));
+    std::vector<std::string> words;
+    for (std::string word; text >> word;)
+      words.push_back(word);
+    return words;
+  }
+
+  TempDir home_;
+  fs::path report_ = home_ / "report";
+  std::unique_ptr<morvane::testing::UserManagerSandbox> manager_;
+};
+
+TEST_F(OpenWithUserManager, ApplicationRunsInAUnitOfItsOwnOnTheSessionsDisplay) {
+  publish("DISPLAY=:77");
+  publish("XAUTHORITY=/from/the/session");
+  ShellResult opened = open({"-g", (home_ / "Runner.app").string()}, environment());
+  ASSERT_TRUE(opened.ok()) << opened.message();
+  ASSERT_TRUE(eventually([&] { return fs::exists(report_); }, std::chrono::seconds(10)));
+  const std::vector<std::string> words = reportWords();
+  ASSERT_GE(words.size(), 5u);
+  EXPECT_EQ(words[1], ":77");
+  EXPECT_EQ(words[2], "/from/the/session") << "the session's variables come together";
+  EXPECT_EQ(words[3], "kept") << "the rest of the caller's environment is kept";
+  EXPECT_NE(morvane::testing::readText(report_).find("/app.slice/app-Runner-"), std::string::npos)
+      << morvane::testing::readText(report_);
+  EXPECT_EQ(::kill(std::stoi(words[0]), 0), 0) << "it outlives open";
+}
+
+TEST_F(OpenWithUserManager, ApplicationWaitsUntilASessionPublishesItsDisplay) {
+  const auto start = Clock::now();
+  ShellResult opened = open({(home_ / "Runner.app").string()}, environment());
+  ASSERT_TRUE(opened.ok()) << opened.message();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3)) << "open returns at once";
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_FALSE(fs::exists(report_)) << "started without a display";
+  publish("WAYLAND_DISPLAY=wayland-1");
+  ASSERT_TRUE(eventually([&] { return fs::exists(report_); }, std::chrono::seconds(10)));
+  EXPECT_EQ(reportWords().at(1), "-");
+}
+
+TEST_F(OpenWithUserManager, WaitingForASessionEndsWithALineSayingSo) {
+  ShellResult waited =
+      open({"--await-session", "1", (home_ / "Runner.app").string()}, environment());
+  EXPECT_EQ(waited.status, 1);
+  EXPECT_EQ(waited.standardError,
+            "open: no desktop session published DISPLAY or WAYLAND_DISPLAY in 1 s; " +
+                (home_ / "Runner.app").string() + " is not started\n");
 }
 
 }  // namespace

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "connection.h"
+
+namespace open_app {
+
+/// Starts `executable` as a service of the user's systemd manager, a unit of its own that
+/// outlives whoever opened it: the caller's environment, except that a caller without a display
+/// leaves the session's variables to the manager's environment, waiting (via `opener
+/// --await-session`) until a desktop session has published them. Its own children outlive it
+/// too (an installer it hands over to must). Returns an empty text, or why it could not start.
+std::string launchInUnit(user_manager::Connection& connection,
+                         const std::filesystem::path& executable,
+                         const std::filesystem::path& opener);
+
+}  // namespace open_app
