@@ -53,19 +53,27 @@ std::string message(sd_journal* journal) {
   return repairUtf8(std::string(text));
 }
 
+/// Adds one more alternative to the journal's filter: every match in `matches` at once.
+int addMatches(sd_journal* journal, std::initializer_list<std::string> matches) {
+  for (const std::string& match : matches)
+    if (int r = systemd::sd_journal_add_match(journal, match.data(), match.size()); r < 0)
+      return r;
+  return systemd::sd_journal_add_disjunction(journal);
+}
+
 /// The last `count` lines the agent's processes wrote to the journal, oldest first.
 Result<std::vector<std::string>> journalLines(const std::string& unit, size_t count) {
   JournalHolder holder;
   if (int r = systemd::sd_journal_open(&holder.journal, SD_JOURNAL_LOCAL_ONLY); r < 0)
     return std::unexpected(journalFailure(r));
-  const std::string unitMatch = "_SYSTEMD_USER_UNIT=" + unit;
+  // The unit's output carries its name as identifier (see the launchctl's unit file); what its
+  // processes log otherwise is known by their unit, while they are there to be asked.
   const std::string userMatch = "_UID=" + std::to_string(::getuid());
-  if (int r = systemd::sd_journal_add_match(holder.journal, unitMatch.data(), unitMatch.size());
-      r < 0)
-    return std::unexpected(journalFailure(r));
-  if (int r = systemd::sd_journal_add_match(holder.journal, userMatch.data(), userMatch.size());
-      r < 0)
-    return std::unexpected(journalFailure(r));
+  for (const char* field : {"SYSLOG_IDENTIFIER=", "_SYSTEMD_USER_UNIT="}) {
+    const std::string unitMatch = field + unit;
+    if (int r = addMatches(holder.journal, {unitMatch, userMatch}); r < 0)
+      return std::unexpected(journalFailure(r));
+  }
   if (int r = systemd::sd_journal_seek_tail(holder.journal); r < 0)
     return std::unexpected(journalFailure(r));
   std::vector<std::string> lines;

@@ -41,6 +41,7 @@ namespace morvane::systemd {
   X(sd_bus_slot_unref)               \
   X(sd_bus_start)                    \
   X(sd_bus_wait)                     \
+  X(sd_journal_add_disjunction)      \
   X(sd_journal_add_match)            \
   X(sd_journal_close)                \
   X(sd_journal_get_data)             \

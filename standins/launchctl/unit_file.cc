@@ -201,6 +201,9 @@ std::string serviceUnitText(const JobConfig& config, const UnitSurroundings& sur
                ? "journal"
                : "append:" + pathValue(config.standardErrorPath, surroundings.jobFolder, "stderr"))
        << "\n";
+  // journald learns a line's unit from the writer's cgroup, which a process that has already
+  // ended no longer shows; the stream's identifier stays, so the unit's name goes there.
+  unit << "SyslogIdentifier=" << morvane::AgentUnits::unitName(config.label, ".service") << "\n";
   const KeepAlive& keepAlive = config.keepAlive;
   if (keepAlive.always || keepAlive.successfulExit || keepAlive.crashed) {
     unit << "Restart=always\n";
