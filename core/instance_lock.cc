@@ -1,6 +1,7 @@
 #include "instance_lock.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -30,6 +31,9 @@ std::optional<pid_t> writtenHolder(const std::filesystem::path& file) {
     return std::nullopt;
   auto [end, error] = std::from_chars(text, text + size, pid);
   if (error != std::errc() || pid <= 0 || end == text + size || *end != '\n')
+    return std::nullopt;
+  // An id left by a holder that has gone: the new one has not written its own yet.
+  if (::kill(pid, 0) != 0 && errno == ESRCH)
     return std::nullopt;
   return pid;
 }
@@ -85,8 +89,11 @@ InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
 }
 
 InstanceLock::~InstanceLock() {
-  if (fd_ >= 0)
-    ::close(fd_);
+  if (fd_ < 0)
+    return;
+  // Still the holder: no later copy can be shown this process's id once it is gone.
+  [[maybe_unused]] const int emptied = ::ftruncate(fd_, 0);
+  ::close(fd_);
 }
 
 }  // namespace morvane
