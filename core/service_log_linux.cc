@@ -30,14 +30,18 @@ Failure journalFailure(int error) {
                    [&] { return "the journal cannot be read: " + describeErrno(-error); })};
 }
 
-/// Whether the unit file of the agent's service is loaded in the user's manager.
-bool loadedAsUnit(const std::string& unit) {
+/// Whether `relative` exists in the user's runtime directory.
+bool existsUnderRuntimeDirectory(const std::filesystem::path& relative) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime == nullptr || runtime[0] != '/')
     return false;
   std::error_code ignored;
-  return std::filesystem::exists(std::filesystem::path(runtime) / "systemd" / "user" / unit,
-                                 ignored);
+  return std::filesystem::exists(std::filesystem::path(runtime) / relative, ignored);
+}
+
+/// Whether the unit file of the agent's service is loaded in the user's manager.
+bool loadedAsUnit(const std::string& unit) {
+  return existsUnderRuntimeDirectory(std::filesystem::path("systemd") / "user" / unit);
 }
 
 /// The message of the current entry: its text, cut and repaired as a file's line would be.
@@ -92,7 +96,9 @@ Result<std::vector<std::string>> journalLines(const std::string& unit, size_t co
 }  // namespace
 
 std::optional<ServiceLog> agentServiceLog(const std::string& label, size_t count) {
-  if (systemd::library() == nullptr)
+  // Only a user manager runs agents as units; without one, libsystemd is not even loaded.
+  if (!existsUnderRuntimeDirectory(std::filesystem::path("systemd") / "private") ||
+      systemd::library() == nullptr)
     return std::nullopt;
   const std::string unit = AgentUnits::unitName(label, ".service");
   // One line at least, to tell whether there is a log at all.
