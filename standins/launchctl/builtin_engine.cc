@@ -156,7 +156,10 @@ int unload(const std::filesystem::path& stateDir, const std::string& label,
     if (std::chrono::steady_clock::now() >= deadline) {
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Once the job has ended, its supervisor forgets the record and leaves: watch it closely.
+    const ProcessId supervisor = record->supervisor;
+    waitUntil([&] { return !isRunning(supervisor); }, std::chrono::milliseconds(10),
+              std::chrono::milliseconds(1));
     record = currentRecord(stateDir, label, marked->id);
   }
   if (!record) {

@@ -76,13 +76,14 @@ int displayStatus(int waitStatus) {
   return WEXITSTATUS(waitStatus);
 }
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
+               std::chrono::milliseconds step) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) {
       return done();
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(step);
   }
   return true;
 }

@@ -27,7 +27,8 @@ bool exists(const ProcessId& process);
 /// Encodes a wait status the way `list` shows it: the exit code, or minus the signal number.
 int displayStatus(int waitStatus);
 
-/// Polls `done` every few milliseconds until it holds or `timeout` passes; returns its last value.
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+/// Polls `done` every `step` until it holds or `timeout` passes; returns its last value.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
+               std::chrono::milliseconds step = std::chrono::milliseconds(5));
 
 }  // namespace launchctl
