@@ -186,7 +186,7 @@ Outcome startInstaller(const std::string& command, UpdateLock lock, const fs::pa
                                            std::chrono::duration<double>(timeout));
   const off_t logEnd = sizeOf(log);
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+  if (!platform::openOutputPipe(fds))
     return notStarted(describeErrno(errno));
   UniqueFd output(fds[0]);
   UniqueFd outputWrite(fds[1]);

@@ -8,6 +8,8 @@
 #include <QSocketNotifier>
 #include <cerrno>
 
+#include "platform.h"
+
 namespace morvane {
 namespace {
 
@@ -23,8 +25,12 @@ void onSignal(int) {
 }  // namespace
 
 void catchTerminationSignals() {
-  if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-    return;
+  if (signalPipe[0] < 0) {
+    if (!platform::openOutputPipe(signalPipe))
+      return;
+    // The handler must never wait for room in the pipe.
+    ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
+  }
   struct sigaction action = {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
