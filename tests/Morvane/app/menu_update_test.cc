@@ -49,7 +49,10 @@ class MenuUpdate : public testing::InstalledCopy {
         {"mousemove", "--window", icon.substr(0, icon.find('\n')), spot_, "12", "click", "1"});
     EXPECT_TRUE(eventually([&] { return display_.visibleWindows(app_pid_) == 2; }, seconds(20)))
         << "the menu opens";
-    display_.xdotool({"key", "Up", "Up", "Return"});
+    // The popup takes the keyboard a moment after it shows; keys sent before then are lost. From
+    // the last item ("Quit", whatever the pointer hovers), one up is the update item.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    display_.xdotool({"key", "End", "Up", "Return"});
     EXPECT_TRUE(eventually([&] { return !running() || display_.visibleWindows(app_pid_) != 2; },
                            seconds(20)))
         << "the menu closes, or a submenu opens";
