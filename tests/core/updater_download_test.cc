@@ -222,31 +222,17 @@ TEST_F(UpdaterDownload, LeftoversOfAnyModeNeverBlockTheNextDownload) {
       }));
   const Updater::Release good = publish("1.3.0", testing::makeRelease("1.3.0", releases_.path()));
   ASSERT_EQ(::chown(data_.path().c_str(), 65534, 65534), 0);
-  int pipeEnds[2];
-  ASSERT_EQ(::pipe(pipeEnds), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipeEnds[0]);
-    std::string report;
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-      report = "could not become nobody";
-    } else {
-      auto refused = Updater::download(locked, paths_);
-      report += refused ? "the locked package was accepted; " : "";
-      report += fs::exists(paths_.root / "update") ? "the locked package was left behind; " : "";
-      auto staged = Updater::download(good, paths_);
-      report += staged ? "" : "the next package failed: " + staged.error().text;
-    }
-    [[maybe_unused]] ssize_t written = ::write(pipeEnds[1], report.data(), report.size());
-    ::_exit(0);
-  }
-  ::close(pipeEnds[1]);
-  std::string report;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
-    report.append(buffer, static_cast<size_t>(n));
-  ::close(pipeEnds[0]);
-  ::waitpid(child, nullptr, 0);
+  const std::string report = testing::textFromChild([&]() -> std::string {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+      return "could not become nobody";
+    std::string found;
+    auto refused = Updater::download(locked, paths_);
+    found += refused ? "the locked package was accepted; " : "";
+    found += fs::exists(paths_.root / "update") ? "the locked package was left behind; " : "";
+    auto staged = Updater::download(good, paths_);
+    found += staged ? "" : "the next package failed: " + staged.error().text;
+    return found;
+  });
   EXPECT_EQ(report, "");
 }
 

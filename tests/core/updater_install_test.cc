@@ -232,27 +232,12 @@ TEST_F(InstallerHandOff, BundleTheUserCannotWriteIsRefusedWithItsPath) {
   fs::permissions(app_.parent_path(), fs::perms::owner_all | fs::perms::group_read |
                                           fs::perms::group_exec | fs::perms::others_read |
                                           fs::perms::others_exec);
-  int pipeEnds[2];
-  ASSERT_EQ(::pipe(pipeEnds), 0);
-  pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipeEnds[0]);
+  const std::string text = testing::textFromChild([&]() -> std::string {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-      ::_exit(2);
+      return "could not become nobody";
     auto result = Updater::checkReplaceable(app_);
-    std::string text = result ? "replaceable" : result.error().text;
-    [[maybe_unused]] ssize_t written = ::write(pipeEnds[1], text.data(), text.size());
-    ::_exit(0);
-  }
-  ::close(pipeEnds[1]);
-  std::string text;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
-    text.append(buffer, static_cast<size_t>(n));
-  ::close(pipeEnds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return result ? "replaceable" : result.error().text;
+  });
   EXPECT_EQ(text,
             "No permission to replace " + app_.string() + ". Install the new version manually.");
   EXPECT_FALSE(fs::exists(paths_.root / "update-install.sh"));
@@ -380,29 +365,15 @@ TEST_F(InstallerHandOff, ScriptThatNeverRunsIsAFailedHandOff) {
 
   // A data directory on a noexec mount: the shell starts, the script cannot. The mount is made
   // in a mount namespace of a child process.
-  int pipeEnds[2];
-  ASSERT_EQ(::pipe(pipeEnds), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipeEnds[0]);
-    std::string text = "skipped: no mount namespace";
-    if (::unshare(CLONE_NEWNS) == 0 &&
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-        ::mount("tmpfs", paths_.root.c_str(), "tmpfs", MS_NOEXEC, "size=4m") == 0) {
-      writeBundle(staged_.app, "new", markers_);
-      auto started = handOff(1);
-      text = started ? "started" : started.error().text;
-    }
-    [[maybe_unused]] ssize_t written = ::write(pipeEnds[1], text.data(), text.size());
-    ::_exit(0);
-  }
-  ::close(pipeEnds[1]);
-  std::string text;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
-    text.append(buffer, static_cast<size_t>(n));
-  ::close(pipeEnds[0]);
-  ::waitpid(child, nullptr, 0);
+  const std::string text = testing::textFromChild([&]() -> std::string {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", paths_.root.c_str(), "tmpfs", MS_NOEXEC, "size=4m") != 0)
+      return "skipped: no mount namespace";
+    writeBundle(staged_.app, "new", markers_);
+    auto started = handOff(1);
+    return started ? "started" : started.error().text;
+  });
   if (text.starts_with("skipped"))
     GTEST_SKIP() << "the noexec case needs root: " << text;
   EXPECT_TRUE(text.starts_with("Couldn't start the install script: ")) << text;

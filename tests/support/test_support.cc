@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -74,6 +76,27 @@ std::string plistWithLabel(const std::string& label) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<plist version=\"1.0\"><dict><key>Label</key><string>" +
          label + "</string></dict></plist>\n";
+}
+
+std::string textFromChild(const std::function<std::string()>& work) {
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0)
+    return "no pipe for the child";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeEnds[0]);
+    const std::string text = work();
+    [[maybe_unused]] ssize_t written = ::write(pipeEnds[1], text.data(), text.size());
+    ::_exit(0);
+  }
+  ::close(pipeEnds[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  ::close(pipeEnds[0]);
+  ::waitpid(child, nullptr, 0);
+  return text;
 }
 
 }  // namespace morvane::testing

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,6 +49,10 @@ std::filesystem::path writeCannedLaunchctl(const std::filesystem::path& dir);
 
 /// Reads a file whole; empty when it cannot be read.
 std::string readText(const std::filesystem::path& path);
+
+/// Runs `work` in a forked child and gives the text it returned: for work that changes the
+/// process itself (its user, its mounts) and must leave the test's process as it was.
+std::string textFromChild(const std::function<std::string()>& work);
 
 /// An XML property list holding a dictionary with the given "Label".
 std::string plistWithLabel(const std::string& label);
