@@ -151,9 +151,10 @@ void AppDelegate::buildMenuItems() {
     if (self)
       self->showNewAgentWindow();
   });
-  actionItem(menu, L("在访达中打开 LaunchAgents", "Open LaunchAgents in Finder"), [] {
-    // The result of the request is not looked at.
-    platform::openInDesktop(Agents::defaultDirectory(), [](Outcome) {});
+  actionItem(menu, L("在访达中打开 LaunchAgents", "Open LaunchAgents in Finder"), [this] {
+    platform::openInDesktop(
+        Agents::defaultDirectory(),
+        warnOnFailure(L("无法打开 LaunchAgents 文件夹", "Couldn't open the LaunchAgents folder")));
   });
   menu.addSeparator();
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app_delegate.h"
+#include "platform.h"
 #include "quit_on_signal.h"
 
 namespace morvane {
@@ -21,6 +22,10 @@ QtMessageHandler previousHandler = nullptr;
 /// user's situation, not a crash: say so in one line and end with status 1.
 void startupMessageHandler(QtMsgType type, const QMessageLogContext& context,
                            const QString& message) {
+  // Without XDG_RUNTIME_DIR the toolkit makes a private folder of its own, as it should; that
+  // it says so at every start is no news to a user.
+  if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+    return;
   if (type != QtFatalMsg) {
     startupMessages.emplace_back(type, message.toStdString());
     return;
@@ -49,6 +54,7 @@ void replayStartupMessages() {
 
 int runMenuBarApp(int argc, char** argv) {
   catchTerminationSignals();
+  platform::keepFromStartingASessionBus();
   previousHandler = qInstallMessageHandler(startupMessageHandler);
   QApplication app(argc, argv);
   replayStartupMessages();

@@ -35,7 +35,7 @@ std::expected<Invocation, UsageError> parse(std::vector<std::string> arguments) 
   return parseInvocation(arguments);
 }
 
-TEST(ChooseMode, SingleAgentOptionsComeAfterTheSpecifiedOnesInTheirOwnOrder) {
+TEST(ChooseMode, ListSelftestAndUpdateWinThenLoadUnloadStatusHelpAndVersionInThatOrder) {
   EXPECT_EQ(mode({"--load", "a", "--list"}), Mode::list);
   EXPECT_EQ(mode({"--status", "a", "--selftest"}), Mode::selfTest);
   EXPECT_EQ(mode({"--help", "--update"}), Mode::update);

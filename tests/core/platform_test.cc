@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +40,34 @@ TEST(Platform, HomeAndDataAndTemporaryDirectoriesNeedAbsolutePaths) {
     EXPECT_EQ(platform::applicationSupportDirectory(), "/data");
     EXPECT_EQ(platform::temporaryDirectory(), "/tmp");
   }
+}
+
+TEST(Platform, ASessionWithoutABusGetsNoneStartedAndOneWithABusKeepsIt) {
+  testing::TempDir runtime;
+  ScopedEnv folder("XDG_RUNTIME_DIR", runtime.path().string());
+  {
+    ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
+    platform::keepFromStartingASessionBus();
+    EXPECT_STREQ(std::getenv("DBUS_SESSION_BUS_ADDRESS"), "disabled:");
+  }
+  {
+    ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", "unix:path=/run/user/1000/bus");
+    platform::keepFromStartingASessionBus();
+    EXPECT_STREQ(std::getenv("DBUS_SESSION_BUS_ADDRESS"), "unix:path=/run/user/1000/bus");
+  }
+  // The bus of the user's manager, found by the library without an address.
+  const int bus = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un where{};
+  where.sun_family = AF_UNIX;
+  const std::string path = (runtime / "bus").string();
+  path.copy(where.sun_path, sizeof where.sun_path - 1);
+  ASSERT_EQ(::bind(bus, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+  {
+    ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", "");
+    platform::keepFromStartingASessionBus();
+    EXPECT_STREQ(std::getenv("DBUS_SESSION_BUS_ADDRESS"), "");
+  }
+  ::close(bus);
 }
 
 TEST(DesktopEntry, TheExecLineWithItsFieldCodesForOneFile) {

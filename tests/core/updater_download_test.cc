@@ -222,6 +222,12 @@ TEST_F(UpdaterDownload, LeftoversOfAnyModeNeverBlockTheNextDownload) {
       }));
   const Updater::Release good = publish("1.3.0", testing::makeRelease("1.3.0", releases_.path()));
   ASSERT_EQ(::chown(data_.path().c_str(), 65534, 65534), 0);
+  // That user runs copies of the tools it can reach from any checkout.
+  testing::TempDir tools;
+  platform::overrideToolPath(platform::Tool::ditto,
+                             testing::copyForAnyUser(HELPERS_DIR "/ditto", tools));
+  platform::overrideToolPath(platform::Tool::codesign,
+                             testing::copyForAnyUser(HELPERS_DIR "/codesign", tools));
   const std::string report = testing::textFromChild([&]() -> std::string {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0)
       return "could not become nobody";

@@ -40,6 +40,15 @@ case $2 in
     for package in qt6-base-dev fonts-wqy-microhei fonts-symbola; do
       [[ " $run " == *" $package "* ]] || fail "scripts/run does not install $package"
     done
+    rm -f "$work/apt-get.log"
+    PATH=$work/bin:$PATH "$source_dir/scripts/install-deps" release 2>/dev/null ||
+      fail "install-deps release"
+    release=$(grep '^install' "$work/apt-get.log")
+    # A release is built like a run, then packed with zip.
+    for package in qt6-base-dev zip; do
+      [[ " $release " == *" $package "* ]] || fail "scripts/release does not install $package"
+    done
+    [[ " $run " != *" zip "* ]] || fail "scripts/run installs zip"
     # Test tools only for the tests.
     for package in libgtest-dev libbenchmark-dev libcpp-httplib-dev xvfb trayer xdotool; do
       [[ " $run " != *" $package "* ]] || fail "scripts/run installs the test tool $package"

@@ -78,6 +78,26 @@ std::string plistWithLabel(const std::string& label) {
          label + "</string></dict></plist>\n";
 }
 
+std::filesystem::path copyForAnyUser(const std::filesystem::path& source, const TempDir& into) {
+  namespace fs = std::filesystem;
+  const fs::path copy = into / source.filename().string();
+  fs::copy(source, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  auto open = [](const fs::path& path) {
+    const fs::perms mode = fs::symlink_status(path).permissions();
+    fs::perms added = fs::perms::others_read | fs::perms::group_read;
+    if ((mode & fs::perms::owner_exec) != fs::perms::none)
+      added |= fs::perms::others_exec | fs::perms::group_exec;
+    fs::permissions(path, added, fs::perm_options::add);
+  };
+  for (const fs::path& path : {into.path(), copy})
+    open(path);
+  if (fs::is_directory(fs::symlink_status(copy)))
+    for (const auto& entry : fs::recursive_directory_iterator(copy))
+      if (!entry.is_symlink())
+        open(entry.path());
+  return copy;
+}
+
 std::string textFromChild(const std::function<std::string()>& work) {
   int pipeEnds[2];
   if (::pipe(pipeEnds) != 0)

@@ -54,6 +54,12 @@ std::string readText(const std::filesystem::path& path);
 /// process itself (its user, its mounts) and must leave the test's process as it was.
 std::string textFromChild(const std::function<std::string()>& work);
 
+/// Copies `source` (a file, or a folder with all it holds) into `into` and gives the copy's path.
+/// `into`, the copy and everything in it are made readable, and where the source was executable
+/// runnable, by every user: a test that runs a program as another user runs this copy, which that
+/// user reaches from any checkout (one under /root, mode 700, is out of its reach).
+std::filesystem::path copyForAnyUser(const std::filesystem::path& source, const TempDir& into);
+
 /// An XML property list holding a dictionary with the given "Label".
 std::string plistWithLabel(const std::string& label);
 

@@ -9,6 +9,7 @@
 #include "entry.h"
 #include "installed_copy.h"
 #include "platform.h"
+#include "private_mounts.h"
 #include "raw_server.h"
 #include "updater.h"
 
@@ -113,21 +114,21 @@ TEST_F(CommandLineUpdate, NothingIsDownloadedWhenTheUpdateCannotProceed) {
               "当前版本    1.0.0\n发现新版本  1.1.0\n✗ 另一个更新正在进行，请等它结束后再试。\n");
     EXPECT_EQ(testing::readText(home_ / "update/Morvane.app/Contents/tag"), "first");
   }
+  EXPECT_EQ(server_.requestCount("/Morvane-1.1.0.zip"), 0);
   // A read-only install location, made in a mount namespace of its own.
-  ShellResult readOnly =
-      Shell::run("/usr/bin/unshare",
-                 {"--mount", "/bin/sh", "-c",
-                  "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" || exit 99; "
-                  "exec \"$2\" --update",
-                  "sh", app_.parent_path().string(), (app_ / "Contents/MacOS/Morvane").string()},
-                 120, environment());
-  if (readOnly.status != 99) {
-    EXPECT_EQ(readOnly.status, 1);
-    EXPECT_EQ(readOnly.standardOutput,
-              "Current     1.0.0\nNew version 1.1.0\n✗ No permission to "
-              "replace " +
-                  app_.string() + ". Install the new version manually.\n");
-  }
+  auto readOnly = testing::runWithPrivateMounts(
+      "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" || exit 99; "
+      "exec \"$2\" --update",
+      {app_.parent_path().string(), (app_ / "Contents/MacOS/Morvane").string()}, 120,
+      environment());
+  if (!readOnly)
+    GTEST_SKIP() << "the read-only install location is a mount of its own, and "
+                 << readOnly.error();
+  EXPECT_EQ(readOnly->status, 1);
+  EXPECT_EQ(readOnly->standardOutput,
+            "Current     1.0.0\nNew version 1.1.0\n✗ No permission to "
+            "replace " +
+                app_.string() + ". Install the new version manually.\n");
   EXPECT_EQ(server_.requestCount("/Morvane-1.1.0.zip"), 0);
   EXPECT_EQ(versionOf(app_), "1.0.0");
 }

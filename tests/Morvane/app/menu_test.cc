@@ -553,6 +553,12 @@ class MenuTest : public QObject {
     QCOMPARE(warnings_->front().first, std::string("Couldn't show the log"));
     QCOMPARE(warnings_->front().second,
              (home / "missing-opener").string() + ": No such file or directory");
+    // The folder item says so too when no file manager is there to open it.
+    platform::overrideToolPath(platform::Tool::xdgOpen, recorder("xdg-open", "exit 3"));
+    testing::itemTitled(app->menu, "Open LaunchAgents in Finder")->trigger();
+    QTRY_COMPARE(warnings_->size(), size_t(2));
+    QCOMPARE(warnings_->back().first, std::string("Couldn't open the LaunchAgents folder"));
+    QCOMPARE(warnings_->back().second, std::string("xdg-open ended with status 3"));
     qunsetenv("XDG_DATA_HOME");
   }
 

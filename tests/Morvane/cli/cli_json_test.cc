@@ -110,8 +110,9 @@ TEST_F(JsonOutput, EmptyDirectoryIsAnEmptyArray) {
 }
 
 TEST_F(JsonOutput, StatusAddsProgramArgumentsAndLogPaths) {
+  const std::string log = (agents().parent_path() / "fails \"out\".log").string();
   writeAgent("fails.plist", "com.example.fails", {"/bin/sh", "-c", "echo \"hi\"; exit 3"},
-             {{"StandardOutPath", "/tmp/fails \"out\".log"}});
+             {{"StandardOutPath", log}});
   load("fails");
   waitForExit("com.example.fails", 3);
 
@@ -126,7 +127,7 @@ TEST_F(JsonOutput, StatusAddsProgramArgumentsAndLogPaths) {
   EXPECT_EQ(status["lastExitStatus"], 3);
   EXPECT_EQ(status["program"], "/bin/sh");
   EXPECT_EQ(status["arguments"], json::array({"/bin/sh", "-c", "echo \"hi\"; exit 3"}));
-  EXPECT_EQ(status["standardOutPath"], "/tmp/fails \"out\".log");
+  EXPECT_EQ(status["standardOutPath"], log);
   EXPECT_TRUE(status["standardErrorPath"].is_null());
 }
 

@@ -188,10 +188,16 @@ TEST(ListAsAnotherUser, UnreadableAgentDirectoryAndSettingsAreReportedAndLeftAlo
     ASSERT_EQ(::chown(owned.c_str(), kNobody, kNobody), 0);
   std::filesystem::permissions(settings, std::filesystem::perms::none);
 
-  ShellResult result =
-      Shell::run("/usr/bin/setpriv",
-                 {"--reuid=65534", "--regid=65534", "--clear-groups", MORVANE_EXECUTABLE, "--list"},
-                 60, {{"HOME", home}, {"MORVANE_HOME", home / "data"}, {"MORVANE_LANG", "en"}});
+  // That user runs a copy of the bundle it can reach from any checkout.
+  testing::TempDir reachable;
+  const std::filesystem::path executable(MORVANE_EXECUTABLE);
+  const std::filesystem::path bundle = testing::copyForAnyUser(
+      executable.parent_path().parent_path().parent_path(), reachable);
+  ShellResult result = Shell::run(
+      "/usr/bin/setpriv",
+      {"--reuid=65534", "--regid=65534", "--clear-groups",
+       (bundle / "Contents/MacOS" / executable.filename()).string(), "--list"},
+      60, {{"HOME", home}, {"MORVANE_HOME", home / "data"}, {"MORVANE_LANG", "en"}});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.standardOutput, "Directory  " + agents.string() + "\n0 of 0 loaded\n");
   EXPECT_EQ(result.standardError,

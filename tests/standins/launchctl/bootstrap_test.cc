@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "harness.h"
+#include "test_support.h"
 
 namespace launchctl_test {
 namespace {
@@ -238,7 +239,10 @@ TEST_F(BuiltinBootstrapTest, UnreadableFileReportsPermissionDenied) {
   ASSERT_EQ(chmod(home_.c_str(), 0755), 0);
   const std::string path = writeJob("org.example.secret", {"sleep", "30"});
   ASSERT_EQ(chmod(path.c_str(), 0600), 0);
-  const Result result = runLaunchctl({"bootstrap", "gui/65534", path}, {home_, {}, kNobody});
+  // That user runs a copy of the stand-in it can reach from any checkout.
+  morvane::testing::TempDir reachable;
+  const std::string launchctl = morvane::testing::copyForAnyUser(LAUNCHCTL_PATH, reachable);
+  const Result result = runProgram({launchctl, "bootstrap", "gui/65534", path}, {home_, {}, kNobody});
   EXPECT_EQ(result.status, 13);
   EXPECT_EQ(result.err, path + ": Permission denied\nBootstrap failed: 13: Permission denied\n");
 }
