@@ -109,11 +109,6 @@ std::filesystem::path toolPath(Tool tool);
 /// The first executable file named `name` in the absolute directories of PATH.
 std::optional<std::filesystem::path> findProgram(std::string_view name);
 
-/// Keeps the desktop libraries of this process, and the programs it starts, from starting a
-/// session bus of their own when the session has none (no DBUS_SESSION_BUS_ADDRESS, no bus at
-/// $XDG_RUNTIME_DIR/bus): a bus started so would outlive the process. Call before any of them runs.
-void keepFromStartingASessionBus();
-
 /// Hears, once and on another thread, whether the desktop did what it was asked.
 using DesktopDone = std::function<void(Outcome)>;
 

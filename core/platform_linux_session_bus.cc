@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform.h"
+#include "platform_session_bus.h"
 
 namespace morvane::platform {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app_delegate.h"
-#include "platform.h"
+#include "platform_session_bus.h"
 #include "quit_on_signal.h"
 
 namespace morvane {

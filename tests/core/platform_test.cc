@@ -13,6 +13,7 @@
 
 #include "desktop_entry.h"
 #include "paths.h"
+#include "platform_session_bus.h"
 #include "test_support.h"
 
 namespace morvane {
