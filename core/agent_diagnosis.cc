@@ -42,7 +42,8 @@ AgentProblem notPropertyList(std::string_view bytes) {
                      "write it again, or check it with plutil -convert xml1"));
   if (std::optional<XmlErrorPosition> at = xmlErrorPosition(bytes)) {
     const std::string line = std::to_string(at->line), column = std::to_string(at->column);
-    const std::string why = at->message.empty() ? "" : " (" + shown(at->message) + ")";
+    const std::string message = shown(at->message);
+    const std::string why = message.empty() ? "" : L("（" + message + "）", " (" + message + ")");
     return problem("not-property-list",
                    L([&] {
                      return "它不是属性列表：XML 解析在第 " + line + " 行第 " + column + " 列停下" +
