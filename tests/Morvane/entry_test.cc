@@ -20,7 +20,7 @@ TEST(ChooseMode, FirstOptionInPrecedenceOrderWinsWhereverItStands) {
 
 TEST(ChooseMode, AnythingElseStartsTheMenuBarApplication) {
   EXPECT_EQ(mode({}), Mode::menuBarApp);
-  EXPECT_EQ(mode({"--check"}), Mode::menuBarApp);
+  EXPECT_EQ(mode({"--json", "--lines"}), Mode::menuBarApp);
   EXPECT_EQ(mode({"--LIST", "-list", "--list=1", " --list", "--selfTest"}), Mode::menuBarApp);
 }
 

@@ -44,7 +44,7 @@ TEST_F(Check, NamesEachProblemUnderItsAgentAndCountsThem) {
   EXPECT_EQ(all.status, 1);
 
   // Notes alone are no failure; a name nothing answers to is.
-  testing::Printed some = check({"com.example.odd", "good"});
+  testing::Printed some = check({"com.example.odd", "com.example.good.plist"});
   EXPECT_TRUE(some.text.ends_with("2 agents checked: 0 errors, 2 notes\n")) << some.text;
   EXPECT_EQ(some.status, 0);
   testing::Printed unknown = check({"com.example.nothing"});
@@ -53,7 +53,7 @@ TEST_F(Check, NamesEachProblemUnderItsAgentAndCountsThem) {
   EXPECT_EQ(unknown.status, 1);
 
   testing::ScopedEnv chinese("MORVANE_LANG", "zh");
-  EXPECT_EQ(check({"good"}).text,
+  EXPECT_EQ(check({"com.example.good"}).text,
             "com.example.good\n  ✓ 没有发现问题\n检查了 1 个启动项：0 个错误，0 个提示\n");
 }
 

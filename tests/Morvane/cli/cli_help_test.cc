@@ -62,7 +62,7 @@ TEST_F(Help, ChineseDescriptionsStartInTheSameColumn) {
     EXPECT_EQ(terminalWidth(line.substr(0, description)), 34u) << line;
     ++rows;
   }
-  EXPECT_EQ(rows, 17u);
+  EXPECT_EQ(rows, 19u);
   EXPECT_EQ(line, "不带选项时启动菜单栏应用。");
 }
 
