@@ -141,8 +141,10 @@ QAction* AppDelegate::agentItem(const Agent& agent) {
   QPointer<AppDelegate> self(this);
   SwitchRowItem::Content row;
   row.title = singleLine(displayName(agent.label));
-  row.detail = MenuTexts::agentDetail(agent, failed);
-  row.detailWarns = failed != nullptr;
+  const auto diagnosis = invalidAgents.find(agent.path);
+  const bool invalid = diagnosis != invalidAgents.end();
+  row.detail = MenuTexts::agentDetail(agent, failed, invalid);
+  row.detailWarns = failed != nullptr || invalid;
   row.isOn = frozen ? request->second : agent.loaded;
   row.enabled = !frozen;
   row.onToggle = [self, agent](bool on) {
@@ -157,6 +159,9 @@ QAction* AppDelegate::agentItem(const Agent& agent) {
   if (failed != nullptr && failed->lastErrorLine)
     row.toolTip += QLatin1Char('\n') + fittedLine(*failed->lastErrorLine, QToolTip::font(),
                                                   SwitchRow::kMaxWidth, Qt::ElideRight);
+  if (invalid)
+    for (const AgentProblem& problem : diagnosis->second)
+      row.toolTip += QLatin1Char('\n') + QString::fromStdString(sentence(problem));
   row.toolTip = plainToolTip(row.toolTip);
   row.onActions = [self, agent](const QPoint& at, bool byKeyboard) {
     if (self)

@@ -27,7 +27,7 @@ std::string exitText(int64_t status) {
   return L([&] { return "退出码 " + number; }, [&] { return "exited " + number; });
 }
 
-std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed) {
+std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed, bool invalid) {
   std::vector<std::string> parts;
   if (agent.pid)
     parts.push_back("pid " + std::to_string(*agent.pid));
@@ -35,6 +35,8 @@ std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed)
     parts.push_back(L("已停用", "disabled"));
   if (failed != nullptr)
     parts.push_back(exitText(failed->status));
+  if (invalid)
+    parts.push_back(L("无效", "invalid"));
   if (parts.empty())
     return std::nullopt;
   std::string detail = parts.front();

@@ -19,8 +19,9 @@ std::string header(const std::vector<Agent>& agents, bool loadedKnown);
 /// "exited 3", or "killed by SIGKILL" for a job a signal ended.
 std::string exitText(int64_t status);
 
-/// "pid 4242 · disabled", then how a failed agent ended; absent when there is nothing to say.
-std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed);
+/// "pid 4242 · disabled", then how a failed agent ended and whether its file is invalid; absent
+/// when there is nothing to say.
+std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed, bool invalid);
 
 /// The status line while an operation runs.
 std::string busyLine(const std::string& busy);

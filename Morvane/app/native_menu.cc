@@ -168,8 +168,9 @@ NativeMenuItem AppDelegate::nativeMenu() {
       const auto request = pending.find(agent.label);
       const auto failure = failures.find(agent.label);
       const std::string name = singleLine(displayName(agent.label)).toStdString();
-      const std::optional<QString> detail = MenuTexts::agentDetail(
-          agent, failure != failures.end() ? &failure->second : nullptr);
+      const std::optional<QString> detail =
+          MenuTexts::agentDetail(agent, failure != failures.end() ? &failure->second : nullptr,
+                                 invalidAgents.contains(agent.path));
       NativeMenuItem row;
       row.key = "agent:" + agent.path;
       row.label = detail ? name + " · " + detail->toStdString() : name;
