@@ -68,7 +68,8 @@ TEST_F(LoadUnload, LabelsReadBeforeAreTrustedOnlyWhileTheirFilesAreUnchanged) {
   // A file that goes and one that comes; a cache that is not one is read past.
   std::filesystem::remove(agents() / "a.plist");
   writeAgent("c.plist", "com.example.three", testing::kSleeper);
-  EXPECT_EQ(change("com.example.one", true).text, "✗ No agent named com.example.one\n");
+  EXPECT_EQ(change("com.example.one", true).text,
+            "✗ No agent named com.example.one. Did you mean com.example.two?\n");
   testing::writeFile(home_ / "data/agent-labels.json", "[1, 2");
   EXPECT_EQ(change("com.example.three", true).text, "com.example.three loaded\n");
   EXPECT_EQ(change("b", false).text, "com.example.two unloaded\n");
