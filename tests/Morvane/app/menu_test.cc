@@ -370,7 +370,7 @@ class MenuTest : public QObject {
                             R"(", "control": "a\nb\tc\u0007d", "markup": "<b>x</b> & y"}})");
     auto app = delegate();
     const std::string hugeLabel(10000, 'L');
-    for (const char* label : {"empty", "blank", "long", "control", "markup"})
+    for (const char* label : {"empty", "blank", "long", "control", "markup", "com.\u202Eevil.gnp"})
       app->agents.push_back(agent(label, false, std::nullopt, false));
     app->agents.push_back(agent(hugeLabel, true, 1, true));
     for (int i = 0; i < 1000; ++i)
@@ -383,9 +383,11 @@ class MenuTest : public QObject {
     QVERIFY(rowTitled(app->menu, "blank"));
     QVERIFY(rowTitled(app->menu, "a b c d"));
     QCOMPARE(rowTitled(app->menu, "<b>x</b> & y")->shownTitle(), QStringLiteral("<b>x</b> & y"));
+    // A bidirectional override is shown, not obeyed: the label does not read "com.png.live".
+    QVERIFY(rowTitled(app->menu, "com.\\u202Eevil.gnp"));
     for (SwitchRow* row : testing::rows(app->menu))
       QVERIFY(row->sizeHint().width() <= SwitchRow::kMaxWidth);
-    QCOMPARE(testing::rows(app->menu).size(), size_t(1006 + 1));
+    QCOMPARE(testing::rows(app->menu).size(), size_t(1007 + 1));
     QVERIFY(app->menu.actions()[1]->text().size() < 200);
 
     app->menu.popup(QPoint(0, 0));
