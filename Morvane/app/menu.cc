@@ -50,8 +50,9 @@ std::string exitText(int64_t status) {
   return L([&] { return "退出码 " + number; }, [&] { return "exited " + number; });
 }
 
-/// "pid 4242 · disabled", then how a failed agent ended; absent when there is nothing to say.
-std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed) {
+/// "pid 4242 · disabled", then how a failed agent ended and whether its file is invalid; absent
+/// when there is nothing to say.
+std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed, bool invalid) {
   std::vector<std::string> parts;
   if (agent.pid)
     parts.push_back("pid " + std::to_string(*agent.pid));
@@ -59,6 +60,8 @@ std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed)
     parts.push_back(L("已停用", "disabled"));
   if (failed != nullptr)
     parts.push_back(exitText(failed->status));
+  if (invalid)
+    parts.push_back(L("无效", "invalid"));
   if (parts.empty())
     return std::nullopt;
   std::string detail = parts.front();
@@ -189,8 +192,10 @@ QAction* AppDelegate::agentItem(const Agent& agent) {
   QPointer<AppDelegate> self(this);
   SwitchRowItem::Content row;
   row.title = singleLine(displayName(agent.label));
-  row.detail = agentDetail(agent, failed);
-  row.detailWarns = failed != nullptr;
+  const auto diagnosis = invalidAgents.find(agent.path);
+  const bool invalid = diagnosis != invalidAgents.end();
+  row.detail = agentDetail(agent, failed, invalid);
+  row.detailWarns = failed != nullptr || invalid;
   row.isOn = frozen ? request->second : agent.loaded;
   row.enabled = !frozen;
   row.onToggle = [self, agent](bool on) {
@@ -205,6 +210,9 @@ QAction* AppDelegate::agentItem(const Agent& agent) {
   if (failed != nullptr && failed->lastErrorLine)
     row.toolTip += QLatin1Char('\n') + fittedLine(*failed->lastErrorLine, QToolTip::font(),
                                                   SwitchRow::kMaxWidth, Qt::ElideRight);
+  if (invalid)
+    for (const AgentProblem& problem : diagnosis->second)
+      row.toolTip += QLatin1Char('\n') + QString::fromStdString(sentence(problem));
   row.toolTip = plainToolTip(row.toolTip);
   row.onActions = [self, agent](const QPoint& at, bool byKeyboard) {
     if (self)
