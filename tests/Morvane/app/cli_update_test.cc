@@ -155,19 +155,6 @@ TEST_F(CommandLineUpdate, WithNowhereToStartTheNewVersionTheDownloadWaitsForADes
   EXPECT_FALSE(fs::exists(home_ / "update-install.sh"));
   EXPECT_EQ(versionOf(home_ / "update/Morvane.app"), "1.1.0");
   EXPECT_EQ(server_.requestCount("/Morvane-1.1.0.zip"), 1) << "the second run took what it kept";
-
-  // Where there is one, the kept download is installed without fetching it again.
-  ShellResult installed = run(app_, {"--update"});
-  EXPECT_EQ(installed.status, 0) << installed.standardOutput;
-  EXPECT_EQ(server_.requestCount("/Morvane-1.1.0.zip"), 1);
-  ASSERT_TRUE(eventually(
-      [&] {
-        const std::string text = log();
-        return text.ends_with("updated\n") || text.find("rolling back") != std::string::npos;
-      },
-      std::chrono::seconds(40)))
-      << log();
-  stopInstances();
 }
 
 TEST_F(CommandLineUpdate, PackageCutShortIsADownloadFailure) {
