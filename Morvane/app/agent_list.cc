@@ -57,10 +57,11 @@ bool AgentList::scrolls() const {
 
 int AgentList::rowsWidth() const {
   if (!rowsWidth_) {
+    const SwitchRow::Widths widths;
     int widest = SwitchRow::kMinWidth;
     for (const Row& row : rows_)
       if (widest < SwitchRow::kMaxWidth)
-        widest = std::max(widest, SwitchRow::widthFor(row.title, row.detail));
+        widest = std::max(widest, widths.of(row.title, row.detail));
     rowsWidth_ = widest;
   }
   return *rowsWidth_;

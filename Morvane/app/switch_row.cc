@@ -123,9 +123,17 @@ void SwitchRow::setContent(const QString& title, const std::optional<QString>& d
 }
 
 int SwitchRow::widthFor(const QString& title, const std::optional<QString>& detail) {
-  int width = textWidth(menuFont(), title);
-  if (detail)
-    width += textWidth(detailFontFor(detail), *detail) + kDetailGap;
+  return Widths().of(title, detail);
+}
+
+SwitchRow::Widths::Widths() : title_(menuFont()), detail_(smallMenuFont()) {}
+
+int SwitchRow::Widths::of(const QString& title, const std::optional<QString>& detail) const {
+  int width = static_cast<int>(std::ceil(title_.horizontalAdvance(title)));
+  if (detail) {
+    const QFontMetricsF& metrics = hasIdeographs(*detail) ? title_ : detail_;
+    width += static_cast<int>(std::ceil(metrics.horizontalAdvance(*detail))) + kDetailGap;
+  }
   width += kLeading + kSwitchGap + CapsuleSwitch::kWidth + kTrailing;
   return std::clamp(width, kMinWidth, kMaxWidth);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFontMetricsF>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -62,6 +63,17 @@ class SwitchRow : public QWidget {
   /// The width a row with these texts asks for: room for both texts and the switch, within
   /// kMinWidth and kMaxWidth.
   static int widthFor(const QString& title, const std::optional<QString>& detail);
+
+  /// widthFor() for many rows at once, with the fonts looked up and measured once.
+  class Widths {
+   public:
+    Widths();
+    int of(const QString& title, const std::optional<QString>& detail) const;
+
+   private:
+    QFontMetricsF title_;
+    QFontMetricsF detail_;
+  };
 
   /// What a right click on the row asks for, with the click's screen position; rows without it
   /// ignore the right button.
