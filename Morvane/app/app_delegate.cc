@@ -175,32 +175,37 @@ void AppDelegate::menuDidClose() {
 
 void AppDelegate::refresh() {
   work.submit([this] {
-    auto [scanned, failed] = scanAgents();
+    auto [scanned, failed, invalid] = scanAgents();
     QMetaObject::invokeMethod(
         this,
-        [this, scanned = std::move(scanned), failed = std::move(failed)]() mutable {
-          if (takeScan(std::move(scanned), std::move(failed)) && menuOpen)
+        [this, scanned = std::move(scanned), failed = std::move(failed),
+         invalid = std::move(invalid)]() mutable {
+          if (takeScan(std::move(scanned), std::move(failed), std::move(invalid)) && menuOpen)
             rebuildMenu();
         },
         Qt::QueuedConnection);
   });
 }
 
-bool AppDelegate::takeScan(Agents::ScannedAgents scanned, FailedExits failed) {
+bool AppDelegate::takeScan(Agents::ScannedAgents scanned, FailedExits failed,
+                           AgentDiagnoses invalid) {
   std::optional<std::string> unknown;
   if (scanned.problem)
     unknown = std::move(scanned.problem->text);
-  const bool changed = scanned.agents != agents || failed != failures || unknown != agentsUnknown;
+  const bool changed = scanned.agents != agents || failed != failures ||
+                       unknown != agentsUnknown || invalid != invalidAgents;
   agents = std::move(scanned.agents);
   failures = std::move(failed);
+  invalidAgents = std::move(invalid);
   agentsUnknown = std::move(unknown);
   return changed;
 }
 
-std::pair<Agents::ScannedAgents, FailedExits> AppDelegate::scanAgents() {
+std::tuple<Agents::ScannedAgents, FailedExits, AgentDiagnoses> AppDelegate::scanAgents() {
   Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
   FailedExits failed = failedExits(scan);
-  return {std::move(scan), std::move(failed)};
+  AgentDiagnoses invalid = morvane::invalidAgents(scan.agents);
+  return {std::move(scan), std::move(failed), std::move(invalid)};
 }
 
 void AppDelegate::updateIcon() {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "agents.h"
 #include "agent_list_item.h"
 #include "alerts.h"
+#include "agent_diagnosis.h"
 #include "failed_exits.h"
 #include "failure.h"
 #include "instance_lock.h"
@@ -63,9 +65,9 @@ class AppDelegate : public QObject {
 
   /// Rescans the agents on `work`; the open menu is rebuilt when the list changed.
   void refresh();
-  /// Keeps a scan's agents, how the failed ones ended and what it could not know; true when any
-  /// of them changed.
-  bool takeScan(Agents::ScannedAgents scanned, FailedExits failed);
+  /// Keeps a scan's agents, how the failed ones ended, which files have errors and what it could
+  /// not know; true when any of them changed.
+  bool takeScan(Agents::ScannedAgents scanned, FailedExits failed, AgentDiagnoses invalid = {});
   /// The status item's image, tooltip and accessible text, in the current language.
   void updateIcon();
 
@@ -138,6 +140,8 @@ class AppDelegate : public QObject {
   std::optional<std::string> agentsUnknown;
   /// The agents of the latest scan that are loaded, not running, and last exited badly.
   FailedExits failures;
+  /// The agents of the latest scan whose files have an error, by path.
+  AgentDiagnoses invalidAgents;
   bool menuOpen = false;
   /// Agent operations started and not yet completed.
   int64_t running = 0;
@@ -205,8 +209,9 @@ class AppDelegate : public QObject {
   void placeMenu();
   /// Moves the menu off the panels, where it fits between them.
   void keepMenuWithinWorkArea();
-  /// Scans the user's agents and reads how the failed ones ended; any thread.
-  static std::pair<Agents::ScannedAgents, FailedExits> scanAgents();
+  /// Scans the user's agents, reads how the failed ones ended and diagnoses their files; any
+  /// thread.
+  static std::tuple<Agents::ScannedAgents, FailedExits, AgentDiagnoses> scanAgents();
   /// The name an agent is shown by: its friendly name when it has one, else its label.
   std::string displayName(const std::string& label);
 

@@ -54,8 +54,9 @@ std::string exitText(int64_t status) {
   return L([&] { return "退出码 " + number; }, [&] { return "exited " + number; });
 }
 
-/// "pid 4242 · disabled", then how a failed agent ended; absent when there is nothing to say.
-std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed) {
+/// "pid 4242 · disabled", then how a failed agent ended and whether its file is invalid; absent
+/// when there is nothing to say.
+std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed, bool invalid) {
   std::vector<std::string> parts;
   if (agent.pid)
     parts.push_back("pid " + std::to_string(*agent.pid));
@@ -63,6 +64,8 @@ std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed)
     parts.push_back(L("已停用", "disabled"));
   if (failed != nullptr)
     parts.push_back(exitText(failed->status));
+  if (invalid)
+    parts.push_back(L("无效", "invalid"));
   if (parts.empty())
     return std::nullopt;
   std::string detail = parts.front();
@@ -282,8 +285,10 @@ AgentList::Row AppDelegate::agentRow(const Agent& agent) {
   const FailedExit* failed = failure != failures.end() ? &failure->second : nullptr;
   AgentList::Row row;
   row.title = singleLine(displayName(agent.label));
-  row.detail = agentDetail(agent, failed);
-  row.detailWarns = failed != nullptr;
+  const auto diagnosis = invalidAgents.find(agent.path);
+  const bool invalid = diagnosis != invalidAgents.end();
+  row.detail = agentDetail(agent, failed, invalid);
+  row.detailWarns = failed != nullptr || invalid;
   row.isOn = frozen ? request->second : agent.loaded;
   row.enabled = !frozen;
   return row;
@@ -300,6 +305,9 @@ QString AppDelegate::agentToolTip(const Agent& agent) {
   if (failed != nullptr && failed->lastErrorLine)
     toolTip += QLatin1Char('\n') + fittedLine(*failed->lastErrorLine, QToolTip::font(),
                                               SwitchRow::kMaxWidth, Qt::ElideRight);
+  if (const auto diagnosis = invalidAgents.find(agent.path); diagnosis != invalidAgents.end())
+    for (const AgentProblem& problem : diagnosis->second)
+      toolTip += QLatin1Char('\n') + QString::fromStdString(sentence(problem));
   return plainToolTip(toolTip);
 }
 

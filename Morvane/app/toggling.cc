@@ -1,5 +1,6 @@
 // Loading and unloading agents from their switches in the menu.
 
+#include "agent_diagnosis.h"
 #include "agents.h"
 #include "app_delegate.h"
 #include "language.h"
@@ -16,7 +17,14 @@ void AppDelegate::setLoaded(const Agent& agent, bool load) {
       load ? L([&] { return "「" + name + "」已加载"; }, [&] { return name + " loaded"; })
            : L([&] { return "「" + name + "」已卸载"; }, [&] { return name + " unloaded"; });
   perform(std::move(progress), {agent.label}, std::move(success),
-          [agent, load] { return Agents::setLoaded(agent, load); });
+          [agent, load, agents = agents]() -> Outcome {
+            Outcome outcome = Agents::setLoaded(agent, load);
+            // After the service manager's word, why the file may not load, with the fixes.
+            if (!outcome && load)
+              for (const AgentProblem& problem : diagnoseAgent(agent, agents, true))
+                outcome.error().text += "\n" + sentence(problem);
+            return outcome;
+          });
 }
 
 void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
@@ -29,17 +37,17 @@ void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
   work.submit([this, progress = std::move(progress), labels = std::move(labels),
                success = std::move(success), operation = std::move(operation)]() mutable {
     Outcome outcome = operation();
-    auto [scanned, failed] = scanAgents();
+    auto [scanned, failed, invalid] = scanAgents();
     QMetaObject::invokeMethod(
         this,
         [this, progress = std::move(progress), labels = std::move(labels),
          success = std::move(success), outcome = std::move(outcome), scanned = std::move(scanned),
-         failed = std::move(failed)]() mutable {
+         failed = std::move(failed), invalid = std::move(invalid)]() mutable {
           if (--running == 0)
             busy.reset();
           for (const std::string& label : labels)
             pending.erase(label);
-          takeScan(std::move(scanned), std::move(failed));
+          takeScan(std::move(scanned), std::move(failed), std::move(invalid));
           if (!outcome) {
             note.reset();
             presentWarning(progress + L("失败", " failed"), outcome.error().text);

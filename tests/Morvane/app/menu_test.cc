@@ -154,13 +154,21 @@ class MenuTest : public QObject {
                    agent("<b>bold</b>", true, std::nullopt, false),
                    agent("com.example.killed", true, std::nullopt, true),
                    agent("com.example.odd", true, std::nullopt, false),
-                   agent("com.example.frozen", true, std::nullopt, false)};
+                   agent("com.example.frozen", true, std::nullopt, false),
+                   agent("com.example.invalid", false, std::nullopt, false)};
     app->failures = {{"com.example.failed", {3, "Error: <b>no</b> config & more"}},
                      {"<b>bold</b>", {2, "<i>x</i>"}},
                      {"com.example.killed", {-9, std::nullopt}},
                      {"com.example.odd", {-300, std::nullopt}},
                      {"com.example.frozen", {1, std::nullopt}}};
     app->pending["com.example.frozen"] = false;
+    const AgentProblem missing{AgentProblem::error, "program-missing",
+                               "its program /opt/x does not exist", "install it or correct the path"};
+    const AgentProblem slip{AgentProblem::error, "near-key", "RunAtload", "did you mean RunAtLoad?",
+                            true};
+    app->invalidAgents = {
+        {"/Users/me/Library/LaunchAgents/com.example.odd.plist", {missing}},
+        {"/Users/me/Library/LaunchAgents/com.example.invalid.plist", {missing, slip}}};
     app->rebuildMenu();
 
     SwitchRow* failed = rowTitled(app->menu, "com.example.failed");
@@ -186,7 +194,15 @@ class MenuTest : public QObject {
     QCOMPARE(killed->toolTip(),
              QStringLiteral("/Users/me/Library/LaunchAgents/com.example.killed.plist"));
     QCOMPARE(rowTitled(app->menu, "com.example.odd")->detail().value_or("(absent)"),
-             QStringLiteral("exited -300"));
+             QStringLiteral("exited -300 · invalid"));
+    // A file with errors is marked in the error colour, its problems listed in the tooltip.
+    SwitchRow* invalid = rowTitled(app->menu, "com.example.invalid");
+    QCOMPARE(invalid->detail().value_or("(absent)"), QStringLiteral("invalid"));
+    QCOMPARE(invalid->detailColor(), SwitchRow::warningColor(invalid->palette()));
+    QCOMPARE(shownTip(invalid),
+             QStringLiteral("/Users/me/Library/LaunchAgents/com.example.invalid.plist\n"
+                            "Its program /opt/x does not exist: install it or correct the path.\n"
+                            "RunAtload: did you mean RunAtLoad?"));
     // A frozen row keeps the disabled colour.
     SwitchRow* frozen = rowTitled(app->menu, "com.example.frozen");
     QCOMPARE(frozen->detailColor(), frozen->titleColor());
@@ -198,6 +214,8 @@ class MenuTest : public QObject {
              QStringLiteral("退出码 3"));
     QCOMPARE(rowTitled(app->menu, "com.example.killed")->detail().value_or("(absent)"),
              QStringLiteral("已停用 · 被 SIGKILL 终止"));
+    QCOMPARE(rowTitled(app->menu, "com.example.invalid")->detail().value_or("(absent)"),
+             QStringLiteral("无效"));
     qputenv("MORVANE_LANG", "en");
     Language::apply(std::nullopt);
   }
