@@ -76,18 +76,20 @@ void AppDelegate::applicationDidFinishLaunching() {
   Language::apply(settings().value().language);
   note = settings().problem();  // settings.json could not be read: say so, once
 
-  statusItem = std::make_unique<QSystemTrayIcon>();
-  if (!QSystemTrayIcon::isSystemTrayAvailable())
-    std::cerr << L("Morvane：没有可用的系统托盘，状态栏图标要等托盘出现后才会显示。",
-                   "Morvane: no system tray is available; the status icon shows once one "
-                   "appears.")
-              << std::endl;
-  // The menu is shown by hand: desktop trays cannot show the switch rows in a context menu.
-  connect(statusItem.get(), &QSystemTrayIcon::activated, this,
-          [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
-              popUpMenu();
-          });
+  // Desktop trays cannot show the switch rows: the rich menu is shown by hand where it can be
+  // placed beside the icon (X11), and panels that draw menus themselves get a plain one.
+  StatusItem::Handlers clicks;
+  clicks.activate = [this](const QPoint& at) {
+    if (StatusItem::clickShowsExportedMenu())
+      popUpNativeMenu(at);
+    else
+      popUpMenu();
+  };
+  clicks.contextMenu = clicks.activate;
+  clicks.secondaryActivate = [] { openAgentsFolder(); };
+  clicks.menu = [this] { return nativeMenu(); };
+  clicks.menuOpening = [this] { refresh(); };
+  statusItem = std::make_unique<StatusItem>(std::move(clicks));
   // Drawn for the desktop's colour scheme once the desktop has said which it is.
   new DesktopColorScheme(
       [this](StatusIcon::Scheme scheme) {
@@ -96,7 +98,11 @@ void AppDelegate::applicationDidFinishLaunching() {
       },
       this);
   updateIcon();
-  statusItem->show();
+  if (!statusItem->show())
+    std::cerr << L("Morvane：没有可用的系统托盘，状态栏图标要等托盘出现后才会显示。",
+                   "Morvane: no system tray is available; the status icon shows once one "
+                   "appears.")
+              << std::endl;
 
   refresh();
   scheduleUpdateChecks();
@@ -180,8 +186,8 @@ void AppDelegate::refresh() {
         this,
         [this, scanned = std::move(scanned), failed = std::move(failed),
          invalid = std::move(invalid)]() mutable {
-          if (takeScan(std::move(scanned), std::move(failed), std::move(invalid)) && menuOpen)
-            rebuildMenu();
+          if (takeScan(std::move(scanned), std::move(failed), std::move(invalid)))
+            showChanges();
         },
         Qt::QueuedConnection);
   });
@@ -218,8 +224,21 @@ void AppDelegate::updateIcon() {
   statusItem->setToolTip(text);
 }
 
+void AppDelegate::showChanges() {
+  if (menuOpen)
+    rebuildMenu();
+  nativeMenuChanged();
+}
+
+void AppDelegate::nativeMenuChanged() {
+  if (statusItem)
+    statusItem->menuChanged();
+}
+
 void AppDelegate::presentWarning(const std::string& message, const std::string& informative) {
   menu.hide();
+  if (nativePopup_)
+    nativePopup_->hide();
   alerts_->warn(message, informative);
 }
 

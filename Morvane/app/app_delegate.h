@@ -5,7 +5,6 @@
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
-#include <QSystemTrayIcon>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -27,7 +26,9 @@
 #include "new_agent_window.h"
 #include "paths.h"
 #include "platform.h"
+#include "native_menu.h"
 #include "settings_store.h"
+#include "status_item.h"
 #include "switch_row_item.h"
 #include "update_state.h"
 #include "work_queue.h"
@@ -71,6 +72,11 @@ class AppDelegate : public QObject {
   /// The status item's image, tooltip and accessible text, in the current language.
   void updateIcon();
 
+  /// Shown state changed: the open menu is rebuilt, and the menu a panel draws is told.
+  void showChanges();
+  /// Tells the menu a panel draws that shown state changed.
+  void nativeMenuChanged();
+
   // The menu.
   void rebuildMenu();
   /// What an agent's row shows: its name, detail and switch.
@@ -81,6 +87,21 @@ class AppDelegate : public QObject {
   /// The agents' rows in the menu; null when the menu shows none.
   AgentList* agentList() const;
   QAction* languageItem(const std::optional<std::string>& current);
+  /// Stores the language preference and switches the texts to it.
+  void chooseLanguage(const std::optional<std::string>& preference);
+  /// Writes or removes the login item for the application at `appPath`; a failure in an alert.
+  void setLaunchAtLogin(bool on, const std::string& appPath);
+  /// Shows the user's launch-agents folder in the file manager.
+  static void openAgentsFolder();
+
+  /// The menu for panels that draw their items' menus themselves: the same items and texts,
+  /// plain, with the agents in submenus when there are many.
+  NativeMenuItem nativeMenu();
+  /// Opens that menu as Morvane's own popup: where a click cannot place the rich menu beside
+  /// the icon (Wayland) and the panel did not draw the menu itself.
+  void popUpNativeMenu(const QPoint& at);
+  /// The popup opened last; null when there is none.
+  QMenu* nativePopup() const { return nativePopup_; }
 
   /// Above this many agents, a search field heads their rows.
   static constexpr size_t kUnfilteredAgents = 12;
@@ -119,6 +140,8 @@ class AppDelegate : public QObject {
   void checkForUpdate(bool manual);
   /// The menu item for the current update state.
   QAction* updateItem();
+  /// The update item's title, and what choosing it does (nothing while a check runs).
+  std::pair<std::string, std::function<void()>> updateChoice();
   /// Hands the staged update to the installer and quits, so that the installer can swap it in.
   void installUpdate(const Staged& staged);
 
@@ -131,7 +154,7 @@ class AppDelegate : public QObject {
   // The state. Main thread only.
   const Paths paths;
   WorkQueue work;
-  std::unique_ptr<QSystemTrayIcon> statusItem;
+  std::unique_ptr<StatusItem> statusItem;
   QMenu menu;
   /// The latest scan, in the order it came.
   std::vector<Agent> agents;
@@ -237,6 +260,7 @@ class AppDelegate : public QObject {
   QPointer<QMenu> actions_;
   QPointer<SwitchRowItem> highlighted_;
   QPointer<NewAgentWindow> newAgentWindow_;
+  QPointer<QMenu> nativePopup_;
 };
 
 /// Starts the menu-bar application and runs it until it quits; gives the exit status.

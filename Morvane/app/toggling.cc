@@ -31,8 +31,7 @@ void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
                           std::optional<std::string> success, std::function<Outcome()> operation) {
   ++running;
   busy = progress;
-  if (menuOpen)
-    rebuildMenu();
+  showChanges();
 
   work.submit([this, progress = std::move(progress), labels = std::move(labels),
                success = std::move(success), operation = std::move(operation)]() mutable {
@@ -54,8 +53,7 @@ void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
           } else {
             note = std::move(success);
           }
-          if (menuOpen)
-            rebuildMenu();
+          showChanges();
         },
         Qt::QueuedConnection);
   });
