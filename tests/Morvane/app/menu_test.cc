@@ -64,6 +64,12 @@ class MenuTest : public QObject {
         const SwitchRow* row = item->row();
         texts << row->title() + (row->detail() ? " · " + *row->detail() : QString()) +
                      (row->toggle()->isOn() ? " [on]" : "") + (row->enabled() ? "" : " [off]");
+      } else if (auto* list = dynamic_cast<AgentListItem*>(action)) {
+        for (size_t index : list->list()->shown()) {
+          const AgentList::Row& row = list->list()->row(index);
+          texts << row.title + (row.detail ? " · " + *row.detail : QString()) +
+                       (row.isOn ? " [on]" : "") + (row.enabled ? "" : " [off]");
+        }
       } else {
         texts << QString(action->text()).replace("&&", "&") + (action->isChecked() ? " [on]" : "") +
                      (action->isEnabled() ? "" : " [off]");
