@@ -353,6 +353,7 @@ TEST_F(Desktop, ALongMenuFitsBelowThePanelAndItsRowsScrollFromTheKeyboard) {
     Shell::run(LAUNCHCTL_STANDIN, {"bootout", Agents::serviceTarget("com.example.row07")}, 30,
                {{"HOME", dir_.path().string()}});
   }
+}
 
 TEST_F(Desktop, OnWaylandTheItemComesToEveryWatcherAndItsMenuIsDrawnByThePanel) {
   VirtualDisplay& display = show(VirtualDisplay::Tray::wayland);
