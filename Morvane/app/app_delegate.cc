@@ -141,11 +141,24 @@ void AppDelegate::popUpMenu() {
   if (screen == nullptr)
     screen = QGuiApplication::primaryScreen();
   const QRect icon = statusItem ? statusItem->geometry() : QRect();
-  const QRect available = screen != nullptr ? WorkArea::of(*screen) : QRect();
-  menu.popup(MenuPlacement::anchor(icon, pointer, screen != nullptr ? screen->geometry() : QRect(),
-                                   available));
+  // Known before the menu is built: the agent rows are only as high as the space left there.
+  workArea_ = screen != nullptr ? WorkArea::of(*screen) : QRect();
+  anchor_ = MenuPlacement::anchor(icon, pointer, screen != nullptr ? screen->geometry() : QRect(),
+                                  workArea_);
+  menu.popup(anchor_);
+  keepMenuWithinWorkArea();
+}
+
+void AppDelegate::placeMenu() {
+  replacingMenu_ = true;
+  menu.popup(anchor_.isNull() ? menu.pos() : anchor_);
+  replacingMenu_ = false;
+  keepMenuWithinWorkArea();
+}
+
+void AppDelegate::keepMenuWithinWorkArea() {
   // Menus may cover the panels; this one keeps clear of the panel it came from.
-  const QRect placed = MenuPlacement::keepWithin(menu.geometry(), available);
+  const QRect placed = MenuPlacement::keepWithin(menu.geometry(), workArea_);
   if (placed != menu.geometry())
     menu.move(placed.topLeft());
 }
@@ -160,6 +173,8 @@ void AppDelegate::menuWillOpen() {
 
 void AppDelegate::menuDidClose() {
   menuOpen = false;
+  anchor_ = QPoint();
+  workArea_ = QRect();
   filter.clear();  // the next opening starts unfiltered
   menu.setMinimumWidth(0);
 }
