@@ -332,7 +332,7 @@ TEST_F(InstallerHandOff, NewVersionThatDoesNotStayUpIsRolledBack) {
     // The outcome is judged once the script has ended, which frees the update lock: however
     // long a loaded machine makes its checks take, it ends by its own limits (CTest gives the
     // test time for two such runs).
-    ASSERT_TRUE(waitFor([&] { return bool(Updater::UpdateLock::acquire(paths_)); },
+    ASSERT_TRUE(waitFor([&] { return bool(Updater::UpdateLock::acquire(paths_, app_)); },
                         std::chrono::seconds(280)))
         << "the script is still running: " << log();
     EXPECT_EQ(count(log(), "rolling back"), before + 1) << log();
