@@ -160,32 +160,34 @@ void AppDelegate::menuDidClose() {
 
 void AppDelegate::refresh() {
   work.submit([this] {
-    auto [scanned, failed] = scanAgents();
     QMetaObject::invokeMethod(
         this,
-        [this, scanned = std::move(scanned), failed = std::move(failed)]() mutable {
-          if (takeScan(std::move(scanned), std::move(failed)) && menuOpen)
+        [this, scan = scanAgents()]() mutable {
+          if (takeScan(std::move(scan)) && menuOpen)
             rebuildMenu();
         },
         Qt::QueuedConnection);
   });
 }
 
-bool AppDelegate::takeScan(Agents::ScannedAgents scanned, FailedExits failed) {
+bool AppDelegate::takeScan(AgentScan scan) {
   std::optional<std::string> unknown;
-  if (scanned.problem)
-    unknown = std::move(scanned.problem->text);
-  const bool changed = scanned.agents != agents || failed != failures || unknown != agentsUnknown;
-  agents = std::move(scanned.agents);
-  failures = std::move(failed);
+  if (scan.scanned.problem)
+    unknown = std::move(scan.scanned.problem->text);
+  const bool changed = scan.scanned.agents != agents || scan.failed != failures ||
+                       scan.schedules != schedules || unknown != agentsUnknown;
+  agents = std::move(scan.scanned.agents);
+  failures = std::move(scan.failed);
+  schedules = std::move(scan.schedules);
   agentsUnknown = std::move(unknown);
   return changed;
 }
 
-std::pair<Agents::ScannedAgents, FailedExits> AppDelegate::scanAgents() {
+AppDelegate::AgentScan AppDelegate::scanAgents() {
   Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
   FailedExits failed = failedExits(scan);
-  return {std::move(scan), std::move(failed)};
+  std::map<std::string, Schedule> read = scheduleFiles_.read(scan.agents);
+  return {std::move(scan), std::move(failed), std::move(read)};
 }
 
 void AppDelegate::updateIcon() {

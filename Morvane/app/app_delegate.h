@@ -24,6 +24,7 @@
 #include "new_agent_window.h"
 #include "paths.h"
 #include "platform.h"
+#include "schedule_files.h"
 #include "settings_store.h"
 #include "switch_row_item.h"
 #include "update_state.h"
@@ -58,9 +59,15 @@ class AppDelegate : public QObject {
 
   /// Rescans the agents on `work`; the open menu is rebuilt when the list changed.
   void refresh();
-  /// Keeps a scan's agents, how the failed ones ended and what it could not know; true when any
-  /// of them changed.
-  bool takeScan(Agents::ScannedAgents scanned, FailedExits failed);
+  /// What one scan found: the agents, how the failed ones ended and their schedules.
+  struct AgentScan {
+    Agents::ScannedAgents scanned;
+    FailedExits failed;
+    std::map<std::string, Schedule> schedules;
+  };
+  /// Keeps a scan's agents, how the failed ones ended, their schedules and what it could not
+  /// know; true when any of them changed.
+  bool takeScan(AgentScan scan);
   /// The status item's image, tooltip and accessible text, in the current language.
   void updateIcon();
 
@@ -127,6 +134,8 @@ class AppDelegate : public QObject {
   std::optional<std::string> agentsUnknown;
   /// The agents of the latest scan that are loaded, not running, and last exited badly.
   FailedExits failures;
+  /// The schedule of each agent of the latest scan, by label.
+  std::map<std::string, Schedule> schedules;
   bool menuOpen = false;
   /// Agent operations started and not yet completed.
   int64_t running = 0;
@@ -183,8 +192,13 @@ class AppDelegate : public QObject {
                          std::optional<std::string> error, bool manual);
   /// Shows the menu below the status item.
   void popUpMenu();
-  /// Scans the user's agents and reads how the failed ones ended; any thread.
-  static std::pair<Agents::ScannedAgents, FailedExits> scanAgents();
+  /// Scans the user's agents and reads how the failed ones ended and their schedules; on
+  /// `work` only.
+  AgentScan scanAgents();
+  /// The row detail's next start of an agent; absent when it has none or is not waiting.
+  std::optional<std::string> nextRunDetail(const Agent& agent);
+  /// The tooltip's lines on an agent's schedule; empty without one.
+  QString scheduleToolTip(const Agent& agent) const;
   /// The name an agent is shown by: its friendly name when it has one, else its label.
   std::string displayName(const std::string& label);
 
@@ -196,6 +210,10 @@ class AppDelegate : public QObject {
   /// True while an open menu is placed again after a rebuild: that is no new opening.
   bool replacingMenu_ = false;
   std::vector<FilterRow> filterRows_;
+  /// The schedules read so far; used on `work` only.
+  ScheduleFiles scheduleFiles_;
+  /// Next starts shown in the rows; main thread only.
+  NextRuns nextRuns_;
   QPointer<QAction> noMatch_;
   QPointer<QLineEdit> searchField_;
   QPointer<QMenu> actions_;

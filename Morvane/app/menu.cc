@@ -12,6 +12,7 @@
 #include "display_text.h"
 #include "language.h"
 #include "login_item.h"
+#include "schedule_text.h"
 #include "search_item.h"
 #include "signal_names.h"
 #include "switch_row.h"
@@ -50,8 +51,10 @@ std::string exitText(int64_t status) {
   return L([&] { return "退出码 " + number; }, [&] { return "exited " + number; });
 }
 
-/// "pid 4242 · disabled", then how a failed agent ended; absent when there is nothing to say.
-std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed) {
+/// "pid 4242 · disabled", then how a failed agent ended and when it next starts; absent when
+/// there is nothing to say.
+std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed,
+                                   const std::optional<std::string>& nextRun) {
   std::vector<std::string> parts;
   if (agent.pid)
     parts.push_back("pid " + std::to_string(*agent.pid));
@@ -59,6 +62,8 @@ std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed)
     parts.push_back(L("已停用", "disabled"));
   if (failed != nullptr)
     parts.push_back(exitText(failed->status));
+  if (nextRun)
+    parts.push_back(*nextRun);
   if (parts.empty())
     return std::nullopt;
   std::string detail = parts.front();
@@ -189,7 +194,7 @@ QAction* AppDelegate::agentItem(const Agent& agent) {
   QPointer<AppDelegate> self(this);
   SwitchRowItem::Content row;
   row.title = singleLine(displayName(agent.label));
-  row.detail = agentDetail(agent, failed);
+  row.detail = agentDetail(agent, failed, nextRunDetail(agent));
   row.detailWarns = failed != nullptr;
   row.isOn = frozen ? request->second : agent.loaded;
   row.enabled = !frozen;
@@ -197,7 +202,7 @@ QAction* AppDelegate::agentItem(const Agent& agent) {
     if (self)
       self->setLoaded(agent, on);
   };
-  row.toolTip = QString::fromStdString(agent.path);
+  row.toolTip = QString::fromStdString(agent.path) + scheduleToolTip(agent);
   if (agent.disabled && !agent.loaded)
     row.toolTip += QString::fromStdString(
         L("\n已被 launchctl disable 停用，拨开会先解除停用再加载",
@@ -211,6 +216,29 @@ QAction* AppDelegate::agentItem(const Agent& agent) {
       self->showActions(agent, at, byKeyboard);
   };
   return new SwitchRowItem(std::move(row), &menu);
+}
+
+std::optional<std::string> AppDelegate::nextRunDetail(const Agent& agent) {
+  if (!agent.loaded || agent.pid)
+    return std::nullopt;
+  const auto schedule = schedules.find(agent.label);
+  if (schedule == schedules.end() || schedule->second.calendar.empty())
+    return std::nullopt;
+  const std::time_t now = std::time(nullptr);
+  const std::optional<std::time_t> next = nextRuns_.next(agent.label, schedule->second, now);
+  if (!next)
+    return std::nullopt;
+  return ScheduleText::nextRunShort(*next, now);
+}
+
+QString AppDelegate::scheduleToolTip(const Agent& agent) const {
+  const auto schedule = schedules.find(agent.label);
+  if (schedule == schedules.end() || schedule->second.empty())
+    return {};
+  std::string text = "\n" + ScheduleText::summary(schedule->second);
+  for (const std::string& line : ScheduleText::entryLines(schedule->second))
+    text += "\n  · " + line;
+  return QString::fromStdString(text);
 }
 
 QAction* AppDelegate::languageItem(const std::optional<std::string>& current) {

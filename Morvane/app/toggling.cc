@@ -29,17 +29,17 @@ void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
   work.submit([this, progress = std::move(progress), labels = std::move(labels),
                success = std::move(success), operation = std::move(operation)]() mutable {
     Outcome outcome = operation();
-    auto [scanned, failed] = scanAgents();
+    AgentScan scan = scanAgents();
     QMetaObject::invokeMethod(
         this,
         [this, progress = std::move(progress), labels = std::move(labels),
-         success = std::move(success), outcome = std::move(outcome), scanned = std::move(scanned),
-         failed = std::move(failed)]() mutable {
+         success = std::move(success), outcome = std::move(outcome),
+         scan = std::move(scan)]() mutable {
           if (--running == 0)
             busy.reset();
           for (const std::string& label : labels)
             pending.erase(label);
-          takeScan(std::move(scanned), std::move(failed));
+          takeScan(std::move(scan));
           if (!outcome) {
             note.reset();
             presentWarning(progress + L("失败", " failed"), outcome.error().text);
