@@ -16,10 +16,10 @@ namespace morvane {
 /// When an agent's property list says the service manager starts it.
 struct Schedule {
   /// StartInterval, in seconds; absent when not given or not above 0.
-  std::optional<int64_t> startInterval;
+  std::optional<int64_t> startInterval{};
   /// StartCalendarInterval's entries, in the file's order; entries with a field of the wrong
   /// type or out of range are left out, as the service manager refuses them.
-  std::vector<CalendarEntry> calendar;
+  std::vector<CalendarEntry> calendar{};
   bool runAtLoad = false;
   /// KeepAlive true, or a dictionary of conditions.
   bool keepAlive = false;
