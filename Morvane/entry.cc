@@ -100,6 +100,8 @@ Mode chooseMode(const std::vector<std::string>& allArguments) {
     return Mode::status;
   if (has("--new"))
     return Mode::newAgent;
+  if (has("--check"))
+    return Mode::check;
   if (has("--help"))
     return Mode::help;
   if (has("--version"))
@@ -120,6 +122,12 @@ std::expected<Invocation, UsageError> parseInvocation(
   }
   const std::vector<std::string> arguments = optionArguments(allArguments);
   invocation.json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
+  if (invocation.mode == Mode::check) {
+    auto after = std::next(std::find(arguments.begin(), arguments.end(), "--check"));
+    std::copy_if(after, arguments.end(), std::back_inserter(invocation.agents),
+                 [](const std::string& argument) { return !isOption(argument); });
+    return invocation;
+  }
   const char* agentOption = invocation.mode == Mode::load     ? "--load"
                             : invocation.mode == Mode::unload ? "--unload"
                             : invocation.mode == Mode::status ? "--status"
@@ -195,6 +203,9 @@ int runEntry(int argc, char** argv, ModuleRunner runModule) {
                  : CLI::status(std::cout, invocation->agent, invocation->lines, std::cerr);
     case Mode::newAgent:
       return CLI::newAgent(std::cout, std::cerr, invocation->newAgent);
+    case Mode::check:
+      return invocation->json ? CLI::checkJson(std::cout, invocation->agents, std::cerr)
+                              : CLI::check(std::cout, invocation->agents, std::cerr);
     case Mode::help:
       return CLI::help(std::cout, std::cerr);
     case Mode::version:

@@ -20,6 +20,7 @@ enum class Mode {
   unload,
   status,
   newAgent,
+  check,
   help,
   version,
   menuBarApp
@@ -32,6 +33,8 @@ struct Invocation {
   bool json = false;
   /// The agent named after "--load", "--unload" or "--status".
   std::string agent;
+  /// The agents named after "--check"; none: all of them.
+  std::vector<std::string> agents;
   /// "--lines N": how many lines of each log the status shows.
   size_t lines = 10;
   /// "--new": the agent to make.
@@ -39,7 +42,8 @@ struct Invocation {
 };
 
 /// "--list" wins over "--selftest", which wins over "--update" (with "--check": only check);
-/// then come "--load", "--unload", "--status", "--new", "--help" and "--version", in that order.
+/// then come "--load", "--unload", "--status", "--new", "--check" (without "--update": check
+/// agent files), "--help" and "--version", in that order.
 /// With none of them the menu-bar application starts. After "--new", a "--" ends the options:
 /// what follows is the new agent's program and arguments, never an option.
 Mode chooseMode(const std::vector<std::string>& arguments);

@@ -1,5 +1,6 @@
 // Scanning 1,000 agents against a launchctl that prints a 1,000-row list. The scan's own work is
-// the difference between the two benchmarks: the full scan, and its two launchctl runs alone.
+// the difference between the full scan and its two launchctl runs alone; the diagnosis the menu
+// adds is measured beside them.
 #include <benchmark/benchmark.h>
 #include <plist/plist.h>
 #include <stdlib.h>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "agent_diagnosis.h"
 #include "agents.h"
 #include "platform.h"
 #include "shell.h"
@@ -83,6 +85,19 @@ void ScanOfThousandAgents(benchmark::State& state) {
   }
 }
 BENCHMARK(ScanOfThousandAgents)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+
+// What the menu's refresh adds to a scan: every agent's file diagnosed, side by side with the
+// scan above.
+void DiagnosisOfThousandAgents(benchmark::State& state) {
+  const auto agents = morvane::Agents::scan(fixture().root / "agents");
+  for (auto _ : state) {
+    auto invalid = morvane::invalidAgents(agents);
+    if (!invalid.empty())
+      state.SkipWithError("a sound agent was found invalid");
+    benchmark::DoNotOptimize(invalid);
+  }
+}
+BENCHMARK(DiagnosisOfThousandAgents)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 
 void TheScansTwoLaunchctlRunsAlone(benchmark::State& state) {
   const std::filesystem::path launchctl = fixture().root / "launchctl";

@@ -76,18 +76,20 @@ void AppDelegate::applicationDidFinishLaunching() {
   Language::apply(settings().value().language);
   note = settings().problem();  // settings.json could not be read: say so, once
 
-  statusItem = std::make_unique<QSystemTrayIcon>();
-  if (!QSystemTrayIcon::isSystemTrayAvailable())
-    std::cerr << L("Morvane：没有可用的系统托盘，状态栏图标要等托盘出现后才会显示。",
-                   "Morvane: no system tray is available; the status icon shows once one "
-                   "appears.")
-              << std::endl;
-  // The menu is shown by hand: desktop trays cannot show the switch rows in a context menu.
-  connect(statusItem.get(), &QSystemTrayIcon::activated, this,
-          [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
-              popUpMenu();
-          });
+  // Desktop trays cannot show the switch rows: the rich menu is shown by hand where it can be
+  // placed beside the icon (X11), and panels that draw menus themselves get a plain one.
+  StatusItem::Handlers clicks;
+  clicks.activate = [this](const QPoint& at) {
+    if (StatusItem::clickShowsExportedMenu())
+      popUpNativeMenu(at);
+    else
+      popUpMenu();
+  };
+  clicks.contextMenu = clicks.activate;
+  clicks.secondaryActivate = [] { openAgentsFolder(); };
+  clicks.menu = [this] { return nativeMenu(); };
+  clicks.menuOpening = [this] { refresh(); };
+  statusItem = std::make_unique<StatusItem>(std::move(clicks));
   // Drawn for the desktop's colour scheme once the desktop has said which it is.
   new DesktopColorScheme(
       [this](StatusIcon::Scheme scheme) {
@@ -96,7 +98,11 @@ void AppDelegate::applicationDidFinishLaunching() {
       },
       this);
   updateIcon();
-  statusItem->show();
+  if (!statusItem->show())
+    std::cerr << L("Morvane：没有可用的系统托盘，状态栏图标要等托盘出现后才会显示。",
+                   "Morvane: no system tray is available; the status icon shows once one "
+                   "appears.")
+              << std::endl;
 
   refresh();
   scheduleUpdateChecks();
@@ -163,8 +169,8 @@ void AppDelegate::refresh() {
     QMetaObject::invokeMethod(
         this,
         [this, scan = scanAgents()]() mutable {
-          if (takeScan(std::move(scan)) && menuOpen)
-            rebuildMenu();
+          if (takeScan(std::move(scan)))
+            showChanges();
         },
         Qt::QueuedConnection);
   });
@@ -175,9 +181,11 @@ bool AppDelegate::takeScan(AgentScan scan) {
   if (scan.scanned.problem)
     unknown = std::move(scan.scanned.problem->text);
   const bool changed = scan.scanned.agents != agents || scan.failed != failures ||
-                       scan.schedules != schedules || unknown != agentsUnknown;
+                       unknown != agentsUnknown || scan.invalid != invalidAgents ||
+                       scan.schedules != schedules;
   agents = std::move(scan.scanned.agents);
   failures = std::move(scan.failed);
+  invalidAgents = std::move(scan.invalid);
   schedules = std::move(scan.schedules);
   agentsUnknown = std::move(unknown);
   return changed;
@@ -186,8 +194,9 @@ bool AppDelegate::takeScan(AgentScan scan) {
 AppDelegate::AgentScan AppDelegate::scanAgents() {
   Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
   FailedExits failed = failedExits(scan);
+  AgentDiagnoses invalid = morvane::invalidAgents(scan.agents);
   std::map<std::string, Schedule> read = scheduleFiles_.read(scan.agents);
-  return {std::move(scan), std::move(failed), std::move(read)};
+  return {std::move(scan), std::move(failed), std::move(invalid), std::move(read)};
 }
 
 void AppDelegate::updateIcon() {
@@ -200,8 +209,21 @@ void AppDelegate::updateIcon() {
   statusItem->setToolTip(text);
 }
 
+void AppDelegate::showChanges() {
+  if (menuOpen)
+    rebuildMenu();
+  nativeMenuChanged();
+}
+
+void AppDelegate::nativeMenuChanged() {
+  if (statusItem)
+    statusItem->menuChanged();
+}
+
 void AppDelegate::presentWarning(const std::string& message, const std::string& informative) {
   menu.hide();
+  if (nativePopup_)
+    nativePopup_->hide();
   alerts_->warn(message, informative);
 }
 

@@ -5,27 +5,30 @@
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
-#include <QSystemTrayIcon>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "agent.h"
 #include "agents.h"
 #include "alerts.h"
+#include "agent_diagnosis.h"
 #include "failed_exits.h"
 #include "failure.h"
 #include "instance_lock.h"
 #include "new_agent_window.h"
 #include "paths.h"
 #include "platform.h"
+#include "native_menu.h"
 #include "schedule_files.h"
 #include "settings_store.h"
+#include "status_item.h"
 #include "switch_row_item.h"
 #include "update_state.h"
 #include "work_queue.h"
@@ -59,22 +62,44 @@ class AppDelegate : public QObject {
 
   /// Rescans the agents on `work`; the open menu is rebuilt when the list changed.
   void refresh();
-  /// What one scan found: the agents, how the failed ones ended and their schedules.
+  /// What one scan found: the agents, how the failed ones ended, which files have errors and
+  /// the agents' schedules.
   struct AgentScan {
     Agents::ScannedAgents scanned;
     FailedExits failed;
-    std::map<std::string, Schedule> schedules;
+    AgentDiagnoses invalid{};
+    std::map<std::string, Schedule> schedules{};
   };
-  /// Keeps a scan's agents, how the failed ones ended, their schedules and what it could not
-  /// know; true when any of them changed.
+  /// Keeps a scan's agents, how the failed ones ended, which files have errors, their schedules
+  /// and what it could not know; true when any of them changed.
   bool takeScan(AgentScan scan);
   /// The status item's image, tooltip and accessible text, in the current language.
   void updateIcon();
+
+  /// Shown state changed: the open menu is rebuilt, and the menu a panel draws is told.
+  void showChanges();
+  /// Tells the menu a panel draws that shown state changed.
+  void nativeMenuChanged();
 
   // The menu.
   void rebuildMenu();
   QAction* agentItem(const Agent& agent);
   QAction* languageItem(const std::optional<std::string>& current);
+  /// Stores the language preference and switches the texts to it.
+  void chooseLanguage(const std::optional<std::string>& preference);
+  /// Writes or removes the login item for the application at `appPath`; a failure in an alert.
+  void setLaunchAtLogin(bool on, const std::string& appPath);
+  /// Shows the user's launch-agents folder in the file manager.
+  static void openAgentsFolder();
+
+  /// The menu for panels that draw their items' menus themselves: the same items and texts,
+  /// plain, with the agents in submenus when there are many.
+  NativeMenuItem nativeMenu();
+  /// Opens that menu as Morvane's own popup: where a click cannot place the rich menu beside
+  /// the icon (Wayland) and the panel did not draw the menu itself.
+  void popUpNativeMenu(const QPoint& at);
+  /// The popup opened last; null when there is none.
+  QMenu* nativePopup() const { return nativePopup_; }
 
   /// Above this many agents, a search field heads their rows.
   static constexpr size_t kUnfilteredAgents = 12;
@@ -113,6 +138,8 @@ class AppDelegate : public QObject {
   void checkForUpdate(bool manual);
   /// The menu item for the current update state.
   QAction* updateItem();
+  /// The update item's title, and what choosing it does (nothing while a check runs).
+  std::pair<std::string, std::function<void()>> updateChoice();
   /// Hands the staged update to the installer and quits, so that the installer can swap it in.
   void installUpdate(const Staged& staged);
 
@@ -125,7 +152,7 @@ class AppDelegate : public QObject {
   // The state. Main thread only.
   const Paths paths;
   WorkQueue work;
-  std::unique_ptr<QSystemTrayIcon> statusItem;
+  std::unique_ptr<StatusItem> statusItem;
   QMenu menu;
   /// The latest scan, in the order it came.
   std::vector<Agent> agents;
@@ -134,6 +161,8 @@ class AppDelegate : public QObject {
   std::optional<std::string> agentsUnknown;
   /// The agents of the latest scan that are loaded, not running, and last exited badly.
   FailedExits failures;
+  /// The agents of the latest scan whose files have an error, by path.
+  AgentDiagnoses invalidAgents;
   /// The schedule of each agent of the latest scan, by label.
   std::map<std::string, Schedule> schedules;
   bool menuOpen = false;
@@ -192,8 +221,8 @@ class AppDelegate : public QObject {
                          std::optional<std::string> error, bool manual);
   /// Shows the menu below the status item.
   void popUpMenu();
-  /// Scans the user's agents and reads how the failed ones ended and their schedules; on
-  /// `work` only.
+  /// Scans the user's agents, reads how the failed ones ended, diagnoses their files and reads
+  /// their schedules; on `work` only.
   AgentScan scanAgents();
   /// The row detail's next start of an agent; absent when it has none or is not waiting.
   std::optional<std::string> nextRunDetail(const Agent& agent);
@@ -219,6 +248,7 @@ class AppDelegate : public QObject {
   QPointer<QMenu> actions_;
   QPointer<SwitchRowItem> highlighted_;
   QPointer<NewAgentWindow> newAgentWindow_;
+  QPointer<QMenu> nativePopup_;
 };
 
 /// Starts the menu-bar application and runs it until it quits; gives the exit status.

@@ -109,8 +109,7 @@ void AppDelegate::checkForUpdate(bool manual) {
   if (!manual && !settings().value().autoUpdate)
     return;
   updateState = UpdateStates::Checking{};
-  if (menuOpen)
-    rebuildMenu();
+  showChanges();
 
   // One task on the shared pool, not on `work`: a download may take minutes, and agent
   // operations must not wait for it. The task touches none of the delegate's fields.
@@ -121,8 +120,7 @@ void AppDelegate::checkForUpdate(bool manual) {
             checkAndDownload(current, bundle, paths, manual, [&](const std::string& version) {
               post(self, [version](AppDelegate& app) {
                 app.updateState = UpdateStates::Downloading{version};
-                if (app.menuOpen)
-                  app.rebuildMenu();
+                app.showChanges();
               });
             });
         post(self, [end = std::move(end), manual](AppDelegate& app) mutable {
@@ -137,14 +135,19 @@ void AppDelegate::finishUpdateCheck(UpdateState state, std::optional<std::string
   if (newNote)
     note = std::move(newNote);
   updateState = std::move(state);
-  if (menuOpen)
-    rebuildMenu();
+  showChanges();
   // Automatic checks fail silently; the next one tries again.
   if (error && manual)
     presentWarning(L("检查更新失败", "Update check failed"), *error);
 }
 
 QAction* AppDelegate::updateItem() {
+  auto [title, handler] = updateChoice();
+  return new ActionItem(menuTitle(title, menu.font(), SwitchRow::kMaxWidth), std::move(handler),
+                        false, &menu);
+}
+
+std::pair<std::string, ActionItem::Handler> AppDelegate::updateChoice() {
   QPointer<AppDelegate> self(this);
   std::string title;
   ActionItem::Handler handler;
@@ -169,8 +172,7 @@ QAction* AppDelegate::updateItem() {
         self->installUpdate(staged);
     };
   }
-  return new ActionItem(menuTitle(title, menu.font(), SwitchRow::kMaxWidth), std::move(handler),
-                        false, &menu);
+  return {std::move(title), std::move(handler)};
 }
 
 void AppDelegate::installUpdate(const Staged& staged) {

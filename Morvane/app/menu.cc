@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QPointer>
 #include <QToolTip>
-#include <limits>
 
 #include "action_item.h"
 #include "agents.h"
@@ -12,9 +11,9 @@
 #include "display_text.h"
 #include "language.h"
 #include "login_item.h"
+#include "menu_texts.h"
 #include "schedule_text.h"
 #include "search_item.h"
-#include "signal_names.h"
 #include "switch_row.h"
 #include "switch_row_item.h"
 
@@ -28,48 +27,6 @@ ActionItem* actionItem(QMenu& menu, const std::string& title, ActionItem::Handle
                               std::move(handler), marked, &menu);
   menu.addAction(item);
   return item;
-}
-
-/// The counts; "?" for the loaded one when the loaded state is unknown.
-std::string header(const std::vector<Agent>& agents, bool loadedKnown) {
-  const auto total = std::to_string(agents.size());
-  const auto loaded =
-      loadedKnown ? std::to_string(std::count_if(agents.begin(), agents.end(),
-                                                 [](const Agent& agent) { return agent.loaded; }))
-                  : std::string("?");
-  return L([&] { return "启动项 · 共 " + total + " 个，已加载 " + loaded + " 个"; },
-           [&] { return "Launch Agents · " + loaded + " of " + total + " loaded"; });
-}
-
-/// "exited 3", or "killed by SIGKILL" for a job a signal ended.
-std::string exitText(int64_t status) {
-  const std::string number = std::to_string(status);
-  if (status < 0 && status != std::numeric_limits<int64_t>::min()) {
-    if (std::optional<std::string> name = signalName(-status))
-      return L([&] { return "被 " + *name + " 终止"; }, [&] { return "killed by " + *name; });
-  }
-  return L([&] { return "退出码 " + number; }, [&] { return "exited " + number; });
-}
-
-/// "pid 4242 · disabled", then how a failed agent ended and when it next starts; absent when
-/// there is nothing to say.
-std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed,
-                                   const std::optional<std::string>& nextRun) {
-  std::vector<std::string> parts;
-  if (agent.pid)
-    parts.push_back("pid " + std::to_string(*agent.pid));
-  if (agent.disabled)
-    parts.push_back(L("已停用", "disabled"));
-  if (failed != nullptr)
-    parts.push_back(exitText(failed->status));
-  if (nextRun)
-    parts.push_back(*nextRun);
-  if (parts.empty())
-    return std::nullopt;
-  std::string detail = parts.front();
-  for (size_t i = 1; i < parts.size(); ++i)
-    detail += " · " + parts[i];
-  return QString::fromStdString(detail);
 }
 
 /// Empties the menu. The old items go at the next turn of the event loop, not now: the
@@ -116,9 +73,9 @@ void AppDelegate::changeOpenMenu(const std::function<void()>& change) {
 void AppDelegate::buildMenuItems() {
   releaseItems(menu);
 
-  actionItem(menu, header(agents, !agentsUnknown));
+  actionItem(menu, MenuTexts::header(agents, !agentsUnknown));
   if (busy)
-    actionItem(menu, "⏳ " + *busy + "…");
+    actionItem(menu, MenuTexts::busyLine(*busy));
   else if (note)
     actionItem(menu, *note);
   menu.addSeparator();
@@ -130,8 +87,7 @@ void AppDelegate::buildMenuItems() {
     // One line instead of rows that would all show "off": what is loaded is not known.
     actionItem(menu, *agentsUnknown);
   } else if (agents.empty()) {
-    actionItem(menu, L("~/Library/LaunchAgents 里没有启动项",
-                       "No launch agents in ~/Library/LaunchAgents"));
+    actionItem(menu, MenuTexts::noAgents());
   } else if (agents.size() <= kUnfilteredAgents) {
     for (const Agent& agent : agents)
       menu.addAction(agentItem(agent));
@@ -152,38 +108,30 @@ void AppDelegate::buildMenuItems() {
   menu.setFocusProxy(searchField_);
   menu.addSeparator();
 
-  actionItem(menu, L("新建启动项…", "New Agent…"), [self = QPointer<AppDelegate>(this)] {
+  actionItem(menu, MenuTexts::newAgent(), [self = QPointer<AppDelegate>(this)] {
     if (self)
       self->showNewAgentWindow();
   });
-  actionItem(menu, L("在访达中打开 LaunchAgents", "Open LaunchAgents in Finder"), [] {
-    // The result of the request is not looked at.
-    platform::openInDesktop(Agents::defaultDirectory(), [](Outcome) {});
-  });
+  actionItem(menu, MenuTexts::openFolder(), [] { openAgentsFolder(); });
   menu.addSeparator();
 
   const std::string appPath = bundle_.path.string();
   const bool inBundle = appPath.ends_with(".app");
   QPointer<AppDelegate> self(this);
   SwitchRowItem::Content login;
-  login.title = QString::fromStdString(L("登录时启动", "Launch at Login"));
+  login.title = QString::fromStdString(MenuTexts::launchAtLogin());
   login.isOn = LoginItem::isEnabled();
   login.enabled = inBundle;
   login.onToggle = [self, appPath](bool on) {
-    Outcome changed = LoginItem::setEnabled(on, appPath);
-    if (!self)
-      return;
-    if (!changed)
-      self->presentWarning(L("设置登录启动失败", "Couldn't change the login item"),
-                           changed.error().text);
-    self->refresh();
+    if (self)
+      self->setLaunchAtLogin(on, appPath);
   };
   menu.addAction(new SwitchRowItem(std::move(login), &menu));
   menu.addAction(languageItem(settings().value().language));
   menu.addSeparator();
 
   menu.addAction(updateItem());
-  actionItem(menu, L("退出 Morvane", "Quit Morvane"), [] { QCoreApplication::quit(); });
+  actionItem(menu, MenuTexts::quit(), [] { QCoreApplication::quit(); });
 }
 
 QAction* AppDelegate::agentItem(const Agent& agent) {
@@ -194,8 +142,13 @@ QAction* AppDelegate::agentItem(const Agent& agent) {
   QPointer<AppDelegate> self(this);
   SwitchRowItem::Content row;
   row.title = singleLine(displayName(agent.label));
-  row.detail = agentDetail(agent, failed, nextRunDetail(agent));
-  row.detailWarns = failed != nullptr;
+  const auto diagnosis = invalidAgents.find(agent.path);
+  const bool invalid = diagnosis != invalidAgents.end();
+  row.detail = MenuTexts::agentDetail(agent, failed, invalid);
+  row.detailWarns = failed != nullptr || invalid;
+  if (std::optional<std::string> next = nextRunDetail(agent))
+    row.detail = row.detail ? *row.detail + QStringLiteral(" · ") + QString::fromStdString(*next)
+                            : QString::fromStdString(*next);
   row.isOn = frozen ? request->second : agent.loaded;
   row.enabled = !frozen;
   row.onToggle = [self, agent](bool on) {
@@ -210,6 +163,9 @@ QAction* AppDelegate::agentItem(const Agent& agent) {
   if (failed != nullptr && failed->lastErrorLine)
     row.toolTip += QLatin1Char('\n') + fittedLine(*failed->lastErrorLine, QToolTip::font(),
                                                   SwitchRow::kMaxWidth, Qt::ElideRight);
+  if (invalid)
+    for (const AgentProblem& problem : diagnosis->second)
+      row.toolTip += QLatin1Char('\n') + QString::fromStdString(sentence(problem));
   row.toolTip = plainToolTip(row.toolTip);
   row.onActions = [self, agent](const QPoint& at, bool byKeyboard) {
     if (self)
@@ -242,30 +198,41 @@ QString AppDelegate::scheduleToolTip(const Agent& agent) const {
 }
 
 QAction* AppDelegate::languageItem(const std::optional<std::string>& current) {
-  auto* item =
-      new QAction(QString::fromStdString(L("语言（Language）", "Language（语言）")), &menu);
+  auto* item = new QAction(QString::fromStdString(MenuTexts::language()), &menu);
   auto* submenu = new QMenu(&menu);
   QPointer<AppDelegate> self(this);
-  const std::pair<std::string, std::optional<std::string>> options[] = {
-      {L("跟随系统", "System Default"), std::nullopt},
-      {"中文", "zh"},
-      {"English", "en"},
-  };
-  for (const auto& [title, preference] : options) {
+  for (const auto& [title, preference] : MenuTexts::languageOptions()) {
     actionItem(
         *submenu, title,
         [self, preference] {
-          if (!self)
-            return;
-          self->settings().update([&](Settings& s) { s.language = preference; });
-          Language::apply(preference);
-          self->note.reset();
-          self->updateIcon();
+          if (self)
+            self->chooseLanguage(preference);
         },
         preference == current);
   }
   item->setMenu(submenu);
   return item;
+}
+
+void AppDelegate::chooseLanguage(const std::optional<std::string>& preference) {
+  settings().update([&](Settings& s) { s.language = preference; });
+  Language::apply(preference);
+  note.reset();
+  updateIcon();
+  nativeMenuChanged();
+}
+
+void AppDelegate::setLaunchAtLogin(bool on, const std::string& appPath) {
+  Outcome changed = LoginItem::setEnabled(on, appPath);
+  if (!changed)
+    presentWarning(L("设置登录启动失败", "Couldn't change the login item"), changed.error().text);
+  nativeMenuChanged();
+  refresh();
+}
+
+void AppDelegate::openAgentsFolder() {
+  // The result of the request is not looked at.
+  platform::openInDesktop(Agents::defaultDirectory(), [](Outcome) {});
 }
 
 }  // namespace morvane

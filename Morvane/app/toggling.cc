@@ -1,5 +1,6 @@
 // Loading and unloading agents from their switches in the menu.
 
+#include "agent_diagnosis.h"
 #include "agents.h"
 #include "app_delegate.h"
 #include "language.h"
@@ -16,15 +17,21 @@ void AppDelegate::setLoaded(const Agent& agent, bool load) {
       load ? L([&] { return "「" + name + "」已加载"; }, [&] { return name + " loaded"; })
            : L([&] { return "「" + name + "」已卸载"; }, [&] { return name + " unloaded"; });
   perform(std::move(progress), {agent.label}, std::move(success),
-          [agent, load] { return Agents::setLoaded(agent, load); });
+          [agent, load, agents = agents]() -> Outcome {
+            Outcome outcome = Agents::setLoaded(agent, load);
+            // After the service manager's word, why the file may not load, with the fixes.
+            if (!outcome && load)
+              for (const AgentProblem& problem : diagnoseAgent(agent, agents, true))
+                outcome.error().text += "\n" + sentence(problem);
+            return outcome;
+          });
 }
 
 void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
                           std::optional<std::string> success, std::function<Outcome()> operation) {
   ++running;
   busy = progress;
-  if (menuOpen)
-    rebuildMenu();
+  showChanges();
 
   work.submit([this, progress = std::move(progress), labels = std::move(labels),
                success = std::move(success), operation = std::move(operation)]() mutable {
@@ -46,8 +53,7 @@ void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
           } else {
             note = std::move(success);
           }
-          if (menuOpen)
-            rebuildMenu();
+          showChanges();
         },
         Qt::QueuedConnection);
   });

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "new_agent_request.h"
 #include "usage_error.h"
@@ -54,6 +55,16 @@ int32_t listJson(std::ostream& out, std::ostream& err = std::cerr);
 /// Prints the status of the agent `name` means as one JSON object; 1 when no single agent
 /// answers to the name or its state cannot be known.
 int32_t statusJson(std::ostream& out, const std::string& name, std::ostream& err = std::cerr);
+
+/// Checks the agent files `names` mean (all of them when there are none): each agent's name,
+/// then one line per problem, then the count of errors and notes. 0 when no agent has an
+/// error and every name was found, else 1.
+int32_t check(std::ostream& out, const std::vector<std::string>& names,
+              std::ostream& err = std::cerr);
+
+/// check() as one JSON array, an object per agent with its problems; exits as check() does.
+int32_t checkJson(std::ostream& out, const std::vector<std::string>& names,
+                  std::ostream& err = std::cerr);
 
 /// Prints the options, one line each; always 0.
 int32_t help(std::ostream& out, std::ostream& err = std::cerr);

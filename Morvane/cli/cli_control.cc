@@ -1,6 +1,7 @@
 #include "agent_lookup.h"
 #include "agents.h"
 #include "cli.h"
+#include "diagnosis_lines.h"
 #include "display_name.h"
 #include "failure_line.h"
 #include "language.h"
@@ -41,9 +42,15 @@ int32_t setLoaded(std::ostream& out, const std::string& name, bool load, std::os
     out << alreadyText(shown, load) << "\n" << std::flush;
     return 0;
   }
-  if (Outcome outcome = Agents::setLoaded(*agent, load); !outcome)
-    return printFailure(out, outcome.error());
-  out << changedText(shown, load) << "\n" << std::flush;
+  Outcome outcome = Agents::setLoaded(*agent, load);
+  if (!outcome) {
+    printFailure(out, outcome.error());
+    if (load)
+      printLoadDiagnosis(out, shown, *agent, scanned.agents, false);
+    return 1;
+  }
+  if (!load || !printLoadDiagnosis(out, shown, *agent, scanned.agents, true))
+    out << changedText(shown, load) << "\n" << std::flush;
   return 0;
 }
 

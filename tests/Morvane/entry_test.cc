@@ -20,7 +20,7 @@ TEST(ChooseMode, FirstOptionInPrecedenceOrderWinsWhereverItStands) {
 
 TEST(ChooseMode, AnythingElseStartsTheMenuBarApplication) {
   EXPECT_EQ(mode({}), Mode::menuBarApp);
-  EXPECT_EQ(mode({"--check"}), Mode::menuBarApp);
+  EXPECT_EQ(mode({"--json", "--lines"}), Mode::menuBarApp);
   EXPECT_EQ(mode({"--LIST", "-list", "--list=1", " --list", "--selfTest"}), Mode::menuBarApp);
 }
 
@@ -43,6 +43,9 @@ TEST(ChooseMode, SingleAgentOptionsComeAfterTheSpecifiedOnesInTheirOwnOrder) {
   EXPECT_EQ(mode({"--status", "a", "--unload", "b"}), Mode::unload);
   EXPECT_EQ(mode({"--help", "--status", "a"}), Mode::status);
   EXPECT_EQ(mode({"--version", "--help"}), Mode::help);
+  EXPECT_EQ(mode({"--check", "--update"}), Mode::checkForUpdate);
+  EXPECT_EQ(mode({"--check", "--status", "a"}), Mode::status);
+  EXPECT_EQ(mode({"--help", "--check"}), Mode::check);
   EXPECT_EQ(mode({"--version"}), Mode::version);
   EXPECT_EQ(mode({"-load", "a", "--Status", "a", "-help", "--VERSION", "--json", "--lines"}),
             Mode::menuBarApp);
@@ -60,6 +63,11 @@ TEST(ParseInvocation, TheAgentIsTheArgumentAfterItsOption) {
   EXPECT_EQ(status->lines, 10u);
   // The first occurrence names the agent.
   EXPECT_EQ(parse({"--load", "a", "--load", "b"})->agent, "a");
+  // --check takes every name after it, and none means all.
+  auto check = parse({"x", "--check", "a", "--json", "b.plist"});
+  EXPECT_EQ(check->agents, (std::vector<std::string>{"a", "b.plist"}));
+  EXPECT_TRUE(check->json);
+  EXPECT_TRUE(parse({"--check"})->agents.empty());
 }
 
 TEST(ParseInvocation, AnOptionThatNeedsAnAgentAndHasNoneIsAnError) {

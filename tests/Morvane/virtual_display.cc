@@ -25,6 +25,7 @@ constexpr const char* kTesseract = "/usr/bin/tesseract";
 constexpr const char* kPanel = "/usr/bin/xfce4-panel";
 constexpr const char* kBus = "/usr/bin/dbus-daemon";
 constexpr const char* kUnshare = "/usr/bin/unshare";
+constexpr const char* kWeston = "/usr/bin/weston";
 
 /// Starts `arguments` with `environment` and its output on the null device, keeping the
 /// descriptor `keep` open in the child; everything is prepared before the fork.
@@ -120,6 +121,16 @@ echo "$DBUS_SESSION_BUS_ADDRESS" >"$SESSION/bus"
 wait
 )SH";
 
+/// Reads one line a child writes to the pipe `from`, which the parent closes.
+std::string lineFrom(int from) {
+  std::string line;
+  char c = 0;
+  while (::read(from, &c, 1) == 1 && c != '\n')
+    line += c;
+  ::close(from);
+  return line;
+}
+
 }  // namespace
 
 int Picture::grey(int x, int y) const {
@@ -153,6 +164,10 @@ Area Picture::bounds(const Area& area, int level, int by) const {
 }
 
 VirtualDisplay::VirtualDisplay(Tray tray) : kind_(tray) {
+  if (tray == Tray::wayland) {
+    startWeston();
+    return;
+  }
   std::vector<const char*> tools{kXvfb, kXdotool, kImport, kConvert, kTesseract};
   if (tray == Tray::xfce)
     tools.insert(tools.end(), {kPanel, kBus, kUnshare});
@@ -173,11 +188,7 @@ VirtualDisplay::VirtualDisplay(Tray tray) : kind_(tray) {
                    "-nolisten", "tcp"},
                   environmentWith({"DISPLAY="}), ready[1]);
   ::close(ready[1]);
-  std::string number;
-  char c = 0;
-  while (::read(ready[0], &c, 1) == 1 && c != '\n')
-    number += c;
-  ::close(ready[0]);
+  const std::string number = lineFrom(ready[0]);
   if (number.empty()) {
     problem_ = "Xvfb did not start";
     return;
@@ -230,6 +241,38 @@ void VirtualDisplay::startXfcePanel() {
     problem_ = "xfce4-panel did not start its tray";
 }
 
+void VirtualDisplay::startWeston() {
+  for (const char* tool : {kWeston, kBus})
+    if (!std::filesystem::exists(tool)) {
+      problem_ = std::string(tool) + " is missing: scripts/install-deps test installs it";
+      return;
+    }
+  int ready[2];
+  if (::pipe2(ready, O_CLOEXEC) != 0) {
+    problem_ = "no pipe";
+    return;
+  }
+  busDaemon_ = spawn({kBus, "--session", "--nofork", "--print-address=" + std::to_string(ready[1])},
+                     environmentWith({}), ready[1]);
+  ::close(ready[1]);
+  bus_ = lineFrom(ready[0]);
+  if (bus_.empty()) {
+    problem_ = "the session bus did not start";
+    return;
+  }
+  // The compositor's socket goes into a runtime folder of its own; clients find it by its path.
+  const std::filesystem::path runtime = dir_ / "runtime";
+  std::filesystem::create_directories(runtime);
+  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+  server_ = spawn({kWeston, "--backend=headless-backend.so", "--use-pixman", "--debug",
+                   "--socket=wayland-test", "--width=1024", "--height=700", "--idle-time=0"},
+                  environmentWith({"XDG_RUNTIME_DIR=" + runtime.string(), "DISPLAY=",
+                                   "WAYLAND_DISPLAY="}));
+  name_ = (runtime / "wayland-test").string();
+  if (!waitFor([&] { return std::filesystem::exists(name_); }))
+    problem_ = "weston did not start";
+}
+
 void VirtualDisplay::keepForLooking(const std::filesystem::path& picture) const {
   // MORVANE_TEST_PICTURES names a folder that keeps every picture taken, for a person to see.
   const char* folder = std::getenv("MORVANE_TEST_PICTURES");
@@ -248,10 +291,16 @@ VirtualDisplay::~VirtualDisplay() {
   // The panel's session ends with unshare, which ignores SIGTERM while it waits.
   endChild(tray_, kind_ == Tray::xfce ? SIGKILL : SIGTERM);
   endChild(server_);
+  endChild(busDaemon_);
 }
 
 std::vector<std::pair<std::string, std::optional<std::string>>> VirtualDisplay::environment()
     const {
+  if (kind_ == Tray::wayland)
+    return {{"WAYLAND_DISPLAY", name_},
+            {"QT_QPA_PLATFORM", "wayland"},
+            {"DISPLAY", std::nullopt},
+            {"DBUS_SESSION_BUS_ADDRESS", bus_}};
   return {{"DISPLAY", name_}, {"DBUS_SESSION_BUS_ADDRESS", bus_}};
 }
 

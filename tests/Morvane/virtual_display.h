@@ -42,8 +42,11 @@ class VirtualDisplay {
  public:
   /// What shows the status icons: trayer, a small tray that embeds icon windows (XEmbed), on a
   /// light or a dark panel; or a real desktop's panel, xfce4-panel (dark, at the top, holding
-  /// only its tray), whose tray speaks StatusNotifierItem over a session bus of its own.
-  enum class Tray { light, dark, xfce };
+  /// only its tray), whose tray speaks StatusNotifierItem over a session bus of its own. Or no
+  /// X display at all: `wayland` is a headless Wayland compositor (weston, 1024 × 700) with a
+  /// session bus of its own and no panel, where the tests bring their own StatusNotifierItem
+  /// watcher; xdotool and the pictures do not work there.
+  enum class Tray { light, dark, xfce, wayland };
 
   explicit VirtualDisplay(Tray tray = Tray::light);
   ~VirtualDisplay();
@@ -57,7 +60,8 @@ class VirtualDisplay {
   /// The display's name, such as ":3".
   const std::string& name() const { return name_; }
 
-  /// The variables a program shown on this display needs: DISPLAY, and the session bus.
+  /// The variables a program shown on this display needs: DISPLAY (or WAYLAND_DISPLAY and
+  /// Qt's platform), and the session bus.
   std::vector<std::pair<std::string, std::optional<std::string>>> environment() const;
 
   /// Runs xdotool on the display.
@@ -80,6 +84,7 @@ class VirtualDisplay {
 
  private:
   void startXfcePanel();
+  void startWeston();
   /// Where an X window (xdotool's number for it) is on the screen.
   Area placeOf(const std::string& window) const;
   void keepForLooking(const std::filesystem::path& picture) const;
@@ -91,6 +96,7 @@ class VirtualDisplay {
   std::string problem_;
   pid_t server_ = -1;
   pid_t tray_ = -1;
+  pid_t busDaemon_ = -1;
 };
 
 }  // namespace morvane::testing

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "agents.h"
@@ -21,6 +22,9 @@ using std::chrono::seconds;
 using testing::Area;
 using testing::eventually;
 using testing::VirtualDisplay;
+
+constexpr const char* kPython = "/usr/bin/python3";
+constexpr const char* kHost = MORVANE_SOURCE_DIR "/tests/Morvane/app/status_notifier_host.py";
 
 class Desktop : public ::testing::Test {
  protected:
@@ -50,17 +54,22 @@ class Desktop : public ::testing::Test {
             "<string>/bin/sleep</string><string>300</string></array></dict></plist>");
   }
 
-  /// Starts the application on `display` in `language` and waits until its icon shows; gives
-  /// the icon's place.
-  Area start(const VirtualDisplay& display, const std::string& language) {
+  /// Starts the application on `display` in `language`.
+  void launch(const VirtualDisplay& display, const std::string& language) {
+    testing::ScopedEnv platform("QT_QPA_PLATFORM", std::nullopt);
     std::vector<std::unique_ptr<testing::ScopedEnv>> variables;
     for (const auto& [name, value] : display.environment())
       variables.push_back(std::make_unique<testing::ScopedEnv>(name, value));
     testing::ScopedEnv home("HOME", dir_.path().string());
     testing::ScopedEnv data("MORVANE_HOME", (dir_ / "data").string());
     testing::ScopedEnv chosen("MORVANE_LANG", language);
-    testing::ScopedEnv platform("QT_QPA_PLATFORM", std::nullopt);
     app_ = testing::startProgram(MORVANE_EXECUTABLE, {});
+  }
+
+  /// Starts the application on `display` in `language` and waits until its icon shows; gives
+  /// the icon's place.
+  Area start(const VirtualDisplay& display, const std::string& language) {
+    launch(display, language);
     Area icon;
     const Area panel = display.panel();
     EXPECT_TRUE(eventually(
@@ -118,6 +127,61 @@ class Desktop : public ::testing::Test {
     const ShellResult listed =
         Shell::run(LAUNCHCTL_STANDIN, {"list"}, 30, {{"HOME", dir_.path().string()}});
     return listed.standardOutput.find("\t" + label + "\n") != std::string::npos;
+  }
+
+  /// The tests' own panel side of status items, run on `display`'s session bus.
+  static ShellResult host(const VirtualDisplay& display, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), kHost);
+    Shell::Environment bus;
+    for (const auto& [name, value] : display.environment())
+      if (name == "DBUS_SESSION_BUS_ADDRESS" && value)
+        bus[name] = *value;
+    return Shell::run(kPython, arguments, 60, bus);
+  }
+
+  /// What the host printed, as JSON; null when it printed none.
+  static nlohmann::json hostJson(const VirtualDisplay& display, std::vector<std::string> arguments) {
+    const ShellResult result = host(display, std::move(arguments));
+    return nlohmann::json::parse(result.standardOutput, nullptr, false);
+  }
+
+  /// Starts a StatusNotifierItem watcher on `display`'s bus, as a panel starting would.
+  static pid_t startWatcher(const VirtualDisplay& display) {
+    std::vector<std::unique_ptr<testing::ScopedEnv>> variables;
+    for (const auto& [name, value] : display.environment())
+      variables.push_back(std::make_unique<testing::ScopedEnv>(name, value));
+    return testing::startProgram(kPython, {kHost, "watch"});
+  }
+
+  static void stopWatcher(pid_t watcher) {
+    ::kill(watcher, SIGTERM);
+    ::waitpid(watcher, nullptr, 0);
+  }
+
+  /// Whether the watcher on `display` lists `item`.
+  static bool registered(const VirtualDisplay& display, const std::string& item) {
+    const nlohmann::json items = hostJson(display, {"items"});
+    return items.is_array() && std::find(items.begin(), items.end(), item) != items.end();
+  }
+
+  /// The labels of a menu level, "---" for separators.
+  static std::vector<std::string> labels(const nlohmann::json& level) {
+    std::vector<std::string> found;
+    for (const nlohmann::json& child : level["children"]) {
+      const nlohmann::json& properties = child["properties"];
+      found.push_back(properties.value("type", "") == "separator"
+                          ? "---"
+                          : properties.value("label", "?"));
+    }
+    return found;
+  }
+
+  /// The item of a menu level whose label starts with `start`.
+  static nlohmann::json itemStarting(const nlohmann::json& level, const std::string& start) {
+    for (const nlohmann::json& child : level["children"])
+      if (child["properties"].value("label", "").starts_with(start))
+        return child;
+    return {};
   }
 
   /// A new display with `tray`, in place of the one before; it goes after the application.
@@ -212,6 +276,107 @@ TEST_F(Desktop, OnAStatusNotifierPanelTheMenuOpensBelowItAndShowsWhatHappens) {
   EXPECT_NE(text.find("已停用"), std::string::npos) << text;
   EXPECT_NE(text.find("LaunchAgents"), std::string::npos) << text;
   display.xdotool({"key", "Escape"});
+}
+
+TEST_F(Desktop, OnWaylandTheItemComesToEveryWatcherAndItsMenuIsDrawnByThePanel) {
+  VirtualDisplay& display = show(VirtualDisplay::Tray::wayland);
+  if (!display.ok())
+    GTEST_SKIP() << display.problem();
+  if (host(display, {"items"}).status == 127 ||
+      host(display, {"items"}).standardError.find("ModuleNotFoundError") != std::string::npos)
+    GTEST_SKIP() << "python3 with python3-dbus and python3-gi is missing: scripts/install-deps "
+                    "test installs them";
+  launch(display, "en");
+  const std::string item = "org.kde.StatusNotifierItem-" + std::to_string(app_) + "-1";
+  // Morvane is up before any panel is: its item waits on the bus.
+  ASSERT_TRUE(eventually([&] { return !hostJson(display, {"item", item}).is_null(); }, seconds(30)))
+      << "the item is on the bus";
+
+  // A watcher that appears late gets the item, and so does the same watcher started again.
+  pid_t watcher = startWatcher(display);
+  EXPECT_TRUE(eventually([&] { return registered(display, item); }, seconds(30)))
+      << "registered with a watcher that came later";
+  stopWatcher(watcher);
+  watcher = startWatcher(display);
+  EXPECT_TRUE(eventually([&] { return registered(display, item); }, seconds(30)))
+      << "registered again once the watcher came back";
+
+  // On Wayland only the panel can place a menu beside the icon: a click asks it to show the
+  // exported one.
+  const nlohmann::json properties = hostJson(display, {"item", item});
+  EXPECT_EQ(properties.value("Menu", ""), "/MenuBar");
+  EXPECT_EQ(properties.value("ItemIsMenu", false), true);
+  EXPECT_EQ(properties.value("Status", ""), "Active");
+  EXPECT_FALSE(properties["IconPixmap"].empty());
+  EXPECT_EQ(properties["ToolTip"][2], "Morvane: manage launch agents");
+
+  const std::string update = "Check for Updates (current " MORVANE_VERSION ")";
+  // Once the first scan is in.
+  nlohmann::json english;
+  EXPECT_TRUE(eventually(
+      [&] {
+        english = hostJson(display, {"layout", item})["layout"];
+        return labels(english).size() == 13;
+      },
+      seconds(30)));
+  EXPECT_EQ(labels(english),
+            (std::vector<std::string>{"Launch Agents · 0 of 2 loaded", "---",
+                                      "com.example.resting · disabled", "com.example.sleeper",
+                                      "---", "New Agent…", "Open LaunchAgents in Finder", "---",
+                                      "Launch at Login", "Language（语言）", "---", update,
+                                      "Quit Morvane"}));
+  const nlohmann::json sleeper = itemStarting(english, "com.example.sleeper");
+  EXPECT_EQ(sleeper["properties"].value("toggle-type", ""), "checkmark");
+  EXPECT_EQ(sleeper["properties"].value("toggle-state", -1), 0);
+  EXPECT_EQ(english["children"][0]["properties"].value("enabled", true), false) << "the header";
+  const nlohmann::json language = itemStarting(english, "Language");
+  EXPECT_EQ(language["properties"].value("children-display", ""), "submenu");
+  EXPECT_EQ(labels(language), (std::vector<std::string>{"System Default", "中文", "English"}));
+  for (const nlohmann::json& option : language["children"]) {
+    EXPECT_EQ(option["properties"].value("toggle-type", ""), "radio");
+    EXPECT_EQ(option["properties"].value("toggle-state", -1),
+              option["properties"].value("label", "") == "System Default" ? 1 : 0);
+  }
+
+  // Choosing the agent loads it as its switch does; the open menu is told and shows it.
+  const nlohmann::json clicked =
+      hostJson(display, {"click", item, std::to_string(sleeper.value("id", -1))});
+  EXPECT_TRUE(loaded("com.example.sleeper"));
+  EXPECT_FALSE(clicked["signals"].empty()) << clicked.dump();
+  const nlohmann::json after = clicked["layout"];
+  EXPECT_EQ(labels(after)[0], "Launch Agents · 1 of 2 loaded") << clicked.dump();
+  // The item keeps its number, and shows the agent loaded.
+  nlohmann::json running;
+  for (const nlohmann::json& child : after["children"])
+    if (child.value("id", -2) == sleeper.value("id", -1))
+      running = child;
+  EXPECT_EQ(running["properties"].value("label", ""), "com.example.sleeper") << clicked.dump();
+  EXPECT_EQ(running["properties"].value("toggle-state", -1), 1) << clicked.dump();
+
+  // A panel that calls the item anyway gets the menu from Morvane itself, and it lives on.
+  for (const char* method : {"Activate", "ContextMenu"})
+    EXPECT_EQ(host(display, {"call", item, method}).status, 0) << method;
+  EXPECT_FALSE(hostJson(display, {"layout", item}).is_null());
+
+  // In Chinese, every text of the menu is Chinese where the rich menu's is.
+  stop();
+  launch(display, "zh");
+  const std::string chineseItem = "org.kde.StatusNotifierItem-" + std::to_string(app_) + "-1";
+  ASSERT_TRUE(eventually([&] { return registered(display, chineseItem); }, seconds(30)));
+  std::vector<std::string> chinese;
+  EXPECT_TRUE(eventually(
+      [&] {
+        chinese = labels(hostJson(display, {"layout", chineseItem})["layout"]);
+        return chinese.size() == 13;
+      },
+      seconds(30)));
+  // Loaded agents come first, as in the rich menu.
+  EXPECT_EQ(chinese, (std::vector<std::string>{
+                         "启动项 · 共 2 个，已加载 1 个", "---", "com.example.sleeper",
+                         "com.example.resting · 已停用", "---", "新建启动项…",
+                         "在访达中打开 LaunchAgents", "---", "登录时启动", "语言（Language）", "---",
+                         "检查更新（当前 " MORVANE_VERSION "）", "退出 Morvane"}));
+  stopWatcher(watcher);
 }
 
 }  // namespace

@@ -11,9 +11,11 @@
 #include <QWidgetAction>
 
 #include "app_test_support.h"
+#include "dbus_menu.h"
 #include "language.h"
 #include "login_item.h"
 #include "search_item.h"
+#include "switch_row_item.h"
 
 namespace morvane {
 
@@ -50,6 +52,47 @@ class MenuTest : public QObject {
         if (glyph == 0)
           return false;
     return true;
+  }
+
+  /// What the rich menu says, item by item, as a panel's menu would say it: a switch row's
+  /// title and detail joined, "---" for separators, a submenu's items after its title.
+  static QStringList richTexts(const QMenu& menu) {
+    QStringList texts;
+    for (QAction* action : menu.actions()) {
+      if (action->isSeparator()) {
+        texts << "---";
+      } else if (auto* item = dynamic_cast<SwitchRowItem*>(action)) {
+        const SwitchRow* row = item->row();
+        texts << row->title() + (row->detail() ? " · " + *row->detail() : QString()) +
+                     (row->toggle()->isOn() ? " [on]" : "") + (row->enabled() ? "" : " [off]");
+      } else {
+        texts << QString(action->text()).replace("&&", "&") + (action->isChecked() ? " [on]" : "") +
+                     (action->isEnabled() ? "" : " [off]");
+        if (action->menu())
+          texts << richTexts(*action->menu());
+      }
+    }
+    return texts;
+  }
+
+  /// The same of the menu handed to panels.
+  static QStringList nativeTexts(const NativeMenuItem& menu) {
+    QStringList texts;
+    for (const NativeMenuItem& item : menu.children) {
+      texts << (item.separator ? QStringLiteral("---")
+                               : QString::fromStdString(item.label) + (item.on ? " [on]" : "") +
+                                     (item.enabled || !item.children.empty() ? "" : " [off]"));
+      texts << nativeTexts(item);
+    }
+    return texts;
+  }
+
+  /// The labels of one level of an exported layout.
+  static QStringList layoutLabels(const dbus::MenuLayout& layout) {
+    QStringList labels;
+    for (const dbus::MenuLayout& child : layout.children)
+      labels << child.properties.value("label", "---").toString();
+    return labels;
   }
 
  private slots:
@@ -191,13 +234,21 @@ class MenuTest : public QObject {
                    agent("<b>bold</b>", true, std::nullopt, false),
                    agent("com.example.killed", true, std::nullopt, true),
                    agent("com.example.odd", true, std::nullopt, false),
-                   agent("com.example.frozen", true, std::nullopt, false)};
+                   agent("com.example.frozen", true, std::nullopt, false),
+                   agent("com.example.invalid", false, std::nullopt, false)};
     app->failures = {{"com.example.failed", {3, "Error: <b>no</b> config & more"}},
                      {"<b>bold</b>", {2, "<i>x</i>"}},
                      {"com.example.killed", {-9, std::nullopt}},
                      {"com.example.odd", {-300, std::nullopt}},
                      {"com.example.frozen", {1, std::nullopt}}};
     app->pending["com.example.frozen"] = false;
+    const AgentProblem missing{AgentProblem::error, "program-missing",
+                               "its program /opt/x does not exist", "install it or correct the path"};
+    const AgentProblem slip{AgentProblem::error, "near-key", "RunAtload", "did you mean RunAtLoad?",
+                            true};
+    app->invalidAgents = {
+        {"/Users/me/Library/LaunchAgents/com.example.odd.plist", {missing}},
+        {"/Users/me/Library/LaunchAgents/com.example.invalid.plist", {missing, slip}}};
     app->rebuildMenu();
 
     SwitchRow* failed = rowTitled(app->menu, "com.example.failed");
@@ -223,7 +274,15 @@ class MenuTest : public QObject {
     QCOMPARE(killed->toolTip(),
              QStringLiteral("/Users/me/Library/LaunchAgents/com.example.killed.plist"));
     QCOMPARE(rowTitled(app->menu, "com.example.odd")->detail().value_or("(absent)"),
-             QStringLiteral("exited -300"));
+             QStringLiteral("exited -300 · invalid"));
+    // A file with errors is marked in the error colour, its problems listed in the tooltip.
+    SwitchRow* invalid = rowTitled(app->menu, "com.example.invalid");
+    QCOMPARE(invalid->detail().value_or("(absent)"), QStringLiteral("invalid"));
+    QCOMPARE(invalid->detailColor(), SwitchRow::warningColor(invalid->palette()));
+    QCOMPARE(shownTip(invalid),
+             QStringLiteral("/Users/me/Library/LaunchAgents/com.example.invalid.plist\n"
+                            "Its program /opt/x does not exist: install it or correct the path.\n"
+                            "RunAtload: did you mean RunAtLoad?"));
     // A frozen row keeps the disabled colour.
     SwitchRow* frozen = rowTitled(app->menu, "com.example.frozen");
     QCOMPARE(frozen->detailColor(), frozen->titleColor());
@@ -235,6 +294,8 @@ class MenuTest : public QObject {
              QStringLiteral("退出码 3"));
     QCOMPARE(rowTitled(app->menu, "com.example.killed")->detail().value_or("(absent)"),
              QStringLiteral("已停用 · 被 SIGKILL 终止"));
+    QCOMPARE(rowTitled(app->menu, "com.example.invalid")->detail().value_or("(absent)"),
+             QStringLiteral("无效"));
     qputenv("MORVANE_LANG", "en");
     Language::apply(std::nullopt);
   }
@@ -364,7 +425,7 @@ class MenuTest : public QObject {
     sandbox_ = std::make_unique<testing::AppSandbox>("/nonexistent/launchctl", nullptr);
     sandbox_->writeSettings(R"({"language": "en"})");
     auto app = delegate();
-    app->statusItem = std::make_unique<QSystemTrayIcon>();
+    app->statusItem = std::make_unique<StatusItem>(StatusItem::Handlers{});
     app->updateIcon();
     QCOMPARE(app->statusItem->toolTip(), QStringLiteral("Morvane: manage launch agents"));
     app->note = "Backup loaded";
@@ -632,6 +693,136 @@ class MenuTest : public QObject {
     testing::flushDeletes();
     QVERIFY(!row);
     app->menu.hide();
+    QTRY_COMPARE_WITH_TIMEOUT(app->running, int64_t(0), 15000);
+  }
+
+  void theMenuForPanelsSaysWhatTheRichMenuSays() {
+    sandbox_->writeSettings(R"({"friendlyNames": {"com.example.backup": "Backup"}, "language": "en"})");
+    for (const char* language : {"en", "zh"}) {
+      qputenv("MORVANE_LANG", language);
+      auto app = delegate();
+      app->agents = {agent("com.example.backup", true, 4242, false),
+                     agent("com.example.failed", true, std::nullopt, true),
+                     agent("com.example.off", false, std::nullopt, true),
+                     agent("com.example.frozen", false, std::nullopt, false)};
+      app->failures = {{"com.example.failed", {-9, std::nullopt}}};
+      app->pending["com.example.frozen"] = true;
+      app->busy = "Loading com.example.frozen";
+      app->rebuildMenu();
+      const QStringList rich = richTexts(app->menu);
+      QCOMPARE(nativeTexts(app->nativeMenu()), rich);
+      QCOMPARE(rich[3], QStringLiteral("Backup · pid 4242 [on]"));
+      QVERIFY(rich.contains(language == std::string("en")
+                                ? "com.example.failed · disabled · killed by SIGKILL [on]"
+                                : "com.example.failed · 已停用 · 被 SIGKILL 终止 [on]"));
+      QVERIFY(rich.contains("com.example.frozen [on] [off]"));
+
+      // Nothing known: one line says why, in both.
+      app->agentsUnknown = "launchctl list failed";
+      app->rebuildMenu();
+      QCOMPARE(nativeTexts(app->nativeMenu()), richTexts(app->menu));
+    }
+    qputenv("MORVANE_LANG", "en");
+    Language::apply(std::nullopt);
+  }
+
+  void theMenuForPanelsPutsLongListsIntoSubmenusLoadedFirst() {
+    auto app = delegate();
+    for (int i = 0; i < 12; ++i)
+      app->agents.push_back(agent("com.example.job" + std::to_string(i), false, std::nullopt, false));
+    QCOMPARE(nativeTexts(app->nativeMenu())[2], QStringLiteral("com.example.job0"));
+
+    // 7 loaded and 38 others, given in no order: the loaded ones come first, then the rest,
+    // each part by name whatever the case, at most 20 to a submenu.
+    app->agents.clear();
+    for (int i = 44; i >= 0; --i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "%s%02d", i % 2 == 0 ? "job" : "Job", i);
+      app->agents.push_back(agent(name, i < 7, i < 7 ? std::optional<int64_t>(100 + i) : std::nullopt,
+                                  false));
+    }
+    const NativeMenuItem menu = app->nativeMenu();
+    std::vector<const NativeMenuItem*> groups;
+    for (const NativeMenuItem& item : menu.children)
+      if (!item.children.empty() && item.key != "language")
+        groups.push_back(&item);
+    QCOMPARE(groups.size(), size_t(3));
+    QCOMPARE(QString::fromStdString(groups[0]->label),
+             QStringLiteral("Loaded: job00 – job06"));
+    QCOMPARE(QString::fromStdString(groups[1]->label),
+             QStringLiteral("Not loaded: Job07 – job26"));
+    QCOMPARE(QString::fromStdString(groups[2]->label),
+             QStringLiteral("Not loaded: Job27 – job44"));
+    QCOMPARE(groups[0]->children.size(), size_t(7));
+    QCOMPARE(groups[1]->children.size(), size_t(20));
+    QCOMPARE(groups[2]->children.size(), size_t(18));
+    QCOMPARE(QString::fromStdString(groups[0]->children[1].label),
+             QStringLiteral("Job01 · pid 101"));
+    QVERIFY(groups[0]->children[1].on);
+    QCOMPARE(QString::fromStdString(groups[1]->children[1].label), QStringLiteral("job08"));
+
+    qputenv("MORVANE_LANG", "zh");
+    Language::apply(std::nullopt);
+    QCOMPARE(QString::fromStdString(app->nativeMenu().children[2].label),
+             QStringLiteral("已加载：job00 – job06"));
+    QCOMPARE(QString::fromStdString(app->nativeMenu().children[3].label),
+             QStringLiteral("未加载：Job07 – job26"));
+    qputenv("MORVANE_LANG", "en");
+    Language::apply(std::nullopt);
+  }
+
+  void theExportedMenuTellsThePanelWhatChangedAndChoosesAsTheSwitchDoes() {
+    auto app = delegate();
+    app->agents = {agent("com.example.my_job", false, std::nullopt, false),
+                   agent("com.example.other", false, std::nullopt, false)};
+    DBusMenu exported([&] { return app->nativeMenu(); }, {});
+    std::optional<dbus::MenuLayout> layout = exported.layout(0, -1, {});
+    QVERIFY(layout);
+    // A panel takes "_" for a mnemonic: the label doubles it to show one.
+    QCOMPARE(layoutLabels(*layout).mid(0, 4),
+             (QStringList{"Launch Agents · 0 of 2 loaded", "---", "com.example.my__job",
+                          "com.example.other"}));
+    const int job = layout->children[2].id;
+    QCOMPARE(layout->children[2].properties.value("toggle-type").toString(), "checkmark");
+    QCOMPARE(layout->children[2].properties.value("toggle-state").toInt(), 0);
+    QVERIFY(!layout->children[0].properties.value("enabled").toBool());
+    QVERIFY(!exported.layout(9999, -1, {}));
+    QCOMPARE(exported.layout(0, 0, {"label"})->children.size(), 0);
+    QCOMPARE(exported.layout(job, 0, {"label"})->properties.keys(), QStringList{"label"});
+
+    QSignalSpy properties(&exported, &DBusMenu::ItemsPropertiesUpdated);
+    QSignalSpy layouts(&exported, &DBusMenu::LayoutUpdated);
+    // The same items showing something else: only what changed is told.
+    app->agents[0].loaded = true;
+    app->agents[0].pid = 77;
+    QVERIFY(exported.update());
+    QCOMPARE(layouts.count(), 0);
+    QCOMPARE(properties.count(), 1);
+    const auto updated = properties[0][0].value<dbus::MenuItems>();
+    QCOMPARE(updated.size(), 2);  // the header's count and the agent
+    QCOMPARE(updated[1].id, job);
+    QCOMPARE(updated[1].properties.value("toggle-state").toInt(), 1);
+    QCOMPARE(updated[1].properties.value("label").toString(), "com.example.my__job · pid 77");
+    QVERIFY(!exported.update());
+
+    // An item that came: a new layout, and every item keeps its number.
+    app->note = "com.example.my_job loaded";
+    QVERIFY(exported.update());
+    QCOMPARE(layouts.count(), 1);
+    QCOMPARE(layouts[0][0].toUInt(), 2u);
+    layout = exported.layout(0, -1, {});
+    QCOMPARE(layoutLabels(*layout)[1], "com.example.my__job loaded");
+    QCOMPARE(layout->children[3].id, job);
+
+    // Choosing the agent unloads it through the switch's own path; informing items do nothing.
+    QVERIFY(!exported.click(layout->children[0].id));
+    QVERIFY(exported.click(job));
+    QTRY_VERIFY(app->pending.count("com.example.my_job"));
+    QCOMPARE(app->pending["com.example.my_job"], false);
+    QVERIFY(exported.update());
+    layout = exported.layout(0, -1, {});
+    QCOMPARE(layoutLabels(*layout)[1], "⏳ Unloading com.example.my__job…");
+    QVERIFY(!layout->children[3].properties.value("enabled").toBool());
     QTRY_COMPARE_WITH_TIMEOUT(app->running, int64_t(0), 15000);
   }
 };

@@ -222,7 +222,7 @@ class TogglingTest : public QObject {
              std::optional<std::string>((sandbox_->home() / "new.log").string()));
   }
 
-  void failureClosesTheMenuAndShowsTheManagersReason() {
+  void failureClosesTheMenuAndShowsTheManagersReasonAndTheDiagnosis() {
     sandbox_.reset();
     sandbox_ = std::make_unique<testing::AppSandbox>(LAUNCHCTL_STANDIN, nullptr);
     sandbox_->writeSettings(R"({"language": "en"})");
@@ -240,7 +240,9 @@ class TogglingTest : public QObject {
     QCOMPARE(warnings_->front().first, std::string("Loading broken失败"));
     QCOMPARE(warnings_->front().second,
              std::string("「broken」没有加载上：Bootstrap failed: 5: Input/output error\n"
-                         "Try re-running the command as root for richer errors."));
+                         "Try re-running the command as root for richer errors.\n"
+                         "它不是属性列表：XML 解析在第 1 行第 1 列停下（Start tag expected, '<' "
+                         "not found）：请改正该处的 XML。"));
     QVERIFY(!app_->note);
     QVERIFY(app_->pending.empty());
     QVERIFY(!app_->menu.isVisible());

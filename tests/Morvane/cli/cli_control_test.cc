@@ -119,13 +119,33 @@ TEST_F(LoadUnload, LabelsWithQuotesAndNonAsciiText) {
   EXPECT_EQ(change("quoted", false).text, label + " unloaded\n");
 }
 
-TEST_F(LoadUnload, RefusalOfTheServiceManagerIsPrintedAsTheFailure) {
+TEST_F(LoadUnload, TheServiceManagersWordIsFollowedByTheDiagnosis) {
   testing::writeFile(agents() / "broken.plist", "not a property list");
   testing::Printed failed = change("broken", true);
   EXPECT_EQ(failed.text,
             "✗ broken did not load: Bootstrap failed: 5: Input/output error\n"
-            "Try re-running the command as root for richer errors.\n");
+            "Try re-running the command as root for richer errors.\n"
+            "  ✗ It is not a property list: the XML parser stopped at line 1, column 1 (Start tag "
+            "expected, '<' not found): correct the XML there.\n");
   EXPECT_EQ(failed.status, 1);
+
+  // Taken by the service manager, failing when it runs: what was done, then why it will fail.
+  const std::string gone = (home_ / "gone").string();
+  writeAgent("gone.plist", "com.example.gone", {gone},
+             {{"StandardErrorPath", (home_ / "logs/err.log").string()}});
+  testing::Printed loaded = change("com.example.gone", true);
+  EXPECT_EQ(loaded.text, "com.example.gone loaded, but its program " + gone +
+                             " does not exist: it will fail when it starts\n"
+                             "  ✗ The folder of its log " + (home_ / "logs/err.log").string() +
+                             " does not exist: create " + (home_ / "logs").string() + ".\n");
+  EXPECT_EQ(loaded.status, 0);
+  EXPECT_TRUE(Agents::parseList(launchctl({"list"}).standardOutput).contains("com.example.gone"));
+
+  testing::ScopedEnv chinese("MORVANE_LANG", "zh");
+  ASSERT_EQ(change("com.example.gone", false).status, 0);
+  EXPECT_TRUE(change("com.example.gone", true)
+                  .text.starts_with("「com.example.gone」已加载，但它的程序 " + gone +
+                                    " 不存在：启动时会失败\n"));
 }
 
 /// `--new` against the bundled service manager.

@@ -42,7 +42,8 @@ TEST_F(Help, EveryOptionHasOneLineAndTheReadmeListsEachOne) {
                         "--list", "--list --json", "--load <agent>", "--unload <agent>",
                         "--status <agent>", "--status <agent> --lines N", "--status <agent> --json",
                         "--new <label> -- <program> …", "--new … --at-load", "--new … --keep-alive",
-                        "--new … --every <seconds>", "--new … --log <file>", "--selftest",
+                        "--new … --every <seconds>", "--new … --log <file>",
+                        "--check [<agent>…]", "--check … --json", "--selftest",
                         "--update", "--update --check", "--help", "--version"}));
   const std::string readme = testing::readText(MORVANE_SOURCE_DIR "/README.md");
   for (const std::string& option : listed)
@@ -61,7 +62,7 @@ TEST_F(Help, ChineseDescriptionsStartInTheSameColumn) {
     EXPECT_EQ(terminalWidth(line.substr(0, description)), 34u) << line;
     ++rows;
   }
-  EXPECT_EQ(rows, 17u);
+  EXPECT_EQ(rows, 19u);
   EXPECT_EQ(line, "不带选项时启动菜单栏应用。");
 }
 
