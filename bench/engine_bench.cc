@@ -7,7 +7,10 @@
 // The two sides of each pair are timed in alternation, so that both see the same machine load;
 // the medians and their ratio are printed.
 //
-//   engine_bench [rounds=40] [agents=100]
+// Given the path of another launchctl (a build of an earlier version), each of these is also
+// timed with it, in alternation, and the ratio of this one to it is printed.
+//
+//   engine_bench [rounds=40] [agents=100] [reference-launchctl]
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -19,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -108,8 +112,32 @@ int main(int argc, char** argv) {
       {"HOME", builtinHome.string()}, {"XDG_RUNTIME_DIR", ""}, {"MORVANE_JOB_ENGINE", "builtin"}};
 
   // One agent, loaded and unloaded; its floor runs the same sleep as a transient unit.
+  const std::string reference = argc > 3 ? argv[3] : "";
   const fs::path cycle = home / "bench.cycle.plist";
   writeSleeper(cycle, "bench.cycle");
+  const fs::path referenceCycle = home / "bench.reference.plist";
+  writeSleeper(referenceCycle, "bench.reference");
+  // This launchctl beside the reference on each engine: a bootstrap and bootout, and `list`.
+  const auto compare = [&](const char* what, const std::function<double(const std::string&)>& run) {
+    if (reference.empty())
+      return;
+    std::vector<double> ours, theirs;
+    for (int round = 0; round < rounds; ++round) {
+      ours.push_back(run(LAUNCHCTL_STANDIN));
+      theirs.push_back(run(reference));
+    }
+    std::printf("%s: %.2f ms, reference %.2f ms, ratio %.3f\n", what, median(ours) / 1000,
+                median(theirs) / 1000, median(ours) / median(theirs));
+  };
+  const auto cycleOn = [&](const std::map<std::string, std::string>& env) {
+    return [&, env](const std::string& launchctl) {
+      const bool ours = launchctl == LAUNCHCTL_STANDIN;
+      const fs::path& file = ours ? cycle : referenceCycle;
+      const std::string label = ours ? "bench.cycle" : "bench.reference";
+      return timed({launchctl, "bootstrap", domain, file.string()}, env) +
+             timed({launchctl, "bootout", domain + "/" + label}, env);
+    };
+  };
   const std::vector<std::string> systemdRun = {"/bin/systemd-run",   "--user",     "--quiet",
                                                "--unit=bench-floor", "/bin/sleep", "300"};
   const std::vector<std::string> systemctlStop = {"/bin/systemctl", "--user", "stop",
@@ -126,6 +154,8 @@ int main(int argc, char** argv) {
       "ratio %.2f (target 1.5)\n",
       median(cycleTimes) / 1000, median(cycleFloor) / 1000,
       median(cycleTimes) / median(cycleFloor));
+  compare("bootstrap+bootout on systemd", cycleOn(systemd));
+  compare("bootstrap+bootout on the built-in engine", cycleOn(builtin));
 
   // `list` with the same agents loaded on each engine.
   for (int i = 0; i < agents; ++i) {
@@ -145,6 +175,12 @@ int main(int argc, char** argv) {
       "ratio %.2f (target 2)\n",
       agents, median(systemdList) / 1000, median(builtinList) / 1000,
       median(systemdList) / median(builtinList));
+  compare("list on systemd", [&](const std::string& launchctl) {
+    return timed({launchctl, "list"}, systemd);
+  });
+  compare("list on the built-in engine", [&](const std::string& launchctl) {
+    return timed({launchctl, "list"}, builtin);
+  });
   for (int i = 0; i < agents; ++i)
     timed({LAUNCHCTL_STANDIN, "bootout", domain + "/com.bench.agent" + std::to_string(i)}, builtin);
   manager->reset();

@@ -30,8 +30,12 @@ std::string serviceTarget(const std::string& label);
 /// What launchd says of the user's agents: the two launchctl runs a scan reads, under way.
 class StateQuery {
  public:
-  /// Starts `launchctl list` and `launchctl print-disabled` side by side.
-  StateQuery();
+  /// What a query asks: both runs, or only the loaded jobs (its disabled labels are then none).
+  enum class Asks : uint8_t { everything, loadedOnly };
+
+  /// Starts `launchctl list` and, unless only the loaded jobs are asked for, `launchctl
+  /// print-disabled` beside it.
+  explicit StateQuery(Asks asks = Asks::everything);
 
   /// Waits for `launchctl list` and gives what it printed.
   const std::string& listing();
@@ -96,6 +100,15 @@ struct ScannedAgents {
 ScannedAgents scanWithExitStatuses(const std::filesystem::path& directory,
                                    StateQuery query = StateQuery());
 
+/// scanWithExitStatuses() that reads only the files changed since the last such scan: the
+/// labels of the others come from `labelCache`, where each file's label is kept with its
+/// identity (rewritten when a file was read).
+ScannedAgents scanRemembering(const std::filesystem::path& directory, StateQuery query,
+                              const std::filesystem::path& labelCache);
+
+/// Gives the agents the loaded state and disabled marks `query` learnt from launchd.
+void withState(std::vector<Agent>& agents, StateQuery& query);
+
 /// The "Label" of a property list (XML or binary), else the file name without its extension.
 std::string label(const std::filesystem::path& plist);
 
@@ -115,5 +128,10 @@ inline constexpr double kCommandTimeout = 30;
 /// Loads or unloads an agent and waits until `launchctl list` confirms the change; each
 /// command may take `commandTimeout` seconds.
 Outcome setLoaded(const Agent& agent, bool load, double commandTimeout = kCommandTimeout);
+
+/// Loads an agent whose disabled state was not asked for (a new one): bootstrap at once, and
+/// only when that is refused ask whether the label is disabled, to enable it and try again. The
+/// result is setLoaded()'s.
+Outcome loadUnasked(const Agent& agent, double commandTimeout = kCommandTimeout);
 
 }  // namespace morvane::Agents

@@ -52,6 +52,19 @@ Failure loadFailure(const std::string& label, bool load, const std::string& reas
                    [&] { return label + " did not unload: " + reason; })};
 }
 
+/// Waits for `launchctl list` to confirm the change whose last command ran as `last`.
+Outcome confirmed(const std::filesystem::path& launchctl, const Agent& agent, bool load,
+                  const ShellResult& last) {
+  Result<bool> confirmed = confirm(launchctl, agent.label, load);
+  if (confirmed && *confirmed)
+    return {};
+  // The command's own complaint says most; a list that could not be read comes next.
+  std::string reason = last.message();
+  if (!confirmed && (last.ok() || reason.empty()))
+    reason = confirmed.error().text;
+  return std::unexpected(loadFailure(agent.label, load, reason.empty() ? noReason() : reason));
+}
+
 }  // namespace
 
 std::vector<std::vector<std::string>> commands(const Agent& agent, bool load) {
@@ -66,15 +79,24 @@ std::vector<std::vector<std::string>> commands(const Agent& agent, bool load) {
 
 Outcome setLoaded(const Agent& agent, bool load, double commandTimeout) {
   const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
-  ShellResult last = runUntilFailure(launchctl, commands(agent, load), commandTimeout);
-  Result<bool> confirmed = confirm(launchctl, agent.label, load);
-  if (confirmed && *confirmed)
-    return {};
-  // The command's own complaint says most; a list that could not be read comes next.
-  std::string reason = last.message();
-  if (!confirmed && (last.ok() || reason.empty()))
-    reason = confirmed.error().text;
-  return std::unexpected(loadFailure(agent.label, load, reason.empty() ? noReason() : reason));
+  return confirmed(launchctl, agent, load,
+                   runUntilFailure(launchctl, commands(agent, load), commandTimeout));
+}
+
+Outcome loadUnasked(const Agent& agent, double commandTimeout) {
+  const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
+  ShellResult bootstrap = Shell::run(launchctl, commands(agent, true).back(), commandTimeout);
+  if (!bootstrap.ok()) {
+    // Refused: a disabled label is the one refusal enabling mends.
+    const ShellResult overrides =
+        Shell::run(launchctl, {"print-disabled", guiDomain()}, kQueryTimeout);
+    if (parseDisabled(overrides.standardOutput).contains(agent.label)) {
+      Agent disabled = agent;
+      disabled.disabled = true;
+      return setLoaded(disabled, true, commandTimeout);
+    }
+  }
+  return confirmed(launchctl, agent, true, bootstrap);
 }
 
 }  // namespace morvane::Agents

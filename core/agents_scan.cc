@@ -67,6 +67,22 @@ std::optional<Failure> listingFailure(const std::filesystem::path& directory, in
                    [&] { return "Cannot list " + directory.string() + ": " + reason; })};
 }
 
+}  // namespace
+
+void withState(std::vector<Agent>& agents, StateQuery& query) {
+  const LoadedJobs jobs = query.loadedJobs();
+  const std::set<std::string> disabled = query.disabledLabels();
+  for (Agent& agent : agents) {
+    if (auto job = jobs.find(agent.label); job != jobs.end()) {
+      agent.loaded = true;
+      agent.pid = job->second;
+    }
+    agent.disabled = disabled.contains(agent.label);
+  }
+}
+
+namespace {
+
 /// Every ".plist" in `directory` with the state `query` gives; `problem` (when given) learns
 /// what could not be known.
 std::vector<Agent> scanAgents(const std::filesystem::path& directory, StateQuery& query,
@@ -106,15 +122,7 @@ std::vector<Agent> scanAgents(const std::filesystem::path& directory, StateQuery
   if (helper.valid())
     helper.get();
 
-  const LoadedJobs jobs = query.loadedJobs();
-  const std::set<std::string> disabled = query.disabledLabels();
-  for (Agent& agent : agents) {
-    if (auto job = jobs.find(agent.label); job != jobs.end()) {
-      agent.loaded = true;
-      agent.pid = job->second;
-    }
-    agent.disabled = disabled.contains(agent.label);
-  }
+  withState(agents, query);
   if (problem != nullptr) {
     *problem = listingFailure(directory, listing.error());
     if (!*problem)
@@ -137,10 +145,12 @@ std::string serviceTarget(const std::string& label) {
   return guiDomain() + "/" + label;
 }
 
-StateQuery::StateQuery() {
+StateQuery::StateQuery(Asks asks) {
   const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
   listing_ = std::async(std::launch::async,
                         [launchctl] { return Shell::run(launchctl, {"list"}, kQueryTimeout); });
+  if (asks == Asks::loadedOnly)
+    return;
   disabled_ = std::async(std::launch::async, [launchctl] {
     return parseDisabled(
         Shell::run(launchctl, {"print-disabled", guiDomain()}, kQueryTimeout).standardOutput);
@@ -167,7 +177,7 @@ LoadedJobs StateQuery::loadedJobs() {
 }
 
 std::set<std::string> StateQuery::disabledLabels() {
-  return disabled_.get();
+  return disabled_.valid() ? disabled_.get() : std::set<std::string>();
 }
 
 std::string listFailureReason(const ShellResult& run, double timeout) {

@@ -81,7 +81,8 @@ std::vector<Problem> problems(const NewAgent& agent, const std::filesystem::path
 std::string propertyList(const NewAgent& agent);
 
 /// Checks the agent against a fresh scan of `directory`, then writes its property list there,
-/// atomically and never over an existing file. Gives the new agent as a scan sees it; fails
+/// atomically and never over an existing file. Gives the new agent, not loaded and not marked
+/// disabled (which is not asked: load it with Agents::loadUnasked()); fails
 /// with the first problem, with the scan's when the taken labels cannot be known, or with why
 /// the file could not be written.
 Result<Agent> create(const NewAgent& agent, const std::filesystem::path& directory);

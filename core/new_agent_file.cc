@@ -32,7 +32,9 @@ std::string propertyList(const NewAgent& agent) {
 }
 
 Result<Agent> create(const NewAgent& agent, const std::filesystem::path& directory) {
-  const Agents::ScannedAgents scan = Agents::scanWithExitStatuses(directory);
+  // The taken labels need the loaded jobs, not the disabled ones.
+  const Agents::ScannedAgents scan = Agents::scanWithExitStatuses(
+      directory, Agents::StateQuery(Agents::StateQuery::Asks::loadedOnly));
   // Without the loaded labels or the folder's, "not taken" might be untrue: nothing is written.
   if (scan.problem)
     return std::unexpected(*scan.problem);
@@ -48,10 +50,7 @@ Result<Agent> create(const NewAgent& agent, const std::filesystem::path& directo
       return fail(alreadyExists(path));
     return fail(path.string() + ": " + describeErrno(written.error()));
   }
-  for (const Agent& scanned : Agents::scan(directory)) {
-    if (scanned.path == path.string())
-      return scanned;
-  }
+  // Its label was not loaded a moment ago; whether it is disabled is left to loadUnasked().
   return Agent{path.filename().string(), path.string(), agent.label, false, std::nullopt, false};
 }
 

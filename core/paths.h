@@ -8,7 +8,7 @@ namespace morvane {
 
 /// Where the program keeps its own files.
 struct Paths {
-  /// The data directory: settings, the staged update, the installer script and its log.
+  /// The data directory: settings, the agents' labels, the staged update, the installer script and its log.
   std::filesystem::path root;
 
   explicit Paths(std::filesystem::path root);
@@ -19,6 +19,9 @@ struct Paths {
 
   /// root/settings.json
   std::filesystem::path settingsFile() const { return root / "settings.json"; }
+
+  /// root/agent-labels.json: the agents' labels as last read, for finding one by name.
+  std::filesystem::path agentLabelsFile() const { return root / "agent-labels.json"; }
 
   /// Creates the data directory and any missing parents; succeeds when it exists.
   Outcome ensureDirectories() const;

@@ -44,7 +44,7 @@ void AppDelegate::createAgent(const NewAgent& agent, bool loadNow) {
     Result<Agent> created = NewAgents::create(agent, Agents::defaultDirectory());
     if (!created)
       return std::unexpected(created.error());
-    return loadNow ? Agents::setLoaded(*created, true) : Outcome();
+    return loadNow ? Agents::loadUnasked(*created) : Outcome();
   });
 }
 

@@ -6,6 +6,7 @@
 #include "failure_line.h"
 #include "language.h"
 #include "mode_settings.h"
+#include "paths.h"
 #include "unicode_text.h"
 
 namespace morvane::CLI {
@@ -30,7 +31,12 @@ std::string changedText(const std::string& name, bool load) {
 int32_t setLoaded(std::ostream& out, const std::string& name, bool load, std::ostream& err) {
   SettingsStore store = modeSettings(err);
 
-  Agents::ScannedAgents scanned = Agents::scanWithExitStatuses(Agents::defaultDirectory());
+  // Only a load needs the disabled labels (to enable first).
+  Agents::ScannedAgents scanned = Agents::scanRemembering(
+      Agents::defaultDirectory(),
+      Agents::StateQuery(load ? Agents::StateQuery::Asks::everything
+                              : Agents::StateQuery::Asks::loadedOnly),
+      Paths::defaultPaths().agentLabelsFile());
   if (scanned.problem)
     return printFailure(err, *scanned.problem);  // "not loaded" might be untrue: change nothing
   Result<Agent> agent = findAgent(scanned.agents, name);

@@ -48,7 +48,7 @@ int32_t newAgent(std::ostream& out, std::ostream& err, const NewAgentRequest& re
   if (!created)
     return printFailure(err, created.error());
   out << visibleControlCharacters(created->path) << "\n" << std::flush;
-  if (Outcome loaded = Agents::setLoaded(*created, true); !loaded)
+  if (Outcome loaded = Agents::loadUnasked(*created); !loaded)
     return printFailure(out, loaded.error());
   out << visibleControlCharacters(
              changedText(displayName(created->label, store.value().friendlyNames), true))

@@ -20,12 +20,21 @@ bool showsAsRunning(const JobRecord& record) {
   return isRunning(record.job) || (exists(record.job) && isRunning(record.supervisor));
 }
 
+/// Whether the record names a supervisor that is no longer there (a supervisor that ends of its
+/// own accord clears its name first). Pid and start time together tell a reused pid apart.
+bool supervisorDied(const JobRecord& record) {
+  return record.supervisor.pid != 0 && !isRunning(record.supervisor);
+}
+
 /// Marks the job as being removed (keeping the SIGKILL time of an earlier bootout) and returns
 /// its record, or nullopt when it is not loaded.
 std::optional<JobRecord> markForRemoval(const std::filesystem::path& dir,
                                         const std::string& label) {
   const StateLock lock(dir);
   State state = loadState(dir);
+  if (forgetAbandonedJobs(state)) {
+    saveState(dir, state);
+  }
   const auto found = state.jobs.find(label);
   if (found == state.jobs.end()) {
     return std::nullopt;
@@ -93,6 +102,13 @@ bool endWithoutSupervisor(const std::filesystem::path& dir, const std::string& l
 }
 
 }  // namespace
+
+bool forgetAbandonedJobs(State& state) {
+  return std::erase_if(state.jobs, [](const auto& entry) {
+           const JobRecord& record = entry.second;
+           return supervisorDied(record) && !isRunning(record.job);
+         }) > 0;
+}
 
 std::vector<ListedJob> listedJobs(const State& state) {
   std::vector<ListedJob> jobs;

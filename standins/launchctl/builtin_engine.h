@@ -12,6 +12,11 @@
 // The built-in engine: jobs supervised by launchctl itself, recorded in the state directory.
 namespace launchctl::builtin {
 
+/// Forgets the records whose supervisor died (killed, or its session ended) while their program
+/// is not running either: such a job is no longer loaded, as every job is after a restart.
+/// Returns whether any was forgotten (the caller saves the state then).
+bool forgetAbandonedJobs(State& state);
+
 /// The jobs the state records, as `list` shows them.
 std::vector<ListedJob> listedJobs(const State& state);
 

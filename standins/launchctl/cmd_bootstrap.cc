@@ -4,9 +4,11 @@
 #include <optional>
 
 #include "builtin_engine.h"
+#include "calendar_bounds.h"
 #include "commands.h"
 #include "engines.h"
 #include "job_config.h"
+#include "runnable.h"
 #include "state.h"
 #include "state_dir.h"
 #include "state_lock.h"
@@ -28,6 +30,14 @@ int refuse() {
   return kRefused;
 }
 
+/// Prints why the job in `path` cannot be run, in the same words on either engine, and returns
+/// the refusal's status.
+int refuseToRun(const std::string& path, const std::string& reason) {
+  std::fprintf(stderr, "%s: %s\nBootstrap failed: %d: Input/output error\n", path.c_str(),
+               reason.c_str(), kRefused);
+  return kRefused;
+}
+
 /// Prints why `path` could not be read and returns the errno as the exit status.
 int unreadable(const std::string& path, int error) {
   std::fprintf(stderr, "%s: %s\nBootstrap failed: %d: %s\n", path.c_str(), std::strerror(error),
@@ -41,13 +51,21 @@ int bootstrapOne(Engines& engines, const std::string& path) {
   if (const int error = readWholeFile(path, data); error != 0) {
     return unreadable(path, error);
   }
-  const std::optional<JobConfig> config = parseJobConfig(data);
+  std::optional<JobConfig> config = parseJobConfig(data);
   if (!config) {
     return refuse();
   }
+  if (const std::optional<std::string> reason = whyNotRunnable(*config)) {
+    return refuseToRun(path, *reason);
+  }
+  const BoundedCalendar calendar = boundCalendar(config->calendar);
+  config->calendar = calendar.entries;
   const std::filesystem::path dir = stateDirectory();
   const StateLock lock(dir);
   State state = loadState(dir);
+  if (builtin::forgetAbandonedJobs(state)) {
+    saveState(dir, state);
+  }
   const auto overrideEntry = state.disabled.find(config->label);
   // Loaded by either engine counts: no job ever runs twice.
   if (state.jobs.contains(config->label) ||
@@ -59,6 +77,13 @@ int bootstrapOne(Engines& engines, const std::string& path) {
     engines.systemd->load(*config, path);
   } else if (!builtin::load(state, *config, path, dir)) {
     return refuse();
+  }
+  engines.record(dir);
+  for (const CalendarEntry& entry : calendar.neverFire) {
+    noteInJobLog(*config,
+                 "launchctl: " + config->label + ": the StartCalendarInterval entry " +
+                     describeEntry(entry) + " can never fire; it is left out",
+                 stderr);
   }
   return 0;
 }

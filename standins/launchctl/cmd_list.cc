@@ -20,7 +20,11 @@ int runList(const Subcommand& self, Args args) {
   std::vector<ListedJob> jobs;
   {
     const StateLock lock(dir);
-    jobs = builtin::listedJobs(loadState(dir));
+    State state = loadState(dir);
+    if (builtin::forgetAbandonedJobs(state)) {
+      saveState(dir, state);
+    }
+    jobs = builtin::listedJobs(state);
   }
   if (engines.systemd) {
     std::vector<ListedJob> units = engines.systemd->jobs();

@@ -108,8 +108,10 @@ bool openOnto(int target, const char* path, int flags) {
   if (plan.workingDirectory != nullptr && chdir(plan.workingDirectory) != 0) {
     _exit(kExitCannotRun);
   }
-  if (plan.nice && setpriority(PRIO_PROCESS, 0, *plan.nice) != 0) {
-    _exit(kExitCannotRun);
+  if (plan.nice) {
+    // A priority the user may not take (a negative one, for most) leaves the job at its
+    // inherited one, as the user's systemd manager does.
+    setpriority(PRIO_PROCESS, 0, *plan.nice);
   }
   if (plan.searchPath) {
     // execvp looks PATH up in environ, so the job's own PATH applies.

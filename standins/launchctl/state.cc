@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 
 #include "fd_io.h"
 #include "file_io.h"
+#include "utf8.h"
 
 namespace launchctl {
 namespace {
@@ -26,6 +28,42 @@ json toJson(const ProcessId& id) {
 struct Unusable : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+/// A name (label or path) as the state file keeps it. JSON text holds only UTF-8, and names are
+/// bytes: one that is not UTF-8 is kept as a NUL, which no name holds, and its bytes in hex.
+std::string storedName(const std::string& name) {
+  if (isUtf8(name)) {
+    return name;
+  }
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string stored(1, '\0');
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    stored += kDigits[byte >> 4];
+    stored += kDigits[byte & 0xf];
+  }
+  return stored;
+}
+
+/// The name storedName kept as `stored`.
+std::string nameFromStored(const std::string& stored) {
+  if (stored.empty() || stored.front() != '\0') {
+    return stored;
+  }
+  if (stored.size() % 2 == 0) {
+    throw Unusable("a name is neither text nor bytes");
+  }
+  std::string name;
+  for (size_t i = 1; i < stored.size(); i += 2) {
+    unsigned byte = 0;
+    const char* end = stored.data() + i + 2;
+    if (std::from_chars(stored.data() + i, end, byte, 16).ptr != end) {
+      throw Unusable("a name is neither text nor bytes");
+    }
+    name += static_cast<char>(byte);
+  }
+  return name;
+}
 
 /// Returns the object stored under `key`, or null when there is none; a value of another type
 /// makes the file unusable.
@@ -50,7 +88,7 @@ ProcessId processFromJson(const json& doc, const char* key) {
 }
 
 json toJson(const JobRecord& job) {
-  return {{"plist", job.plistPath},
+  return {{"plist", storedName(job.plistPath)},
           {"job", toJson(job.job)},
           {"supervisor", toJson(job.supervisor)},
           {"last_status", job.lastStatus},
@@ -65,7 +103,7 @@ JobRecord jobFromJson(const json& value) {
     throw Unusable("a job is not an object");
   }
   JobRecord job;
-  job.plistPath = value.value("plist", std::string());
+  job.plistPath = nameFromStored(value.value("plist", std::string()));
   job.job = processFromJson(value, "job");
   job.supervisor = processFromJson(value, "supervisor");
   job.lastStatus = value.value("last_status", 0);
@@ -81,12 +119,12 @@ State stateFromJson(const json& doc) {
   State state;
   if (const json* disabled = objectAt(doc, "disabled")) {
     for (const auto& [label, value] : disabled->items()) {
-      state.disabled[label] = value.get<bool>();
+      state.disabled[nameFromStored(label)] = value.get<bool>();
     }
   }
   if (const json* jobs = objectAt(doc, "jobs")) {
     for (const auto& [label, value] : jobs->items()) {
-      state.jobs[label] = jobFromJson(value);
+      state.jobs[nameFromStored(label)] = jobFromJson(value);
     }
   }
   return state;
@@ -130,10 +168,10 @@ std::uint64_t newRecordId() {
 void saveState(const std::filesystem::path& stateDir, const State& state) {
   json doc = {{"disabled", json::object()}, {"jobs", json::object()}};
   for (const auto& [label, disabled] : state.disabled) {
-    doc["disabled"][label] = disabled;
+    doc["disabled"][storedName(label)] = disabled;
   }
   for (const auto& [label, job] : state.jobs) {
-    doc["jobs"][label] = toJson(job);
+    doc["jobs"][storedName(label)] = toJson(job);
   }
   const std::filesystem::path finalPath = stateDir / "state.json";
   const std::filesystem::path tempPath = stateDir / ("state.json." + std::to_string(getpid()));

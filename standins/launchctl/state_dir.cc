@@ -23,8 +23,12 @@ std::filesystem::path homeDirectory() {
   return entry->pw_dir;
 }
 
+std::filesystem::path stateDirectoryPath() {
+  return homeDirectory() / ".launchd-standin";
+}
+
 std::filesystem::path stateDirectory() {
-  std::filesystem::path dir = homeDirectory() / ".launchd-standin";
+  std::filesystem::path dir = stateDirectoryPath();
   if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
     throw std::system_error(errno, std::generic_category(), dir.string());
   }

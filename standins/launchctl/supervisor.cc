@@ -155,6 +155,9 @@ class Supervision {
         fireDueTimes();
       }
     }
+    if (!done_) {
+      leave();
+    }
   }
 
  private:
@@ -167,6 +170,17 @@ class Supervision {
       return ownRecord(state, config_.label) != nullptr;
     } catch (...) {
       return false;  // a state that cannot be read holds no record of ours either
+    }
+  }
+
+  /// Nothing is left to do, but the job stays loaded: the record stops naming this supervisor,
+  /// so that nobody takes its end for a crash.
+  void leave() {
+    const StateLock lock(dir_);
+    State state = loadState(dir_);
+    if (JobRecord* record = ownRecord(state, config_.label)) {
+      record->supervisor = {};
+      saveState(dir_, state);
     }
   }
 

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -85,21 +86,16 @@ void writeUnitFile(const fs::path& path, const std::string& text) {
   }
 }
 
-/// The label written as Description= in a unit file (for names that only carry a digest).
-std::optional<std::string> labelInFile(const fs::path& unitFile) {
-  std::ifstream in(unitFile);
-  for (std::string line; std::getline(in, line);) {
-    if (line.starts_with("Description=")) {
-      std::string label;
-      const std::string value = line.substr(std::string("Description=").size());
-      for (size_t i = 0; i < value.size(); ++i) {
-        label += value[i];
-        if (value[i] == '%' && i + 1 < value.size() && value[i + 1] == '%') {
-          ++i;
-        }
-      }
+/// The label a job's unit file keeps, or its job folder while the unit stops after bootout
+/// removed the file; for names that only carry a digest of it.
+std::optional<std::string> keptLabel(const fs::path& unitFile, const fs::path& jobFolder) {
+  if (const auto text = morvane::readRegularFile(unitFile)) {
+    if (std::optional<std::string> label = labelFromUnit(*text)) {
       return label;
     }
+  }
+  if (auto label = morvane::readRegularFile(jobFolder / "label")) {
+    return std::move(*label);
   }
   return std::nullopt;
 }
@@ -119,7 +115,11 @@ fs::path SystemdEngine::unitDirectory() const {
 }
 
 fs::path SystemdEngine::jobFolder(const std::string& serviceName) const {
-  return connection_.runtimeDirectory() / "launchagents" / serviceName;
+  // A unit file names paths in the folder, and systemd runs no program whose path holds a
+  // backslash: the ones of the unit name's escapes become '+', which no unit name holds.
+  std::string name = serviceName;
+  std::ranges::replace(name, '\\', '+');
+  return connection_.runtimeDirectory() / "launchagents" / name;
 }
 
 std::vector<ListedJob> SystemdEngine::jobs() {
@@ -153,9 +153,7 @@ std::vector<ListedJob> SystemdEngine::jobs() {
   for (const auto& [name, unused] : labels) {
     std::optional<std::string> label = labelOf(name);
     if (!label) {
-      const auto memory = inMemory.find(name);
-      label = memory != inMemory.end() ? memory->second.description
-                                       : labelInFile(unitDirectory() / name).value_or(name);
+      label = keptLabel(unitDirectory() / name, jobFolder(name)).value_or(name);
     }
     ListedJob job{*label, std::nullopt, 0};
     std::optional<int> status;
@@ -200,6 +198,7 @@ void SystemdEngine::load(const JobConfig& config, const std::string& plistPath) 
   std::error_code ignored;
   try {
     const fs::path absolute = fs::absolute(plistPath, ignored);
+    writeUnitFile(folder / "label", config.label);
     if (hasSchedule(config)) {
       writeUnitFile(unitDirectory() / timer, timerUnitText(config));
     }
@@ -238,7 +237,17 @@ int SystemdEngine::unload(const std::string& label, std::chrono::milliseconds pa
       jobs.insert(*job);
     }
   }
-  if (!connection_.awaitJobs(jobs, deadline).empty()) {
+  std::set<std::string> stopping = connection_.awaitJobs(jobs, deadline);
+  // A stop the manager did not carry out (it was going away, or something started the unit
+  // again) has ended nothing: ask the manager, which fails when it is gone.
+  const bool allDone = std::ranges::all_of(
+      jobs, [&](const std::string& job) { return connection_.jobResult(job) == "done"; });
+  if (stopping.empty() && !allDone) {
+    if (const auto now = connection_.unit(service); now && user_manager::isLive(now->activeState)) {
+      stopping.insert(service);
+    }
+  }
+  if (!stopping.empty()) {
     const pid_t pid = static_cast<pid_t>(
         connection_.serviceRuntimes({{service, "", "deactivating", ""}}).front().mainPid);
     const std::uint64_t timeout = connection_.unitProperty(service, "Service", "TimeoutStopUSec");
@@ -261,6 +270,8 @@ int SystemdEngine::unload(const std::string& label, std::chrono::milliseconds pa
     connection_.resetFailed(service);
     connection_.resetFailed(timer);
     fs::remove_all(jobFolder(service), ignored);
+    // Where a job loaded by an earlier version keeps its folder.
+    fs::remove_all(connection_.runtimeDirectory() / "launchagents" / service, ignored);
   }
   return 0;
 }

@@ -21,6 +21,9 @@ class SystemdEngine {
   /// `stateDirectory` holds the lock that serialises launchctl runs (state_lock.h).
   SystemdEngine(user_manager::Connection connection, std::filesystem::path stateDirectory);
 
+  /// The manager's runtime directory.
+  const std::filesystem::path& runtimeDirectory() const { return connection_.runtimeDirectory(); }
+
   /// The loaded jobs, as `list` shows them.
   std::vector<ListedJob> jobs();
 

@@ -4,11 +4,13 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 #include "agent_units.h"
+#include "utf8.h"
 
 extern char** environ;
 
@@ -18,8 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 
 /// Escapes the characters systemd reads specially in a quoted value; `$` only where variables
-/// are expanded (command lines).
-std::string escapedQuoted(const std::string& text, bool commandLine) {
+/// are expanded (a command's arguments, not its path nor an Environment= value).
+std::string escapedQuoted(const std::string& text, bool expandsVariables) {
   std::string out = "\"";
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
@@ -28,7 +30,7 @@ std::string escapedQuoted(const std::string& text, bool commandLine) {
       out += c;
     } else if (c == '%') {
       out += "%%";
-    } else if (c == '$' && commandLine) {
+    } else if (c == '$' && expandsVariables) {
       out += "$$";
     } else if (byte < 0x20 || byte == 0x7f) {
       char escaped[5];
@@ -41,29 +43,43 @@ std::string escapedQuoted(const std::string& text, bool commandLine) {
   return out + "\"";
 }
 
-/// A path written as the value of a setting that takes it unquoted: the path itself when the
-/// unit file can spell it, else a link to it in the job folder named `linkName`.
+/// Whether systemd takes `path` as it is wherever a unit names a file: absolute and normalised
+/// (no "." or ".." parts, no empty ones, no "/" at the end), in printable characters and UTF-8,
+/// and nothing it would unquote, unescape, expand or trim.
+bool unitCanSpell(const std::string& path) {
+  if (path.size() < 2 || path.front() != '/' || path.back() == '/' || !isUtf8(path)) {
+    return false;
+  }
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7f || c == '\\' || c == '"' || c == '\'' || c == '$' ||
+        c == '%') {
+      return false;
+    }
+  }
+  std::stringstream parts(path.substr(1));
+  for (std::string part; std::getline(parts, part, '/');) {
+    if (part.empty() || part == "." || part == "..") {
+      return false;
+    }
+  }
+  return true;
+}
+
+/// A path as a unit names it: the path itself when systemd takes it as it is, else a link to it
+/// in the job folder named `linkName`, which the kernel follows as it would the path itself
+/// (".." included), just as the built-in engine opens it.
 std::string pathValue(const std::string& written, const fs::path& jobFolder, const char* linkName) {
   // launchd takes relative paths from the root directory, where jobs start.
   const std::string path = written.front() == '/' ? written : "/" + written;
-  bool spellable = path.back() != ' ' && path.back() != '\t';
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    spellable = spellable && byte >= 0x20 && byte != 0x7f && c != '\\';
+  if (unitCanSpell(path)) {
+    return path;
   }
-  std::string target = path;
-  if (!spellable) {
-    const fs::path link = jobFolder / linkName;
-    std::error_code ignored;
-    fs::remove(link, ignored);
-    fs::create_symlink(path, link);
-    target = link.string();
-  }
-  std::string out;
-  for (const char c : target) {
-    out += c == '%' ? std::string("%%") : std::string(1, c);
-  }
-  return out;
+  const fs::path link = jobFolder / linkName;
+  std::error_code ignored;
+  fs::remove(link, ignored);
+  fs::create_symlink(path, link);
+  return link.string();
 }
 
 /// The value of PATH the job's program is searched on: the job's own, else the invoker's.
@@ -76,9 +92,8 @@ std::string searchPath(const JobConfig& config) {
 }
 
 /// The program to execute as an absolute path, found as execvp would find it from the job's
-/// working directory. A name found nowhere stays a name (systemd's own search then fails and
-/// the job ends with an exec failure); one systemd would misread as a prefix goes under a path
-/// that cannot exist, to fail the same way.
+/// working directory. A name found nowhere goes under a path that cannot exist, so the job ends
+/// with an exec failure.
 std::string programPath(const JobConfig& config) {
   const std::string name = config.program.empty() ? config.arguments.front() : config.program;
   const std::string directory =
@@ -95,10 +110,9 @@ std::string programPath(const JobConfig& config) {
       return candidate.string();
     }
   }
-  if (std::string("-@:+!").find(name.front()) != std::string::npos) {
-    return "/dev/null/" + name;
-  }
-  return name;
+  // Found nowhere: it fails to start as it does on the built-in engine, never found on the
+  // manager's own search path.
+  return "/dev/null/" + name;
 }
 
 /// The outcomes (exit codes and signals) after which the job must not be started again.
@@ -118,12 +132,19 @@ std::string restartPrevented(const KeepAlive& keepAlive) {
   return statuses;
 }
 
-/// A comment line for the unit's reader: control characters would end it early.
-std::string commentText(const std::string& text) {
+/// Text for a human reader of the unit, on a line of its own: control characters would end the
+/// line and an odd number of backslashes at its end would join the next line to it, so these
+/// become '?' and one more backslash. Not exact (systemd also trims it); labels are kept exactly
+/// in labelProperty.
+std::string lineText(const std::string& text) {
   std::string out;
-  for (const char c : text) {
+  for (const char c : morvane::repairUtf8(text)) {
     const auto byte = static_cast<unsigned char>(c);
     out += byte < 0x20 || byte == 0x7f ? '?' : c;
+  }
+  const size_t kept = out.find_last_not_of('\\');
+  if ((out.size() - (kept == std::string::npos ? 0 : kept + 1)) % 2 != 0) {
+    out += '\\';
   }
   return out;
 }
@@ -131,11 +152,15 @@ std::string commentText(const std::string& text) {
 /// A unit's Description: the label, which `systemctl status` shows beside the unit's name.
 std::string description(const std::string& label) {
   std::string out;
-  for (const char c : label) {
+  for (const char c : lineText(label)) {
     out += c == '%' ? std::string("%%") : std::string(1, c);
   }
   return out;
 }
+
+/// Where the unit keeps its label byte for byte: a property systemd ignores, with every byte
+/// outside printable ASCII (and '%' and '\\') written %XX, so nothing can be trimmed or joined.
+constexpr std::string_view kLabelProperty = "X-LaunchAgentLabel=";
 
 /// The command that notes how each run ended in the job folder, as systemd tells ExecStopPost.
 std::string lastExitRecorder(const fs::path& jobFolder) {
@@ -147,6 +172,51 @@ std::string lastExitRecorder(const fs::path& jobFolder) {
 }
 
 }  // namespace
+
+std::string labelProperty(const std::string& label) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out(kLabelProperty);
+  for (const char c : label) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7f || c == '%' || c == '\\') {
+      out += '%';
+      out += kDigits[byte >> 4];
+      out += kDigits[byte & 0xf];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> labelFromUnit(std::string_view unitText) {
+  for (size_t start = 0; start < unitText.size();) {
+    size_t end = unitText.find('\n', start);
+    if (end == std::string_view::npos) {
+      end = unitText.size();
+    }
+    const std::string_view line = unitText.substr(start, end - start);
+    start = end + 1;
+    if (!line.starts_with(kLabelProperty)) {
+      continue;
+    }
+    std::string label;
+    for (size_t i = kLabelProperty.size(); i < line.size(); ++i) {
+      unsigned byte = static_cast<unsigned char>(line[i]);
+      if (line[i] == '%') {
+        const char* digits = line.data() + i + 1;
+        if (i + 2 >= line.size() ||
+            std::from_chars(digits, digits + 2, byte, 16).ptr != digits + 2) {
+          return std::nullopt;
+        }
+        i += 2;
+      }
+      label += static_cast<char>(byte);
+    }
+    return label;
+  }
+  return std::nullopt;
+}
 
 fs::path lastExitFile(const fs::path& jobFolder) {
   return jobFolder / "last-exit";
@@ -162,9 +232,10 @@ bool hasSchedule(const JobConfig& config) {
 
 std::string serviceUnitText(const JobConfig& config, const UnitSurroundings& surroundings) {
   std::ostringstream unit;
-  unit << "# Loaded by launchctl from " << commentText(surroundings.plistPath) << "\n"
+  unit << "# Loaded by launchctl from " << lineText(surroundings.plistPath) << "\n"
        << "[Unit]\n"
-       << "Description=" << description(config.label)
+       << "Description=" << description(config.label) << "\n"
+       << labelProperty(config.label)
        << "\n"
        // launchd never gives up restarting a job.
        << "StartLimitIntervalSec=0\n\n"
@@ -172,7 +243,7 @@ std::string serviceUnitText(const JobConfig& config, const UnitSurroundings& sur
        << "Type=simple\n"
        << "Slice=" << morvane::AgentUnits::kSlice << "\n";
   // "@": the first word is the program, the rest its whole argv, argv[0] included.
-  unit << "ExecStart=@" << commandWord(programPath(config));
+  unit << "ExecStart=@" << pathValue(programPath(config), surroundings.jobFolder, "program");
   for (const std::string& argument : config.arguments) {
     unit << " " << commandWord(argument);
   }
@@ -234,7 +305,8 @@ std::string serviceUnitText(const JobConfig& config, const UnitSurroundings& sur
 std::string timerUnitText(const JobConfig& config) {
   std::ostringstream unit;
   unit << "[Unit]\n"
-       << "Description=" << description(config.label) << "\n\n"
+       << "Description=" << description(config.label) << "\n"
+       << labelProperty(config.label) << "\n\n"
        << "[Timer]\n";
   if (config.startInterval > 0) {
     unit << "OnActiveSec=" << config.startInterval << "\n"

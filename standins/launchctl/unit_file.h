@@ -1,7 +1,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "job_config.h"
 
@@ -29,6 +31,13 @@ bool hasSchedule(const JobConfig& config);
 
 /// The text of the job's timer unit: StartInterval and StartCalendarInterval.
 std::string timerUnitText(const JobConfig& config);
+
+/// The line of a unit that keeps the job's label exactly (systemd trims and joins what it reads
+/// itself, so the Description cannot).
+std::string labelProperty(const std::string& label);
+
+/// The label a unit's text keeps (labelProperty); nullopt when it keeps none.
+std::optional<std::string> labelFromUnit(std::string_view unitText);
 
 /// A word of a command line in a unit file (ExecStart=): quoted and escaped so systemd hands
 /// the program exactly `word`.

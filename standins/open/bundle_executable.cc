@@ -3,39 +3,22 @@
 #include <plist/plist.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <memory>
-#include <sstream>
+#include "file_io.h"
+#include "property_list.h"
 
 namespace open_app {
 namespace {
 
-struct PlistDeleter {
-  void operator()(plist_t node) const { plist_free(node); }
-};
-
-/// CFBundleExecutable from the bundle's Info.plist, or empty.
+/// CFBundleExecutable from the bundle's Info.plist, or empty. Only a regular file of sane size
+/// is read: a FIFO would block and a device would never end.
 std::string executableName(const std::filesystem::path& infoPlist) {
-  std::ifstream file(infoPlist, std::ios::binary);
-  std::stringstream bytes;
-  bytes << file.rdbuf();
-  const std::string text = bytes.str();
-  if (text.empty())
+  const auto text = morvane::readRegularFile(infoPlist);
+  if (!text || text->empty())
     return "";
-  plist_t parsed = nullptr;
-  plist_from_memory(text.data(), static_cast<uint32_t>(text.size()), &parsed);
-  std::unique_ptr<std::remove_pointer_t<plist_t>, PlistDeleter> root(parsed);
-  if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
+  const morvane::PlistPtr root = morvane::parsePropertyList(*text);
+  if (!root)
     return "";
-  plist_t value = plist_dict_get_item(root.get(), "CFBundleExecutable");
-  if (value == nullptr || plist_get_node_type(value) != PLIST_STRING)
-    return "";
-  char* name = nullptr;
-  plist_get_string_val(value, &name);
-  std::string result = name != nullptr ? name : "";
-  std::free(name);
-  return result;
+  return morvane::dictionaryString(root.get(), "CFBundleExecutable").value_or("");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "connection.h"
 
 #include <systemd/sd-bus.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -92,12 +93,16 @@ struct Connection::Shared {
   }
 };
 
-std::expected<Connection, std::string> Connection::open() {
+std::filesystem::path userRuntimeDirectory() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime == nullptr || runtime[0] != '/') {
-    return std::unexpected("XDG_RUNTIME_DIR is not set to an absolute path");
+  if (runtime != nullptr && runtime[0] == '/') {
+    return runtime;
   }
-  const std::filesystem::path socket = std::filesystem::path(runtime) / "systemd" / "private";
+  return "/run/user/" + std::to_string(getuid());
+}
+
+std::expected<Connection, std::string> Connection::open(const std::filesystem::path& runtime) {
+  const std::filesystem::path socket = runtime / "systemd" / "private";
   std::error_code missing;
   if (!std::filesystem::exists(socket, missing)) {
     return std::unexpected(socket.string() + " does not exist");

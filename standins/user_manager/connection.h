@@ -42,14 +42,20 @@ struct ServiceRuntime {
   std::int32_t execMainStatus = 0;
 };
 
+/// The caller's runtime directory, where the user's manager listens: XDG_RUNTIME_DIR, or where
+/// systemd puts it when that is not set to an absolute path (as under cron, su or sudo -u),
+/// /run/user/<uid>.
+std::filesystem::path userRuntimeDirectory();
+
 /// A connection to the user's systemd manager over its private socket,
 /// $XDG_RUNTIME_DIR/systemd/private, through libsystemd's sd-bus. Every call that fails throws
 /// ManagerError.
 class Connection {
  public:
-  /// Connects; the error says why no manager answers (no runtime directory, no socket, nobody
-  /// listening on it).
-  static std::expected<Connection, std::string> open();
+  /// Connects to the manager whose runtime directory is `runtimeDirectory`; the error says why no
+  /// manager answers (no socket, nobody listening on it).
+  static std::expected<Connection, std::string> open(
+      const std::filesystem::path& runtimeDirectory = userRuntimeDirectory());
 
   Connection(Connection&&) noexcept;
   Connection& operator=(Connection&&) noexcept;

@@ -49,6 +49,32 @@ TEST_F(LoadUnload, ByLabelAndByFileNameWithAndWithoutSuffix) {
   EXPECT_TRUE(pidOf("com.example.sleeper"));
 }
 
+TEST_F(LoadUnload, LabelsReadBeforeAreTrustedOnlyWhileTheirFilesAreUnchanged) {
+  writeAgent("a.plist", "com.example.one", testing::kSleeper);
+  writeAgent("b.plist", "com.example.two", testing::kSleeper);
+  EXPECT_EQ(change("com.example.one", true).text, "com.example.one loaded\n");
+  EXPECT_TRUE(std::filesystem::exists(home_ / "data/agent-labels.json"));
+
+  // b.plist now declares the same label: the name means two agents, as a scan finds.
+  writeAgent("b.plist", "com.example.one", testing::kSleeper);
+  EXPECT_EQ(change("com.example.one", false).text,
+            "✗ com.example.one names more than one agent: a.plist, b.plist. "
+            "Give the file name to choose one\n");
+  EXPECT_TRUE(pidOf("com.example.one"));
+  writeAgent("b.plist", "com.example.two", testing::kSleeper);
+  EXPECT_EQ(change("com.example.two", true).text, "com.example.two loaded\n");
+  EXPECT_EQ(change("com.example.one", false).text, "com.example.one unloaded\n");
+
+  // A file that goes and one that comes; a cache that is not one is read past.
+  std::filesystem::remove(agents() / "a.plist");
+  writeAgent("c.plist", "com.example.three", testing::kSleeper);
+  EXPECT_EQ(change("com.example.one", true).text,
+            "✗ No agent named com.example.one. Did you mean com.example.two?\n");
+  testing::writeFile(home_ / "data/agent-labels.json", "[1, 2");
+  EXPECT_EQ(change("com.example.three", true).text, "com.example.three loaded\n");
+  EXPECT_EQ(change("b", false).text, "com.example.two unloaded\n");
+}
+
 TEST_F(LoadUnload, AlreadyInTheAskedStateSaysSoAndSucceeds) {
   writeAgent("com.example.sleeper.plist", "com.example.sleeper", testing::kSleeper);
   testing::Printed notLoaded = change("com.example.sleeper", false);
@@ -204,6 +230,24 @@ TEST_F(NewAgentMode, WritesALoadableAgentLoadsItAndRunsIt) {
   EXPECT_NE(plist_dict_get_item(tick.get(), "KeepAlive"), nullptr);
   EXPECT_EQ(files(),
             (std::vector<std::string>{"com.example.echo.plist", "com.example.tick.plist"}));
+
+  // Three launchctl runs: whether the label is loaded, the bootstrap, and its confirmation; a
+  // label left disabled is found out when the bootstrap is refused, and enabled.
+  const std::filesystem::path calls = home_ / "calls";
+  testing::writeScript(home_ / "counting-launchctl",
+                       "echo \"$1\" >> '" + calls.string() + "'; exec '" LAUNCHCTL_STANDIN
+                       "' \"$@\"");
+  platform::overrideToolPath(platform::Tool::launchctl, home_ / "counting-launchctl");
+  EXPECT_EQ(create({"com.example.third", false, false, {}, {}, {"/bin/sleep", "300"}}).status, 0);
+  EXPECT_EQ(testing::readText(calls), "list\nbootstrap\nlist\n");
+  std::filesystem::remove(calls);
+  ASSERT_TRUE(launchctl({"disable", Agents::serviceTarget("com.example.off")}).ok());
+  Outcome enabled = create({"com.example.off", true, false, {}, {}, {"/bin/sleep", "300"}});
+  EXPECT_EQ(enabled.out, (agents() / "com.example.off.plist").string() +
+                             "\ncom.example.off loaded\n");
+  EXPECT_EQ(testing::readText(calls), "list\nbootstrap\nprint-disabled\nenable\nbootstrap\nlist\n");
+  EXPECT_TRUE(pidOf("com.example.off"));
+  platform::overrideToolPath(platform::Tool::launchctl, LAUNCHCTL_STANDIN);
 }
 
 TEST_F(NewAgentMode, RefusesWithOneLineOnStandardErrorAndWritesNothing) {
@@ -292,12 +336,11 @@ class LoadUnloadCommands : public ::testing::Test {
   testing::ScopedEnv language_{"MORVANE_LANG", "en"};
 };
 
-TEST_F(LoadUnloadCommands, NothingButTheScanRunsWhenTheStateIsAlreadyRight) {
+TEST_F(LoadUnloadCommands, NothingButTheQueriesRunWhenTheStateIsAlreadyRight) {
   std::ostringstream out;
   EXPECT_EQ(CLI::setLoaded(out, "on", true), 0);
-  EXPECT_EQ(CLI::setLoaded(out, "off", false), 0);
-  EXPECT_EQ(calls(),
-            (std::vector<std::string>{"list", "list", "print-disabled", "print-disabled"}));
+  EXPECT_EQ(CLI::setLoaded(out, "off", false), 0);  // an unload never needs the disabled labels
+  EXPECT_EQ(calls(), (std::vector<std::string>{"list", "list", "print-disabled"}));
 }
 
 TEST_F(LoadUnloadCommands, UnknownAndAmbiguousNamesChangeNothing) {
@@ -305,8 +348,9 @@ TEST_F(LoadUnloadCommands, UnknownAndAmbiguousNamesChangeNothing) {
   std::ostringstream out;
   EXPECT_EQ(CLI::setLoaded(out, "on", false), 1);
   EXPECT_EQ(CLI::setLoaded(out, "nothing", true), 1);
-  EXPECT_EQ(calls(),
-            (std::vector<std::string>{"list", "list", "print-disabled", "print-disabled"}));
+  // Again with the labels remembered: the second file still makes "on" ambiguous.
+  EXPECT_EQ(CLI::setLoaded(out, "on", false), 1);
+  EXPECT_EQ(calls(), (std::vector<std::string>{"list", "list", "list", "print-disabled"}));
 }
 
 TEST_F(LoadUnloadCommands, AListThatFailsIsReportedByEveryModeAndNothingIsChanged) {
@@ -341,8 +385,8 @@ TEST_F(LoadUnloadCommands, AListThatFailsIsReportedByEveryModeAndNothingIsChange
   }
   const std::vector<std::string> made = calls();
   EXPECT_EQ(std::count(made.begin(), made.end(), "list"), 6);
-  EXPECT_EQ(std::count(made.begin(), made.end(), "print-disabled"), 6);
-  EXPECT_EQ(made.size(), 12u);
+  EXPECT_EQ(std::count(made.begin(), made.end(), "print-disabled"), 5);  // not for the unload
+  EXPECT_EQ(made.size(), 11u);
 }
 
 TEST_F(LoadUnloadCommands, AgentTextReachesTheTerminalEscaped) {

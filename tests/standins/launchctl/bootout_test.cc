@@ -101,8 +101,11 @@ TEST_F(BuiltinBootoutTest, JobWhoseSupervisorWasKilledIsStillStopped) {
   EXPECT_FALSE(rowOf("org.example.orphan"));
 }
 
-TEST_F(BuiltinBootoutTest, DeadSupervisorAndJobShowAsNotRunning) {
-  load("org.example.gone", {"sleep", "30"});
+TEST_F(BuiltinBootoutTest, JobWhoseSupervisorDiedIsNoLongerLoaded) {
+  // Killed with its job, as the end of a session does: gone, and loaded afresh by bootstrap.
+  const std::string plist =
+      writeJob("org.example.gone", {"sleep", "30"}, xmlBool("KeepAlive", true));
+  ASSERT_EQ(run({"bootstrap", domain(), plist}).status, 0);
   const pid_t pid = pidOf("org.example.gone");
   ASSERT_GT(pid, 0);
   const pid_t supervisor = parentOf(pid);
@@ -110,10 +113,29 @@ TEST_F(BuiltinBootoutTest, DeadSupervisorAndJobShowAsNotRunning) {
   ASSERT_TRUE(eventually([&] { return !isRunning(supervisor); }));
   ASSERT_EQ(kill(pid, SIGKILL), 0);
   ASSERT_TRUE(eventually([&] { return !isRunning(pid); }));
-  const std::optional<ListRow> row = rowOf("org.example.gone");
-  ASSERT_TRUE(row);
-  EXPECT_EQ(row->pid, "-");
+  EXPECT_FALSE(rowOf("org.example.gone"));
+  EXPECT_EQ(run({"bootout", service("org.example.gone")}).status, 3);
+  ASSERT_EQ(run({"bootstrap", domain(), plist}).status, 0);
+  EXPECT_GT(pidOf("org.example.gone"), 0) << "loaded and started again";
+
+  // A job whose supervisor ended of its own accord (nothing left to do) stays loaded.
+  load("org.example.once", {"sleep", "1"});
+  const pid_t once = pidOf("org.example.once");
+  ASSERT_GT(once, 0);
+  const pid_t leaving = parentOf(once);
+  EXPECT_EQ(waitForExit("org.example.once"), 0);
+  ASSERT_TRUE(eventually([&] { return !isRunning(leaving); }));
+  EXPECT_TRUE(rowOf("org.example.once"));
+  EXPECT_EQ(run({"bootout", service("org.example.once")}).status, 0);
   EXPECT_EQ(run({"bootout", service("org.example.gone")}).status, 0);
+
+  // A supervisor's pid now held by another process (its start time differs) is gone too.
+  writeFile(home_ / ".launchd-standin" / "state.json",
+            "{\"jobs\": {\"org.example.reused\": {\"plist\": \"/x.plist\", \"supervisor\": "
+            "{\"pid\": " +
+                std::to_string(getpid()) + ", \"start\": 1}}}}");
+  EXPECT_FALSE(rowOf("org.example.reused"));
+  EXPECT_TRUE(listRows().empty());
 }
 
 LAUNCHCTL_ON_BOTH_ENGINES(BootoutTest);

@@ -119,6 +119,89 @@ TEST_P(BootstrapTest, ArgumentsEnvironmentAndPathsReachTheJobExactly) {
   EXPECT_TRUE(std::filesystem::exists(work / "out %p log"));
 }
 
+TEST_P(BootstrapTest, HostileLabelsProgramsAndPathsAreKeptExactly) {
+  // Each label is listed and booted out as it is written; each program runs from the path it
+  // names, in the folder and with the output its job names, ".." taken as the kernel takes it.
+  const std::vector<std::string> labels = {
+      "ka.bs\\",        " spaced label ", std::string(210, 'l') + " ", " " + std::string(210, 'm'),
+      "pct%n$HOME$$",    "quote\"'",     "tail\\\\\\",  "ünï cödé\\"};
+  const std::vector<std::string> programs = {"job$x",     "job$$x", "q\"uote", "ap'os",
+                                             "back\\slash", "pct%n",  "sp ace ",  "dots"};
+  std::filesystem::create_directories(home_ / "bin" / "sub");
+  std::filesystem::create_directories(home_ / "work" / "sub");
+  for (size_t i = 0; i < labels.size(); ++i) {
+    SCOPED_TRACE(labels[i]);
+    const std::filesystem::path program = home_ / "bin" / programs[i];
+    writeFile(program, "#!/bin/sh\nprintf '%s|%s|%s\\n' " + std::to_string(i) + " \"$1\" \"$(pwd)\"\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    const std::string file = "job" + std::to_string(i) + ".plist";
+    writeFile(home_ / file,
+              xmlPlist(xmlString("Label", labels[i]) +
+                       xmlString("Program", (home_ / "bin" / "sub" / ".." / programs[i]).string()) +
+                       xmlStrings("ProgramArguments", {"name " + programs[i], "$HOME %n"}) +
+                       xmlString("WorkingDirectory", (home_ / "work" / "sub" / "..").string()) +
+                       xmlString("StandardOutPath",
+                                 (home_ / "work" / "sub" / ".." / ("out" + programs[i])).string()) +
+                       xmlBool("RunAtLoad", true)));
+    const Result loaded = run({"bootstrap", domain(), (home_ / file).string()});
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_EQ(waitForExit(labels[i]), 0);
+    EXPECT_EQ(readFile(home_ / "work" / ("out" + programs[i])),
+              std::to_string(i) + "|$HOME %n|" + (home_ / "work").string() + "\n");
+  }
+  EXPECT_EQ(listRows().size(), labels.size());
+  for (const std::string& label : labels) {
+    EXPECT_EQ(run({"bootout", service(label)}).status, 0) << label;
+  }
+  EXPECT_TRUE(listRows().empty());
+}
+
+TEST_P(BootstrapTest, WhatCannotRunIsRefusedInTheSameWordsOnEitherEngine) {
+  const std::string args = xmlStrings("ProgramArguments", {"true"});
+  std::string manyEntries = "<key>StartCalendarInterval</key><array>";
+  for (int minute = 0; minute < 59; ++minute) {
+    for (int hour : {1, 2}) {
+      manyEntries += "<dict><key>Minute</key><integer>" + std::to_string(minute) +
+                     "</integer><key>Hour</key><integer>" + std::to_string(hour) +
+                     "</integer></dict>";
+    }
+  }
+  manyEntries += "</array>\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {xmlStrings("ProgramArguments", {"echo", "not \xff UTF-8"}),
+       "a program argument is not UTF-8 text"},
+      {xmlStrings("ProgramArguments", {"echo", std::string(600'000, 'a'), std::string(600'000, 'b')}),
+       "its program arguments are longer than 1 MB"},
+      {args + "<key>EnvironmentVariables</key><dict><key>A</key><string>\xc3(</string></dict>\n",
+       "an environment variable is not UTF-8 text"},
+      {args + manyEntries,
+       "StartCalendarInterval has 118 different entries; at most 100 are taken"},
+  };
+  const std::string path = (home_ / "refused.plist").string();
+  for (const auto& [entries, reason] : cases) {
+    writeFile(path, xmlPlist(xmlString("Label", "org.example.refused") + entries));
+    const Result result = run({"bootstrap", domain(), path});
+    EXPECT_EQ(result.status, 5) << reason;
+    EXPECT_EQ(result.err, path + ": " + reason + "\nBootstrap failed: 5: Input/output error\n");
+  }
+  EXPECT_TRUE(listRows().empty());
+
+  // Identical entries are merged, and one that can never fire is left out with a line in the
+  // job's log: what is left loads.
+  std::string merged = "<key>StartCalendarInterval</key><array>";
+  for (int copy = 0; copy < 5000; ++copy) {
+    merged += "<dict><key>Minute</key><integer>7</integer></dict>";
+  }
+  merged += "<dict><key>Month</key><integer>2</integer><key>Day</key><integer>30</integer></dict>";
+  merged += "</array>\n";
+  const std::filesystem::path log = home_ / "err.log";
+  loadEntries("org.example.merged", args + xmlString("StandardErrorPath", log.string()) + merged);
+  EXPECT_EQ(readFile(log),
+            "launchctl: org.example.merged: the StartCalendarInterval entry Month 2, Day 30 can "
+            "never fire; it is left out\n");
+  EXPECT_TRUE(rowOf("org.example.merged"));
+}
+
 TEST_P(BootstrapTest, UnknownKeysAreIgnoredAndTheDefaultsApply) {
   const std::filesystem::path out = home_ / "out.log";
   load("org.example.plain", {"/bin/sh", "-c", "pwd; cat"},
@@ -148,6 +231,11 @@ TEST_P(BootstrapTest, ProgramThatCannotRunIsLoadedAndShowsFailureStatus) {
   const Result result = run({"bootstrap", domain(), path.string()});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(waitForExit("org.example.broken"), 78);
+  // A program is looked for on the job's PATH only, never on the manager's own.
+  load("org.example.unfound", {"true"},
+       "<key>EnvironmentVariables</key><dict><key>PATH</key><string>" + home_.string() +
+           "</string></dict>\n");
+  EXPECT_EQ(waitForExit("org.example.unfound"), 78);
 }
 
 TEST_P(BootstrapTest, WithoutRunAtLoadTheJobIsLoadedButNotStarted) {
@@ -241,6 +329,23 @@ TEST_F(BuiltinBootstrapTest, UnreadableFileReportsPermissionDenied) {
   const Result result = runLaunchctl({"bootstrap", "gui/65534", path}, {home_, {}, kNobody});
   EXPECT_EQ(result.status, 13);
   EXPECT_EQ(result.err, path + ": Permission denied\nBootstrap failed: 13: Permission denied\n");
+}
+
+TEST_F(BuiltinBootstrapTest, APriorityTheUserMayNotTakeLeavesTheJobAtItsOwn) {
+  if (getuid() != 0) {
+    GTEST_SKIP() << "needs root to run the stand-in as another user";
+  }
+  // As the user's systemd manager does: the job runs, at the priority it inherits.
+  constexpr uid_t kNobody = 65534;
+  ASSERT_EQ(chmod(home_.c_str(), 0777), 0);
+  const std::filesystem::path out = home_ / "nice";
+  const std::string path = writeJob("org.example.eager", {"/bin/sh", "-c", "nice"},
+                                    xmlString("StandardOutPath", out.string()) +
+                                        "<key>Nice</key><integer>-5</integer>\n");
+  const RunOptions asNobody{home_, engineEnvironment(), kNobody};
+  ASSERT_EQ(runLaunchctl({"bootstrap", "gui/65534", path}, asNobody).status, 0);
+  EXPECT_TRUE(eventually([&] { return readFile(out) == "0\n"; })) << readFile(out);
+  EXPECT_EQ(runLaunchctl({"bootout", "gui/65534/org.example.eager"}, asNobody).status, 0);
 }
 
 LAUNCHCTL_ON_BOTH_ENGINES(BootstrapTest);

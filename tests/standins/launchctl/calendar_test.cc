@@ -2,6 +2,7 @@
 // both checked against systemd's own calendar arithmetic.
 
 #include "calendar.h"
+#include "calendar_bounds.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -91,6 +92,25 @@ TEST_F(CalendarTest, ExpressionsSayTheSameForSystemd) {
             std::vector<std::string>{"Mon *-*-* *:00:00"});
   EXPECT_EQ(calendarExpressions({.hour = 7, .day = 20, .weekday = 5}),
             (std::vector<std::string>{"*-*-20 07:*:00", "Fri *-*-* 07:*:00"}));
+}
+
+TEST_F(CalendarTest, OnlyEntriesThatNoDateMatchesAreLeftOutAndCopiesCountOnce) {
+  const std::time_t now = at(2025, 1, 15, 10, 20);
+  for (int month = 1; month <= 12; ++month) {
+    for (int day = 1; day <= 31; ++day) {
+      const CalendarEntry entry{.day = day, .month = month};
+      EXPECT_EQ(canEverFire(entry), nextCalendarStart({entry}, now).has_value())
+          << describeEntry(entry);
+    }
+  }
+  EXPECT_TRUE(canEverFire({.day = 31, .weekday = 3, .month = 2})) << "any Wednesday in February";
+  const BoundedCalendar bounded = boundCalendar(
+      {{.minute = 7}, {.day = 30, .month = 2}, {.minute = 7}, {.hour = 7}, {.minute = 7}});
+  EXPECT_EQ(bounded.entries.size(), 2u);
+  EXPECT_EQ(bounded.entries[0].minute, 7);
+  EXPECT_EQ(bounded.entries[1].hour, 7);
+  ASSERT_EQ(bounded.neverFire.size(), 1u);
+  EXPECT_EQ(describeEntry(bounded.neverFire[0]), "Month 2, Day 30");
 }
 
 /// A random entry: each field present about half the time, days of the month mostly near the

@@ -79,6 +79,22 @@ TEST_P(HostileInputTest, LabelsWithControlCharactersAreRefused) {
   EXPECT_TRUE(listRows().empty());
 }
 
+TEST_P(HostileInputTest, NamesThatAreNotUtf8AreKeptAsBytes) {
+  // The file's name and an override's label are bytes, whatever the state file can spell.
+  const std::filesystem::path path = home_ / "na\xffme\xc3(.plist";
+  writeFile(path, xmlPlist(xmlString("Label", "org.example.bytes") +
+                           xmlStrings("ProgramArguments", {"sleep", "30"}) +
+                           xmlBool("RunAtLoad", true)));
+  const Result loaded = run({"bootstrap", domain(), path.string()});
+  ASSERT_EQ(loaded.status, 0) << loaded.err;
+  EXPECT_GT(pidOf("org.example.bytes"), 0);
+  const std::string label = "org.example.\xfe";
+  ASSERT_EQ(run({"disable", service(label)}).status, 0);
+  EXPECT_NE(run({"print-disabled", domain()}).out.find("\"" + label + "\" => disabled"),
+            std::string::npos);
+  EXPECT_EQ(run({"bootout", service("org.example.bytes")}).status, 0);
+}
+
 TEST_P(HostileInputTest, JobFilesThatAreNotRegularFilesAreRefusedAtOnce) {
   const std::filesystem::path fifo = home_ / "fifo.plist";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);

@@ -209,6 +209,7 @@ TEST_P(JobLifecycleTest, StartCalendarIntervalFiresAtTheNextMatchingMinute) {
   // A dictionary without fields matches every minute; the second entry matches none.
   const std::filesystem::path runs = home_ / "runs";
   loadEntries("org.example.calendar", xmlStrings("ProgramArguments", notingJob(runs, "exit 0")) +
+                                          xmlString("StandardErrorPath", home_ / "err.log") +
                                           "<key>StartCalendarInterval</key><array><dict/><dict>" +
                                           xmlInteger("Day", 31) + xmlInteger("Month", 2) +
                                           "</dict></array>\n");

@@ -138,27 +138,60 @@ TEST_F(SystemdEngineTest, ALoginUnitThatCannotBeWrittenCostsOnlyALine) {
   EXPECT_GT(pidOf("org.example.on"), 0);
 }
 
-TEST_F(SystemdEngineTest, JobsOfEitherEngineAreSeenAndRemovedByTheOther) {
-  std::map<std::string, std::string> builtinEngine = {{"MORVANE_JOB_ENGINE", "builtin"}};
-  std::map<std::string, std::string> automatic = {{"MORVANE_JOB_ENGINE", ""}};
+TEST_F(SystemdEngineTest, TheEngineHoldingTheJobsTakesEveryRunUntilNoneIsLoaded) {
+  const std::map<std::string, std::string> builtinEngine = {{"MORVANE_JOB_ENGINE", "builtin"}};
+  const std::map<std::string, std::string> automatic = {{"MORVANE_JOB_ENGINE", ""}};
   const std::string early = writeJob("org.example.early", {"sleep", "30"});
   const std::string late = writeJob("org.example.late", {"sleep", "30"});
   ASSERT_EQ(run({"bootstrap", domain(), early}, builtinEngine).status, 0);
-  const pid_t earlyPid = pidOf("org.example.early");
-  ASSERT_GT(earlyPid, 0);
-  // A manager answers: new jobs go to it, the earlier one stays listed and is not started twice.
-  EXPECT_EQ(run({"bootstrap", domain(), early}, automatic).status, 5);
+  // A manager answers, but the built-in engine holds a job: it takes the next one too.
+  ASSERT_EQ(run({"bootstrap", domain(), late}, automatic).status, 0);
+  EXPECT_TRUE(agentUnitFiles(userManager_->runtimeDirectory()).empty());
+  const Result forced = run({"list"});
+  EXPECT_EQ(forced.status, 1);
+  EXPECT_EQ(forced.err,
+            "launchctl: the loaded jobs run on the built-in supervisor; MORVANE_JOB_ENGINE=systemd "
+            "takes effect once none of them is loaded\n");
+  EXPECT_EQ(run({"bootout", service("org.example.early")}, automatic).status, 0);
+  EXPECT_EQ(run({"bootout", service("org.example.late")}, automatic).status, 0);
+
+  // None is loaded: the manager takes the next one, and keeps every run, wherever it starts.
   ASSERT_EQ(run({"bootstrap", domain(), late}, automatic).status, 0);
   EXPECT_EQ(agentUnitFiles(userManager_->runtimeDirectory()).size(), 1u);
-  EXPECT_EQ(run({"list"}, automatic).out, run({"list"}, builtinEngine).out);
-  EXPECT_EQ(run({"bootstrap", domain(), late}, builtinEngine).status, 5);
-  // Each engine removes the other's job.
-  const pid_t latePid = pidOf("org.example.late");
-  EXPECT_EQ(run({"bootout", service("org.example.late")}, builtinEngine).status, 0);
-  EXPECT_EQ(run({"bootout", service("org.example.early")}, automatic).status, 0);
-  EXPECT_TRUE(pidIsGone(latePid));
-  EXPECT_FALSE(isRunning(earlyPid));
-  EXPECT_TRUE(listRows().empty());
+  const pid_t pid = pidOf("org.example.late");
+  ASSERT_GT(pid, 0);
+  for (const std::string runtime : {"", "relative", "/nonexistent"}) {
+    // As under cron, su or sudo -u: XDG_RUNTIME_DIR unset, or naming another place.
+    const Result listed = run({"list"}, {{"MORVANE_JOB_ENGINE", ""}, {"XDG_RUNTIME_DIR", runtime}});
+    EXPECT_EQ(listed.out, "PID\tStatus\tLabel\n" + std::to_string(pid) + "\t0\torg.example.late\n")
+        << runtime << ": " << listed.err;
+    EXPECT_EQ(run({"bootstrap", domain(), late},
+                  {{"MORVANE_JOB_ENGINE", ""}, {"XDG_RUNTIME_DIR", runtime}})
+                  .status,
+              5)
+        << "never a second copy";
+  }
+  EXPECT_EQ(run({"list"}, builtinEngine).err,
+            "launchctl: the loaded jobs run on the systemd user manager; MORVANE_JOB_ENGINE=builtin "
+            "takes effect once none of them is loaded\n");
+
+  // A manager that does not answer fails every command in one line; nothing runs twice.
+  userManager_->killManager();
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"list"}, {"bootstrap", domain(), early},
+        {"bootout", service("org.example.late")}}) {
+    const Result failed = run(command, automatic);
+    EXPECT_EQ(failed.status, 1) << command[0];
+    EXPECT_TRUE(failed.err.starts_with("launchctl: the loaded jobs run on the systemd user manager "
+                                       "of " +
+                                       userManager_->runtimeDirectory().string() +
+                                       ", which does not answer: "))
+        << failed.err;
+    EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
+  }
+  userManager_->restart();
+  // The next login starts with no job loaded on the new manager.
+  EXPECT_EQ(run({"list"}, automatic).status, 0);
 }
 
 TEST_F(SystemdEngineTest, ManagerGoingAwayMidCommandLeavesNothingHalfLoaded) {
@@ -181,6 +214,21 @@ TEST_F(SystemdEngineTest, ManagerGoingAwayMidCommandLeavesNothingHalfLoaded) {
   EXPECT_EQ(forced.status, 1);
   EXPECT_EQ(std::count(forced.err.begin(), forced.err.end(), '\n'), 1) << forced.err;
   EXPECT_EQ(run({"list"}, {{"MORVANE_JOB_ENGINE", ""}}).out, "PID\tStatus\tLabel\n");
+  userManager_->restart();
+
+  // Going away while bootout waits for a job to end is a failure, and the job stays loaded.
+  load("org.example.hang", {"/bin/sh", "-c", "trap '' TERM; while :; do sleep 1; done"},
+       "<key>ExitTimeOut</key><integer>60</integer>\n");
+  Result bootout;
+  std::thread stopping([&] { bootout = run({"bootout", service("org.example.hang")}); });
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  userManager_->killManager();
+  stopping.join();
+  EXPECT_EQ(bootout.status, 1);
+  EXPECT_TRUE(bootout.err.starts_with("launchctl: the systemd user manager")) << bootout.err;
+  const Result listed = run({"list"}, {{"MORVANE_JOB_ENGINE", ""}});
+  EXPECT_EQ(listed.status, 1) << listed.out;
+  EXPECT_NE(listed.err.find("which does not answer"), std::string::npos) << listed.err;
   userManager_->restart();
 }
 

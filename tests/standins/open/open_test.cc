@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -84,6 +85,19 @@ TEST(OpenTool, WhatIsNotABundleIsAnError) {
 
   EXPECT_EQ(open({}).status, 1);
   EXPECT_EQ(open({"-x", (dir / "Plain.app").string()}).status, 1);
+
+  // An Info.plist that is a FIFO or a device is no bundle: refused at once, not read forever.
+  fs::create_directories(dir / "Fifo.app/Contents");
+  ASSERT_EQ(::mkfifo((dir / "Fifo.app/Contents/Info.plist").c_str(), 0600), 0);
+  fs::create_directories(dir / "Endless.app/Contents");
+  fs::create_symlink("/dev/zero", dir / "Endless.app/Contents/Info.plist");
+  for (const char* bundle : {"Fifo.app", "Endless.app"}) {
+    ShellResult refused = morvane::Shell::run(OPEN_PATH, {(dir / bundle).string()}, 10);
+    EXPECT_FALSE(refused.timedOut) << bundle;
+    EXPECT_EQ(refused.status, 1) << bundle;
+    EXPECT_NE(refused.standardError.find("is not an application bundle"), std::string::npos)
+        << refused.standardError;
+  }
 }
 
 /// A bundle whose executable writes its pid, the session variables, one more variable and its
