@@ -1,20 +1,32 @@
-// Rebuilding the status menu with 200 and 1,000 agents: the build alone, and the build followed
-// by the menu's layout of every item (what showing it costs on top); and typing into the filter
-// of the open menu, one keystroke per iteration. Runs offscreen.
+// The status menu with up to 10,000 agents. Opening it, from the click to its window being
+// mapped, beside the same menu made the way it was before its rows scrolled: one row widget per
+// agent (BM_OpenMenuOneWidgetPerRow). Rebuilding it, alone and with the layout of its items;
+// and typing into the filter of the open menu, one keystroke per iteration. Runs offscreen, or
+// on the X display named by DISPLAY with QT_QPA_PLATFORM=xcb.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QProxyStyle>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QWindow>
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <memory>
 
+#include "action_item.h"
 #include "app_delegate.h"
+#include "search_item.h"
+#include "switch_row_item.h"
 
 namespace {
 
 using morvane::Agent;
+using morvane::ActionItem;
 using morvane::AppDelegate;
+using morvane::SearchItem;
 
 class QuietAlerts : public morvane::Alerts {
  public:
@@ -44,7 +56,142 @@ void BM_RebuildMenu(benchmark::State& state) {
   }
   state.SetLabel(std::to_string(delegate->menu.actions().size()) + " items");
 }
-BENCHMARK(BM_RebuildMenu)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RebuildMenu)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+/// Holds the delegate's work queue while it lives, so that the scan an opening starts cannot
+/// come back and change the agents in the middle of a measurement; once it goes, the scan has
+/// come back and the agents are as they were.
+class HeldScans {
+ public:
+  explicit HeldScans(AppDelegate& delegate) : delegate_(delegate), agents_(delegate.agents) {
+    delegate_.work.submit([gate = gate_.get_future().share()] { gate.wait(); });
+  }
+  ~HeldScans() {
+    gate_.set_value();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    delegate_.work.submit([done] { *done = true; });
+    while (!*done)
+      QThread::msleep(1);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    delegate_.agents = agents_;
+    delegate_.agentsUnknown.reset();
+  }
+
+ private:
+  AppDelegate& delegate_;
+  std::vector<Agent> agents_;
+  std::promise<void> gate_;
+};
+
+/// Shows `menu` through `open` and gives the time until its window is mapped.
+template <class Open>
+double secondsUntilMapped(QMenu& menu, Open open) {
+  const auto start = std::chrono::steady_clock::now();
+  open();
+  while (menu.windowHandle() == nullptr || !menu.windowHandle()->isExposed())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A click on the status item: the menu is built from the known agents and shown, and its agent
+// rows make widgets only for the rows in view.
+void BM_OpenMenu(benchmark::State& state) {
+  auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    HeldScans held(*delegate);
+    state.SetIterationTime(secondsUntilMapped(delegate->menu, [&] { delegate->popUpMenu(); }));
+    delegate->menu.hide();
+  }
+  state.SetLabel(std::to_string(delegate->menu.width()) + "x" +
+                 std::to_string(delegate->menu.height()));
+}
+BENCHMARK(BM_OpenMenu)
+    ->Arg(10)
+    ->Arg(200)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+/// A menu taller than the screen scrolls, as the status menu did before its rows scrolled.
+class ScrollingMenuStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returned) const override {
+    return hint == QStyle::SH_Menu_Scrollable
+               ? 1
+               : QProxyStyle::styleHint(hint, option, widget, returned);
+  }
+};
+
+/// The same menu with one row widget per agent, as it was made before: header, status line,
+/// filter, every row, the no-match line and the items below.
+void fillWithOneWidgetPerRow(QMenu& menu, AppDelegate& delegate) {
+  for (QAction* action : menu.actions()) {
+    menu.removeAction(action);
+    action->deleteLater();
+  }
+  menu.addAction(new ActionItem("Launch Agents · 1 of 3 loaded", {}, false, &menu));
+  menu.addAction(new ActionItem(QString::fromStdString(*delegate.note), {}, false, &menu));
+  menu.addSeparator();
+  if (delegate.agents.size() > AppDelegate::kUnfilteredAgents)
+    menu.addAction(new SearchItem({}, "Filter agents", [](const QString&) {}, &menu));
+  for (const Agent& agent : delegate.agents) {
+    const morvane::AgentList::Row row = delegate.agentRow(agent);
+    morvane::SwitchRowItem::Content content;
+    content.title = row.title;
+    content.detail = row.detail;
+    content.detailWarns = row.detailWarns;
+    content.isOn = row.isOn;
+    content.enabled = row.enabled;
+    content.onToggle = [](bool) {};
+    content.toolTip = delegate.agentToolTip(agent);
+    content.onActions = [](const QPoint&, bool) {};
+    menu.addAction(new morvane::SwitchRowItem(std::move(content), &menu));
+  }
+  auto* noMatch = new ActionItem("No agents match", {}, false, &menu);
+  noMatch->setVisible(false);
+  menu.addAction(noMatch);
+  menu.addSeparator();
+  menu.addAction(new ActionItem("New Agent…", [] {}, false, &menu));
+  menu.addAction(new ActionItem("Open LaunchAgents in Finder", [] {}, false, &menu));
+  menu.addSeparator();
+  morvane::SwitchRowItem::Content login;
+  login.title = "Launch at Login";
+  menu.addAction(new morvane::SwitchRowItem(std::move(login), &menu));
+  menu.addAction(new ActionItem("Language（语言）", [] {}, false, &menu));
+  menu.addSeparator();
+  menu.addAction(new ActionItem("Check for Updates (current 0)", [] {}, false, &menu));
+  menu.addAction(new ActionItem("Quit Morvane", [] {}, false, &menu));
+}
+
+// The reference for BM_OpenMenu: the same click when every agent had a row widget of its own.
+void BM_OpenMenuOneWidgetPerRow(benchmark::State& state) {
+  auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
+  QMenu menu;
+  ScrollingMenuStyle style;
+  menu.setStyle(&style);
+  for (auto _ : state) {
+    state.SetIterationTime(secondsUntilMapped(menu, [&] {
+      fillWithOneWidgetPerRow(menu, *delegate);
+      menu.popup(QPoint(0, 0));
+    }));
+    menu.hide();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+BENCHMARK(BM_OpenMenuOneWidgetPerRow)
+    ->Arg(10)
+    ->Arg(200)
+    ->Arg(1000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenMenuOneWidgetPerRow)
+    ->Arg(10000)
+    ->Iterations(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The same build with every agent scheduled (the loaded ones waiting for a calendar start, the
 // others every few minutes, at load or kept alive), beside BM_RebuildMenu: what describing the
@@ -93,7 +240,7 @@ void BM_RebuildAndLayOutMenu(benchmark::State& state) {
     QCoreApplication::sendPostedEvents();
   }
 }
-BENCHMARK(BM_RebuildAndLayOutMenu)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RebuildAndLayOutMenu)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 /// The delegate with its menu open on screen and its agents in place.
 std::unique_ptr<AppDelegate> openMenuWithAgents(int count) {
@@ -120,7 +267,7 @@ void BM_RebuildOpenMenu(benchmark::State& state) {
                  std::to_string(delegate->menu.height()));
   delegate->menu.hide();
 }
-BENCHMARK(BM_RebuildOpenMenu)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RebuildOpenMenu)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 // One keystroke into the filter: the text grows by a letter, narrowing the rows, until it is
 // emptied again and every row comes back. Each keystroke is shown and painted before the next.
@@ -138,20 +285,20 @@ void BM_FilterKeystroke(benchmark::State& state) {
   }
   delegate->menu.hide();
 }
-BENCHMARK(BM_FilterKeystroke)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FilterKeystroke)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 // The costliest keystroke: from one row back to all of them (Escape), and the reverse.
 void BM_FilterAllAndOne(benchmark::State& state) {
   auto delegate = openMenuWithAgents(static_cast<int>(state.range(0)));
   bool narrow = true;
   for (auto _ : state) {
-    delegate->setFilter(narrow ? "agent-999" : "");
+    delegate->setFilter(narrow ? "agent-" + std::to_string(state.range(0) - 1) : "");
     narrow = !narrow;
     QCoreApplication::processEvents();
   }
   delegate->menu.hide();
 }
-BENCHMARK(BM_FilterAllAndOne)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FilterAllAndOne)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -69,10 +69,16 @@ endfunction()
 # says where the public keys came from.
 function(morvane_release_public_keys result signing)
   set(tool ${PROJECT_SOURCE_DIR}/scripts/release-key)
-  set(keys "${MORVANE_RELEASE_PUBLIC_KEY}")
-  if(keys STREQUAL "")
-    set(keys "$ENV{MORVANE_RELEASE_PUBLIC_KEY}")
+  # A build directory keeps the keys it was configured with: a pin from the environment is
+  # remembered in the cache, and only another pin (or -DMORVANE_RELEASE_PUBLIC_KEY= for the
+  # default key) changes it.
+  if(NOT "$ENV{MORVANE_RELEASE_PUBLIC_KEY}" STREQUAL "")
+    set(MORVANE_RELEASE_PUBLIC_KEY "$ENV{MORVANE_RELEASE_PUBLIC_KEY}" CACHE FILEPATH
+        "PEM file of the release public keys this build embeds; empty for the signing key's" FORCE)
   endif()
+  set(MORVANE_RELEASE_PUBLIC_KEY "${MORVANE_RELEASE_PUBLIC_KEY}" CACHE FILEPATH
+      "PEM file of the release public keys this build embeds; empty for the signing key's")
+  set(keys "${MORVANE_RELEASE_PUBLIC_KEY}")
   if(keys STREQUAL "")
     execute_process(COMMAND ${tool} --create RESULT_VARIABLE failed
                     OUTPUT_VARIABLE private ERROR_VARIABLE said OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -80,7 +86,7 @@ function(morvane_release_public_keys result signing)
     if(failed)
       message(FATAL_ERROR "${said}")
     elseif(NOT said STREQUAL "")
-      message(STATUS "${said}")
+      message(NOTICE "${said}")
     endif()
     set(keys ${CMAKE_BINARY_DIR}/release-public-key.pem)
     execute_process(COMMAND ${tool} --public RESULT_VARIABLE failed OUTPUT_FILE ${keys}

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -23,6 +24,11 @@ struct HTTPRequest {
   /// Bodies longer than this many bytes are refused, at once when the server announces such a
   /// length; 0 accepts any size.
   size_t maximumBodySize = 0;
+  /// When set, the body of a 200 answer is handed to it piece by piece as it arrives instead of
+  /// being collected in the response's `data`; returning false abandons the transfer. It runs
+  /// on the transfer's own thread, which may outlive the call when the deadline passes, so it
+  /// must own whatever it writes to.
+  std::function<bool(std::string_view)> receive = {};
 };
 
 /// A response as received; any status, 200 or not.

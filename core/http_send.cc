@@ -31,8 +31,11 @@ struct Cell {
 
 /// What the transfer collects as it goes.
 struct Transfer {
+  CURL* curl = nullptr;
   HTTPResponse response;
   size_t maximumBodySize = 0;
+  size_t received = 0;
+  std::function<bool(std::string_view)> receive;
   bool tooLarge = false;
 };
 
@@ -46,11 +49,16 @@ void ensureGlobalInit() {
 size_t receiveBody(char* data, size_t size, size_t count, void* context) {
   auto* transfer = static_cast<Transfer*>(context);
   const size_t bytes = size * count;
-  if (transfer->maximumBodySize != 0 &&
-      transfer->response.data.size() + bytes > transfer->maximumBodySize) {
+  if (transfer->maximumBodySize != 0 && transfer->received + bytes > transfer->maximumBodySize) {
     transfer->tooLarge = true;
     return 0;  // ends the transfer with a write error
   }
+  transfer->received += bytes;
+  long status = 0;
+  if (transfer->receive &&
+      curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK &&
+      status == 200)
+    return transfer->receive(std::string_view(data, bytes)) ? bytes : 0;
   transfer->response.data.append(data, bytes);
   return bytes;
 }
@@ -67,7 +75,7 @@ std::string trimmed(std::string_view text) {
 /// grows; a length above the body limit is left to the limit to refuse.
 void reserveAnnouncedLength(Transfer& transfer) {
   auto announced = transfer.response.header("Content-Length");
-  if (!announced || !transfer.response.data.empty())
+  if (!announced || !transfer.response.data.empty() || transfer.receive)
     return;
   size_t length = 0;
   auto [end, error] =
@@ -118,7 +126,9 @@ void perform(const HTTPRequest& request, const HTTP::Route& route, double timeou
              const std::shared_ptr<Cell>& cell) {
   CURL* curl = curl_easy_init();
   Transfer transfer;
+  transfer.curl = curl;
   transfer.maximumBodySize = request.maximumBodySize;
+  transfer.receive = request.receive;
   char errorText[CURL_ERROR_SIZE] = {};
   curl_slist* headers = headerList(request);
   const auto limitMs = static_cast<long>(timeout * 1000);

@@ -26,15 +26,16 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-/// Starts the shell: standard input from /dev/null, both outputs into `output`, the lock on
-/// descriptor 9, and signals as a new program has them whatever this process set.
-int spawnShell(pid_t& pid, const std::string& command, int lock, int output) {
+/// Starts the shell: standard input from /dev/null, both outputs into `output`, the locks on
+/// descriptors 9 and 8, and signals as a new program has them whatever this process set.
+int spawnShell(pid_t& pid, const std::string& command, int lock, int bundleLock, int output) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
   posix_spawn_file_actions_adddup2(&actions, lock, kInstallerLockDescriptor);
+  posix_spawn_file_actions_adddup2(&actions, bundleLock, kInstallerBundleLockDescriptor);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   startWithDefaultSignals(attributes);
@@ -192,14 +193,19 @@ Outcome startInstaller(const std::string& command, UpdateLock lock, const fs::pa
   UniqueFd outputWrite(fds[1]);
   // Above the standard streams and the descriptor it is handed on as, whatever number it had.
   UniqueFd lockCopy(::fcntl(lock.descriptor(), F_DUPFD_CLOEXEC, kInstallerLockDescriptor + 1));
-  if (!lockCopy)
+  UniqueFd bundleLockCopy(
+      ::fcntl(lock.bundleDescriptor(), F_DUPFD_CLOEXEC, kInstallerLockDescriptor + 1));
+  if (!lockCopy || !bundleLockCopy)
     return notStarted(describeErrno(errno));
   pid_t shell = 0;
-  if (int error = spawnShell(shell, command, lockCopy.get(), outputWrite.get()); error != 0)
+  if (int error = spawnShell(shell, command, lockCopy.get(), bundleLockCopy.get(),
+                             outputWrite.get());
+      error != 0)
     return notStarted(platform::toolPath(platform::Tool::sh).string() + ": " +
                       describeErrno(error));
   outputWrite.reset();
   lockCopy.reset();
+  bundleLockCopy.reset();
   lock.release();  // from now on the lock is held by the shell and then the script alone
   return StartWatch(shell, std::move(output), log, logEnd, lock.path(), firstLine, deadline).wait();
 }

@@ -51,6 +51,9 @@ std::optional<std::string> labelProblem(const NewAgent& agent,
     return notUtf8();
   if (hasUnusableCharacter(label))
     return L("标签不能含有“/”或控制字符", "A label cannot contain “/” or control characters");
+  if (containsBidiControl(label))
+    return L("标签不能含有改变文字方向的字符（如 U+202E）",
+             "A label cannot contain characters that reorder text (such as U+202E)");
   if (label.size() + std::string_view(".plist").size() > kMaxFileName)
     return L("标签太长", "The label is too long");
   const std::string path = plistPath(agent, directory).string();

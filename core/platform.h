@@ -103,6 +103,11 @@ struct ServiceLog {
 /// systemd manager).
 std::optional<ServiceLog> agentServiceLog(const std::string& label, size_t count);
 
+/// Whether the application, started now by the bundled open, would find somewhere to show itself:
+/// a display or Wayland socket of this process, a platform named in QT_QPA_PLATFORM, or a desktop
+/// session published to the user's service manager.
+bool canStartApplicationHere();
+
 /// The absolute path of a tool.
 std::filesystem::path toolPath(Tool tool);
 

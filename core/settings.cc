@@ -73,11 +73,16 @@ std::optional<Settings> decodeSettings(std::string_view text) {
       return std::nullopt;
     settings.friendlyNames = std::move(*decoded);
   }
+  for (const auto& [key, value] : document.items())
+    if (key != "autoUpdate" && key != "language" && key != "friendlyNames")
+      settings.otherMembers[key] = value.dump();
   return settings;
 }
 
 std::string encodeSettings(const Settings& settings) {
   json document = json::object();
+  for (const auto& [key, text] : settings.otherMembers)
+    document[key] = json::parse(text, nullptr, /*allow_exceptions=*/false);
   document["autoUpdate"] = settings.autoUpdate;
   document["friendlyNames"] = json(settings.friendlyNames);
   if (settings.language)

@@ -21,6 +21,9 @@ struct Settings {
   std::optional<std::string> language;
   /// Display names that replace labels wherever an agent is named.
   FriendlyNames friendlyNames = defaultFriendlyNames();
+  /// Members the program does not know (a user's own notes, a later version's settings), each
+  /// as its JSON text, written back as they were read.
+  std::map<std::string, std::string> otherMembers = {};
 
   friend bool operator==(const Settings&, const Settings&) = default;
 };
@@ -28,7 +31,8 @@ struct Settings {
 /// Reads settings.json; absent when it is no JSON object or a member has the wrong type.
 std::optional<Settings> decodeSettings(std::string_view json);
 
-/// Writes settings.json: indented, keys sorted, "language" only when set, "/" escaped.
+/// Writes settings.json: indented, keys sorted, "language" only when set, the other members kept,
+/// "/" escaped.
 std::string encodeSettings(const Settings& settings);
 
 }  // namespace morvane

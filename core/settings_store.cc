@@ -46,10 +46,31 @@ std::optional<std::string> SettingsStore::problem() const {
       });
 }
 
+namespace {
+
+/// Where writing `file` lands: a symbolic link, even one whose target is missing, is written
+/// through to its target (links followed one after the other, each relative to its folder), so
+/// the link stays.
+std::filesystem::path writtenPath(std::filesystem::path file) {
+  namespace fs = std::filesystem;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(file, error)))
+      break;
+    const fs::path target = fs::read_symlink(file, error);
+    if (error)
+      break;
+    file = target.is_absolute() ? target : file.parent_path() / target;
+  }
+  return file;
+}
+
+}  // namespace
+
 void SettingsStore::save() const {
   // Saving is best effort by design: the settings in memory stay authoritative for this run.
   (void)paths_.ensureDirectories();
-  (void)writeFileAtomically(paths_.settingsFile(), encodeSettings(value_));
+  (void)writeFileAtomically(writtenPath(paths_.settingsFile()), encodeSettings(value_));
 }
 
 }  // namespace morvane

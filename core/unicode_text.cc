@@ -195,6 +195,23 @@ void appendHex(std::string& out, const char* prefix, uint32_t value, int digits)
 
 }  // namespace
 
+bool isBidiControl(char32_t c) {
+  return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069);
+}
+
+bool containsBidiControl(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const auto length = static_cast<int32_t>(text.size());
+  for (int32_t i = 0; i < length;) {
+    UChar32 c = 0;
+    U8_NEXT(bytes, i, length, c);
+    if (c >= 0 && isBidiControl(static_cast<char32_t>(c)))
+      return true;
+  }
+  return false;
+}
+
 std::string visibleControlCharacters(std::string_view text, Layout layout) {
   std::string out;
   out.reserve(text.size());
@@ -225,8 +242,7 @@ std::string visibleControlCharacters(std::string_view text, Layout layout) {
       out += "\\r";
     } else if (c < 0x20 || c == 0x7F) {
       appendHex(out, "\\x", static_cast<uint32_t>(c), 2);
-    } else if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 ||
-               (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
+    } else if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 || isBidiControl(c)) {
       appendHex(out, "\\u", static_cast<uint32_t>(c), 4);
     } else {
       out.append(text.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));

@@ -27,6 +27,14 @@ std::string lowercaseSortKey(std::string_view text);
 /// "Straße", "STRASSE" and "ｓｔｒａｓｓｅ" have one key.
 std::string searchKey(std::string_view text);
 
+/// Whether `c` is one of the bidirectional formatting characters, which reorder the text around
+/// them without being seen: the marks (U+061C, U+200E, U+200F), embeddings and overrides (U+202A
+/// to U+202E) and isolates (U+2066 to U+2069).
+bool isBidiControl(char32_t c);
+
+/// Whether UTF-8 `text` holds a bidirectional formatting character.
+bool containsBidiControl(std::string_view text);
+
 /// Which of the characters that shape a text a terminal gets to see as they are.
 enum class Layout {
   /// None: the text stays on one line.
@@ -39,8 +47,8 @@ enum class Layout {
 /// terminal: nothing in it can move the cursor, set a title, reorder what follows or split a
 /// line. Tab, line feed and carriage return are written \t, \n and \r (unless `layout` keeps
 /// tabs and line feeds), other C0 controls and DEL \xHH, C1 controls, the line and paragraph
-/// separators and the bidirectional embeddings, overrides and isolates (U+202A to U+202E, U+2066
-/// to U+2069) \uHHHH, bytes that are not UTF-8 \xHH. Any other text, backslashes included, comes
+/// separators and the bidirectional formatting characters (isBidiControl) \uHHHH, bytes that are
+/// not UTF-8 \xHH. Any other text, backslashes included, comes
 /// back unchanged.
 std::string visibleControlCharacters(std::string_view text, Layout layout = Layout::oneLine);
 

@@ -24,6 +24,9 @@ class UniqueFd {
   int get() const { return fd_; }
   explicit operator bool() const { return fd_ >= 0; }
 
+  /// Gives up the descriptor without closing it.
+  int release() { return std::exchange(fd_, -1); }
+
   /// Closes the descriptor held now and takes `fd` instead.
   void reset(int fd = -1) {
     if (fd_ >= 0)

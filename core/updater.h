@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -78,37 +79,49 @@ std::filesystem::path stagingDirectory(const Paths& paths);
 /// emptied first and removed again after any failure. Blocks for up to ten minutes.
 Result<Staged> download(const Release& release, const Paths& paths);
 
-/// One update at a time per data directory: whoever holds this lock may empty the staging
-/// directory, download into it and hand the staged bundle to the installer.
+/// One update at a time per bundle and per data directory: whoever holds this lock may empty the
+/// staging directory, download into it and hand the staged bundle to the installer.
 ///
-/// The lock is <root>/update.lock, held with flock: it is released when every process holding
-/// it has ended, however it ends. The installer script inherits it and keeps it for its whole
-/// run, so an update is in progress from the download until the script has finished.
+/// It is two locks held with flock, each released when every process holding it has ended,
+/// however it ends: <bundle>.update.lock beside the bundle, so at most one installer works on a
+/// bundle whichever data directory it was started with, and <root>/update.lock for the staging
+/// directory. The installer script inherits both and keeps them for its whole run, so an update
+/// is in progress from the download until the script has finished.
 class UpdateLock {
  public:
-  /// Takes the lock without waiting; while another process holds it, the failure says that
-  /// another update is in progress.
-  static Result<UpdateLock> acquire(const Paths& paths);
+  /// Takes both locks for the bundle at `appPath` without waiting; while another process holds
+  /// either, the failure says that another update is in progress.
+  static Result<UpdateLock> acquire(const Paths& paths, const std::filesystem::path& appPath);
 
-  /// The open lock file; it is closed on exec.
+  /// The open data-directory lock file; it is closed on exec.
   int descriptor() const { return fd_.get(); }
 
-  /// Where the lock file is.
+  /// The open bundle lock file; it is closed on exec.
+  int bundleDescriptor() const { return bundleFd_.get(); }
+
+  /// Where the data-directory lock file is.
   const std::filesystem::path& path() const { return path_; }
 
-  /// Lets go of this process's hold; a process that inherited the lock keeps it.
-  void release() { fd_.reset(); }
+  /// Lets go of this process's hold; a process that inherited the locks keeps them.
+  void release() {
+    fd_.reset();
+    bundleFd_.reset();
+  }
 
  private:
-  UpdateLock(UniqueFd fd, std::filesystem::path path)
-      : fd_(std::move(fd)), path_(std::move(path)) {}
+  UpdateLock(UniqueFd bundleFd, UniqueFd fd, std::filesystem::path path)
+      : bundleFd_(std::move(bundleFd)), fd_(std::move(fd)), path_(std::move(path)) {}
 
+  UniqueFd bundleFd_;
   UniqueFd fd_;
   std::filesystem::path path_;
 };
 
 /// <root>/update.lock
 std::filesystem::path updateLockPath(const Paths& paths);
+
+/// <bundle>.update.lock, beside the bundle at `appPath`.
+std::filesystem::path bundleLockPath(const std::filesystem::path& appPath);
 
 /// The installer script's text, written to <root>/update-install.sh on every hand-off.
 extern const std::string_view installerScript;
@@ -140,8 +153,17 @@ namespace detail {
 
 /// GETs `url` and gives the body of a 200 answer; any other status is a failure naming the
 /// URL's last path component. Goes direct when the base URL was overridden, else through the
-/// system's proxy settings. Bodies above `maximumBodySize` bytes are refused.
-Result<std::string> fetch(const std::string& url, double timeout, size_t maximumBodySize);
+/// system's proxy settings. Bodies above `maximumBodySize` bytes are refused. With `receive`, the
+/// body of a 200 answer goes to it as it arrives (see HTTPRequest::receive) and the result is
+/// empty.
+Result<std::string> fetch(const std::string& url, double timeout, size_t maximumBodySize,
+                          std::function<bool(std::string_view)> receive = {});
+
+/// Fetches `url` as fetch does into the new file `file`, computing its SHA-256 on the way, so
+/// the package is never held in memory whole. Gives the digest in lower-case hexadecimal; a
+/// failure's text says whether the download or the saving failed.
+Result<std::string> fetchToFile(const std::string& url, double timeout, size_t maximumBodySize,
+                                const std::filesystem::path& file);
 
 }  // namespace detail
 }  // namespace morvane::Updater

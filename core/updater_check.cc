@@ -25,11 +25,13 @@ std::string lastPathComponent(const std::string& url) {
 
 }  // namespace
 
-Result<std::string> detail::fetch(const std::string& url, double timeout, size_t maximumBodySize) {
+Result<std::string> detail::fetch(const std::string& url, double timeout, size_t maximumBodySize,
+                                  std::function<bool(std::string_view)> receive) {
   HTTPRequest request;
   request.url = url;
   request.timeout = kRequestTimeout;
   request.maximumBodySize = maximumBodySize;
+  request.receive = std::move(receive);
   HTTP::Route route = HTTP::System{};
   if (overrideBaseURL())
     route = HTTP::Direct{};

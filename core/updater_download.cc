@@ -16,23 +16,14 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr double kTransferTimeout = 600;
-constexpr double kDigestTimeout = 60;
 constexpr double kUnpackTimeout = 120;
 constexpr double kSignatureTimeout = 120;
-/// The package is held in memory whole; a real one is a few megabytes.
+/// A real package is a few megabytes; it goes to disk as it arrives.
 constexpr size_t kLargestPackage = size_t{512} << 20;
 
 /// Whatever a hostile package left in it, modes included, is removed.
 void removeAll(const fs::path& path) {
   removeTree(path);
-}
-
-/// The first space-separated word of the digest tool's output, or "".
-std::string firstWord(const std::string& text) {
-  const size_t start = text.find_first_not_of(' ');
-  if (start == std::string::npos)
-    return "";
-  return text.substr(start, text.find(' ', start) - start);
 }
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
@@ -62,26 +53,43 @@ class Download {
       : release_(release), dir_(stagingDirectory(paths)) {}
 
   Result<Staged> run() {
+    if (std::optional<Staged> kept = alreadyStaged())
+      return *kept;
     removeAll(dir_);
     if (Outcome made = createDirectories(dir_); !made)
       return fail(L("无法创建下载目录：", "Couldn't create the download directory: ") +
                   made.error().text);
     const fs::path zip = dir_ / "Morvane.zip";
-    Result<std::string> package = detail::fetch(release_.url(), kTransferTimeout, kLargestPackage);
-    if (!package)
-      return discard(L("下载失败：", "Download failed: ") + package.error().text);
-    if (Outcome saved = writeFileAtomically(zip, *package); !saved)
-      return discard(L("无法保存安装包：", "Couldn't save the package: ") + saved.error().text);
-    package->clear();
-    package->shrink_to_fit();
-    return verify(zip);
+    Result<std::string> digest =
+        detail::fetchToFile(release_.url(), kTransferTimeout, kLargestPackage, zip);
+    if (!digest)
+      return discard(digest.error().text);
+    return verify(zip, *digest);
   }
 
  private:
-  Result<Staged> verify(const fs::path& zip) {
-    ShellResult digest =
-        Shell::run(platform::toolPath(platform::Tool::shasum), {"-a", "256", zip}, kDigestTimeout);
-    if (!equalIgnoringCase(firstWord(digest.standardOutput), release_.sha256))
+  /// The bundle an earlier download of this very release staged and left uninstalled (there was
+  /// nowhere to start it then), when it is all the staging directory holds and still passes
+  /// every check that needs no package.
+  std::optional<Staged> alreadyStaged() const {
+    const fs::path app = dir_ / "Morvane.app";
+    std::error_code error;
+    size_t entries = 0;
+    for (fs::directory_iterator walk(dir_, error), end; !error && walk != end;
+         walk.increment(error))
+      ++entries;
+    if (error || entries != 1 || !fs::is_directory(fs::symlink_status(app, error)) ||
+        !checkPublisherSignature(release_) || !isThisAppAt(app, release_.version))
+      return std::nullopt;
+    ShellResult seal = Shell::run(platform::toolPath(platform::Tool::codesign),
+                                  {"--verify", "--deep", "--strict", app}, kSignatureTimeout);
+    if (!seal.ok())
+      return std::nullopt;
+    return Staged{release_.version, app};
+  }
+
+  Result<Staged> verify(const fs::path& zip, const std::string& digest) {
+    if (!equalIgnoringCase(digest, release_.sha256))
       return discard(L("下载的文件摘要不符，已丢弃。",
                        "The downloaded file's checksum does not match, so it was discarded."));
     if (Outcome signedByPublisher = checkPublisherSignature(release_); !signedByPublisher)

@@ -51,12 +51,14 @@ Outcome copySwapTool(const fs::path& copy) {
   return scriptNotWritten(copy.string() + ": " + error.message());
 }
 
-/// nohup '<script>' '<pid>' '<staged>' '<app>' '<swap>' >> '<log>' 2>&1 &
+/// nohup '<script>' '<pid>' '<staged>' '<app>' '<swap>' '<open>' >> '<log>' 2>&1 &
 std::string commandLine(const fs::path& script, pid_t pid, const fs::path& staged,
-                        const fs::path& app, const fs::path& swap, const fs::path& log) {
+                        const fs::path& app, const fs::path& swap, const fs::path& open,
+                        const fs::path& log) {
   return "nohup " + Shell::quote(script.string()) + " " + Shell::quote(std::to_string(pid)) + " " +
          Shell::quote(staged.string()) + " " + Shell::quote(app.string()) + " " +
-         Shell::quote(swap.string()) + " >> " + Shell::quote(log.string()) + " 2>&1 &";
+         Shell::quote(swap.string()) + " " + Shell::quote(open.string()) + " >> " +
+         Shell::quote(log.string()) + " 2>&1 &";
 }
 
 }  // namespace
@@ -91,7 +93,10 @@ Outcome launchInstaller(const Staged& staged, const fs::path& appPath, pid_t pid
   const std::string firstLine = "] updating " + appPath.string() + " from " + staged.app.string() +
                                 " (waiting for pid " + std::to_string(pid) + ")\n";
   const fs::path log = installLogPath(paths);
-  return detail::startInstaller(commandLine(script, pid, staged.app, appPath, swap, log),
+  // The bundled open by its absolute path: a ':' or a line break in the bundle's path would
+  // split a PATH entry and leave the system's own open to be found.
+  const fs::path open = fs::absolute(platform::toolPath(platform::Tool::open));
+  return detail::startInstaller(commandLine(script, pid, staged.app, appPath, swap, open, log),
                                 std::move(lock), log, firstLine, kStartTimeout);
 }
 

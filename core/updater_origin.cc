@@ -42,4 +42,8 @@ std::filesystem::path updateLockPath(const Paths& paths) {
   return paths.root / "update.lock";
 }
 
+std::filesystem::path bundleLockPath(const std::filesystem::path& appPath) {
+  return appPath.string() + ".update.lock";
+}
+
 }  // namespace morvane::Updater

@@ -31,35 +31,35 @@ QAction* AppDelegate::searchItem() {
       &menu);
 }
 
-void AppDelegate::addFilteredRow(SwitchRowItem* item, const Agent& agent) {
-  filterRows_.push_back({item, agent.label, displayName(agent.label), {}, {}});
+void AppDelegate::addFilteredRow(const Agent& agent) {
+  filterRows_.push_back({agent.label, displayName(agent.label), {}, {}});
 }
 
 void AppDelegate::applyFilter() {
+  AgentList* list = agentList();
+  if (list == nullptr)
+    return;
   const std::string query = searchKey(filter);
-  bool any = false;
-  for (FilterRow& row : filterRows_) {
-    if (!row.item)
-      continue;
+  std::vector<size_t> shown;
+  shown.reserve(filterRows_.size());
+  for (size_t index = 0; index < filterRows_.size(); ++index) {
+    FilterRow& row = filterRows_[index];
     if (!query.empty() && row.labelKey.empty()) {
       // Keyed on first use: a menu that is never filtered never pays for it.
       row.labelKey = searchKey(row.label);
       row.nameKey = searchKey(row.name);
     }
-    const bool match = query.empty() || row.labelKey.find(query) != std::string::npos ||
-                       row.nameKey.find(query) != std::string::npos;
-    if (row.item->isVisible() != match) {
-      row.item->setVisible(match);
-      // The menu places only the rows it shows, and leaves the others where they were: a row
-      // filtered out is shrunk to nothing rather than hidden, since every widget shown again
-      // would make the toolkit look through all the menu's widgets for the one under the
-      // pointer. The menu gives a row that comes back its place again.
-      if (row.item->row() && !match)
-        row.item->row()->setGeometry(QRect());
-    }
-    any = any || match;
+    if (query.empty() || row.labelKey.find(query) != std::string::npos ||
+        row.nameKey.find(query) != std::string::npos)
+      shown.push_back(index);
   }
-  if (noMatch_)
+  const bool any = !shown.empty();
+  if (list->shown() != shown)
+    list->setShown(std::move(shown));
+  // No rows: the no-match line instead of the list.
+  if (agentRows_->isVisible() != any)
+    agentRows_->setVisible(any);
+  if (noMatch_ && noMatch_->isVisible() == any)
     noMatch_->setVisible(!any);
 }
 

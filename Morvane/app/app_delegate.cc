@@ -141,11 +141,24 @@ void AppDelegate::popUpMenu() {
   if (screen == nullptr)
     screen = QGuiApplication::primaryScreen();
   const QRect icon = statusItem ? statusItem->geometry() : QRect();
-  const QRect available = screen != nullptr ? WorkArea::of(*screen) : QRect();
-  menu.popup(MenuPlacement::anchor(icon, pointer, screen != nullptr ? screen->geometry() : QRect(),
-                                   available));
+  // Known before the menu is built: the agent rows are only as high as the space left there.
+  workArea_ = screen != nullptr ? WorkArea::of(*screen) : QRect();
+  anchor_ = MenuPlacement::anchor(icon, pointer, screen != nullptr ? screen->geometry() : QRect(),
+                                  workArea_);
+  menu.popup(anchor_);
+  keepMenuWithinWorkArea();
+}
+
+void AppDelegate::placeMenu() {
+  replacingMenu_ = true;
+  menu.popup(anchor_.isNull() ? menu.pos() : anchor_);
+  replacingMenu_ = false;
+  keepMenuWithinWorkArea();
+}
+
+void AppDelegate::keepMenuWithinWorkArea() {
   // Menus may cover the panels; this one keeps clear of the panel it came from.
-  const QRect placed = MenuPlacement::keepWithin(menu.geometry(), available);
+  const QRect placed = MenuPlacement::keepWithin(menu.geometry(), workArea_);
   if (placed != menu.geometry())
     menu.move(placed.topLeft());
 }
@@ -160,15 +173,17 @@ void AppDelegate::menuWillOpen() {
 
 void AppDelegate::menuDidClose() {
   menuOpen = false;
+  anchor_ = QPoint();
+  workArea_ = QRect();
   filter.clear();  // the next opening starts unfiltered
   menu.setMinimumWidth(0);
 }
 
 void AppDelegate::refresh() {
-  work.submit([this] {
+  work.submit([this, files = scheduleFiles_] {
     QMetaObject::invokeMethod(
         this,
-        [this, scan = scanAgents()]() mutable {
+        [this, scan = scanAgents(*files)]() mutable {
           if (takeScan(std::move(scan)))
             showChanges();
         },
@@ -191,11 +206,11 @@ bool AppDelegate::takeScan(AgentScan scan) {
   return changed;
 }
 
-AppDelegate::AgentScan AppDelegate::scanAgents() {
+AppDelegate::AgentScan AppDelegate::scanAgents(ScheduleFiles& files) {
   Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
   FailedExits failed = failedExits(scan);
   AgentDiagnoses invalid = morvane::invalidAgents(scan.agents);
-  std::map<std::string, Schedule> read = scheduleFiles_.read(scan.agents);
+  std::map<std::string, Schedule> read = files.read(scan.agents);
   return {std::move(scan), std::move(failed), std::move(invalid), std::move(read)};
 }
 

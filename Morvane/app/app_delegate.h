@@ -17,6 +17,7 @@
 
 #include "agent.h"
 #include "agents.h"
+#include "agent_list_item.h"
 #include "alerts.h"
 #include "agent_diagnosis.h"
 #include "failed_exits.h"
@@ -40,7 +41,8 @@ namespace morvane {
 ///
 /// Everything here lives on the main thread. Scans and launchctl work run on `work`, one at a
 /// time, and post their results back to the main thread in order. The menu is rebuilt from
-/// scratch whenever shown state changes while it is open.
+/// scratch whenever shown state changes while it is open; its agent rows are a list that makes
+/// widgets only for the rows it shows.
 class AppDelegate : public QObject {
  public:
   using UpdateState = morvane::UpdateState;
@@ -55,6 +57,9 @@ class AppDelegate : public QObject {
   /// user and data directory runs says so in one line and quits.
   void applicationDidFinishLaunching();
 
+  /// Shows the menu below the status item (above it on a panel at the bottom), as a click on
+  /// the item does, never taller than the space the panels leave.
+  void popUpMenu();
   /// The menu opened: rebuild at once from the agents already known, then rescan.
   void menuWillOpen();
   /// The menu closed.
@@ -83,7 +88,13 @@ class AppDelegate : public QObject {
 
   // The menu.
   void rebuildMenu();
-  QAction* agentItem(const Agent& agent);
+  /// What an agent's row shows: its name, detail and switch.
+  AgentList::Row agentRow(const Agent& agent);
+  /// What hovering an agent's row shows: its property list's path, and more when it is disabled
+  /// or failed.
+  QString agentToolTip(const Agent& agent);
+  /// The agents' rows in the menu; null when the menu shows none.
+  AgentList* agentList() const;
   QAction* languageItem(const std::optional<std::string>& current);
   /// Stores the language preference and switches the texts to it.
   void chooseLanguage(const std::optional<std::string>& preference);
@@ -189,9 +200,9 @@ class AppDelegate : public QObject {
   /// copy holds it. Without a lock file to take, the copy runs and says why.
   bool becomeTheOnlyInstance();
 
-  /// One agent row as the filter sees it; the keys are made on first use.
+  /// One agent row as the filter sees it, in the order of the rows; the keys are made on first
+  /// use.
   struct FilterRow {
-    QPointer<SwitchRowItem> item;
     std::string label;
     std::string name;
     std::string labelKey;
@@ -205,11 +216,20 @@ class AppDelegate : public QObject {
   /// The search field, holding `filter`.
   QAction* searchItem();
   /// Lets the filter show or hide an agent's row.
-  void addFilteredRow(SwitchRowItem* item, const Agent& agent);
+  void addFilteredRow(const Agent& agent);
+  /// The list of agent rows, holding one row per agent in `agents`.
+  AgentListItem* agentListItem(int heightLimit);
+  /// The agent a row of the list shows; null when it is gone.
+  const Agent* listedAgent(size_t index) const;
+  /// Makes the agent rows as high as the rest of the menu leaves room for on the screen.
+  void fitAgentRows();
   /// Shows the rows that match `filter`, and the no-match line when none does.
   void applyFilter();
   /// Draws the row of the menu's chosen item highlighted, and no other.
   void highlightRow(QAction* chosen);
+  /// The keys that move through the agent rows, flip the chosen one or open its actions; true
+  /// when the key was taken. `fromFilter` when the search field has the keyboard.
+  bool agentRowsKey(const QKeyEvent& key, bool fromFilter);
   /// Shows a warning titled `title` when the desktop could not do what was asked.
   platform::DesktopDone warnOnFailure(std::string title);
   /// Closes the menu and shows a warning; returns once it is dismissed.
@@ -219,11 +239,13 @@ class AppDelegate : public QObject {
   /// its failure.
   void finishUpdateCheck(UpdateState state, std::optional<std::string> newNote,
                          std::optional<std::string> error, bool manual);
-  /// Shows the menu below the status item.
-  void popUpMenu();
+  /// Puts the open menu where it opened, as it is now high, within the work area.
+  void placeMenu();
+  /// Moves the menu off the panels, where it fits between them.
+  void keepMenuWithinWorkArea();
   /// Scans the user's agents, reads how the failed ones ended, diagnoses their files and reads
-  /// their schedules; on `work` only.
-  AgentScan scanAgents();
+  /// their schedules through `files`; any thread, one at a time.
+  static AgentScan scanAgents(ScheduleFiles& files);
   /// The row detail's next start of an agent; absent when it has none or is not waiting.
   std::optional<std::string> nextRunDetail(const Agent& agent);
   /// The tooltip's lines on an agent's schedule; empty without one.
@@ -239,10 +261,20 @@ class AppDelegate : public QObject {
   /// True while an open menu is placed again after a rebuild: that is no new opening.
   bool replacingMenu_ = false;
   std::vector<FilterRow> filterRows_;
-  /// The schedules read so far; used on `work` only.
-  ScheduleFiles scheduleFiles_;
+  /// The schedules read so far; used on `work` only, which holds it while a scan runs, as the
+  /// queue's last task may outlive this object's other members.
+  std::shared_ptr<ScheduleFiles> scheduleFiles_ = std::make_shared<ScheduleFiles>();
   /// Next starts shown in the rows; main thread only.
   NextRuns nextRuns_;
+  QPointer<AgentListItem> agentRows_;
+  /// The height the agent rows were last given.
+  int agentRowsLimit_ = AgentList::kRowHeight;
+  /// Where the menu was asked to open, and the part of the screen the panels leave free there;
+  /// invalid until it first opens from the status item.
+  QPoint anchor_;
+  QRect workArea_;
+  /// The item the menu had chosen before the current one.
+  QPointer<QAction> previousChoice_;
   QPointer<QAction> noMatch_;
   QPointer<QLineEdit> searchField_;
   QPointer<QMenu> actions_;

@@ -50,7 +50,7 @@ CheckEnd checkAndDownload(const std::string& current, const std::filesystem::pat
   // holds the staging directory; the lock is let go once the bundle is staged.
   if (Outcome replaceable = Updater::checkReplaceable(app); !replaceable)
     return {UpdateStates::Idle{}, std::nullopt, replaceable.error().text};
-  Result<Updater::UpdateLock> lock = Updater::UpdateLock::acquire(paths);
+  Result<Updater::UpdateLock> lock = Updater::UpdateLock::acquire(paths, app);
   if (!lock)
     return {UpdateStates::Idle{}, std::nullopt, lock.error().text};
   downloading(release.version);
@@ -176,7 +176,11 @@ std::pair<std::string, ActionItem::Handler> AppDelegate::updateChoice() {
 }
 
 void AppDelegate::installUpdate(const Staged& staged) {
-  Result<Updater::UpdateLock> lock = Updater::UpdateLock::acquire(paths);
+  // A location that cannot be replaced has no folder to keep the bundle's lock in either.
+  Outcome replaceable = Updater::checkReplaceable(bundle_.path);
+  Result<Updater::UpdateLock> lock = replaceable
+                                         ? Updater::UpdateLock::acquire(paths, bundle_.path)
+                                         : std::unexpected(replaceable.error());
   Outcome started =
       lock ? Updater::launchInstaller(staged, bundle_.path, ::getpid(), paths, std::move(*lock))
            : Outcome(std::unexpected(lock.error()));

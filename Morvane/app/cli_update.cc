@@ -61,7 +61,7 @@ int32_t update(bool checkOnly, std::ostream& out) {
     out << "✗ " << replaceable.error().text << std::endl;
     return 1;
   }
-  Result<Updater::UpdateLock> lock = Updater::UpdateLock::acquire(paths);
+  Result<Updater::UpdateLock> lock = Updater::UpdateLock::acquire(paths, app);
   if (!lock) {
     out << "✗ " << lock.error().text << std::endl;
     return 1;
@@ -72,6 +72,16 @@ int32_t update(bool checkOnly, std::ostream& out) {
     return 1;
   }
   out << L("下载校验    ✓", "Verified    ✓") << std::endl;
+  // The installer starts the new version where this one runs; with nowhere to show it, it
+  // would only roll back. The verified download stays for a later --update.
+  if (!platform::canStartApplicationHere()) {
+    out << L("✗ 这里没有可以启动新版本的显示或桌面会话，所以没有安装；下载的新版本已保留，"
+             "在桌面会话中再次运行 --update 即可安装。",
+             "✗ There is no display or desktop session here to start the new version in, so it "
+             "was not installed; the download is kept for --update in a desktop session.")
+        << std::endl;
+    return 1;
+  }
 
   const std::vector<platform::RunningApplication> instances = runningInstances();
   const pid_t waitFor = instances.empty() ? ::getpid() : instances.front().pid;

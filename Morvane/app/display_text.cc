@@ -3,15 +3,24 @@
 #include <QFontMetrics>
 #include <QTextDocument>
 
+#include "unicode_text.h"
+
 namespace morvane {
 
 QString singleLine(const std::string& text) {
-  QString line = QString::fromStdString(text);
-  for (QChar& c : line) {
+  const QString read = QString::fromStdString(text);
+  QString line;
+  line.reserve(read.size());
+  for (QChar c : read) {
     const auto category = c.category();
     if (category == QChar::Other_Control || category == QChar::Separator_Line ||
         category == QChar::Separator_Paragraph)
-      c = QLatin1Char(' ');
+      line += QLatin1Char(' ');
+    else if (isBidiControl(c.unicode()))  // shown, never obeyed: they would reorder the row
+      line += QStringLiteral("\\u") +
+              QString::number(c.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'));
+    else
+      line += c;
   }
   return line;
 }

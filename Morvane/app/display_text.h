@@ -7,8 +7,9 @@
 namespace morvane {
 
 /// Text from outside the program (labels, friendly names, launchctl's output) made fit for one
-/// line of the menu: invalid UTF-8 becomes U+FFFD, and every control character or line break
-/// becomes a space.
+/// line of the menu: invalid UTF-8 becomes U+FFFD, every control character or line break
+/// becomes a space, and every bidirectional formatting character is shown as \uHHHH, as the
+/// command line shows it, instead of reordering the text.
 QString singleLine(const std::string& text);
 
 /// singleLine(text) no longer than `maxWidth` pixels in `font`, cut as `mode` says.

@@ -1,8 +1,11 @@
 // The status menu, built from scratch from the controller's state each time it is shown or
-// that state changes while it is open.
+// that state changes while it is open. Its agent rows are one scrolling list, as high as the
+// space the rest of the menu leaves on the screen.
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
 #include <QToolTip>
 
 #include "action_item.h"
@@ -16,6 +19,7 @@
 #include "search_item.h"
 #include "switch_row.h"
 #include "switch_row_item.h"
+#include "work_area.h"
 
 namespace morvane {
 namespace {
@@ -56,11 +60,12 @@ void AppDelegate::changeOpenMenu(const std::function<void()>& change) {
   if (shown)
     menu.setAttribute(Qt::WA_WState_Visible, false);
   change();
-  if (shown) {
+  // Measured once it is visible again: the menu shows its new items as it measures them.
+  if (shown)
     menu.setAttribute(Qt::WA_WState_Visible, true);
-    replacingMenu_ = true;
-    menu.popup(menu.pos());
-    replacingMenu_ = false;
+  fitAgentRows();
+  if (shown) {
+    placeMenu();
     // Placed again at the same size, the menu gets no paint of its own: its painted texts (the
     // header, the status line) would keep their old words until it is next opened.
     menu.update();
@@ -71,6 +76,16 @@ void AppDelegate::changeOpenMenu(const std::function<void()>& change) {
 }
 
 void AppDelegate::buildMenuItems() {
+  // An open menu keeps its place in the rows, and the row chosen, across a rebuild.
+  std::optional<std::string> topLabel;
+  std::optional<std::string> chosenLabel;
+  // (The list is visible only in an open menu, also while the menu is changed.)
+  if (AgentList* old = agentList(); old != nullptr && old->isVisible() && !old->shown().empty()) {
+    if (old->shown()[old->top()] < filterRows_.size())
+      topLabel = filterRows_[old->shown()[old->top()]].label;
+    if (old->chosen() && old->shown()[*old->chosen()] < filterRows_.size())
+      chosenLabel = filterRows_[old->shown()[*old->chosen()]].label;
+  }
   releaseItems(menu);
 
   actionItem(menu, MenuTexts::header(agents, !agentsUnknown));
@@ -83,30 +98,29 @@ void AppDelegate::buildMenuItems() {
   filterRows_.clear();
   searchField_ = nullptr;
   noMatch_ = nullptr;
+  agentRows_ = nullptr;
   if (agentsUnknown) {
     // One line instead of rows that would all show "off": what is loaded is not known.
     actionItem(menu, *agentsUnknown);
   } else if (agents.empty()) {
     actionItem(menu, MenuTexts::noAgents());
-  } else if (agents.size() <= kUnfilteredAgents) {
-    for (const Agent& agent : agents)
-      menu.addAction(agentItem(agent));
   } else {
-    auto* search = static_cast<SearchItem*>(searchItem());
-    menu.addAction(search);
-    searchField_ = search->field();
-    searchField_->installEventFilter(this);
-    for (const Agent& agent : agents) {
-      auto* item = static_cast<SwitchRowItem*>(agentItem(agent));
-      menu.addAction(item);
-      addFilteredRow(item, agent);
+    if (agents.size() > kUnfilteredAgents) {
+      auto* search = static_cast<SearchItem*>(searchItem());
+      menu.addAction(search);
+      searchField_ = search->field();
+      searchField_->installEventFilter(this);
     }
-    noMatch_ = actionItem(menu, L("没有匹配的启动项", "No agents match"));
-    applyFilter();
+    for (const Agent& agent : agents)
+      addFilteredRow(agent);
+    if (searchField_) {
+      noMatch_ = actionItem(menu, L("没有匹配的启动项", "No agents match"));
+      noMatch_->setVisible(false);
+    }
   }
   // Keys typed into the open menu go to the search field, when there is one.
   menu.setFocusProxy(searchField_);
-  menu.addSeparator();
+  QAction* afterRows = menu.addSeparator();
 
   actionItem(menu, MenuTexts::newAgent(), [self = QPointer<AppDelegate>(this)] {
     if (self)
@@ -132,15 +146,94 @@ void AppDelegate::buildMenuItems() {
 
   menu.addAction(updateItem());
   actionItem(menu, MenuTexts::quit(), [] { QCoreApplication::quit(); });
+
+  if (filterRows_.empty())
+    return;
+  // As high as they were until the menu is measured again.
+  agentRows_ = agentListItem(agentRowsLimit_);
+  menu.insertAction(noMatch_ ? noMatch_.data() : afterRows, agentRows_);
+  applyFilter();
+  AgentList* list = agentList();
+  auto position = [&](const std::optional<std::string>& label) -> std::optional<size_t> {
+    if (!label || list == nullptr)
+      return std::nullopt;
+    for (size_t at = 0; at < list->shown().size(); ++at)
+      if (filterRows_[list->shown()[at]].label == *label)
+        return at;
+    return std::nullopt;
+  };
+  if (const std::optional<size_t> top = position(topLabel))
+    list->scrollTo(*top);
+  if (const std::optional<size_t> chosen = position(chosenLabel))
+    list->choose(chosen);
 }
 
-QAction* AppDelegate::agentItem(const Agent& agent) {
+void AppDelegate::fitAgentRows() {
+  AgentList* list = agentList();
+  if (list == nullptr)
+    return;
+  QRect area = workArea_;
+  if (!area.isValid()) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+      return;
+    area = WorkArea::of(*screen);
+  }
+  // The rows get the height the rest of the menu leaves.
+  const int rest =
+      menu.sizeHint().height() - (agentRows_->isVisible() ? list->sizeHint().height() : 0);
+  agentRowsLimit_ = std::max(AgentList::kRowHeight, area.height() - rest);
+  list->setHeightLimit(agentRowsLimit_);
+  agentRows_->heightChanged();
+}
+
+AgentList* AppDelegate::agentList() const {
+  return agentRows_ ? agentRows_->list() : nullptr;
+}
+
+const Agent* AppDelegate::listedAgent(size_t index) const {
+  if (index >= filterRows_.size())
+    return nullptr;
+  const std::string& label = filterRows_[index].label;
+  if (index < agents.size() && agents[index].label == label)
+    return &agents[index];
+  const auto found = std::find_if(agents.begin(), agents.end(),
+                                  [&](const Agent& agent) { return agent.label == label; });
+  return found != agents.end() ? &*found : nullptr;
+}
+
+AgentListItem* AppDelegate::agentListItem(int heightLimit) {
+  std::vector<AgentList::Row> rows;
+  rows.reserve(agents.size());
+  for (const Agent& agent : agents)
+    rows.push_back(agentRow(agent));
+  QPointer<AppDelegate> self(this);
+  AgentList::Handlers handlers;
+  handlers.toggle = [self](size_t index, bool on) {
+    if (!self)
+      return;
+    if (const Agent* agent = self->listedAgent(index))
+      self->setLoaded(Agent(*agent), on);
+  };
+  handlers.actions = [self](size_t index, const QPoint& at, bool byKeyboard) {
+    if (!self)
+      return;
+    if (const Agent* agent = self->listedAgent(index))
+      self->showActions(Agent(*agent), at, byKeyboard);
+  };
+  handlers.toolTip = [self](size_t index) {
+    const Agent* agent = self ? self->listedAgent(index) : nullptr;
+    return agent != nullptr ? self->agentToolTip(*agent) : QString();
+  };
+  return new AgentListItem(std::move(rows), std::move(handlers), heightLimit, &menu);
+}
+
+AgentList::Row AppDelegate::agentRow(const Agent& agent) {
   const auto request = pending.find(agent.label);
   const bool frozen = request != pending.end();
   const auto failure = failures.find(agent.label);
   const FailedExit* failed = failure != failures.end() ? &failure->second : nullptr;
-  QPointer<AppDelegate> self(this);
-  SwitchRowItem::Content row;
+  AgentList::Row row;
   row.title = singleLine(displayName(agent.label));
   const auto diagnosis = invalidAgents.find(agent.path);
   const bool invalid = diagnosis != invalidAgents.end();
@@ -151,27 +244,24 @@ QAction* AppDelegate::agentItem(const Agent& agent) {
                             : QString::fromStdString(*next);
   row.isOn = frozen ? request->second : agent.loaded;
   row.enabled = !frozen;
-  row.onToggle = [self, agent](bool on) {
-    if (self)
-      self->setLoaded(agent, on);
-  };
-  row.toolTip = QString::fromStdString(agent.path) + scheduleToolTip(agent);
+  return row;
+}
+
+QString AppDelegate::agentToolTip(const Agent& agent) {
+  const auto failure = failures.find(agent.label);
+  const FailedExit* failed = failure != failures.end() ? &failure->second : nullptr;
+  QString toolTip = QString::fromStdString(agent.path) + scheduleToolTip(agent);
   if (agent.disabled && !agent.loaded)
-    row.toolTip += QString::fromStdString(
+    toolTip += QString::fromStdString(
         L("\n已被 launchctl disable 停用，拨开会先解除停用再加载",
           "\nDisabled with launchctl disable. Turning it on re-enables it first."));
   if (failed != nullptr && failed->lastErrorLine)
-    row.toolTip += QLatin1Char('\n') + fittedLine(*failed->lastErrorLine, QToolTip::font(),
-                                                  SwitchRow::kMaxWidth, Qt::ElideRight);
-  if (invalid)
+    toolTip += QLatin1Char('\n') + fittedLine(*failed->lastErrorLine, QToolTip::font(),
+                                              SwitchRow::kMaxWidth, Qt::ElideRight);
+  if (const auto diagnosis = invalidAgents.find(agent.path); diagnosis != invalidAgents.end())
     for (const AgentProblem& problem : diagnosis->second)
-      row.toolTip += QLatin1Char('\n') + QString::fromStdString(sentence(problem));
-  row.toolTip = plainToolTip(row.toolTip);
-  row.onActions = [self, agent](const QPoint& at, bool byKeyboard) {
-    if (self)
-      self->showActions(agent, at, byKeyboard);
-  };
-  return new SwitchRowItem(std::move(row), &menu);
+      toolTip += QLatin1Char('\n') + QString::fromStdString(sentence(problem));
+  return plainToolTip(toolTip);
 }
 
 std::optional<std::string> AppDelegate::nextRunDetail(const Agent& agent) {

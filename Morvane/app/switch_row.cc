@@ -90,15 +90,22 @@ void CapsuleSwitch::paintEvent(QPaintEvent*) {
 
 SwitchRow::SwitchRow(const QString& title, const std::optional<QString>& detail, bool isOn,
                      bool enabled, std::function<void(bool)> onToggle, QWidget* parent)
-    : QWidget(parent),
-      title_(title),
-      detail_(detail),
-      titleFont_(menuFont()),
-      detailFont_(detailFontFor(detail)),
-      toggle_(new CapsuleSwitch(isOn, enabled, this)),
-      enabled_(enabled),
-      onToggle_(std::move(onToggle)) {
+    : QWidget(parent), titleFont_(menuFont()), toggle_(new CapsuleSwitch(isOn, enabled, this)) {
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);  // the menu may stretch it
+  setContent(title, detail, isOn, enabled, std::move(onToggle));
+  resize(rowWidth_, kHeight);
+  layoutContent();
+}
+
+void SwitchRow::setContent(const QString& title, const std::optional<QString>& detail, bool isOn,
+                           bool enabled, std::function<void(bool)> onToggle) {
+  title_ = title;
+  detail_ = detail;
+  detailFont_ = detailFontFor(detail);
+  enabled_ = enabled;
+  onToggle_ = std::move(onToggle);
+  toggle_->setOn(isOn);
+  toggle_->setSwitchEnabled(enabled);
 
   const QPalette& colors = palette();
   const QColor text = colors.color(QPalette::Active, QPalette::WindowText);
@@ -108,13 +115,27 @@ SwitchRow::SwitchRow(const QString& title, const std::optional<QString>& detail,
   titleColor_ = enabled ? text : disabled;
   detailColor_ = enabled ? secondary : disabled;
 
-  int width = textWidth(titleFont_, title_);
-  if (detail_)
-    width += textWidth(detailFont_, *detail_) + kDetailGap;
-  width += kLeading + kSwitchGap + CapsuleSwitch::kWidth + kTrailing;
-  rowWidth_ = std::clamp(width, kMinWidth, kMaxWidth);
-  resize(rowWidth_, kHeight);
+  rowWidth_ = widthFor(title_, detail_);
+  laidOutWidth_ = 0;  // the texts are cut again for the width there is
   layoutContent();
+  toggle_->update();
+  update();
+}
+
+int SwitchRow::widthFor(const QString& title, const std::optional<QString>& detail) {
+  return Widths().of(title, detail);
+}
+
+SwitchRow::Widths::Widths() : title_(menuFont()), detail_(smallMenuFont()) {}
+
+int SwitchRow::Widths::of(const QString& title, const std::optional<QString>& detail) const {
+  int width = static_cast<int>(std::ceil(title_.horizontalAdvance(title)));
+  if (detail) {
+    const QFontMetricsF& metrics = hasIdeographs(*detail) ? title_ : detail_;
+    width += static_cast<int>(std::ceil(metrics.horizontalAdvance(*detail))) + kDetailGap;
+  }
+  width += kLeading + kSwitchGap + CapsuleSwitch::kWidth + kTrailing;
+  return std::clamp(width, kMinWidth, kMaxWidth);
 }
 
 QColor SwitchRow::warningColor(const QPalette& palette) {

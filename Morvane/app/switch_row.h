@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFontMetricsF>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -22,6 +23,7 @@ class CapsuleSwitch : public QWidget {
   void setOn(bool on) { isOn_ = on; }
   /// Whether the switch is drawn at full opacity (unrelated to QWidget's own enabled flag).
   bool isSwitchEnabled() const { return isEnabled_; }
+  void setSwitchEnabled(bool enabled) { isEnabled_ = enabled; }
 
   QSize sizeHint() const override { return {kWidth, kHeight}; }
 
@@ -38,8 +40,8 @@ class CapsuleSwitch : public QWidget {
 /// click released inside an enabled row flips the switch and reports the new position; the menu
 /// stays open. A right click asks for the row's actions, when it has any.
 ///
-/// The row paints its two texts itself rather than holding a label widget for each: a menu of a
-/// thousand agents is rebuilt on every change, and every widget costs.
+/// The row paints its two texts itself rather than holding a label widget for each: every widget
+/// costs, and a list of agents shows its rows in a few widgets it fills again as it scrolls.
 class SwitchRow : public QWidget {
  public:
   static constexpr int kHeight = 32;
@@ -52,6 +54,26 @@ class SwitchRow : public QWidget {
 
   SwitchRow(const QString& title, const std::optional<QString>& detail, bool isOn, bool enabled,
             std::function<void(bool)> onToggle, QWidget* parent = nullptr);
+
+  /// Shows another row's content in this one, as a list that reuses its rows does: texts,
+  /// switch, whether it reacts and what a flip reports. The detail is drawn in the text colours.
+  void setContent(const QString& title, const std::optional<QString>& detail, bool isOn,
+                  bool enabled, std::function<void(bool)> onToggle);
+
+  /// The width a row with these texts asks for: room for both texts and the switch, within
+  /// kMinWidth and kMaxWidth.
+  static int widthFor(const QString& title, const std::optional<QString>& detail);
+
+  /// widthFor() for many rows at once, with the fonts looked up and measured once.
+  class Widths {
+   public:
+    Widths();
+    int of(const QString& title, const std::optional<QString>& detail) const;
+
+   private:
+    QFontMetricsF title_;
+    QFontMetricsF detail_;
+  };
 
   /// What a right click on the row asks for, with the click's screen position; rows without it
   /// ignore the right button.
@@ -109,7 +131,7 @@ class SwitchRow : public QWidget {
   QColor titleColor_;
   QColor detailColor_;
   CapsuleSwitch* toggle_;
-  bool enabled_;
+  bool enabled_ = true;
   std::function<void(bool)> onToggle_;
   std::function<void(const QPoint&, bool)> onActions_;
   bool highlighted_ = false;

@@ -33,10 +33,11 @@ void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
   busy = progress;
   showChanges();
 
-  work.submit([this, progress = std::move(progress), labels = std::move(labels),
-               success = std::move(success), operation = std::move(operation)]() mutable {
+  work.submit([this, files = scheduleFiles_, progress = std::move(progress),
+               labels = std::move(labels), success = std::move(success),
+               operation = std::move(operation)]() mutable {
     Outcome outcome = operation();
-    AgentScan scan = scanAgents();
+    AgentScan scan = scanAgents(*files);
     QMetaObject::invokeMethod(
         this,
         [this, progress = std::move(progress), labels = std::move(labels),

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -56,7 +58,33 @@ std::string sealFolderProblem(const std::filesystem::path& folder) {
   return error ? folder.string() + ": " + error.message() : "";
 }
 
+/// The file capabilities of the item at `path`, in hexadecimal, or empty when it has none.
+std::string capabilityOf(const std::filesystem::path& path) {
+  unsigned char value[256];
+  const ssize_t size = ::lgetxattr(path.c_str(), "security.capability", value, sizeof value);
+  return size > 0 ? hex(value, static_cast<unsigned>(size)) : "";
+}
+
 }  // namespace
+
+std::string attributesOf(const std::filesystem::path& path, bool withMode, uid_t bundleUser,
+                         gid_t bundleGroup) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0)
+    return "";
+  std::string facts;
+  auto add = [&](const std::string& fact) { facts += (facts.empty() ? "" : " ") + fact; };
+  if (withMode) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%o", info.st_mode & 07777);
+    add(std::string("mode ") + mode);
+  }
+  if (std::string capability = capabilityOf(path); !capability.empty())
+    add("capability " + capability);
+  if (info.st_uid != bundleUser || info.st_gid != bundleGroup)
+    add("owner " + std::to_string(info.st_uid) + ":" + std::to_string(info.st_gid));
+  return facts;
+}
 
 std::string sha256OfFile(const std::filesystem::path& file) {
   int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -84,6 +112,21 @@ std::string sha256OfFile(const std::filesystem::path& file) {
   return hex(digest, size);
 }
 
+bool addSealAttributes(const std::filesystem::path& bundle, Inventory& inventory) {
+  struct stat root {};
+  if (::lstat(bundle.c_str(), &root) != 0)
+    return false;
+  const std::filesystem::path seal(kSealPath);
+  for (const std::filesystem::path& item : {std::filesystem::path("."), seal.parent_path(), seal}) {
+    std::string facts = attributesOf(bundle / item, true, root.st_uid, root.st_gid);
+    if (facts.empty())
+      inventory.attributes.erase(item.string());
+    else
+      inventory.attributes[item.string()] = facts;
+  }
+  return true;
+}
+
 Inventory inventoryOf(const std::filesystem::path& bundle, std::string& error) {
   namespace fs = std::filesystem;
   Inventory inventory;
@@ -91,6 +134,11 @@ Inventory inventoryOf(const std::filesystem::path& bundle, std::string& error) {
   const standins::LinkLookup linkAt = [&](const std::string& relative) {
     return linkInBundle(bundle, relative);
   };
+  struct stat root {};
+  if (::lstat(bundle.c_str(), &root) != 0 || !addSealAttributes(bundle, inventory)) {
+    error = bundle.string() + ": " + std::strerror(errno);
+    return inventory;
+  }
   std::error_code walkError;
   fs::recursive_directory_iterator walk(bundle, walkError), end;
   for (; !walkError && walk != end; walk.increment(walkError)) {
@@ -107,6 +155,9 @@ Inventory inventoryOf(const std::filesystem::path& bundle, std::string& error) {
       error = relative.string() + ": " + std::strerror(errno);
       return inventory;
     }
+    if (std::string facts = attributesOf(walk->path(), false, root.st_uid, root.st_gid);
+        !facts.empty())
+      inventory.attributes[relative.string()] = facts;
     if (S_ISLNK(info.st_mode)) {
       const fs::path target = fs::read_symlink(walk->path(), walkError);
       if (walkError)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -17,7 +19,21 @@ struct Inventory {
   /// The permission bits, set-id and sticky bits included, of every file and folder; a folder
   /// is a path here that `files` does not hold, so empty folders are sealed too.
   std::map<std::string, uint32_t> modes;
+  /// What `modes` leaves out, by path, each a text of facts ("mode 755", "capability <hex>",
+  /// "owner <uid>:<gid>"): the modes of the bundle itself (".") and of the seal and its folder,
+  /// the file capabilities of whatever has them, and the owner of whatever is not owned as the
+  /// bundle is. Kept apart so that verifiers of seals without it still read the rest.
+  std::map<std::string, std::string> attributes;
 };
+
+/// Records in `inventory.attributes` the bundle's own mode and those of the seal and its folder
+/// as they are now (with their other facts); false when the bundle cannot be read.
+bool addSealAttributes(const std::filesystem::path& bundle, Inventory& inventory);
+
+/// The facts `attributes` records of the item at `path`, judged against the bundle's owner; with
+/// `withMode`, its permission bits too. Empty when there is nothing to record.
+std::string attributesOf(const std::filesystem::path& path, bool withMode, uid_t bundleUser,
+                         gid_t bundleGroup);
 
 /// Everything under `bundle`, the seal's own folder left out. Sets `error` (and returns what was
 /// read so far) on an unreadable file, a special file, a link that leads out of the bundle

@@ -32,7 +32,8 @@ std::string bundleProblem(const fs::path& bundle) {
 }
 
 /// The seal's text: "files" maps each file to its fingerprint, as verifiers of every version
-/// read it, and "modes" each file and folder to its permission bits.
+/// read it, "modes" each file and folder to its permission bits, and "attributes" what those two
+/// leave out.
 std::string toXml(const Inventory& inventory) {
   Plist root(plist_new_dict());
   plist_t files = plist_new_dict();
@@ -43,6 +44,10 @@ std::string toXml(const Inventory& inventory) {
   for (const auto& [path, mode] : inventory.modes)
     plist_dict_set_item(modes, path.c_str(), plist_new_uint(mode));
   plist_dict_set_item(root.get(), "modes", modes);
+  plist_t attributes = plist_new_dict();
+  for (const auto& [path, facts] : inventory.attributes)
+    plist_dict_set_item(attributes, path.c_str(), plist_new_string(facts.c_str()));
+  plist_dict_set_item(root.get(), "attributes", attributes);
   char* xml = nullptr;
   uint32_t length = 0;
   plist_to_xml(root.get(), &xml, &length);
@@ -70,16 +75,17 @@ bool eachItem(plist_t dictionary, Take take) {
   return ok;
 }
 
-bool readFiles(plist_t files, Inventory& inventory) {
-  return eachItem(files, [&](const std::string& path, plist_t value) {
+/// Reads a dictionary of texts into `into`.
+bool readTexts(plist_t dictionary, std::map<std::string, std::string>& into) {
+  return eachItem(dictionary, [&](const std::string& path, plist_t value) {
     if (plist_get_node_type(value) != PLIST_STRING)
       return false;
-    char* print = nullptr;
-    plist_get_string_val(value, &print);
-    if (print == nullptr)
+    char* text = nullptr;
+    plist_get_string_val(value, &text);
+    if (text == nullptr)
       return false;
-    inventory.files[path] = print;
-    std::free(print);
+    into[path] = text;
+    std::free(text);
     return true;
   });
 }
@@ -117,9 +123,13 @@ bool readSeal(const fs::path& seal, Inventory& inventory) {
     return false;
   plist_t files = plist_dict_get_item(root.get(), "files");
   plist_t modes = plist_dict_get_item(root.get(), "modes");
-  return files != nullptr && plist_get_node_type(files) == PLIST_DICT && modes != nullptr &&
-         plist_get_node_type(modes) == PLIST_DICT && readFiles(files, inventory) &&
-         readModes(modes, inventory);
+  plist_t attributes = plist_dict_get_item(root.get(), "attributes");
+  auto isDictionary = [](plist_t node) {
+    return node != nullptr && plist_get_node_type(node) == PLIST_DICT;
+  };
+  return isDictionary(files) && isDictionary(modes) && isDictionary(attributes) &&
+         readTexts(files, inventory.files) && readModes(modes, inventory) &&
+         readTexts(attributes, inventory.attributes);
 }
 
 /// The first difference between the sealed and the present bundle, or empty.
@@ -144,9 +154,19 @@ std::string firstDifference(const Inventory& sealed, const Inventory& present) {
   for (const auto& [path, mode] : present.modes)
     if (!sealed.modes.contains(path))
       return "folder added: " + path;
+  auto factsOf = [](const Inventory& inventory, const std::string& path) {
+    auto found = inventory.attributes.find(path);
+    return found != inventory.attributes.end() ? found->second : std::string();
+  };
+  for (const Inventory* side : {&sealed, &present})
+    for (const auto& [path, facts] : side->attributes)
+      if (factsOf(sealed, path) != factsOf(present, path))
+        return "attributes changed: " + path + " (sealed \"" + factsOf(sealed, path) +
+               "\", now \"" + factsOf(present, path) + "\")";
   return "";
 }
 
+/// Writes the seal, mode 0644 whatever the umask, in one step.
 bool writeFile(const fs::path& path, const std::string& bytes) {
   const fs::path temporary = path.string() + ".tmp";
   {
@@ -156,7 +176,9 @@ bool writeFile(const fs::path& path, const std::string& bytes) {
       return false;
   }
   std::error_code error;
-  fs::rename(temporary, path, error);
+  fs::permissions(temporary, fs::perms(0644), error);
+  if (!error)
+    fs::rename(temporary, path, error);
   return !error;
 }
 
@@ -169,10 +191,14 @@ std::string sealBundle(const fs::path& bundle) {
   Inventory inventory = inventoryOf(bundle, error);
   if (!error.empty())
     return bundle.string() + ": " + error;
+  // Written twice: the second time with the modes the seal and its folder have once there.
   const fs::path seal = bundle / kSealPath;
   std::error_code made;
   fs::create_directories(seal.parent_path(), made);
-  if (made || !writeFile(seal, toXml(inventory)))
+  if (!made)
+    fs::permissions(seal.parent_path(), fs::perms(0755), made);
+  if (made || !writeFile(seal, toXml(inventory)) || !addSealAttributes(bundle, inventory) ||
+      !writeFile(seal, toXml(inventory)))
     return seal.string() + ": cannot write the seal";
   return "";
 }

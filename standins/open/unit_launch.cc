@@ -3,6 +3,7 @@
 #include <systemd/sd-bus.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -93,11 +94,26 @@ int appendEnvironment(sd_bus_message* message, const std::vector<std::string>& e
   return r;
 }
 
+/// The unit's main process, or 0 when it has none (any more).
+pid_t mainPid(sd_bus* bus, const std::string& unit) {
+  char* path = nullptr;
+  if (systemd::sd_bus_path_encode("/org/freedesktop/systemd1/unit", unit.c_str(), &path) < 0)
+    return 0;
+  uint32_t pid = 0;
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  const int r = systemd::sd_bus_get_property_trivial(bus, "org.freedesktop.systemd1", path,
+                                                     "org.freedesktop.systemd1.Service", "MainPID",
+                                                     &error, 'u', &pid);
+  systemd::sd_bus_error_free(&error);
+  std::free(path);
+  return r >= 0 ? static_cast<pid_t>(pid) : 0;
+}
+
 }  // namespace
 
 std::string launchInUnit(user_manager::Connection& connection,
                          const std::filesystem::path& executable,
-                         const std::filesystem::path& opener) {
+                         const std::filesystem::path& opener, pid_t* started) {
   const bool takeSessionFromManager = !hasDisplay(ownEnvironment());
   bool awaitSession = false;
   try {
@@ -162,6 +178,8 @@ std::string launchInUnit(user_manager::Connection& connection,
   if (connection.jobResult(jobPath) != "done")
     return executable.string() + " could not be started; journalctl --user -u " + name +
            " says why";
+  if (started != nullptr)
+    *started = mainPid(bus, name);
   return "";
 }
 

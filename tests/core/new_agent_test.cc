@@ -76,6 +76,8 @@ TEST_F(NewAgentChecks, EachFieldSaysWhatIsWrongWithIt) {
       {"tab\there", "A label cannot contain “/” or control characters"},
       {"c1\xc2\x85", "A label cannot contain “/” or control characters"},
       {"bad\xe2\x28", "Not valid UTF-8 text"},
+      {"com.\u202Eevil.gnp", "A label cannot contain characters that reorder text (such as U+202E)"},
+      {"mark\u200F", "A label cannot contain characters that reorder text (such as U+202E)"},
       {std::string(250, 'x'), "The label is too long"},
   };
   for (const auto& [label, text] : labels) {
@@ -104,6 +106,8 @@ TEST_F(NewAgentChecks, EachFieldSaysWhatIsWrongWithIt) {
   EXPECT_EQ(check(good)[0].second, (dir_ / "com.example.job.plist").string() + " 已经存在");
   EXPECT_EQ(check(NewAgent{"x", "/nonexistent", {}, false, false, {}, {}})[0].second,
             "找不到程序：/nonexistent");
+  EXPECT_EQ(check(NewAgent{"a\u2066b", "/bin/sh", {}, false, false, {}, {}})[0].second,
+            "标签不能含有改变文字方向的字符（如 U+202E）");
 }
 
 TEST(NewAgentFields, IntervalsAndProgramsAsTyped) {

@@ -46,29 +46,61 @@ ShellResult release(const fs::path& config, const fs::path& out, Shell::Environm
   return testing::runReleaseScript("1.3.0", out, more);
 }
 
-TEST(ReleaseScript, MakesItsKeyOnceAndSignsEveryReleaseWithIt) {
+TEST(ReleaseScript, MakesItsKeyOnceAndSignsOnlyWhatCarriesIt) {
   testing::TempDir dir;
   const fs::path key = dir / "config/morvane/release-key.pem";
+  // A fresh key is made, and said so; the built bundle does not carry it, so nothing is signed.
+  const std::string refusal = "scripts/release: " + std::string(MORVANE_BUNDLE) +
+                              " does not carry the public half of " + key.string() + " (key ";
   ShellResult first = release(dir / "config", dir / "first");
-  ASSERT_TRUE(first.ok()) << first.message();
-  EXPECT_EQ(first.standardError,
-            "Created the release key " + key.string() + " (keep it private and back it up)\n");
+  EXPECT_EQ(first.status, 1);
+  EXPECT_TRUE(first.standardError.starts_with(
+      "Created the release key " + key.string() +
+      ": it signs the updates scripts/release publishes, and builds made here trust it; keep "
+      "it private and back it up\n" + refusal))
+      << first.standardError;
+  EXPECT_EQ(std::count(first.standardError.begin(), first.standardError.end(), '\n'), 2);
   EXPECT_EQ(fs::status(key).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-  ShellResult second = release(dir / "config", dir / "second");
-  ASSERT_TRUE(second.ok()) << second.message();
-  EXPECT_EQ(second.standardError, "");
-
+  EXPECT_FALSE(fs::exists(dir / "first"));
   const PublicKey made = SigningKey(key).publicKey();
-  for (const fs::path& out : {dir / "first", dir / "second"}) {
-    const auto published = Updater::release(testing::readText(out / "latest.json"));
-    ASSERT_TRUE(published);
-    EXPECT_EQ(published->sha256, testing::sha256Of(out / "Morvane-1.3.0.zip"));
-    EXPECT_EQ(published->keyId, Updater::keyId(made));
-    EXPECT_TRUE(checkPublisherSignature(*published, std::vector{made})) << out;
-  }
-  EXPECT_TRUE(second.standardOutput.ends_with("signed with key " + Updater::keyId(made) + " from " +
-                                              key.string() + "\n"))
-      << second.standardOutput;
+  ShellResult again = release(dir / "config", dir / "first");
+  EXPECT_EQ(again.standardError,
+            refusal + Updater::keyId(made) +
+                "), so its users would refuse every later release signed with it; build it with "
+                "that key\n");
+
+  // Signing with one key while pinning another (the release carries only the pinned one).
+  const SigningKey other;
+  ShellResult pinned = testing::runReleaseScript(
+      "1.3.0", dir / "pinned",
+      {{"MORVANE_RELEASE_KEY", other.file().string()},
+       {"MORVANE_RELEASE_PUBLIC_KEY", SigningKey::release().file().string()}});
+  EXPECT_EQ(pinned.status, 1);
+  EXPECT_NE(pinned.standardError.find("does not carry the public half of"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir / "pinned"));
+
+  // The key the bundle carries signs, and the release says which keys it carries. A key others
+  // may read is used, with a warning.
+  fs::create_directories(dir / "own/morvane");
+  const fs::path own = dir / "own/morvane/release-key.pem";
+  fs::copy_file(SigningKey::release().file(), own);
+  fs::permissions(own, fs::perms(0644));
+  const std::string id = Updater::keyId(SigningKey::release().publicKey());
+  ShellResult signed_ = release(dir / "own", dir / "out");
+  ASSERT_TRUE(signed_.ok()) << signed_.message();
+  EXPECT_EQ(signed_.standardError, "scripts/release: warning: the release key " + own.string() +
+                                       " can be read by other users (mode 644); chmod 600 it\n");
+  EXPECT_NE(signed_.standardOutput.find("\nthe release carries keys " + id + "\n"),
+            std::string::npos)
+      << signed_.standardOutput;
+  EXPECT_TRUE(signed_.standardOutput.ends_with("signed with key " + id + " from " + own.string() +
+                                               "\n"))
+      << signed_.standardOutput;
+  const auto published = Updater::release(testing::readText(dir / "out/latest.json"));
+  ASSERT_TRUE(published);
+  EXPECT_EQ(published->sha256, testing::sha256Of(dir / "out/Morvane-1.3.0.zip"));
+  EXPECT_EQ(published->keyId, id);
+  EXPECT_TRUE(checkPublisherSignature(*published, std::vector{SigningKey::release().publicKey()}));
 }
 
 TEST(ReleaseScript, WithoutAUsableKeyFailsWithOneLineAndWritesNothing) {

@@ -111,14 +111,36 @@ TEST(SettingsStore, SettingsOfSeveralMegabytesLoad) {
   EXPECT_EQ(store.value(), many);
 }
 
-TEST(SettingsStore, UpdateSavesEveryTimeAndDropsUnknownMembers) {
+TEST(SettingsStore, UpdateSavesEveryTimeKeepingUnknownMembersAndLinks) {
   testing::TempDir dir;
-  writeFile(dir / "settings.json", R"({"language":null,"unknown":1})");
+  writeFile(dir / "settings.json", R"({"language":null,"notes":{"why":"mine/ours","n":[1,2.5]}})");
   SettingsStore store{Paths(dir.path())};
   store.update([](Settings&) {});
-  EXPECT_EQ(readText(dir / "settings.json"), encodeSettings(Settings{}));
+  Settings kept;
+  kept.otherMembers["notes"] = R"({"n":[1,2.5],"why":"mine/ours"})";
+  EXPECT_EQ(readText(dir / "settings.json"), encodeSettings(kept));
+  EXPECT_NE(readText(dir / "settings.json").find(R"("why": "mine\/ours")"), std::string::npos);
   store.update([](Settings& settings) { settings.language = "zh"; });
   EXPECT_EQ(SettingsStore{Paths(dir.path())}.value().language, "zh");
+  EXPECT_EQ(SettingsStore{Paths(dir.path())}.value().otherMembers, kept.otherMembers);
+
+  // A settings file that is a link, even one whose target is not there yet, stays a link: the
+  // settings are written to its target.
+  for (const char* target : {"elsewhere/settings.json", "missing.json"}) {
+    SCOPED_TRACE(target);
+    testing::TempDir linked;
+    std::filesystem::create_directories(linked / "elsewhere");
+    if (std::string(target) != "missing.json")
+      writeFile(linked / target, R"({"autoUpdate":false})");
+    std::filesystem::create_symlink(target, linked / "settings.json");
+    SettingsStore viaLink{Paths(linked.path())};
+    viaLink.update([](Settings& settings) { settings.language = "en"; });
+    EXPECT_TRUE(std::filesystem::is_symlink(linked / "settings.json"));
+    EXPECT_EQ(std::filesystem::read_symlink(linked / "settings.json"), target);
+    const auto written = decodeSettings(readText(linked / target));
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->language, "en");
+  }
 }
 
 TEST(SettingsStore, FailedSaveKeepsTheChangeInMemory) {

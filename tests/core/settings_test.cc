@@ -65,6 +65,7 @@ TEST(EncodeSettings, RoundTripsThroughDecode) {
   Settings settings;
   settings.language = "zh-Hant";
   settings.friendlyNames["quote\"back\\slash/"] = "tab\tnewline\n中";
+  settings.otherMembers["zz notes"] = R"(["keep",{"a":null,"b":"c/d"}])";
   EXPECT_EQ(decodeSettings(encodeSettings(settings)), settings);
   EXPECT_EQ(decodeSettings(encodeSettings(Settings{})), Settings{});
 }

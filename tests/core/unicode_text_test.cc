@@ -77,10 +77,14 @@ TEST(VisibleControlCharacters, EscapesControlsAndBrokenBytesOnly) {
   EXPECT_EQ(visibleControlCharacters(std::string("\0", 1) + "\u0085\u2028\u2029"),
             "\\x00\\u0085\\u2028\\u2029");
   EXPECT_EQ(visibleControlCharacters("x\xff\xc3"), "x\\xFF\\xC3");
-  // Bidirectional embeddings, overrides and isolates would reorder what a terminal shows; marks
-  // and joiners just next to them stay.
-  EXPECT_EQ(visibleControlCharacters("a\u202Ab\u202Ec\u2066d\u2069e\u200Ff\u2065g"),
-            "a\\u202Ab\\u202Ec\\u2066d\\u2069e\u200Ff\u2065g");
+  // Bidirectional embeddings, overrides, isolates and marks would reorder what a terminal shows;
+  // joiners and the unassigned code points beside them stay.
+  EXPECT_EQ(visibleControlCharacters("a\u202Ab\u202Ec\u2066d\u2069e\u200Ff\u061Cg\u200Eh"),
+            "a\\u202Ab\\u202Ec\\u2066d\\u2069e\\u200Ff\\u061Cg\\u200Eh");
+  EXPECT_EQ(visibleControlCharacters("\u200D\u2065\u200B"), "\u200D\u2065\u200B");
+  EXPECT_TRUE(containsBidiControl("com.\u202Eevil.gnp"));
+  EXPECT_TRUE(containsBidiControl("x\u061C"));
+  EXPECT_FALSE(containsBidiControl("com.example\u200D中\xff"));
   // Text of several lines keeps its tabs and line feeds, and nothing else.
   EXPECT_EQ(visibleControlCharacters("a\tb\nc\rd\x1b]0;t\a\u202E", Layout::lines),
             "a\tb\nc\\rd\\x1B]0;t\\x07\\u202E");

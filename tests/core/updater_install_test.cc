@@ -109,10 +109,11 @@ std::string tagOf(const fs::path& app) {
   return testing::readText(app / "Contents/tag");
 }
 
-pid_t spawnSleeper() {
+/// A process that sleeps for two minutes; `name` is its argv[0].
+pid_t spawnSleeper(const std::string& name = "sleep") {
   pid_t pid = ::fork();
   if (pid == 0) {
-    ::execl("/bin/sleep", "sleep", "120", nullptr);
+    ::execl("/bin/sleep", name.c_str(), "120", nullptr);
     ::_exit(127);
   }
   return pid;
@@ -144,15 +145,21 @@ class InstallerHandOff : public ::testing::Test {
  protected:
   void SetUp() override {
     Language::apply("en");
+    // An open on PATH that is not the bundled one: the script must never reach it.
+    testing::writeScript(dir_ / "path/open", "echo \"$@\" >> " +
+                                                 Shell::quote((markers_ / "wrong-open").string()) +
+                                                 "\nexit 1");
     const char* path = std::getenv("PATH");
-    path_.emplace("PATH", std::string(HELPERS_DIR) + ":" + (path ? path : "/usr/bin:/bin"));
+    path_.emplace("PATH", (dir_ / "path").string() + ":" + (path ? path : "/usr/bin:/bin"));
     platform::overrideToolPath(platform::Tool::swap, HELPERS_DIR "/swap");
+    platform::overrideToolPath(platform::Tool::open, HELPERS_DIR "/open");
     fs::create_directories(markers_);
     writeBundle(app_, "old", markers_);
     writeBundle(staged_.app, "new", markers_);
   }
 
   void TearDown() override {
+    EXPECT_FALSE(fs::exists(markers_ / "wrong-open")) << testing::readText(markers_ / "wrong-open");
     stopStartedBundles();
     platform::resetToolPaths();
     Language::apply("en");
@@ -174,7 +181,9 @@ class InstallerHandOff : public ::testing::Test {
 
   /// Hands off to the installer as the application does, with the update lock.
   Outcome handOff(pid_t pid, const fs::path& app) {
-    Result<Updater::UpdateLock> lock = Updater::UpdateLock::acquire(paths_);
+    if (Outcome replaceable = Updater::checkReplaceable(app); !replaceable)
+      return replaceable;
+    Result<Updater::UpdateLock> lock = Updater::UpdateLock::acquire(paths_, app);
     if (!lock)
       return std::unexpected(lock.error());
     return Updater::launchInstaller(staged_, app, pid, paths_, std::move(*lock));
@@ -186,8 +195,8 @@ class InstallerHandOff : public ::testing::Test {
   testing::TempDir dir_;
   fs::path markers_ = dir_ / "markers";
   Paths paths_{dir_ / "it's data"};
-  // Pattern characters in the location are matched as themselves.
-  fs::path app_ = dir_ / "Apps (old)+[1]" / "Morvane.app";
+  // Pattern characters, a PATH separator and a line break in the location are nothing special.
+  fs::path app_ = dir_ / "Apps: (old)+[1]\nnext" / "Morvane.app";
   Updater::Staged staged_{"1.1.0", paths_.root / "update/Morvane.app"};
   std::optional<ScopedEnv> path_;
 };
@@ -196,16 +205,21 @@ TEST(InstallerScript, IsABashScriptThatLogsTheFixedLines) {
   const std::string script(Updater::installerScript);
   EXPECT_TRUE(script.starts_with(
       "#!/bin/bash\n# Morvane 更新安装脚本（由 Morvane 生成并启动）。参数：旧进程 pid、新包路径、"
-      "安装位置、交换工具。\nPID=\"$1\"; NEW=\"$2\"; APP=\"$3\"; SWAP=\"$4\"\n"
+      "安装位置、交换工具、启动工具。\nPID=\"$1\"; NEW=\"$2\"; APP=\"$3\"; SWAP=\"$4\"; "
+      "OPEN=\"$5\"\n"
       "BACKUP=\"$APP.previous\"\n"
       "echo \"[$(date '+%F %T')] updating $APP from $NEW (waiting for pid $PID)\"\n"));
   for (const char* line : {"\n    echo \"old instance did not exit, giving up\"\n",
-                           "\n                echo \"updated\"\n",
+                           "\n            echo \"updated\"\n",
                            "\n    echo \"new version did not start, rolling back\"\n",
                            "\n    echo \"could not swap bundles, restoring\"\n"})
     EXPECT_EQ(count(script, line), 1u) << line;
-  EXPECT_TRUE(script.ends_with("\nopen \"$APP\"\nexit 1"));
+  EXPECT_TRUE(script.ends_with("\n    \"$OPEN\" \"$APP\"\nfi\nexit 1"));
   EXPECT_EQ(script.find('\t'), std::string::npos);
+  // Nothing is looked up on PATH that the bundle brings, nor found by scanning every process.
+  EXPECT_EQ(script.find("\nopen "), std::string::npos);
+  EXPECT_EQ(script.find(" open "), std::string::npos);
+  EXPECT_EQ(script.find("pgrep"), std::string::npos);
   ShellResult syntax = Shell::run("/bin/bash", {"-n", "-c", script}, 10);
   EXPECT_TRUE(syntax.ok()) << syntax.message();
 }
@@ -262,11 +276,16 @@ TEST_F(InstallerHandOff, ScriptSwapsStartsAndKeepsTheNewVersion) {
   // lock: a second update is refused.
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
   EXPECT_EQ(tagOf(app_), "old");
-  auto second = Updater::UpdateLock::acquire(paths_);
+  auto second = Updater::UpdateLock::acquire(paths_, app_);
   ASSERT_FALSE(second);
   EXPECT_EQ(second.error().text, "Another update is in progress. Try again once it has finished.");
+  // Nor may an update started with another data directory work on the same bundle.
+  auto elsewhere = Updater::UpdateLock::acquire(Paths(dir_ / "other data"), app_);
+  ASSERT_FALSE(elsewhere);
+  EXPECT_EQ(elsewhere.error().text, second.error().text);
+  EXPECT_FALSE(fs::exists(dir_ / "other data/update"));
   Language::apply("zh");
-  EXPECT_EQ(Updater::UpdateLock::acquire(paths_).error().text,
+  EXPECT_EQ(Updater::UpdateLock::acquire(paths_, app_).error().text,
             "另一个更新正在进行，请等它结束后再试。");
   Language::apply("en");
   endAndReap(old);
@@ -280,7 +299,8 @@ TEST_F(InstallerHandOff, ScriptSwapsStartsAndKeepsTheNewVersion) {
   ASSERT_FALSE(newPid.empty());
   EXPECT_EQ(::kill(std::stoi(newPid), 0), 0) << "the new version keeps running";
   EXPECT_TRUE(
-      waitFor([&] { return bool(Updater::UpdateLock::acquire(paths_)); }, std::chrono::seconds(5)))
+      waitFor([&] { return bool(Updater::UpdateLock::acquire(paths_, app_)); },
+              std::chrono::seconds(5)))
       << "the lock is free once the script has ended";
 
   // A second hand-off rewrites the script and appends to the same log.
@@ -297,6 +317,9 @@ TEST_F(InstallerHandOff, ScriptSwapsStartsAndKeepsTheNewVersion) {
 TEST_F(InstallerHandOff, NewVersionThatDoesNotStayUpIsRolledBack) {
   app_ = dir_ / "Applications/Morvane.app";  // one any running check finds
   writeBundle(app_, "old", markers_);
+  // A process that merely names the new version's executable, as `watch <app>/… --list` or
+  // another user's instance does, is not the new version running.
+  const pid_t decoy = spawnSleeper((app_ / "Contents/MacOS/Morvane").string() + " --list");
   for (Runs runs : {Runs::twoSeconds, Runs::never}) {
     writeBundle(staged_.app, "new", markers_, runs);
     fs::remove(markers_ / "started-old");
@@ -317,6 +340,36 @@ TEST_F(InstallerHandOff, NewVersionThatDoesNotStayUpIsRolledBack) {
     EXPECT_EQ(log().find("updated\n"), std::string::npos);
     stopStartedBundles();
   }
+  endAndReap(decoy);
+}
+
+TEST_F(InstallerHandOff, SwapToolKilledRightAfterItsSwapIsJudgedByWhatIsOnDisk) {
+  // The swap is done, but the tool reports a failure, as one killed before it could exit does.
+  testing::writeScript(dir_ / "killed-swap", Shell::quote(HELPERS_DIR "/swap") +
+                                                 " \"$@\"\nkill -KILL $$");
+  platform::overrideToolPath(platform::Tool::swap, dir_ / "killed-swap");
+  const pid_t gone = spawnSleeper();
+  endAndReap(gone);
+  ASSERT_TRUE(handOff(gone));
+  ASSERT_TRUE(waitFor([&] { return log().ends_with("updated\n"); }, std::chrono::seconds(40)))
+      << log();
+  EXPECT_EQ(tagOf(app_), "new");
+  EXPECT_FALSE(fs::exists(app_.string() + ".previous"));
+
+  // A new version that does not start is swapped back, and the old one is neither lost nor left
+  // beside: it runs again from its place.
+  stopStartedBundles();
+  writeBundle(staged_.app, "newer", markers_, Runs::never);
+  ASSERT_TRUE(handOff(gone));
+  ASSERT_TRUE(waitFor([&] { return log().find("rolling back") != std::string::npos; },
+                      std::chrono::seconds(40)))
+      << log();
+  ASSERT_TRUE(
+      waitFor([&] { return fs::exists(markers_ / "started-new"); }, std::chrono::seconds(10)));
+  EXPECT_EQ(tagOf(app_), "new");
+  EXPECT_TRUE(waitFor([&] { return !fs::exists(app_.string() + ".previous"); },
+                      std::chrono::seconds(10)));
+  EXPECT_EQ(log().find("could not swap"), std::string::npos) << log();
 }
 
 TEST_F(InstallerHandOff, KilledAtAnyMomentTheScriptLeavesAWholeBundleInPlace) {
@@ -339,7 +392,7 @@ TEST_F(InstallerHandOff, KilledAtAnyMomentTheScriptLeavesAWholeBundleInPlace) {
     for (pid_t pid : processesRunning(script))
       killTree(pid);
     // Once nothing of the script runs any more, the lock is free.
-    ASSERT_TRUE(waitFor([&] { return bool(Updater::UpdateLock::acquire(paths_)); },
+    ASSERT_TRUE(waitFor([&] { return bool(Updater::UpdateLock::acquire(paths_, app_)); },
                         std::chrono::seconds(10)));
     EXPECT_TRUE(isWholeBundle(app_, kPadding)) << "killed after " << 35 * round << " ms";
     stopStartedBundles();
@@ -360,7 +413,7 @@ TEST_F(InstallerHandOff, ScriptThatNeverRunsIsAFailedHandOff) {
   auto silent = handOff(::getpid());
   ASSERT_FALSE(silent);
   EXPECT_EQ(silent.error().text, "Couldn't start the install script: it did not run.");
-  EXPECT_TRUE(Updater::UpdateLock::acquire(paths_)) << "nothing holds the lock";
+  EXPECT_TRUE(Updater::UpdateLock::acquire(paths_, app_)) << "nothing holds the lock";
   platform::overrideToolPath(platform::Tool::sh, "/bin/sh");
 
   // A data directory on a noexec mount: the shell starts, the script cannot. The mount is made

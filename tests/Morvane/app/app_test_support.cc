@@ -88,21 +88,30 @@ std::unique_ptr<AppDelegate> makeDelegate(std::shared_ptr<Warnings> warnings,
 QStringList titles(const QMenu& menu) {
   QStringList result;
   for (QAction* action : menu.actions()) {
-    if (action->isSeparator())
+    if (action->isSeparator()) {
       result << QStringLiteral("---");
-    else if (auto* item = dynamic_cast<SwitchRowItem*>(action))
+    } else if (auto* item = dynamic_cast<SwitchRowItem*>(action)) {
       result << QStringLiteral("row:") + (item->row() ? item->row()->title() : QString());
-    else
+    } else if (auto* list = dynamic_cast<AgentListItem*>(action)) {
+      if (list->list() != nullptr)
+        for (size_t index : list->list()->shown())
+          result << QStringLiteral("row:") + list->list()->row(index).title;
+    } else {
       result << action->text();
+    }
   }
   return result;
 }
 
 std::vector<SwitchRow*> rows(const QMenu& menu) {
   std::vector<SwitchRow*> result;
-  for (QAction* action : menu.actions())
+  for (QAction* action : menu.actions()) {
     if (auto* item = dynamic_cast<SwitchRowItem*>(action))
       result.push_back(item->row());
+    else if (auto* list = dynamic_cast<AgentListItem*>(action); list && list->list())
+      for (SwitchRow* row : list->list()->visibleRows())
+        result.push_back(row);
+  }
   return result;
 }
 
@@ -110,6 +119,12 @@ SwitchRow* rowTitled(const QMenu& menu, const QString& title) {
   for (SwitchRow* row : rows(menu))
     if (row->title() == title)
       return row;
+  // A row scrolled out of view is scrolled to.
+  for (QAction* action : menu.actions())
+    if (auto* item = dynamic_cast<AgentListItem*>(action); item && item->list())
+      for (size_t index : item->list()->shown())
+        if (item->list()->row(index).title == title)
+          return item->list()->rowWidget(index);
   return nullptr;
 }
 

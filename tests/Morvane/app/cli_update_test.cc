@@ -99,10 +99,11 @@ TEST_F(CommandLineUpdate, TamperedReleaseIsRefusedAndNothingChanges) {
 
 TEST_F(CommandLineUpdate, NothingIsDownloadedWhenTheUpdateCannotProceed) {
   publish("1.1.0", testing::makeRelease("1.1.0", dir_ / "releases"));
-  // Another update holds this installation: what it staged is left alone.
+  // Another update holds this installation, even one started with another data directory: what
+  // this one staged is left alone.
   testing::writeFile(home_ / "update/Morvane.app/Contents/tag", "first");
   {
-    auto other = Updater::UpdateLock::acquire(Paths(home_));
+    auto other = Updater::UpdateLock::acquire(Paths(dir_ / "other data"), app_);
     ASSERT_TRUE(other);
     ShellResult refused = run(app_, {"--update"});
     EXPECT_EQ(refused.status, 1);
@@ -130,6 +131,30 @@ TEST_F(CommandLineUpdate, NothingIsDownloadedWhenTheUpdateCannotProceed) {
   }
   EXPECT_EQ(server_.requestCount("/Morvane-1.1.0.zip"), 0);
   EXPECT_EQ(versionOf(app_), "1.0.0");
+}
+
+TEST_F(CommandLineUpdate, WithNowhereToStartTheNewVersionTheDownloadWaitsForADesktop) {
+  publish(testing::makeRelease("1.1.0", dir_ / "releases"));
+  // A terminal without a display, and no user manager a desktop session publishes to.
+  Shell::Environment bare = environment();
+  bare.insert_or_assign("QT_QPA_PLATFORM", "");
+  bare.insert_or_assign("DISPLAY", "");
+  bare.insert_or_assign("WAYLAND_DISPLAY", "");
+  bare.insert_or_assign("MORVANE_JOB_ENGINE", "builtin");
+  ShellResult refused = Shell::run(app_ / "Contents/MacOS/Morvane", {"--update"}, 120, bare);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.standardOutput,
+            "Current     1.0.0\nNew version 1.1.0\nVerified    ✓\n✗ There is no display or "
+            "desktop session here to start the new version in, so it was not installed; the "
+            "download is kept for --update in a desktop session.\n");
+  bare.insert_or_assign("MORVANE_LANG", "zh");
+  EXPECT_EQ(Shell::run(app_ / "Contents/MacOS/Morvane", {"--update"}, 120, bare).standardOutput,
+            "当前版本    1.0.0\n发现新版本  1.1.0\n下载校验    ✓\n✗ 这里没有可以启动新版本的显示或"
+            "桌面会话，所以没有安装；下载的新版本已保留，在桌面会话中再次运行 --update 即可安装。\n");
+  EXPECT_EQ(versionOf(app_), "1.0.0");
+  EXPECT_FALSE(fs::exists(home_ / "update-install.sh"));
+  EXPECT_EQ(versionOf(home_ / "update/Morvane.app"), "1.1.0");
+  EXPECT_EQ(server_.requestCount("/Morvane-1.1.0.zip"), 1) << "the second run took what it kept";
 }
 
 TEST_F(CommandLineUpdate, PackageCutShortIsADownloadFailure) {

@@ -1,6 +1,6 @@
 // What a person sees of the menu-bar application on a desktop, read off the screen: its icon on
-// light and dark panels, where its menu opens, and what the open menu paints while an agent is
-// switched on.
+// light and dark panels, where its menu opens, what the open menu paints while an agent is
+// switched on, and how a menu of many agents fits the screen and answers the keys.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -39,7 +39,7 @@ class Desktop : public ::testing::Test {
   void TearDown() override {
     stop();
     display_.reset();
-    for (const char* label : {"com.example.sleeper", "com.example.resting"})
+    for (const char* label : {"com.example.sleeper", "com.example.resting", "com.example.row07"})
       Shell::run(LAUNCHCTL_STANDIN, {"bootout", Agents::serviceTarget(label)}, 30,
                  {{"HOME", dir_.path().string()}});
   }
@@ -276,6 +276,83 @@ TEST_F(Desktop, OnAStatusNotifierPanelTheMenuOpensBelowItAndShowsWhatHappens) {
   EXPECT_NE(text.find("已停用"), std::string::npos) << text;
   EXPECT_NE(text.find("LaunchAgents"), std::string::npos) << text;
   display.xdotool({"key", "Escape"});
+}
+
+TEST_F(Desktop, ALongMenuFitsBelowThePanelAndItsRowsScrollFromTheKeyboard) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "the panel's session runs in a process namespace of its own, which needs root";
+  int written = 0;
+  for (const int count : {15, 75}) {
+    SCOPED_TRACE(std::to_string(count) + " agents");
+    for (; written < count; ++written) {
+      const std::string number = (written < 10 ? "0" : "") + std::to_string(written);
+      writeAgent("com.example.row" + number);
+    }
+    VirtualDisplay& display = show(VirtualDisplay::Tray::xfce);
+    ASSERT_TRUE(display.ok()) << display.problem();
+    const Area panel = display.panel();
+    const int screenHeight = display.screenshot().height;
+    const Area icon = start(display, "en");
+    ASSERT_FALSE(icon.empty());
+
+    // Below the panel, never over it, and whole on the screen: the rows scroll, the items
+    // below them stay in view.
+    const Area menu = openMenu(display, icon);
+    ASSERT_FALSE(menu.empty());
+    EXPECT_GE(menu.y, panel.bottom()) << "the menu opens below the panel, not over it";
+    EXPECT_LE(menu.bottom(), screenHeight);
+    const Area lowest{menu.x, menu.bottom() - 60, menu.width, 60};
+    std::string painted = display.read(lowest);
+    EXPECT_NE(painted.find("Quit Morvane"), std::string::npos) << painted;
+    painted = display.read(menu);
+    EXPECT_EQ(painted.find("com.example.sleeper"), std::string::npos) << painted;
+
+    // End, from the filter, scrolls to the last row: the last by name.
+    display.xdotool({"key", "End"});
+    EXPECT_TRUE(eventually(
+        [&] {
+          painted = display.read(menu);
+          return painted.find("com.example.sleeper") != std::string::npos;
+        },
+        seconds(10)))
+        << painted;
+    display.xdotool({"key", "Home"});
+
+    // Typing narrows the rows: the menu shrinks where it is, still below the panel.
+    display.xdotool({"type", "row07"});
+    Area narrowed;
+    EXPECT_TRUE(eventually(
+        [&] {
+          const std::vector<Area> windows = display.visibleWindowAreas(app_);
+          narrowed = windows.empty() ? Area{} : windows.back();
+          return !narrowed.empty() && narrowed.height < menu.height;
+        },
+        seconds(10)))
+        << "the menu shrinks to one row";
+    EXPECT_GE(narrowed.y, panel.bottom());
+    EXPECT_EQ(narrowed.y, menu.y);
+    painted = display.read(narrowed);
+    EXPECT_NE(painted.find("com.example.row07"), std::string::npos) << painted;
+    EXPECT_NE(painted.find("Quit Morvane"), std::string::npos) << painted;
+
+    // Down chooses the row and Space flips its switch; the menu stays open and says so.
+    display.xdotool({"key", "Down", "space"});
+    ASSERT_TRUE(eventually([&] { return loaded("com.example.row07"); }, seconds(30)));
+    const std::string header = "1 of " + std::to_string(count + 2) + " load";
+    EXPECT_TRUE(eventually(
+        [&] {
+          const std::vector<Area> windows = display.visibleWindowAreas(app_);
+          painted = windows.empty() ? "" : display.read(windows.back());
+          return painted.find(header) != std::string::npos &&
+                 painted.find("com.example.row07 loaded") != std::string::npos;
+        },
+        seconds(20)))
+        << painted;
+    display.xdotool({"key", "Escape", "Escape"});
+    stop();
+    Shell::run(LAUNCHCTL_STANDIN, {"bootout", Agents::serviceTarget("com.example.row07")}, 30,
+               {{"HOME", dir_.path().string()}});
+  }
 }
 
 TEST_F(Desktop, OnWaylandTheItemComesToEveryWatcherAndItsMenuIsDrawnByThePanel) {

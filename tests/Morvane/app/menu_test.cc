@@ -65,6 +65,12 @@ class MenuTest : public QObject {
         const SwitchRow* row = item->row();
         texts << row->title() + (row->detail() ? " · " + *row->detail() : QString()) +
                      (row->toggle()->isOn() ? " [on]" : "") + (row->enabled() ? "" : " [off]");
+      } else if (auto* list = dynamic_cast<AgentListItem*>(action)) {
+        for (size_t index : list->list()->shown()) {
+          const AgentList::Row& row = list->list()->row(index);
+          texts << row.title + (row.detail ? " · " + *row.detail : QString()) +
+                       (row.isOn ? " [on]" : "") + (row.enabled ? "" : " [off]");
+        }
       } else {
         texts << QString(action->text()).replace("&&", "&") + (action->isChecked() ? " [on]" : "") +
                      (action->isEnabled() ? "" : " [off]");
@@ -483,12 +489,35 @@ class MenuTest : public QObject {
     QCOMPARE(rowTitled(app->menu, "<b>x</b> & y")->shownTitle(), QStringLiteral("<b>x</b> & y"));
     for (SwitchRow* row : testing::rows(app->menu))
       QVERIFY(row->sizeHint().width() <= SwitchRow::kMaxWidth);
-    QCOMPARE(testing::rows(app->menu).size(), size_t(1006 + 1));
+    QCOMPARE(app->agentList()->rowCount(), size_t(1006));
     QVERIFY(app->menu.actions()[1]->text().size() < 200);
 
-    app->menu.popup(QPoint(0, 0));
+    // Open, the whole menu fits the screen: the rows scroll between the filter and the items
+    // below them, and only the rows in view are made.
+    app->popUpMenu();
     QVERIFY(app->menu.isVisible());
     QVERIFY(app->menu.width() <= SwitchRow::kMaxWidth + 60);
+    const QRect screen = app->menu.screen()->availableGeometry();
+    QVERIFY(app->menu.geometry().height() <= screen.height());
+    QVERIFY(screen.contains(app->menu.geometry()));
+    AgentList* list = app->agentList();
+    QVERIFY(list->visibleCount() >= 3 && list->visibleCount() < 30);
+    QCOMPARE(testing::rows(app->menu).size(), list->visibleCount() + 1);
+    for (const char* below : {"New Agent…", "Quit Morvane"}) {
+      const QRect item = app->menu.actionGeometry(testing::itemTitled(app->menu, below));
+      QVERIFY2(app->menu.rect().contains(item), below);
+    }
+    // The wheel scrolls the rows, and a row far down is shown as any other.
+    QWheelEvent wheel(QPointF(40, 40), list->mapToGlobal(QPointF(40, 40)), {}, QPoint(0, -240),
+                      Qt::NoButton, {}, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(list, &wheel);
+    QCOMPARE(list->top(), size_t(6));
+    QCOMPARE(list->visibleRows().front()->title(), QStringLiteral("com.example.many0"));
+    SwitchRow* far = rowTitled(app->menu, "com.example.many998");
+    QVERIFY(far && far->isVisible() && list->rect().contains(far->geometry()));
+    QCOMPARE(far->detail().value_or("(absent)"), QStringLiteral("pid 998"));
+    QCOMPARE(far->toolTip(),
+             QStringLiteral("/Users/me/Library/LaunchAgents/com.example.many998.plist"));
     app->menu.hide();
   }
 
@@ -530,11 +559,11 @@ class MenuTest : public QObject {
     QLineEdit* field = search->field();
     QTRY_VERIFY(field->hasFocus());  // the keyboard is the field's as soon as the menu opens
     auto shown = [&] {
-      QStringList titles;
-      for (SwitchRow* row : testing::rows(app->menu))
-        if (row->isVisible() && !row->geometry().isEmpty() && row->title() != "Launch at Login")
-          titles << row->title();
-      return titles;
+      QStringList rows;
+      for (const QString& title : titles(app->menu))
+        if (title.startsWith("row:") && title != "row:Launch at Login")
+          rows << title.mid(4);
+      return rows;
     };
     QCOMPARE(shown().size(), 14);
 
@@ -675,6 +704,68 @@ class MenuTest : public QObject {
     QCOMPARE(app->pending.at("com.example.plain"), true);
     app->menu.setActiveAction(testing::itemTitled(app->menu, "Open LaunchAgents in Finder"));
     QVERIFY(!rowTitled(app->menu, "com.example.plain")->highlighted());
+    app->menu.hide();
+    QTRY_COMPARE_WITH_TIMEOUT(app->running, int64_t(0), 15000);
+
+    // A long list, from the filter: the arrows, Page Up and Down, Home and End move the choice
+    // through the rows and keep it in view; Space and Return flip the chosen row.
+    for (int i = 0; i < 75; ++i)
+      sandbox_->writeAgent(QString::asprintf("com.example.k%02d", i).toStdString());
+    app->menu.popup(QPoint(0, 0));
+    QTRY_COMPARE(app->agents.size(), size_t(75));
+    QTRY_VERIFY(app->agentList() && app->agentList()->rowCount() == 75);
+    QLineEdit* field = dynamic_cast<SearchItem*>(app->menu.actions()[2])->field();
+    QTRY_VERIFY(field->hasFocus());
+    AgentList* list = app->agentList();
+    const size_t page = list->visibleCount();
+    QVERIFY(page > 3 && page < 75);
+    auto chosenTitle = [&] {
+      return list->chosen() ? list->row(list->shown()[*list->chosen()]).title : QString();
+    };
+    auto inView = [&] {
+      return list->chosen() && *list->chosen() >= list->top() &&
+             *list->chosen() < list->top() + page;
+    };
+    QTest::keyClick(field, Qt::Key_Home);
+    QCOMPARE(chosenTitle(), QStringLiteral("com.example.k00"));
+    QVERIFY(rowTitled(app->menu, "com.example.k00")->highlighted());
+    QTest::keyClick(field, Qt::Key_Down);
+    QCOMPARE(chosenTitle(), QStringLiteral("com.example.k01"));
+    QVERIFY(!rowTitled(app->menu, "com.example.k00")->highlighted());
+    QTest::keyClick(field, Qt::Key_PageDown);
+    QCOMPARE(*list->chosen(), page + 1);
+    QVERIFY(inView() && list->top() > 0);
+    QTest::keyClick(field, Qt::Key_End);
+    QCOMPARE(chosenTitle(), QStringLiteral("com.example.k74"));
+    QVERIFY(inView());
+    QCOMPARE(list->top(), 75 - page);
+    QTest::keyClick(field, Qt::Key_Up);
+    QCOMPARE(chosenTitle(), QStringLiteral("com.example.k73"));
+    QTest::keyClick(field, Qt::Key_PageUp);
+    QCOMPARE(*list->chosen(), 73 - page);
+    QTest::keyClick(field, Qt::Key_Home);
+    QCOMPARE(chosenTitle(), QStringLiteral("com.example.k00"));
+    QTest::keyClick(field, Qt::Key_Up);  // the filter keeps the keyboard on the rows
+    QCOMPARE(chosenTitle(), QStringLiteral("com.example.k00"));
+    QVERIFY(app->menu.isVisible() && field->hasFocus());
+    QCOMPARE(field->text(), QString());
+
+    // Typing narrows the rows and drops the choice, so Space is typed again.
+    QTest::keyClicks(field, "k7");
+    QVERIFY(!list->chosen());
+    QTest::keyClick(field, Qt::Key_Space);
+    QCOMPARE(field->text(), QStringLiteral("k7 "));
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QCOMPARE(titles(app->menu).filter("row:com.example").size(), 5);
+    QTest::keyClick(field, Qt::Key_End);
+    QCOMPARE(chosenTitle(), QStringLiteral("com.example.k74"));
+    QTest::keyClick(field, Qt::Key_Space);
+    QCOMPARE(app->pending.at("com.example.k74"), true);
+    QCOMPARE(field->text(), QStringLiteral("k7"));
+    // Rebuilt while it is open, the menu keeps the filter and the chosen row.
+    list = app->agentList();
+    QCOMPARE(chosenTitle(), QStringLiteral("com.example.k74"));
+    QVERIFY(!rowTitled(app->menu, "com.example.k74")->enabled());
     app->menu.hide();
     QTRY_COMPARE_WITH_TIMEOUT(app->running, int64_t(0), 15000);
   }

@@ -182,9 +182,12 @@ class UpdateFlowTest : public QObject {
     // The bundle's folder does not exist, so it cannot be replaced.
     auto app = makeDelegate(testing::appBundle((sandbox_->home() / "Gone/Morvane.app").string()));
     app->updateState = UpdateStates::Ready{Staged{"2.0", staged}};
-    // While another update holds the installation, nothing of it is touched.
+    // While another update holds the installation, even one started with another data
+    // directory, nothing of it is touched.
     {
-      auto other = Updater::UpdateLock::acquire(Paths(sandbox_->dataDirectory()));
+      const fs::path gone = sandbox_->home() / "Gone/Morvane.app";
+      fs::create_directories(gone);
+      auto other = Updater::UpdateLock::acquire(Paths(sandbox_->home() / "other data"), gone);
       QVERIFY(other.has_value());
       app->installUpdate(Staged{"2.0", staged});
       QCOMPARE(*warnings_, testing::Warnings({{"Update install failed",
@@ -192,6 +195,7 @@ class UpdateFlowTest : public QObject {
                                                "has finished."}}));
       QVERIFY(fs::exists(staged));
       warnings_->clear();
+      fs::remove_all(gone.parent_path());
     }
     app->menu.popup(QPoint(0, 0));
     // The update item stands right before the quit item.

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "shell.h"
 #include "test_support.h"
@@ -75,7 +76,7 @@ TEST_F(Seal, AddedFileOrFolderFailsAnywhere) {
   ASSERT_TRUE(verify(app_).ok());
 }
 
-TEST_F(Seal, ChangedModeOrRemovedFolderFails) {
+TEST_F(Seal, ChangedModeOwnerCapabilityOrRemovedFolderFails) {
   const fs::path executable = app_ / "Contents/MacOS/Morvane";
   for (fs::perms mode : {fs::perms(0644), fs::perms(04755), fs::perms(0775)}) {
     const fs::perms sealed = fs::status(executable).permissions();
@@ -86,6 +87,33 @@ TEST_F(Seal, ChangedModeOrRemovedFolderFails) {
   fs::permissions(app_ / "Contents/Resources", fs::perms(0777));
   expectBroken("mode changed: Contents/Resources");
   fs::permissions(app_ / "Contents/Resources", fs::perms(0755));
+  // The bundle itself, the seal and the seal's folder are sealed as they are too.
+  for (const fs::path& item : {app_, app_ / "Contents/_CodeSignature",
+                               app_ / "Contents/_CodeSignature/CodeResources"}) {
+    const fs::perms sealed = fs::status(item).permissions();
+    fs::permissions(item, fs::perms(0777));
+    expectBroken("attributes changed: ");
+    fs::permissions(item, sealed);
+    ASSERT_TRUE(verify(app_).ok()) << item;
+  }
+  // So are the owner of every file and folder, and file capabilities.
+  const fs::path helper = app_ / "Contents/MacOS/Morvane";
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::lchown(helper.c_str(), 65534, 65534), 0);
+    expectBroken("attributes changed: Contents/MacOS/Morvane");
+    ASSERT_EQ(::lchown(helper.c_str(), 0, 0), 0);
+    ASSERT_EQ(::lchown((app_ / "Contents/PlugIns").c_str(), 0, 65534), 0);
+    expectBroken("attributes changed: Contents/PlugIns");
+    ASSERT_EQ(::lchown((app_ / "Contents/PlugIns").c_str(), 0, 0), 0);
+    ASSERT_TRUE(verify(app_).ok());
+  }
+  ShellResult capability =
+      morvane::Shell::run("/usr/sbin/setcap", {"cap_net_raw+ep", helper.string()}, 30);
+  if (capability.ok()) {
+    expectBroken("attributes changed: Contents/MacOS/Morvane");
+    morvane::Shell::run("/usr/sbin/setcap", {"-r", helper.string()}, 30);
+    ASSERT_TRUE(verify(app_).ok());
+  }
   fs::remove(app_ / "Contents/PlugIns");
   expectBroken("folder missing: Contents/PlugIns");
 }

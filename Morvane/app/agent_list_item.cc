@@ -1,0 +1,23 @@
+#include "agent_list_item.h"
+
+namespace morvane {
+
+AgentListItem::AgentListItem(std::vector<AgentList::Row> rows, AgentList::Handlers handlers,
+                             int heightLimit, QObject* parent)
+    : QWidgetAction(parent),
+      rows_(std::move(rows)),
+      handlers_(std::move(handlers)),
+      heightLimit_(heightLimit) {}
+
+QWidget* AgentListItem::createWidget(QWidget* parent) {
+  auto* list = new AgentList(std::move(rows_), handlers_, heightLimit_, parent);
+  list_ = list;
+  return list;
+}
+
+void AgentListItem::heightChanged() {
+  // A menu measures its items again only when one of them changes.
+  setData(list_ ? list_->sizeHint().height() : 0);
+}
+
+}  // namespace morvane
