@@ -193,6 +193,45 @@ BENCHMARK(BM_OpenMenuOneWidgetPerRow)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+// The same build with every agent scheduled (the loaded ones waiting for a calendar start, the
+// others every few minutes, at load or kept alive), beside BM_RebuildMenu: what describing the
+// schedules and their next runs adds. Compare BM_RebuildMenuWithSchedules/1000 with
+// BM_RebuildMenu/1000 of the same run.
+void BM_RebuildMenuWithSchedules(benchmark::State& state) {
+  auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
+  int i = 0;
+  for (morvane::Agent& agent : delegate->agents) {
+    agent.pid.reset();
+    morvane::Schedule schedule;
+    if (i % 3 == 0)
+      schedule.calendar = {{.minute = i % 60, .hour = i % 24}, {.minute = 0, .weekday = i % 7}};
+    else if (i % 3 == 1)
+      schedule.calendar = {{.minute = 30, .hour = 3, .day = 1 + i % 31}};
+    else
+      schedule = {.startInterval = 60 * (1 + i % 50), .runAtLoad = true, .keepAlive = i % 2 == 0};
+    delegate->schedules[agent.label] = schedule;
+    ++i;
+  }
+  for (auto _ : state) {
+    delegate->rebuildMenu();
+    QCoreApplication::sendPostedEvents();
+  }
+}
+BENCHMARK(BM_RebuildMenuWithSchedules)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+// The same without the schedules but with the same rows not running, the reference for the
+// one above.
+void BM_RebuildMenuNotRunning(benchmark::State& state) {
+  auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
+  for (morvane::Agent& agent : delegate->agents)
+    agent.pid.reset();
+  for (auto _ : state) {
+    delegate->rebuildMenu();
+    QCoreApplication::sendPostedEvents();
+  }
+}
+BENCHMARK(BM_RebuildMenuNotRunning)->Arg(1000)->Unit(benchmark::kMillisecond);
+
 void BM_RebuildAndLayOutMenu(benchmark::State& state) {
   auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
   for (auto _ : state) {

@@ -180,38 +180,38 @@ void AppDelegate::menuDidClose() {
 }
 
 void AppDelegate::refresh() {
-  work.submit([this] {
-    auto [scanned, failed, invalid] = scanAgents();
+  work.submit([this, files = scheduleFiles_] {
     QMetaObject::invokeMethod(
         this,
-        [this, scanned = std::move(scanned), failed = std::move(failed),
-         invalid = std::move(invalid)]() mutable {
-          if (takeScan(std::move(scanned), std::move(failed), std::move(invalid)))
+        [this, scan = scanAgents(*files)]() mutable {
+          if (takeScan(std::move(scan)))
             showChanges();
         },
         Qt::QueuedConnection);
   });
 }
 
-bool AppDelegate::takeScan(Agents::ScannedAgents scanned, FailedExits failed,
-                           AgentDiagnoses invalid) {
+bool AppDelegate::takeScan(AgentScan scan) {
   std::optional<std::string> unknown;
-  if (scanned.problem)
-    unknown = std::move(scanned.problem->text);
-  const bool changed = scanned.agents != agents || failed != failures ||
-                       unknown != agentsUnknown || invalid != invalidAgents;
-  agents = std::move(scanned.agents);
-  failures = std::move(failed);
-  invalidAgents = std::move(invalid);
+  if (scan.scanned.problem)
+    unknown = std::move(scan.scanned.problem->text);
+  const bool changed = scan.scanned.agents != agents || scan.failed != failures ||
+                       unknown != agentsUnknown || scan.invalid != invalidAgents ||
+                       scan.schedules != schedules;
+  agents = std::move(scan.scanned.agents);
+  failures = std::move(scan.failed);
+  invalidAgents = std::move(scan.invalid);
+  schedules = std::move(scan.schedules);
   agentsUnknown = std::move(unknown);
   return changed;
 }
 
-std::tuple<Agents::ScannedAgents, FailedExits, AgentDiagnoses> AppDelegate::scanAgents() {
+AppDelegate::AgentScan AppDelegate::scanAgents(ScheduleFiles& files) {
   Agents::ScannedAgents scan = Agents::scanWithExitStatuses(Agents::defaultDirectory());
   FailedExits failed = failedExits(scan);
   AgentDiagnoses invalid = morvane::invalidAgents(scan.agents);
-  return {std::move(scan), std::move(failed), std::move(invalid)};
+  std::map<std::string, Schedule> read = files.read(scan.agents);
+  return {std::move(scan), std::move(failed), std::move(invalid), std::move(read)};
 }
 
 void AppDelegate::updateIcon() {

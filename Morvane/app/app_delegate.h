@@ -27,6 +27,7 @@
 #include "paths.h"
 #include "platform.h"
 #include "native_menu.h"
+#include "schedule_files.h"
 #include "settings_store.h"
 #include "status_item.h"
 #include "switch_row_item.h"
@@ -66,9 +67,17 @@ class AppDelegate : public QObject {
 
   /// Rescans the agents on `work`; the open menu is rebuilt when the list changed.
   void refresh();
-  /// Keeps a scan's agents, how the failed ones ended, which files have errors and what it could
-  /// not know; true when any of them changed.
-  bool takeScan(Agents::ScannedAgents scanned, FailedExits failed, AgentDiagnoses invalid = {});
+  /// What one scan found: the agents, how the failed ones ended, which files have errors and
+  /// the agents' schedules.
+  struct AgentScan {
+    Agents::ScannedAgents scanned;
+    FailedExits failed;
+    AgentDiagnoses invalid{};
+    std::map<std::string, Schedule> schedules{};
+  };
+  /// Keeps a scan's agents, how the failed ones ended, which files have errors, their schedules
+  /// and what it could not know; true when any of them changed.
+  bool takeScan(AgentScan scan);
   /// The status item's image, tooltip and accessible text, in the current language.
   void updateIcon();
 
@@ -165,6 +174,8 @@ class AppDelegate : public QObject {
   FailedExits failures;
   /// The agents of the latest scan whose files have an error, by path.
   AgentDiagnoses invalidAgents;
+  /// The schedule of each agent of the latest scan, by label.
+  std::map<std::string, Schedule> schedules;
   bool menuOpen = false;
   /// Agent operations started and not yet completed.
   int64_t running = 0;
@@ -232,9 +243,13 @@ class AppDelegate : public QObject {
   void placeMenu();
   /// Moves the menu off the panels, where it fits between them.
   void keepMenuWithinWorkArea();
-  /// Scans the user's agents, reads how the failed ones ended and diagnoses their files; any
-  /// thread.
-  static std::tuple<Agents::ScannedAgents, FailedExits, AgentDiagnoses> scanAgents();
+  /// Scans the user's agents, reads how the failed ones ended, diagnoses their files and reads
+  /// their schedules through `files`; any thread, one at a time.
+  static AgentScan scanAgents(ScheduleFiles& files);
+  /// The row detail's next start of an agent; absent when it has none or is not waiting.
+  std::optional<std::string> nextRunDetail(const Agent& agent);
+  /// The tooltip's lines on an agent's schedule; empty without one.
+  QString scheduleToolTip(const Agent& agent) const;
   /// The name an agent is shown by: its friendly name when it has one, else its label.
   std::string displayName(const std::string& label);
 
@@ -246,6 +261,11 @@ class AppDelegate : public QObject {
   /// True while an open menu is placed again after a rebuild: that is no new opening.
   bool replacingMenu_ = false;
   std::vector<FilterRow> filterRows_;
+  /// The schedules read so far; used on `work` only, which holds it while a scan runs, as the
+  /// queue's last task may outlive this object's other members.
+  std::shared_ptr<ScheduleFiles> scheduleFiles_ = std::make_shared<ScheduleFiles>();
+  /// Next starts shown in the rows; main thread only.
+  NextRuns nextRuns_;
   QPointer<AgentListItem> agentRows_;
   /// The height the agent rows were last given.
   int agentRowsLimit_ = AgentList::kRowHeight;

@@ -15,6 +15,7 @@
 #include "language.h"
 #include "login_item.h"
 #include "menu_texts.h"
+#include "schedule_text.h"
 #include "search_item.h"
 #include "switch_row.h"
 #include "switch_row_item.h"
@@ -238,6 +239,9 @@ AgentList::Row AppDelegate::agentRow(const Agent& agent) {
   const bool invalid = diagnosis != invalidAgents.end();
   row.detail = MenuTexts::agentDetail(agent, failed, invalid);
   row.detailWarns = failed != nullptr || invalid;
+  if (std::optional<std::string> next = nextRunDetail(agent))
+    row.detail = row.detail ? *row.detail + QStringLiteral(" · ") + QString::fromStdString(*next)
+                            : QString::fromStdString(*next);
   row.isOn = frozen ? request->second : agent.loaded;
   row.enabled = !frozen;
   return row;
@@ -246,7 +250,7 @@ AgentList::Row AppDelegate::agentRow(const Agent& agent) {
 QString AppDelegate::agentToolTip(const Agent& agent) {
   const auto failure = failures.find(agent.label);
   const FailedExit* failed = failure != failures.end() ? &failure->second : nullptr;
-  QString toolTip = QString::fromStdString(agent.path);
+  QString toolTip = QString::fromStdString(agent.path) + scheduleToolTip(agent);
   if (agent.disabled && !agent.loaded)
     toolTip += QString::fromStdString(
         L("\n已被 launchctl disable 停用，拨开会先解除停用再加载",
@@ -258,6 +262,29 @@ QString AppDelegate::agentToolTip(const Agent& agent) {
     for (const AgentProblem& problem : diagnosis->second)
       toolTip += QLatin1Char('\n') + QString::fromStdString(sentence(problem));
   return plainToolTip(toolTip);
+}
+
+std::optional<std::string> AppDelegate::nextRunDetail(const Agent& agent) {
+  if (!agent.loaded || agent.pid)
+    return std::nullopt;
+  const auto schedule = schedules.find(agent.label);
+  if (schedule == schedules.end() || schedule->second.calendar.empty())
+    return std::nullopt;
+  const std::time_t now = std::time(nullptr);
+  const std::optional<std::time_t> next = nextRuns_.next(agent.label, schedule->second, now);
+  if (!next)
+    return std::nullopt;
+  return ScheduleText::nextRunShort(*next, now);
+}
+
+QString AppDelegate::scheduleToolTip(const Agent& agent) const {
+  const auto schedule = schedules.find(agent.label);
+  if (schedule == schedules.end() || schedule->second.empty())
+    return {};
+  std::string text = "\n" + ScheduleText::summary(schedule->second);
+  for (const std::string& line : ScheduleText::entryLines(schedule->second))
+    text += "\n  · " + line;
+  return QString::fromStdString(text);
 }
 
 QAction* AppDelegate::languageItem(const std::optional<std::string>& current) {

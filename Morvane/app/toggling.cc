@@ -33,20 +33,21 @@ void AppDelegate::perform(std::string progress, std::vector<std::string> labels,
   busy = progress;
   showChanges();
 
-  work.submit([this, progress = std::move(progress), labels = std::move(labels),
-               success = std::move(success), operation = std::move(operation)]() mutable {
+  work.submit([this, files = scheduleFiles_, progress = std::move(progress),
+               labels = std::move(labels), success = std::move(success),
+               operation = std::move(operation)]() mutable {
     Outcome outcome = operation();
-    auto [scanned, failed, invalid] = scanAgents();
+    AgentScan scan = scanAgents(*files);
     QMetaObject::invokeMethod(
         this,
         [this, progress = std::move(progress), labels = std::move(labels),
-         success = std::move(success), outcome = std::move(outcome), scanned = std::move(scanned),
-         failed = std::move(failed), invalid = std::move(invalid)]() mutable {
+         success = std::move(success), outcome = std::move(outcome),
+         scan = std::move(scan)]() mutable {
           if (--running == 0)
             busy.reset();
           for (const std::string& label : labels)
             pending.erase(label);
-          takeScan(std::move(scanned), std::move(failed), std::move(invalid));
+          takeScan(std::move(scan));
           if (!outcome) {
             note.reset();
             presentWarning(progress + L("失败", " failed"), outcome.error().text);

@@ -5,6 +5,7 @@
 #include "failure_line.h"
 #include "language.h"
 #include "mode_settings.h"
+#include "schedule_text.h"
 
 namespace morvane::CLI {
 namespace {
@@ -39,6 +40,32 @@ void addJob(Json& object, const Result<JobDescription>& job) {
   object["arguments"] = job ? Json(job->arguments) : Json::array();
   object["standardOutPath"] = job ? orNull(job->standardOutPath) : Json(nullptr);
   object["standardErrorPath"] = job ? orNull(job->standardErrorPath) : Json(nullptr);
+}
+
+/// "2026-12-10T09:00:00+01:00", in local time.
+std::string isoTime(std::time_t moment) {
+  std::tm local{};
+  localtime_r(&moment, &local);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+  std::string iso = text;
+  return iso.insert(iso.size() - 2, ":");
+}
+
+/// The schedule as the status shows it (null without one), the loaded agent's next calendar
+/// start (null when there is none), and the calendar's entries.
+void addSchedule(Json& object, const Agent& agent) {
+  Result<Schedule> schedule = readScheduleFile(agent.path);
+  const bool some = schedule && !schedule->empty();
+  object["schedule"] = some ? Json(ScheduleText::summary(*schedule)) : Json(nullptr);
+  std::optional<std::time_t> next;
+  if (some && agent.loaded)
+    next = nextRun(*schedule, std::time(nullptr));
+  object["nextRun"] = next ? Json(isoTime(*next)) : Json(nullptr);
+  Json entries = Json::array();
+  for (const CalendarEntry& entry : schedule ? schedule->calendar : std::vector<CalendarEntry>{})
+    entries.push_back(ScheduleText::entry(entry));
+  object["calendar"] = entries;
 }
 
 /// UTF-8 with control characters escaped; bytes that are no UTF-8 become U+FFFD rather than
@@ -79,6 +106,7 @@ int32_t statusJson(std::ostream& out, const std::string& name, std::ostream& err
   Json object = Json::object();
   setAgentFacts(object, status->agent, status->lastExitStatus, status->friendlyName);
   addJob(object, status->job);
+  addSchedule(object, status->agent);
   out << text(object, 2) << "\n" << std::flush;
   return 0;
 }

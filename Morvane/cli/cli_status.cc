@@ -7,6 +7,7 @@
 #include "log_tail.h"
 #include "mode_settings.h"
 #include "platform.h"
+#include "schedule_text.h"
 #include "shell.h"
 #include "signal_names.h"
 #include "terminal_width.h"
@@ -114,6 +115,21 @@ void jobFacts(std::ostream& out, const std::string& agentLabel, const Result<Job
     serviceLogFacts(out, agentLabel, lines);
 }
 
+/// When the agent runs and, for a calendar, when next; nothing for an agent without a schedule.
+void scheduleFacts(std::ostream& out, const Agent& agent) {
+  Result<Schedule> schedule = readScheduleFile(agent.path);
+  if (!schedule || schedule->empty())
+    return;
+  fact(out, L("计划", "Schedule"), ScheduleText::summary(*schedule));
+  for (const std::string& line : ScheduleText::entryLines(*schedule))
+    out << std::string(kLabelColumns, ' ') << "· " << line << "\n";
+  if (schedule->calendar.empty())
+    return;
+  const std::optional<std::time_t> next = nextRun(*schedule, std::time(nullptr));
+  fact(out, L("下次运行", "Next run"),
+       !agent.loaded ? "-" : next ? ScheduleText::nextRunFull(*next) : ScheduleText::never());
+}
+
 }  // namespace
 
 int32_t status(std::ostream& out, const std::string& name, size_t lines, std::ostream& err) {
@@ -133,6 +149,7 @@ int32_t status(std::ostream& out, const std::string& name, size_t lines, std::os
   fact(out, L("加载", "Loaded"), loadedText(status.agent));
   fact(out, L("上次退出", "Last exit"), exitStatusText(status.lastExitStatus));
   fact(out, L("停用", "Disabled"), status.agent.disabled ? L("是", "yes") : L("否", "no"));
+  scheduleFacts(out, status.agent);
   jobFacts(out, status.agent.label, status.job, lines);
   out.flush();
   return 0;

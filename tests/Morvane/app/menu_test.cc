@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QGlyphRun>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocument>
@@ -195,6 +196,42 @@ class MenuTest : public QObject {
     SwitchRow* plain = rowTitled(app->menu, "com.example.plain");
     QVERIFY(!plain->detail());
     QVERIFY(backup->detailColor() != SwitchRow::warningColor(backup->palette()));
+
+    // Schedules: a loaded calendar agent waiting for its time says when; the tooltip says the
+    // whole schedule, listing entries the summary only counts.
+    app->agents.push_back(agent("com.example.timer", true, std::nullopt, false));
+    app->agents.push_back(agent("com.example.never", true, std::nullopt, false));
+    app->schedules = {
+        {"com.example.backup", Schedule{.calendar = {{}}}},
+        {"com.example.off", Schedule{.calendar = {{.minute = 0, .hour = 8}, {.minute = 30, .hour = 12}}}},
+        {"com.example.plain", Schedule{.startInterval = 300, .keepAlive = true}},
+        {"com.example.timer", Schedule{.calendar = {{}}, .runAtLoad = true}},
+        {"com.example.never", Schedule{.calendar = {{.day = 30, .month = 2}}}},
+    };
+    app->rebuildMenu();
+    const QRegularExpression nextRun("^next (\\d+ \\w+ )?\\d\\d:\\d\\d$");
+    SwitchRow* timer = rowTitled(app->menu, "com.example.timer");
+    QVERIFY2(nextRun.match(timer->detail().value_or("")).hasMatch(),
+             qPrintable(timer->detail().value_or("(absent)")));
+    QCOMPARE(timer->toolTip(),
+             QStringLiteral("/Users/me/Library/LaunchAgents/com.example.timer.plist\n"
+                            "every minute, at load"));
+    QVERIFY(!rowTitled(app->menu, "com.example.never")->detail());
+    QCOMPARE(rowTitled(app->menu, "Backup")->detail().value_or("(absent)"),
+             QStringLiteral("pid 4242"));
+    QCOMPARE(rowTitled(app->menu, "com.example.off")->toolTip(),
+             QStringLiteral("/Users/me/Library/LaunchAgents/com.example.off.plist\n"
+                            "2 times a day\n  · daily at 08:00\n  · daily at 12:30\nDisabled with "
+                            "launchctl disable. Turning it on re-enables it first."));
+    QCOMPARE(rowTitled(app->menu, "com.example.plain")->toolTip(),
+             QStringLiteral("/Users/me/Library/LaunchAgents/com.example.plain.plist\n"
+                            "every 5 min, kept alive"));
+    qputenv("MORVANE_LANG", "zh");
+    Language::apply(std::nullopt);
+    app->rebuildMenu();
+    QVERIFY(rowTitled(app->menu, "com.example.timer")->detail().value_or("").startsWith("下次 "));
+    qputenv("MORVANE_LANG", "en");
+    Language::apply(std::nullopt);
   }
 
   void failedAgentsShowHowTheyEndedInTheWarningColour() {

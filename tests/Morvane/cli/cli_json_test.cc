@@ -120,7 +120,8 @@ TEST_F(JsonOutput, StatusAddsProgramArgumentsAndLogPaths) {
   EXPECT_EQ(keys(status),
             (std::vector<std::string>{"label", "file", "path", "loaded", "pid", "lastExitStatus",
                                       "disabled", "friendlyName", "program", "arguments",
-                                      "standardOutPath", "standardErrorPath"}));
+                                      "standardOutPath", "standardErrorPath", "schedule",
+                                      "nextRun", "calendar"}));
   EXPECT_EQ(status["label"], "com.example.fails");
   EXPECT_EQ(status["loaded"], true);
   EXPECT_TRUE(status["pid"].is_null());
@@ -129,6 +130,9 @@ TEST_F(JsonOutput, StatusAddsProgramArgumentsAndLogPaths) {
   EXPECT_EQ(status["arguments"], json::array({"/bin/sh", "-c", "echo \"hi\"; exit 3"}));
   EXPECT_EQ(status["standardOutPath"], log);
   EXPECT_TRUE(status["standardErrorPath"].is_null());
+  EXPECT_EQ(status["schedule"], "at load");
+  EXPECT_TRUE(status["nextRun"].is_null());
+  EXPECT_EQ(status["calendar"], json::array());
 }
 
 TEST_F(JsonOutput, StatusOfAnUnreadableListHasNullsAndAnUnknownNameFails) {

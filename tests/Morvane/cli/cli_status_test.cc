@@ -6,10 +6,12 @@
 
 #include "agent_home.h"
 #include "cli.h"
+#include "property_list.h"
 
 namespace morvane {
 namespace {
 
+using testing::kSleeper;
 using testing::printed;
 
 class Status : public testing::AgentHome {
@@ -43,6 +45,7 @@ TEST_F(Status, JobThatExitedWithThreeShowsItsStatusAndItsLogs) {
                 "Loaded      yes, not running\n"
                 "Last exit   3\n"
                 "Disabled    no\n"
+                "Schedule    at load\n"
                 "Program     /bin/sh\n"
                 "Arguments   /bin/sh -c 'echo one; echo two; echo oops >&2; exit 3'\n"
                 "Stdout      " +
@@ -79,6 +82,7 @@ TEST_F(Status, JobEndedBySigtermShowsTheSignalByName) {
                 "Loaded      yes, not running\n"
                 "Last exit   -15 (SIGTERM)\n"
                 "Disabled    no\n"
+                "Schedule    at load\n"
                 "Program     /bin/sleep\n"
                 "Arguments   /bin/sleep 300\n");
 }
@@ -97,6 +101,7 @@ TEST_F(Status, ChineseLabelsLineUpInTheSameColumn) {
                 "加载        未加载\n"
                 "上次退出    -\n"
                 "停用        是\n"
+                "计划        加载时运行\n"
                 "程序        /bin/sleep\n"
                 "参数        /bin/sleep 300\n"
                 "标准输出    " +
@@ -181,6 +186,7 @@ TEST_F(Status, AgentTextIsEscapedAndLogLinesKeepTheirTextButNoControlSequences) 
                 "Loaded      no\n"
                 "Last exit   -\n"
                 "Disabled    no\n"
+                "Schedule    at load\n"
                 "Program     /bin/echo\n"
                 "Arguments   /bin/echo '\\x1B[31mred'\n"
                 "Stdout      " +
@@ -189,6 +195,50 @@ TEST_F(Status, AgentTextIsEscapedAndLogLinesKeepTheirTextButNoControlSequences) 
                 "            plain\ttabbed\n"
                 "            \\x1B[2Jcleared\n"
                 "            \\x1B]0;title\\x07\\u202Eevil\n");
+}
+
+/// A calendar agent says when it runs; loaded, it says when next, in local time.
+TEST_F(Status, CalendarAgentShowsItsScheduleAndNextRun) {
+  testing::ScopedEnv zone("TZ", "UTC");
+  tzset();
+  const std::filesystem::path file = writeAgent("hourly.plist", "com.example.hourly", kSleeper);
+  PlistPtr root = parsePropertyList(testing::readText(file));
+  plist_dict_remove_item(root.get(), "RunAtLoad");
+  plist_t entries = plist_new_array();
+  for (const int minute : {15, 45}) {
+    plist_t entry = plist_new_dict();
+    plist_dict_set_item(entry, "Minute", plist_new_uint(minute));
+    plist_array_append_item(entries, entry);
+  }
+  plist_t never = plist_new_dict();
+  plist_dict_set_item(never, "Day", plist_new_uint(30));
+  plist_dict_set_item(never, "Month", plist_new_uint(2));
+  plist_array_append_item(entries, never);
+  plist_dict_set_item(root.get(), "StartCalendarInterval", entries);
+  testing::writeFile(file, toXmlPropertyList(root.get()));
+
+  std::string text = status("hourly").text;
+  EXPECT_NE(text.find("Schedule    3 calendar times\n"
+                      "            · hourly at :15\n"
+                      "            · hourly at :45\n"
+                      "            · every minute, on 30 Feb\n"
+                      "Next run    -\n"),
+            std::string::npos)
+      << text;
+
+  load("hourly");
+  const std::time_t before = std::time(nullptr);
+  text = status("hourly").text;
+  // The next quarter to or past the hour, whichever comes first.
+  std::time_t next = before / 3600 * 3600 + 15 * 60;
+  while (next <= before)
+    next += 30 * 60;
+  std::tm at{};
+  gmtime_r(&next, &at);
+  char expected[64];
+  std::strftime(expected, sizeof expected, "Next run    %Y-%m-%d %H:%M (%a)\n", &at);
+  EXPECT_NE(text.find(expected), std::string::npos) << text;
+  tzset();
 }
 
 TEST_F(Status, UnknownAgentFails) {
