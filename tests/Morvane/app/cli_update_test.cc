@@ -196,6 +196,8 @@ TEST_F(CommandLineUpdate, DefaultOriginUsesTheSystemProxy) {
 }
 
 TEST_F(CommandLineUpdate, RunningInstancesOfThisCopyAreAskedToQuitAfterTheHandOff) {
+  // The new version needs somewhere to start, whatever display the test command runs under.
+  testing::ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
   publish(testing::makeRelease("1.1.0", dir_ / "releases"));
   // Stand-ins for menu-bar instances: programs run from inside the bundles.
   fs::copy_file("/bin/sleep", app_ / "Contents/MacOS/instance");
