@@ -69,9 +69,9 @@ std::string quoted(const fs::path& path) {
 /// How many times `command` executes launchctl, counted by strace; -1 without strace.
 int launchctlRuns(const std::string& command, const fs::path& scratch) {
   const fs::path trace = scratch / "trace";
-  if (std::system(("strace -f -qq -e trace=execve -o " + quoted(trace) + " " + command +
-                   " >/dev/null 2>&1")
-                      .c_str()) != 0)
+  if (std::system(
+          ("strace -f -qq -e trace=execve -o " + quoted(trace) + " " + command + " >/dev/null 2>&1")
+              .c_str()) != 0)
     return -1;
   std::ifstream in(trace);
   int runs = 0;
@@ -113,12 +113,11 @@ int main(int argc, char** argv) {
   const std::string morvane = quoted(argc > 3 ? argv[3] : MORVANE_EXECUTABLE);
   const std::string label = "com.bench.Agent-" + std::to_string(agents / 2 + 1);
   const std::string path = quoted(directory / (label + ".plist"));
-  const std::string change =
-      morvane + " --load " + label + " && " + morvane + " --unload " + label;
+  const std::string change = morvane + " --load " + label + " && " + morvane + " --unload " + label;
   const std::string floor = launchctl + " print-disabled " + domain + "; " + launchctl +
-                            " bootstrap " + domain + " " + path + " && " + launchctl +
-                            " list; " + launchctl + " bootout " + domain + "/" + label +
-                            " && " + launchctl + " list";
+                            " bootstrap " + domain + " " + path + " && " + launchctl + " list; " +
+                            launchctl + " bootout " + domain + "/" + label + " && " + launchctl +
+                            " list";
   const std::string scanned =
       morvane + " --load com.bench.scanned && " + morvane + " --unload com.bench.scanned";
   timed(morvane + " --list");  // writes the settings file once, as a first start does

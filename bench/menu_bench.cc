@@ -23,8 +23,8 @@
 
 namespace {
 
-using morvane::Agent;
 using morvane::ActionItem;
+using morvane::Agent;
 using morvane::AppDelegate;
 using morvane::SearchItem;
 
@@ -136,7 +136,8 @@ void fillWithOneWidgetPerRow(QMenu& menu, AppDelegate& delegate) {
   menu.addAction(new ActionItem(QString::fromStdString(*delegate.note), {}, false, &menu));
   menu.addSeparator();
   if (delegate.agents.size() > AppDelegate::kUnfilteredAgents)
-    menu.addAction(new SearchItem({}, "Filter agents", [](const QString&) {}, &menu));
+    menu.addAction(new SearchItem(
+        {}, "Filter agents", [](const QString&) {}, &menu));
   for (const Agent& agent : delegate.agents) {
     const morvane::AgentList::Row row = delegate.agentRow(agent);
     morvane::SwitchRowItem::Content content;
@@ -154,16 +155,21 @@ void fillWithOneWidgetPerRow(QMenu& menu, AppDelegate& delegate) {
   noMatch->setVisible(false);
   menu.addAction(noMatch);
   menu.addSeparator();
-  menu.addAction(new ActionItem("New Agent…", [] {}, false, &menu));
-  menu.addAction(new ActionItem("Open LaunchAgents in Finder", [] {}, false, &menu));
+  menu.addAction(new ActionItem(
+      "New Agent…", [] {}, false, &menu));
+  menu.addAction(new ActionItem(
+      "Open LaunchAgents in Finder", [] {}, false, &menu));
   menu.addSeparator();
   morvane::SwitchRowItem::Content login;
   login.title = "Launch at Login";
   menu.addAction(new morvane::SwitchRowItem(std::move(login), &menu));
-  menu.addAction(new ActionItem("Language（语言）", [] {}, false, &menu));
+  menu.addAction(new ActionItem(
+      "Language（语言）", [] {}, false, &menu));
   menu.addSeparator();
-  menu.addAction(new ActionItem("Check for Updates (current 0)", [] {}, false, &menu));
-  menu.addAction(new ActionItem("Quit Morvane", [] {}, false, &menu));
+  menu.addAction(new ActionItem(
+      "Check for Updates (current 0)", [] {}, false, &menu));
+  menu.addAction(new ActionItem(
+      "Quit Morvane", [] {}, false, &menu));
 }
 
 // The reference for BM_OpenMenu: the same click when every agent had a row widget of its own.

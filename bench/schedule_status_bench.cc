@@ -31,8 +31,8 @@ struct Agents1000 {
                    "</integer><key>Month</key><integer>2</integer></dict></array>";
       const std::string label = "com.bench.agent-" + std::to_string(i);
       std::ofstream(home / "Library/LaunchAgents" / (label + ".plist"))
-          << "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Label</key><string>"
-          << label << "</string><key>ProgramArguments</key><array><string>/bin/true</string>"
+          << "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Label</key><string>" << label
+          << "</string><key>ProgramArguments</key><array><string>/bin/true</string>"
           << "</array>" << calendar << "</dict></plist>";
     }
   }

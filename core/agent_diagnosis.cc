@@ -1,11 +1,11 @@
 #include "agent_diagnosis.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
-#include <sys/stat.h>
 
 #include "agent_diagnosis_keys.h"
 #include "agents.h"
@@ -45,14 +45,15 @@ AgentProblem notPropertyList(std::string_view bytes) {
     const std::string message = shown(at->message);
     const std::string why = message.empty() ? "" : L("（" + message + "）", " (" + message + ")");
     return problem("not-property-list",
-                   L([&] {
-                     return "它不是属性列表：XML 解析在第 " + line + " 行第 " + column + " 列停下" +
-                            why;
-                   },
-                     [&] {
-                       return "it is not a property list: the XML parser stopped at line " +
-                              line + ", column " + column + why;
-                     }),
+                   L(
+                       [&] {
+                         return "它不是属性列表：XML 解析在第 " + line + " 行第 " + column +
+                                " 列停下" + why;
+                       },
+                       [&] {
+                         return "it is not a property list: the XML parser stopped at line " +
+                                line + ", column " + column + why;
+                       }),
                    L("请改正该处的 XML", "correct the XML there"));
   }
   return problem("not-property-list",
@@ -74,9 +75,9 @@ std::optional<std::string> stringValue(plist_t value) {
 void checkLabel(plist_t root, Diagnosis& found) {
   plist_t label = plist_dict_get_item(root, "Label");
   if (label == nullptr) {
-    found.push_back(problem("missing-label", L("它没有 Label", "it has no Label"),
-                            L("请加上 Label 键，写上启动项的名字",
-                              "add a Label key with the agent's name")));
+    found.push_back(
+        problem("missing-label", L("它没有 Label", "it has no Label"),
+                L("请加上 Label 键，写上启动项的名字", "add a Label key with the agent's name")));
   } else if (plist_get_node_type(label) != PLIST_STRING) {
     const std::string is = diagnosis::valueDescription(label);
     found.push_back(problem("label-not-text",
@@ -95,11 +96,11 @@ std::optional<std::string> checkProgramKeys(plist_t root, Diagnosis& found) {
   plist_t program = plist_dict_get_item(root, "Program");
   plist_t arguments = plist_dict_get_item(root, "ProgramArguments");
   if (program == nullptr && arguments == nullptr) {
-    found.push_back(problem("missing-program",
-                            L("它既没有 Program 也没有 ProgramArguments",
-                              "it has no Program and no ProgramArguments"),
-                            L("请加上 ProgramArguments，第一项写程序的路径",
-                              "add ProgramArguments with the program's path first")));
+    found.push_back(problem(
+        "missing-program",
+        L("它既没有 Program 也没有 ProgramArguments", "it has no Program and no ProgramArguments"),
+        L("请加上 ProgramArguments，第一项写程序的路径",
+          "add ProgramArguments with the program's path first")));
     return std::nullopt;
   }
   std::optional<std::string> named;
@@ -108,11 +109,11 @@ std::optional<std::string> checkProgramKeys(plist_t root, Diagnosis& found) {
     if (!named || named->empty()) {
       const std::string is =
           named ? L("空文本", "empty text") : diagnosis::valueDescription(program);
-      found.push_back(problem("program-not-text",
-                              L([&] { return "它的 Program 是" + is + "，不是程序的路径"; },
-                                [&] { return "its Program is " + is + ", not a program's path"; }),
-                              L("请把程序的路径写成 <string>",
-                                "write the program's path as a <string>")));
+      found.push_back(
+          problem("program-not-text",
+                  L([&] { return "它的 Program 是" + is + "，不是程序的路径"; },
+                    [&] { return "its Program is " + is + ", not a program's path"; }),
+                  L("请把程序的路径写成 <string>", "write the program's path as a <string>")));
       named.reset();
     }
   }
@@ -120,11 +121,11 @@ std::optional<std::string> checkProgramKeys(plist_t root, Diagnosis& found) {
     return named;
   if (plist_get_node_type(arguments) != PLIST_ARRAY) {
     const std::string is = diagnosis::valueDescription(arguments);
-    found.push_back(problem("arguments-not-texts",
-                            L([&] { return "它的 ProgramArguments 是" + is + "，不是列表"; },
-                              [&] { return "its ProgramArguments is " + is + ", not a list"; }),
-                            L("请写成由 <string> 组成的 <array>",
-                              "write it as an <array> of <string>")));
+    found.push_back(
+        problem("arguments-not-texts",
+                L([&] { return "它的 ProgramArguments 是" + is + "，不是列表"; },
+                  [&] { return "its ProgramArguments is " + is + ", not a list"; }),
+                L("请写成由 <string> 组成的 <array>", "write it as an <array> of <string>")));
     return named;
   }
   const uint32_t count = plist_array_get_size(arguments);
@@ -149,10 +150,10 @@ std::optional<std::string> checkProgramKeys(plist_t root, Diagnosis& found) {
   if (!named && program == nullptr)
     named = stringValue(plist_array_get_item(arguments, 0));
   if (named && named->empty()) {
-    found.push_back(problem("arguments-empty",
-                            L("它的 ProgramArguments 第一项是空的",
-                              "the first item of its ProgramArguments is empty"),
-                            L("请在第一项写上程序的路径", "put the program's path there")));
+    found.push_back(problem(
+        "arguments-empty",
+        L("它的 ProgramArguments 第一项是空的", "the first item of its ProgramArguments is empty"),
+        L("请在第一项写上程序的路径", "put the program's path there")));
     named.reset();
   }
   return named;
@@ -205,11 +206,10 @@ void checkProgramFile(plist_t root, const std::string& program, Diagnosis& found
   const std::string name = shown(path.string());
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) {
-    found.push_back(failingAtStart(
-        "program-missing",
-        L([&] { return "它的程序 " + name + " 不存在"; },
-          [&] { return "its program " + name + " does not exist"; }),
-        L("请安装该程序或改正路径", "install it or correct the path")));
+    found.push_back(failingAtStart("program-missing",
+                                   L([&] { return "它的程序 " + name + " 不存在"; },
+                                     [&] { return "its program " + name + " does not exist"; }),
+                                   L("请安装该程序或改正路径", "install it or correct the path")));
   } else if (S_ISDIR(status.st_mode)) {
     found.push_back(failingAtStart(
         "program-folder",
@@ -217,12 +217,11 @@ void checkProgramFile(plist_t root, const std::string& program, Diagnosis& found
           [&] { return "its program " + name + " is a folder"; }),
         L("请写出其中可执行文件的路径", "give the path of the executable inside it")));
   } else if (::access(path.c_str(), X_OK) != 0) {
-    found.push_back(failingAtStart(
-        "program-not-executable",
-        L([&] { return "它的程序 " + name + " 不可执行"; },
-          [&] { return "its program " + name + " is not executable"; }),
-        L([&] { return "请用 chmod +x " + name + " 给它执行权限"; },
-          [&] { return "make it executable with chmod +x " + name; })));
+    found.push_back(failingAtStart("program-not-executable",
+                                   L([&] { return "它的程序 " + name + " 不可执行"; },
+                                     [&] { return "its program " + name + " is not executable"; }),
+                                   L([&] { return "请用 chmod +x " + name + " 给它执行权限"; },
+                                     [&] { return "make it executable with chmod +x " + name; })));
   }
 }
 
@@ -248,17 +247,18 @@ void checkLog(const std::string& written, Diagnosis& found) {
           [&] { return "the folder of its log " + name + " does not exist"; }),
         L([&] { return "请创建 " + folderName; }, [&] { return "create " + folderName; })));
   } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    found.push_back(failingAtStart(
-        "log-not-writable",
-        L([&] { return "它的日志 " + name + " 无法写入"; },
-          [&] { return "its log " + name + " cannot be written"; }),
-        L([&] { return "请让 " + folderName + " 可写，或换一个日志路径"; },
-          [&] { return "make " + folderName + " writable or log elsewhere"; })));
+    found.push_back(
+        failingAtStart("log-not-writable",
+                       L([&] { return "它的日志 " + name + " 无法写入"; },
+                         [&] { return "its log " + name + " cannot be written"; }),
+                       L([&] { return "请让 " + folderName + " 可写，或换一个日志路径"; },
+                         [&] { return "make " + folderName + " writable or log elsewhere"; })));
   }
 }
 
 void checkLogs(plist_t root, Diagnosis& found) {
-  const std::optional<std::string> output = stringValue(plist_dict_get_item(root, "StandardOutPath"));
+  const std::optional<std::string> output =
+      stringValue(plist_dict_get_item(root, "StandardOutPath"));
   const std::optional<std::string> errors =
       stringValue(plist_dict_get_item(root, "StandardErrorPath"));
   if (output && !output->empty())
@@ -336,11 +336,11 @@ Diagnosis diagnoseAgent(const Agent& agent, const std::vector<Agent>& agents, bo
     if (other.label != agent.label || other.path == agent.path)
       continue;
     const std::string file = shown(other.file), label = shown(agent.label);
-    found.push_back(diagnosis::keyProblem(
-        AgentProblem::error, "duplicate-label",
-        L([&] { return file + " 也使用标签 " + label; },
-          [&] { return file + " uses the label " + label + " as well"; }),
-        L("请给其中一个换一个 Label", "give one of them another Label")));
+    found.push_back(
+        diagnosis::keyProblem(AgentProblem::error, "duplicate-label",
+                              L([&] { return file + " 也使用标签 " + label; },
+                                [&] { return file + " uses the label " + label + " as well"; }),
+                              L("请给其中一个换一个 Label", "give one of them another Label")));
   }
   const std::string target = shown(Agents::serviceTarget(agent.label));
   if (loading && agent.loaded)
@@ -374,9 +374,9 @@ bool hasError(const Diagnosis& diagnosis) {
 }
 
 size_t countOf(const Diagnosis& diagnosis, AgentProblem::Severity severity) {
-  return static_cast<size_t>(std::count_if(
-      diagnosis.begin(), diagnosis.end(),
-      [&](const AgentProblem& problem) { return problem.severity == severity; }));
+  return static_cast<size_t>(
+      std::count_if(diagnosis.begin(), diagnosis.end(),
+                    [&](const AgentProblem& problem) { return problem.severity == severity; }));
 }
 
 }  // namespace morvane

@@ -52,8 +52,7 @@ Diagnosis diagnoseAgentFile(const std::filesystem::path& plist);
 /// Why an agent may not load or run: diagnoseAgentFile(), then what its surroundings add: other
 /// files among `agents` that use its label, a disabled label, and (when `loading`) a label that
 /// is loaded already.
-Diagnosis diagnoseAgent(const Agent& agent, const std::vector<Agent>& agents,
-                        bool loading = false);
+Diagnosis diagnoseAgent(const Agent& agent, const std::vector<Agent>& agents, bool loading = false);
 
 /// Diagnoses by agent file path.
 using AgentDiagnoses = std::map<std::string, Diagnosis>;

@@ -256,11 +256,10 @@ void checkInterval(plist_t value, Diagnosis& found) {
   if (seconds > 0)
     return;
   const std::string number = std::to_string(seconds);
-  found.push_back(keyProblem(AgentProblem::error, "interval-zero",
-                             L([&] { return "StartInterval 是 " + number; },
-                               [&] { return "StartInterval is " + number; }),
-                             L("请写两次运行之间的秒数，至少为 1",
-                               "give the seconds between runs, 1 or more")));
+  found.push_back(keyProblem(
+      AgentProblem::error, "interval-zero",
+      L([&] { return "StartInterval 是 " + number; }, [&] { return "StartInterval is " + number; }),
+      L("请写两次运行之间的秒数，至少为 1", "give the seconds between runs, 1 or more")));
 }
 
 /// Edits that turn `a` into `b`: insertions, deletions, changes and swaps of neighbours.
@@ -334,8 +333,7 @@ std::string valueDescription(plist_t value) {
       std::free(raw);
       if (shown.size() > 40)
         shown = shown.substr(0, 40) + "…";
-      return L([&] { return "文本“" + shown + "”"; },
-               [&] { return "the text \"" + shown + "\""; });
+      return L([&] { return "文本“" + shown + "”"; }, [&] { return "the text \"" + shown + "\""; });
     }
     case PLIST_REAL:
       return L("小数", "a decimal number");

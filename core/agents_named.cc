@@ -53,10 +53,10 @@ Labels readLabels(const std::filesystem::path& cache, const std::filesystem::pat
   Labels labels;
   for (const auto& [file, entry] : root["files"].items()) {
     try {
-      labels[file] = {{entry.at(0).get<uint64_t>(), entry.at(1).get<uint64_t>(),
-                       entry.at(2).get<int64_t>(), entry.at(3).get<int64_t>(),
-                       entry.at(4).get<int64_t>()},
-                      entry.at(5).get<std::string>()};
+      labels[file] = {
+          {entry.at(0).get<uint64_t>(), entry.at(1).get<uint64_t>(), entry.at(2).get<int64_t>(),
+           entry.at(3).get<int64_t>(), entry.at(4).get<int64_t>()},
+          entry.at(5).get<std::string>()};
     } catch (const json::exception&) {
       // An entry of another shape is read again from its file.
     }

@@ -48,8 +48,8 @@ bool dayMatches(const CalendarEntry& entry, const Date& date) {
 
 /// The first matching minute of `date` after `after`, if any; `earliest` is the first minute of
 /// the day worth trying (in minutes since midnight).
-std::optional<std::time_t> firstOnDay(const CalendarEntry& entry, const Date& date,
-                                      int earliest, std::time_t after) {
+std::optional<std::time_t> firstOnDay(const CalendarEntry& entry, const Date& date, int earliest,
+                                      std::time_t after) {
   const int firstHour = entry.hour.value_or(0);
   const int lastHour = entry.hour.value_or(23);
   const int firstMinute = entry.minute.value_or(0);

@@ -198,8 +198,8 @@ Outcome startInstaller(const std::string& command, UpdateLock lock, const fs::pa
   if (!lockCopy || !bundleLockCopy)
     return notStarted(describeErrno(errno));
   pid_t shell = 0;
-  if (int error = spawnShell(shell, command, lockCopy.get(), bundleLockCopy.get(),
-                             outputWrite.get());
+  if (int error =
+          spawnShell(shell, command, lockCopy.get(), bundleLockCopy.get(), outputWrite.get());
       error != 0)
     return notStarted(platform::toolPath(platform::Tool::sh).string() + ": " +
                       describeErrno(error));

@@ -17,9 +17,9 @@ inline constexpr int kInstallerBundleLockDescriptor = 8;
 /// sure the script really runs before giving success.
 ///
 /// The shell and what it starts get `lock` as descriptors 9 and 8, and this process lets go of
-/// its own hold. Success comes once `firstLine` appears in `log` after its present end. The shell failing,
-/// or the lock coming free before the line appears (the script could not start, or ended at
-/// once), is a failure naming the reason the shell or the log gave; so is `timeout` seconds
+/// its own hold. Success comes once `firstLine` appears in `log` after its present end. The shell
+/// failing, or the lock coming free before the line appears (the script could not start, or ended
+/// at once), is a failure naming the reason the shell or the log gave; so is `timeout` seconds
 /// passing first.
 Outcome startInstaller(const std::string& command, UpdateLock lock,
                        const std::filesystem::path& log, const std::string& firstLine,

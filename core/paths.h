@@ -8,7 +8,8 @@ namespace morvane {
 
 /// Where the program keeps its own files.
 struct Paths {
-  /// The data directory: settings, the agents' labels, the staged update, the installer script and its log.
+  /// The data directory: settings, the agents' labels, the staged update, the installer script and
+  /// its log.
   std::filesystem::path root;
 
   explicit Paths(std::filesystem::path root);

@@ -82,8 +82,8 @@ Schedule readSchedule(plist_t root) {
   schedule.calendar = calendar(plist_dict_get_item(root, "StartCalendarInterval"));
   schedule.runAtLoad = boolean(plist_dict_get_item(root, "RunAtLoad"));
   plist_t keepAlive = plist_dict_get_item(root, "KeepAlive");
-  schedule.keepAlive = boolean(keepAlive) ||
-                       (keepAlive != nullptr && plist_get_node_type(keepAlive) == PLIST_DICT);
+  schedule.keepAlive =
+      boolean(keepAlive) || (keepAlive != nullptr && plist_get_node_type(keepAlive) == PLIST_DICT);
   return schedule;
 }
 

@@ -10,8 +10,7 @@
 namespace morvane::ScheduleText {
 namespace {
 
-constexpr std::array<const char*, 7> kWeekdays = {"Sun", "Mon", "Tue", "Wed",
-                                                  "Thu", "Fri", "Sat"};
+constexpr std::array<const char*, 7> kWeekdays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr std::array<const char*, 7> kChineseWeekdays = {"周日", "周一", "周二", "周三",
                                                          "周四", "周五", "周六"};
 constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -31,8 +30,11 @@ std::string clock(int hour, int minute) {
 std::string ordinal(int day) {
   const int tens = day % 100 / 10;
   const int ones = day % 10;
-  const char* suffix = tens == 1 ? "th" : ones == 1 ? "st" : ones == 2 ? "nd" : ones == 3 ? "rd"
-                                                                                          : "th";
+  const char* suffix = tens == 1   ? "th"
+                       : ones == 1 ? "st"
+                       : ones == 2 ? "nd"
+                       : ones == 3 ? "rd"
+                                   : "th";
   return std::to_string(day) + suffix;
 }
 
@@ -49,11 +51,9 @@ int mondayFirst(int weekday) {
 /// "Mon–Fri" for a run of three or more days, else "Mon, Wed"; "周一至周五", "周一、周三".
 std::string weekdaysText(const std::set<int>& weekdays) {
   std::vector<int> days(weekdays.begin(), weekdays.end());
-  std::sort(days.begin(), days.end(),
-            [](int a, int b) { return mondayFirst(a) < mondayFirst(b); });
-  const bool run = days.size() >= 3 &&
-                   mondayFirst(days.back()) - mondayFirst(days.front()) ==
-                       static_cast<int>(days.size()) - 1;
+  std::sort(days.begin(), days.end(), [](int a, int b) { return mondayFirst(a) < mondayFirst(b); });
+  const bool run = days.size() >= 3 && mondayFirst(days.back()) - mondayFirst(days.front()) ==
+                                           static_cast<int>(days.size()) - 1;
   if (run)
     return L([&] { return weekdayName(days.front()) + "至" + weekdayName(days.back()); },
              [&] { return weekdayName(days.front()) + "–" + weekdayName(days.back()); });
@@ -100,8 +100,9 @@ std::string entryText(const CalendarEntry& entry, const std::set<int>& weekdays)
   if (entry.minute)
     time = L("每小时 :", "hourly at :") + twoDigits(*entry.minute);
   else if (entry.hour)
-    time = L([&] { return clock(*entry.hour, 0) + "–" + clock(*entry.hour, 59) + " 每分钟"; },
-             [&] { return "every minute " + clock(*entry.hour, 0) + "–" + clock(*entry.hour, 59); });
+    time =
+        L([&] { return clock(*entry.hour, 0) + "–" + clock(*entry.hour, 59) + " 每分钟"; },
+          [&] { return "every minute " + clock(*entry.hour, 0) + "–" + clock(*entry.hour, 59); });
   else
     time = L("每分钟", "every minute");
   if (date.empty())
@@ -149,7 +150,8 @@ std::string intervalText(int64_t seconds) {
   }
   if (seconds % 60 == 0) {
     const std::string minutes = std::to_string(seconds / 60);
-    return L([&] { return "每 " + minutes + " 分钟"; }, [&] { return "every " + minutes + " min"; });
+    return L([&] { return "每 " + minutes + " 分钟"; },
+             [&] { return "every " + minutes + " min"; });
   }
   const std::string count = std::to_string(seconds);
   return L([&] { return "每 " + count + " 秒"; }, [&] { return "every " + count + " s"; });
@@ -202,11 +204,12 @@ std::string nextRunShort(std::time_t next, std::time_t now) {
   const std::string month = std::to_string(at.tm_mon + 1);
   const std::string year = std::to_string(at.tm_year + 1900);
   const bool thisYear = at.tm_year == today.tm_year;
-  return L([&] { return "下次 " + (thisYear ? "" : year + "年") + month + "月" + day + "日 " + time; },
-           [&] {
-             return "next " + day + " " + kMonths[static_cast<size_t>(at.tm_mon)] +
-                    (thisYear ? "" : " " + year) + " " + time;
-           });
+  return L(
+      [&] { return "下次 " + (thisYear ? "" : year + "年") + month + "月" + day + "日 " + time; },
+      [&] {
+        return "next " + day + " " + kMonths[static_cast<size_t>(at.tm_mon)] +
+               (thisYear ? "" : " " + year) + " " + time;
+      });
 }
 
 std::string nextRunFull(std::time_t next) {

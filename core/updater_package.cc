@@ -92,8 +92,8 @@ Result<std::string> fetchToFile(const std::string& url, double timeout, size_t m
   if (!fd)
     return notSaved(file.string() + ": " + describeErrno(errno));
   auto sink = std::make_shared<PackageSink>(std::move(fd));
-  Result<std::string> fetched = fetch(
-      url, timeout, maximumBodySize, [sink](std::string_view bytes) { return sink->take(bytes); });
+  Result<std::string> fetched = fetch(url, timeout, maximumBodySize,
+                                      [sink](std::string_view bytes) { return sink->take(bytes); });
   if (std::string error = sink->error(); !error.empty())
     return notSaved(error);
   if (!fetched)

@@ -178,9 +178,8 @@ std::pair<std::string, ActionItem::Handler> AppDelegate::updateChoice() {
 void AppDelegate::installUpdate(const Staged& staged) {
   // A location that cannot be replaced has no folder to keep the bundle's lock in either.
   Outcome replaceable = Updater::checkReplaceable(bundle_.path);
-  Result<Updater::UpdateLock> lock = replaceable
-                                         ? Updater::UpdateLock::acquire(paths, bundle_.path)
-                                         : std::unexpected(replaceable.error());
+  Result<Updater::UpdateLock> lock = replaceable ? Updater::UpdateLock::acquire(paths, bundle_.path)
+                                                 : std::unexpected(replaceable.error());
   Outcome started =
       lock ? Updater::launchInstaller(staged, bundle_.path, ::getpid(), paths, std::move(*lock))
            : Outcome(std::unexpected(lock.error()));

@@ -195,7 +195,9 @@ void DBusMenu::fail(const QString& message) {
     sendErrorReply(QDBusError::InvalidArgs, message);
 }
 
-void DBusMenu::failUnknown(int id) { fail(QStringLiteral("No menu item numbered %1").arg(id)); }
+void DBusMenu::failUnknown(int id) {
+  fail(QStringLiteral("No menu item numbered %1").arg(id));
+}
 
 uint DBusMenu::GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
                          dbus::MenuLayout& layout) {

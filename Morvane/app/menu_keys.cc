@@ -23,8 +23,8 @@ void AppDelegate::highlightRow(QAction* chosen) {
     // Reached with the arrow keys: from above, the first row; from below, the last. The pointer
     // chooses the row it is over itself.
     const QList<QAction*> items = menu.actions();
-    const bool fromBelow = previousChoice_ && items.indexOf(previousChoice_.data()) >
-                                                  items.indexOf(agentRows_.data());
+    const bool fromBelow =
+        previousChoice_ && items.indexOf(previousChoice_.data()) > items.indexOf(agentRows_.data());
     if (!list->underMouse())
       list->choose(fromBelow ? list->shown().size() - 1 : 0);
   }

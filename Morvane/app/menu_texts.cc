@@ -45,23 +45,33 @@ std::optional<QString> agentDetail(const Agent& agent, const FailedExit* failed,
   return QString::fromStdString(detail);
 }
 
-std::string busyLine(const std::string& busy) { return "⏳ " + busy + "…"; }
+std::string busyLine(const std::string& busy) {
+  return "⏳ " + busy + "…";
+}
 
 std::string noAgents() {
   return L("~/Library/LaunchAgents 里没有启动项", "No launch agents in ~/Library/LaunchAgents");
 }
 
-std::string newAgent() { return L("新建启动项…", "New Agent…"); }
+std::string newAgent() {
+  return L("新建启动项…", "New Agent…");
+}
 
 std::string openFolder() {
   return L("在访达中打开 LaunchAgents", "Open LaunchAgents in Finder");
 }
 
-std::string launchAtLogin() { return L("登录时启动", "Launch at Login"); }
+std::string launchAtLogin() {
+  return L("登录时启动", "Launch at Login");
+}
 
-std::string language() { return L("语言（Language）", "Language（语言）"); }
+std::string language() {
+  return L("语言（Language）", "Language（语言）");
+}
 
-std::string quit() { return L("退出 Morvane", "Quit Morvane"); }
+std::string quit() {
+  return L("退出 Morvane", "Quit Morvane");
+}
 
 std::vector<LanguageOption> languageOptions() {
   return {

@@ -72,8 +72,8 @@ std::vector<NativeMenuItem> agentItems(std::vector<AgentEntry> agents) {
     size_t number = 0;
     for (auto first = begin; first != end; ++number) {
       const auto last = first + std::min<ptrdiff_t>(kAgentsPerSubmenu, end - first);
-      items.push_back(submenu((loaded ? "loaded:" : "others:") + std::to_string(number), part,
-                              first, last));
+      items.push_back(
+          submenu((loaded ? "loaded:" : "others:") + std::to_string(number), part, first, last));
       first = last;
     }
   }

@@ -23,7 +23,9 @@ const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 /// it is first used, finds none.
 constexpr int kEmbeddingDelayMs = 2000;
 
-bool onX11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+bool onX11() {
+  return QGuiApplication::platformName() == QLatin1String("xcb");
+}
 
 }  // namespace
 
@@ -37,21 +39,22 @@ StatusItem::StatusItem(Handlers handlers, QDBusConnection bus, QObject* parent)
     return;
   // The name Qt's own tray icon would take first: held here, it can never put up a second
   // icon beside this one.
-  service_ = QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid());
+  service_ =
+      QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid());
   auto point = [](const std::function<void(const QPoint&)>& handler) {
     return [handler](int x, int y) {
       if (handler)
         handler(QPoint(x, y));
     };
   };
-  StatusNotifierItem::Handlers clicks{
-      point(handlers_.activate), point(handlers_.contextMenu), [this](int, int) {
-        if (handlers_.secondaryActivate)
-          handlers_.secondaryActivate();
-      }};
+  StatusNotifierItem::Handlers clicks{point(handlers_.activate), point(handlers_.contextMenu),
+                                      [this](int, int) {
+                                        if (handlers_.secondaryActivate)
+                                          handlers_.secondaryActivate();
+                                      }};
   item_ = new StatusNotifierItem(QString::fromUtf8(kAppIdentifier.data(), kAppIdentifier.size()),
-                                 QString::fromLatin1(kMenuPath),
-                                 clickShowsExportedMenu(), std::move(clicks), this);
+                                 QString::fromLatin1(kMenuPath), clickShowsExportedMenu(),
+                                 std::move(clicks), this);
   menu_ = new DBusMenu(handlers_.menu, handlers_.menuOpening, this);
   const auto exported = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
                         QDBusConnection::ExportAllProperties;
@@ -67,7 +70,8 @@ StatusItem::StatusItem(Handlers handlers, QDBusConnection bus, QObject* parent)
     delete menu_;
     return;
   }
-  watcher_ = new QDBusServiceWatcher(kWatcher, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
+  watcher_ =
+      new QDBusServiceWatcher(kWatcher, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
   connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
           [this](const QString&, const QString&, const QString& owner) {
             if (owner.isEmpty())
@@ -98,9 +102,9 @@ bool StatusItem::show() {
 }
 
 void StatusItem::registerWithWatcher() {
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      kWatcher, QStringLiteral("/StatusNotifierWatcher"), kWatcher,
-      QStringLiteral("RegisterStatusNotifierItem"));
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(kWatcher, QStringLiteral("/StatusNotifierWatcher"), kWatcher,
+                                     QStringLiteral("RegisterStatusNotifierItem"));
   call << service_;
   auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
   connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* done) {
@@ -121,8 +125,8 @@ void StatusItem::watcherGone() {
   if (!showing_ || !onX11())
     return;
   QTimer::singleShot(kEmbeddingDelayMs, this, [this] {
-    if (!registered_ && !(bus_.interface() != nullptr &&
-                          bus_.interface()->isServiceRegistered(kWatcher)))
+    if (!registered_ &&
+        !(bus_.interface() != nullptr && bus_.interface()->isServiceRegistered(kWatcher)))
       showEmbedded();
   });
 }

@@ -47,7 +47,9 @@ void StatusNotifierItem::setToolTip(const QString& text) {
   emit NewToolTip();
 }
 
-dbus::ToolTip StatusNotifierItem::toolTip() const { return {QString(), {}, toolTip_, QString()}; }
+dbus::ToolTip StatusNotifierItem::toolTip() const {
+  return {QString(), {}, toolTip_, QString()};
+}
 
 // The panel waits for the answer to a click: what it asks for runs once it has it, since it
 // may open a menu or a window.

@@ -60,8 +60,9 @@ std::string closingCount(size_t agents, size_t errors, size_t notes) {
                " 个错误，" + std::to_string(notes) + " 个提示";
       },
       [&] {
-        return counted(agents, "agent", "agents") + " checked: " +
-               counted(errors, "error", "errors") + ", " + counted(notes, "note", "notes");
+        return counted(agents, "agent", "agents") +
+               " checked: " + counted(errors, "error", "errors") + ", " +
+               counted(notes, "note", "notes");
       });
 }
 

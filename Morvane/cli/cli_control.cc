@@ -32,11 +32,11 @@ int32_t setLoaded(std::ostream& out, const std::string& name, bool load, std::os
   SettingsStore store = modeSettings(err);
 
   // Only a load needs the disabled labels (to enable first).
-  Agents::ScannedAgents scanned = Agents::scanRemembering(
-      Agents::defaultDirectory(),
-      Agents::StateQuery(load ? Agents::StateQuery::Asks::everything
-                              : Agents::StateQuery::Asks::loadedOnly),
-      Paths::defaultPaths().agentLabelsFile());
+  Agents::ScannedAgents scanned =
+      Agents::scanRemembering(Agents::defaultDirectory(),
+                              Agents::StateQuery(load ? Agents::StateQuery::Asks::everything
+                                                      : Agents::StateQuery::Asks::loadedOnly),
+                              Paths::defaultPaths().agentLabelsFile());
   if (scanned.problem)
     return printFailure(err, *scanned.problem);  // "not loaded" might be untrue: change nothing
   Result<Agent> agent = findAgent(scanned.agents, name);

@@ -127,7 +127,9 @@ void scheduleFacts(std::ostream& out, const Agent& agent) {
     return;
   const std::optional<std::time_t> next = nextRun(*schedule, std::time(nullptr));
   fact(out, L("下次运行", "Next run"),
-       !agent.loaded ? "-" : next ? ScheduleText::nextRunFull(*next) : ScheduleText::never());
+       !agent.loaded ? "-"
+       : next        ? ScheduleText::nextRunFull(*next)
+                     : ScheduleText::never());
 }
 
 }  // namespace

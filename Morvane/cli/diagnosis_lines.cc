@@ -6,8 +6,7 @@ namespace morvane::CLI {
 
 void printProblems(std::ostream& out, const Diagnosis& diagnosis) {
   for (const AgentProblem& problem : diagnosis)
-    out << (problem.severity == AgentProblem::error ? "  ✗ " : "  · ") << sentence(problem)
-        << "\n";
+    out << (problem.severity == AgentProblem::error ? "  ✗ " : "  · ") << sentence(problem) << "\n";
   out << std::flush;
 }
 

@@ -56,10 +56,10 @@ const char* engineText(bool systemd) {
 /// Works with the engine that holds the loaded jobs, or fails saying why it cannot.
 Engines heldEngines(const EngineRecord& held, EngineChoice choice, const fs::path& runtime) {
   if (choice != EngineChoice::automatic && (choice == EngineChoice::systemd) != held.systemd) {
-    throw std::runtime_error(std::string("the loaded jobs run on ") + engineText(held.systemd) +
-                             "; MORVANE_JOB_ENGINE=" +
-                             (choice == EngineChoice::systemd ? "systemd" : "builtin") +
-                             " takes effect once none of them is loaded");
+    throw std::runtime_error(
+        std::string("the loaded jobs run on ") + engineText(held.systemd) +
+        "; MORVANE_JOB_ENGINE=" + (choice == EngineChoice::systemd ? "systemd" : "builtin") +
+        " takes effect once none of them is loaded");
   }
   Engines engines;
   if (held.systemd) {

@@ -7,8 +7,8 @@
 
 #include "calendar_bounds.h"
 #include "fd_io.h"
-#include "utf8.h"
 #include "unit_file.h"
+#include "utf8.h"
 
 namespace launchctl {
 
@@ -33,8 +33,8 @@ std::optional<std::string> whyNotRunnable(const JobConfig& config) {
   }
   if (const size_t entries = boundCalendar(config.calendar).entries.size();
       entries > kMaxCalendarEntries) {
-    return "StartCalendarInterval has " + std::to_string(entries) +
-           " different entries; at most " + std::to_string(kMaxCalendarEntries) + " are taken";
+    return "StartCalendarInterval has " + std::to_string(entries) + " different entries; at most " +
+           std::to_string(kMaxCalendarEntries) + " are taken";
   }
   return std::nullopt;
 }
@@ -45,8 +45,7 @@ void noteInJobLog(const JobConfig& config, const std::string& line, std::FILE* f
   if (!log.empty()) {
     // As the job opens it: from the root directory, appended to; never blocking on a FIFO.
     const std::string path = log.front() == '/' ? log : "/" + log;
-    const int fd =
-        open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd >= 0) {
       const std::string text = line + "\n";
       const bool written = writeFully(fd, text.data(), text.size());

@@ -264,10 +264,10 @@ void VirtualDisplay::startWeston() {
   const std::filesystem::path runtime = dir_ / "runtime";
   std::filesystem::create_directories(runtime);
   std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
-  server_ = spawn({kWeston, "--backend=headless-backend.so", "--use-pixman", "--debug",
-                   "--socket=wayland-test", "--width=1024", "--height=700", "--idle-time=0"},
-                  environmentWith({"XDG_RUNTIME_DIR=" + runtime.string(), "DISPLAY=",
-                                   "WAYLAND_DISPLAY="}));
+  server_ = spawn(
+      {kWeston, "--backend=headless-backend.so", "--use-pixman", "--debug", "--socket=wayland-test",
+       "--width=1024", "--height=700", "--idle-time=0"},
+      environmentWith({"XDG_RUNTIME_DIR=" + runtime.string(), "DISPLAY=", "WAYLAND_DISPLAY="}));
   name_ = (runtime / "wayland-test").string();
   if (!waitFor([&] { return std::filesystem::exists(name_); }))
     problem_ = "weston did not start";

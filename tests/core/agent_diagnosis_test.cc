@@ -99,8 +99,7 @@ TEST_F(DiagnoseAgentFile, LooksForTheProgramAsTheManagerWould) {
   EXPECT_TRUE(missing[0].failsAtStart);
   EXPECT_EQ(sentence(missing[0]),
             "Its program " + gone + " does not exist: install it or correct the path.");
-  EXPECT_EQ(kinds(of(plist(job(dir.path().string())))),
-            std::vector<std::string>{"program-folder"});
+  EXPECT_EQ(kinds(of(plist(job(dir.path().string())))), std::vector<std::string>{"program-folder"});
   EXPECT_EQ(kinds(of(plist(job((dir / "plain").string())))),
             std::vector<std::string>{"program-not-executable"});
   // "Program" is what runs; ProgramArguments then only gives the arguments.
@@ -111,13 +110,14 @@ TEST_F(DiagnoseAgentFile, LooksForTheProgramAsTheManagerWould) {
                   .empty());
   // A bare name is looked up on the agent's own PATH when it sets one.
   EXPECT_EQ(kinds(of(plist(job("tool")))), std::vector<std::string>{"program-not-found"});
-  EXPECT_TRUE(of(plist(job("tool", "<key>EnvironmentVariables</key><dict><key>PATH</key><string>"
-                                        "/nowhere:" +
-                                        (dir / "bin").string() + "</string></dict>")))
+  EXPECT_TRUE(of(plist(job("tool",
+                           "<key>EnvironmentVariables</key><dict><key>PATH</key><string>"
+                           "/nowhere:" +
+                               (dir / "bin").string() + "</string></dict>")))
                   .empty());
   // A relative path starts in the working directory.
-  EXPECT_TRUE(of(plist(job("bin/tool", "<key>WorkingDirectory</key><string>" +
-                                           dir.path().string() + "</string>")))
+  EXPECT_TRUE(of(plist(job("bin/tool", "<key>WorkingDirectory</key><string>" + dir.path().string() +
+                                           "</string>")))
                   .empty());
   EXPECT_EQ(kinds(of(plist(job("bin/tool")))), std::vector<std::string>{"program-missing"});
 }
@@ -135,20 +135,23 @@ TEST_F(DiagnoseAgentFile, JudgesKnownAndUnknownKeys) {
   EXPECT_EQ(unknown[0].severity, AgentProblem::note);
   EXPECT_FALSE(hasError(unknown));
 
-  EXPECT_EQ(sentences(of(plist(job("/bin/sh", "<key>StartCalendarInterval</key><array>"
-                                               "<dict><key>Hour</key><integer>3</integer></dict>"
-                                               "<dict><key>Hour</key><integer>25</integer></dict>"
-                                               "</array>")))),
+  EXPECT_EQ(sentences(of(plist(job("/bin/sh",
+                                   "<key>StartCalendarInterval</key><array>"
+                                   "<dict><key>Hour</key><integer>3</integer></dict>"
+                                   "<dict><key>Hour</key><integer>25</integer></dict>"
+                                   "</array>")))),
             std::vector<std::string>{
                 "StartCalendarInterval Hour is 25, outside 0 to 23: use a value from 0 to 23."});
-  EXPECT_EQ(kinds(of(plist(job("/bin/sh", "<key>StartCalendarInterval</key><dict>"
-                                           "<key>Weekday</key><integer>-1</integer>"
-                                           "<key>Minutes</key><integer>5</integer></dict>")))),
+  EXPECT_EQ(kinds(of(plist(job("/bin/sh",
+                               "<key>StartCalendarInterval</key><dict>"
+                               "<key>Weekday</key><integer>-1</integer>"
+                               "<key>Minutes</key><integer>5</integer></dict>")))),
             (std::vector<std::string>{"calendar-range", "near-key"}));
   EXPECT_EQ(kinds(of(plist(job("/bin/sh", "<key>StartInterval</key><integer>0</integer>")))),
             std::vector<std::string>{"interval-zero"});
-  EXPECT_EQ(kinds(of(plist(job("/bin/sh", "<key>KeepAlive</key><dict/>"
-                                           "<key>Umask</key><string>022</string>")))),
+  EXPECT_EQ(kinds(of(plist(job("/bin/sh",
+                               "<key>KeepAlive</key><dict/>"
+                               "<key>Umask</key><string>022</string>")))),
             std::vector<std::string>{});  // keys that take more than one type
 
   EXPECT_EQ(diagnosis::nearestKey("ProgramArgument", {"Program", "ProgramArguments"}),
@@ -165,8 +168,7 @@ TEST_F(DiagnoseAgentFile, NeedsAFolderForEachLog) {
   EXPECT_EQ(sentence(missing[0]), "The folder of its log " + log + " does not exist: create " +
                                       (dir / "logs").string() + ".");
   std::filesystem::create_directory(dir / "logs");
-  EXPECT_TRUE(of(plist(job("/bin/sh", "<key>StandardErrorPath</key><string>" + log +
-                                          "</string>")))
+  EXPECT_TRUE(of(plist(job("/bin/sh", "<key>StandardErrorPath</key><string>" + log + "</string>")))
                   .empty());
   testing::writeFile(dir / "file", "");
   EXPECT_EQ(kinds(of(plist(job("/bin/sh", "<key>StandardErrorPath</key><string>" +

@@ -76,7 +76,8 @@ TEST_F(NewAgentChecks, EachFieldSaysWhatIsWrongWithIt) {
       {"tab\there", "A label cannot contain “/” or control characters"},
       {"c1\xc2\x85", "A label cannot contain “/” or control characters"},
       {"bad\xe2\x28", "Not valid UTF-8 text"},
-      {"com.\u202Eevil.gnp", "A label cannot contain characters that reorder text (such as U+202E)"},
+      {"com.\u202Eevil.gnp",
+       "A label cannot contain characters that reorder text (such as U+202E)"},
       {"mark\u200F", "A label cannot contain characters that reorder text (such as U+202E)"},
       {std::string(250, 'x'), "The label is too long"},
   };

@@ -57,7 +57,8 @@ TEST(ReleaseScript, MakesItsKeyOnceAndSignsOnlyWhatCarriesIt) {
   EXPECT_TRUE(first.standardError.starts_with(
       "Created the release key " + key.string() +
       ": it signs the updates scripts/release publishes, and builds made here trust it; keep "
-      "it private and back it up\n" + refusal))
+      "it private and back it up\n" +
+      refusal))
       << first.standardError;
   EXPECT_EQ(std::count(first.standardError.begin(), first.standardError.end(), '\n'), 2);
   EXPECT_EQ(fs::status(key).permissions(), fs::perms::owner_read | fs::perms::owner_write);
@@ -93,8 +94,8 @@ TEST(ReleaseScript, MakesItsKeyOnceAndSignsOnlyWhatCarriesIt) {
   EXPECT_NE(signed_.standardOutput.find("\nthe release carries keys " + id + "\n"),
             std::string::npos)
       << signed_.standardOutput;
-  EXPECT_TRUE(signed_.standardOutput.ends_with("signed with key " + id + " from " + own.string() +
-                                               "\n"))
+  EXPECT_TRUE(
+      signed_.standardOutput.ends_with("signed with key " + id + " from " + own.string() + "\n"))
       << signed_.standardOutput;
   const auto published = Updater::release(testing::readText(dir / "out/latest.json"));
   ASSERT_TRUE(published);

@@ -48,22 +48,23 @@ class ScheduleTest : public ::testing::Test {
 
 TEST_F(ScheduleTest, KeysAreReadAsTheServiceManagerReadsThem) {
   Schedule schedule = readSchedule(
-      plistWith("<key>StartInterval</key><integer>300</integer>"
-                "<key>RunAtLoad</key><true/>"
-                "<key>KeepAlive</key><dict><key>SuccessfulExit</key><false/></dict>"
-                "<key>StartCalendarInterval</key><array>"
-                "<dict><key>Weekday</key><integer>7</integer><key>Hour</key><integer>9</integer></dict>"
-                "<dict><key>Minute</key><integer>60</integer></dict>"
-                "<dict><key>Hour</key><string>9</string></dict>"
-                "<dict><key>Day</key><integer>31</integer><key>Month</key><integer>2</integer></dict>"
-                "</array>")
+      plistWith(
+          "<key>StartInterval</key><integer>300</integer>"
+          "<key>RunAtLoad</key><true/>"
+          "<key>KeepAlive</key><dict><key>SuccessfulExit</key><false/></dict>"
+          "<key>StartCalendarInterval</key><array>"
+          "<dict><key>Weekday</key><integer>7</integer><key>Hour</key><integer>9</integer></dict>"
+          "<dict><key>Minute</key><integer>60</integer></dict>"
+          "<dict><key>Hour</key><string>9</string></dict>"
+          "<dict><key>Day</key><integer>31</integer><key>Month</key><integer>2</integer></dict>"
+          "</array>")
           .get());
   EXPECT_EQ(schedule.startInterval, 300);
   EXPECT_TRUE(schedule.runAtLoad);
   EXPECT_TRUE(schedule.keepAlive) << "a dictionary of conditions keeps it alive";
   // Weekday 7 is Sunday; out-of-range and mistyped entries are left out.
-  EXPECT_EQ(schedule.calendar, (std::vector<CalendarEntry>{{.hour = 9, .weekday = 0},
-                                                           {.day = 31, .month = 2}}));
+  EXPECT_EQ(schedule.calendar,
+            (std::vector<CalendarEntry>{{.hour = 9, .weekday = 0}, {.day = 31, .month = 2}}));
   EXPECT_TRUE(readSchedule(plistWith("<key>StartInterval</key><integer>0</integer>"
                                      "<key>KeepAlive</key><false/>")
                                .get())
@@ -80,7 +81,8 @@ TEST_F(ScheduleTest, SummariesInBothLanguages) {
   const auto at = [](const std::string& fields) {
     return "<key>StartCalendarInterval</key><dict>" + fields + "</dict>";
   };
-  const std::string nine = "<key>Hour</key><integer>9</integer><key>Minute</key><integer>0</integer>";
+  const std::string nine =
+      "<key>Hour</key><integer>9</integer><key>Minute</key><integer>0</integer>";
   const std::string weekdays = [&] {
     std::string entries;
     for (int day = 1; day <= 5; ++day)

@@ -148,9 +148,9 @@ class InstallerHandOff : public ::testing::Test {
   void SetUp() override {
     Language::apply("en");
     // An open on PATH that is not the bundled one: the script must never reach it.
-    testing::writeScript(dir_ / "path/open", "echo \"$@\" >> " +
-                                                 Shell::quote((markers_ / "wrong-open").string()) +
-                                                 "\nexit 1");
+    testing::writeScript(
+        dir_ / "path/open",
+        "echo \"$@\" >> " + Shell::quote((markers_ / "wrong-open").string()) + "\nexit 1");
     const char* path = std::getenv("PATH");
     path_.emplace("PATH", (dir_ / "path").string() + ":" + (path ? path : "/usr/bin:/bin"));
     platform::overrideToolPath(platform::Tool::swap, HELPERS_DIR "/swap");
@@ -211,10 +211,10 @@ TEST(InstallerScript, IsABashScriptThatLogsTheFixedLines) {
       "OPEN=\"$5\"\n"
       "BACKUP=\"$APP.previous\"\n"
       "echo \"[$(date '+%F %T')] updating $APP from $NEW (waiting for pid $PID)\"\n"));
-  for (const char* line : {"\n    echo \"old instance did not exit, giving up\"\n",
-                           "\n            echo \"updated\"\n",
-                           "\n    echo \"new version did not start, rolling back\"\n",
-                           "\n    echo \"could not swap bundles, restoring\"\n"})
+  for (const char* line :
+       {"\n    echo \"old instance did not exit, giving up\"\n", "\n            echo \"updated\"\n",
+        "\n    echo \"new version did not start, rolling back\"\n",
+        "\n    echo \"could not swap bundles, restoring\"\n"})
     EXPECT_EQ(count(script, line), 1u) << line;
   EXPECT_TRUE(script.ends_with("\n    \"$OPEN\" \"$APP\"\nfi\nexit 1"));
   EXPECT_EQ(script.find('\t'), std::string::npos);
@@ -300,9 +300,8 @@ TEST_F(InstallerHandOff, ScriptSwapsStartsAndKeepsTheNewVersion) {
   const std::string newPid = testing::readText(markers_ / "started-new");
   ASSERT_FALSE(newPid.empty());
   EXPECT_EQ(::kill(std::stoi(newPid), 0), 0) << "the new version keeps running";
-  EXPECT_TRUE(
-      waitFor([&] { return bool(Updater::UpdateLock::acquire(paths_, app_)); },
-              std::chrono::seconds(5)))
+  EXPECT_TRUE(waitFor([&] { return bool(Updater::UpdateLock::acquire(paths_, app_)); },
+                      std::chrono::seconds(5)))
       << "the lock is free once the script has ended";
 
   // A second hand-off rewrites the script and appends to the same log.
@@ -351,8 +350,8 @@ TEST_F(InstallerHandOff, NewVersionThatDoesNotStayUpIsRolledBack) {
 
 TEST_F(InstallerHandOff, SwapToolKilledRightAfterItsSwapIsJudgedByWhatIsOnDisk) {
   // The swap is done, but the tool reports a failure, as one killed before it could exit does.
-  testing::writeScript(dir_ / "killed-swap", Shell::quote(HELPERS_DIR "/swap") +
-                                                 " \"$@\"\nkill -KILL $$");
+  testing::writeScript(dir_ / "killed-swap",
+                       Shell::quote(HELPERS_DIR "/swap") + " \"$@\"\nkill -KILL $$");
   platform::overrideToolPath(platform::Tool::swap, dir_ / "killed-swap");
   const pid_t gone = spawnSleeper();
   endAndReap(gone);
@@ -373,8 +372,8 @@ TEST_F(InstallerHandOff, SwapToolKilledRightAfterItsSwapIsJudgedByWhatIsOnDisk) 
   ASSERT_TRUE(
       waitFor([&] { return fs::exists(markers_ / "started-new"); }, std::chrono::seconds(10)));
   EXPECT_EQ(tagOf(app_), "new");
-  EXPECT_TRUE(waitFor([&] { return !fs::exists(app_.string() + ".previous"); },
-                      std::chrono::seconds(10)));
+  EXPECT_TRUE(
+      waitFor([&] { return !fs::exists(app_.string() + ".previous"); }, std::chrono::seconds(10)));
   EXPECT_EQ(log().find("could not swap"), std::string::npos) << log();
 }
 
@@ -428,8 +427,9 @@ TEST_F(InstallerHandOff, ScriptThatNeverRunsIsAFailedHandOff) {
     if (::unshare(CLONE_NEWNS) != 0)
       return std::string("skipped: no mount namespace of its own: ") + std::strerror(errno);
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-      return std::string("skipped: the root's mounts cannot be made private (a chroot's root is "
-                         "no mount point): ") +
+      return std::string(
+                 "skipped: the root's mounts cannot be made private (a chroot's root is "
+                 "no mount point): ") +
              std::strerror(errno);
     if (::mount("tmpfs", paths_.root.c_str(), "tmpfs", MS_NOEXEC, "size=4m") != 0)
       return std::string("skipped: no file system can be mounted: ") + std::strerror(errno);

@@ -149,9 +149,10 @@ TEST_F(CommandLineUpdate, WithNowhereToStartTheNewVersionTheDownloadWaitsForADes
             "desktop session here to start the new version in, so it was not installed; the "
             "download is kept for --update in a desktop session.\n");
   bare.insert_or_assign("MORVANE_LANG", "zh");
-  EXPECT_EQ(Shell::run(app_ / "Contents/MacOS/Morvane", {"--update"}, 120, bare).standardOutput,
-            "当前版本    1.0.0\n发现新版本  1.1.0\n下载校验    ✓\n✗ 这里没有可以启动新版本的显示或"
-            "桌面会话，所以没有安装；下载的新版本已保留，在桌面会话中再次运行 --update 即可安装。\n");
+  EXPECT_EQ(
+      Shell::run(app_ / "Contents/MacOS/Morvane", {"--update"}, 120, bare).standardOutput,
+      "当前版本    1.0.0\n发现新版本  1.1.0\n下载校验    ✓\n✗ 这里没有可以启动新版本的显示或"
+      "桌面会话，所以没有安装；下载的新版本已保留，在桌面会话中再次运行 --update 即可安装。\n");
   EXPECT_EQ(versionOf(app_), "1.0.0");
   EXPECT_FALSE(fs::exists(home_ / "update-install.sh"));
   EXPECT_EQ(versionOf(home_ / "update/Morvane.app"), "1.1.0");

@@ -140,7 +140,8 @@ class Desktop : public ::testing::Test {
   }
 
   /// What the host printed, as JSON; null when it printed none.
-  static nlohmann::json hostJson(const VirtualDisplay& display, std::vector<std::string> arguments) {
+  static nlohmann::json hostJson(const VirtualDisplay& display,
+                                 std::vector<std::string> arguments) {
     const ShellResult result = host(display, std::move(arguments));
     return nlohmann::json::parse(result.standardOutput, nullptr, false);
   }
@@ -169,9 +170,8 @@ class Desktop : public ::testing::Test {
     std::vector<std::string> found;
     for (const nlohmann::json& child : level["children"]) {
       const nlohmann::json& properties = child["properties"];
-      found.push_back(properties.value("type", "") == "separator"
-                          ? "---"
-                          : properties.value("label", "?"));
+      found.push_back(properties.value("type", "") == "separator" ? "---"
+                                                                  : properties.value("label", "?"));
     }
     return found;
   }
@@ -366,7 +366,11 @@ TEST_F(Desktop, OnWaylandTheItemComesToEveryWatcherAndItsMenuIsDrawnByThePanel) 
   launch(display, "en");
   const std::string item = "org.kde.StatusNotifierItem-" + std::to_string(app_) + "-1";
   // Morvane is up before any panel is: its item waits on the bus.
-  ASSERT_TRUE(eventually([&] { return !hostJson(display, {"item", item}).is_null(); }, seconds(30)))
+  ASSERT_TRUE(eventually(
+      [&] {
+        return !hostJson(display, {"item", item}).is_null();
+      },
+      seconds(30)))
       << "the item is on the bus";
 
   // A watcher that appears late gets the item, and so does the same watcher started again.
@@ -397,11 +401,10 @@ TEST_F(Desktop, OnWaylandTheItemComesToEveryWatcherAndItsMenuIsDrawnByThePanel) 
       },
       seconds(30)));
   EXPECT_EQ(labels(english),
-            (std::vector<std::string>{"Launch Agents · 0 of 2 loaded", "---",
-                                      "com.example.resting · disabled", "com.example.sleeper",
-                                      "---", "New Agent…", "Open LaunchAgents in Finder", "---",
-                                      "Launch at Login", "Language（语言）", "---", update,
-                                      "Quit Morvane"}));
+            (std::vector<std::string>{
+                "Launch Agents · 0 of 2 loaded", "---", "com.example.resting · disabled",
+                "com.example.sleeper", "---", "New Agent…", "Open LaunchAgents in Finder", "---",
+                "Launch at Login", "Language（语言）", "---", update, "Quit Morvane"}));
   const nlohmann::json sleeper = itemStarting(english, "com.example.sleeper");
   EXPECT_EQ(sleeper["properties"].value("toggle-type", ""), "checkmark");
   EXPECT_EQ(sleeper["properties"].value("toggle-state", -1), 0);
@@ -451,8 +454,8 @@ TEST_F(Desktop, OnWaylandTheItemComesToEveryWatcherAndItsMenuIsDrawnByThePanel) 
   EXPECT_EQ(chinese, (std::vector<std::string>{
                          "启动项 · 共 2 个，已加载 1 个", "---", "com.example.sleeper",
                          "com.example.resting · 已停用", "---", "新建启动项…",
-                         "在访达中打开 LaunchAgents", "---", "登录时启动", "语言（Language）", "---",
-                         "检查更新（当前 " MORVANE_VERSION "）", "退出 Morvane"}));
+                         "在访达中打开 LaunchAgents", "---", "登录时启动", "语言（Language）",
+                         "---", "检查更新（当前 " MORVANE_VERSION "）", "退出 Morvane"}));
   stopWatcher(watcher);
 }
 

@@ -203,7 +203,8 @@ class MenuTest : public QObject {
     app->agents.push_back(agent("com.example.never", true, std::nullopt, false));
     app->schedules = {
         {"com.example.backup", Schedule{.calendar = {{}}}},
-        {"com.example.off", Schedule{.calendar = {{.minute = 0, .hour = 8}, {.minute = 30, .hour = 12}}}},
+        {"com.example.off",
+         Schedule{.calendar = {{.minute = 0, .hour = 8}, {.minute = 30, .hour = 12}}}},
         {"com.example.plain", Schedule{.startInterval = 300, .keepAlive = true}},
         {"com.example.timer", Schedule{.calendar = {{}}, .runAtLoad = true}},
         {"com.example.never", Schedule{.calendar = {{.day = 30, .month = 2}}}},
@@ -249,7 +250,8 @@ class MenuTest : public QObject {
                      {"com.example.frozen", {1, std::nullopt}}};
     app->pending["com.example.frozen"] = false;
     const AgentProblem missing{AgentProblem::error, "program-missing",
-                               "its program /opt/x does not exist", "install it or correct the path"};
+                               "its program /opt/x does not exist",
+                               "install it or correct the path"};
     const AgentProblem slip{AgentProblem::error, "near-key", "RunAtload", "did you mean RunAtLoad?",
                             true};
     app->invalidAgents = {
@@ -794,7 +796,8 @@ class MenuTest : public QObject {
   }
 
   void theMenuForPanelsSaysWhatTheRichMenuSays() {
-    sandbox_->writeSettings(R"({"friendlyNames": {"com.example.backup": "Backup"}, "language": "en"})");
+    sandbox_->writeSettings(
+        R"({"friendlyNames": {"com.example.backup": "Backup"}, "language": "en"})");
     for (const char* language : {"en", "zh"}) {
       qputenv("MORVANE_LANG", language);
       auto app = delegate();
@@ -826,7 +829,8 @@ class MenuTest : public QObject {
   void theMenuForPanelsPutsLongListsIntoSubmenusLoadedFirst() {
     auto app = delegate();
     for (int i = 0; i < 12; ++i)
-      app->agents.push_back(agent("com.example.job" + std::to_string(i), false, std::nullopt, false));
+      app->agents.push_back(
+          agent("com.example.job" + std::to_string(i), false, std::nullopt, false));
     QCOMPARE(nativeTexts(app->nativeMenu())[2], QStringLiteral("com.example.job0"));
 
     // 7 loaded and 38 others, given in no order: the loaded ones come first, then the rest,
@@ -835,8 +839,8 @@ class MenuTest : public QObject {
     for (int i = 44; i >= 0; --i) {
       char name[32];
       std::snprintf(name, sizeof name, "%s%02d", i % 2 == 0 ? "job" : "Job", i);
-      app->agents.push_back(agent(name, i < 7, i < 7 ? std::optional<int64_t>(100 + i) : std::nullopt,
-                                  false));
+      app->agents.push_back(
+          agent(name, i < 7, i < 7 ? std::optional<int64_t>(100 + i) : std::nullopt, false));
     }
     const NativeMenuItem menu = app->nativeMenu();
     std::vector<const NativeMenuItem*> groups;
@@ -844,12 +848,9 @@ class MenuTest : public QObject {
       if (!item.children.empty() && item.key != "language")
         groups.push_back(&item);
     QCOMPARE(groups.size(), size_t(3));
-    QCOMPARE(QString::fromStdString(groups[0]->label),
-             QStringLiteral("Loaded: job00 – job06"));
-    QCOMPARE(QString::fromStdString(groups[1]->label),
-             QStringLiteral("Not loaded: Job07 – job26"));
-    QCOMPARE(QString::fromStdString(groups[2]->label),
-             QStringLiteral("Not loaded: Job27 – job44"));
+    QCOMPARE(QString::fromStdString(groups[0]->label), QStringLiteral("Loaded: job00 – job06"));
+    QCOMPARE(QString::fromStdString(groups[1]->label), QStringLiteral("Not loaded: Job07 – job26"));
+    QCOMPARE(QString::fromStdString(groups[2]->label), QStringLiteral("Not loaded: Job27 – job44"));
     QCOMPARE(groups[0]->children.size(), size_t(7));
     QCOMPARE(groups[1]->children.size(), size_t(20));
     QCOMPARE(groups[2]->children.size(), size_t(18));

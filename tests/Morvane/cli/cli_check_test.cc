@@ -29,18 +29,22 @@ TEST_F(Check, NamesEachProblemUnderItsAgentAndCountsThem) {
   launchctl({"disable", Agents::serviceTarget("com.example.odd")});
 
   testing::Printed all = check({});
-  EXPECT_EQ(all.text,
-            "com.example.bad\n"
-            "  ✗ Its program " + gone + " does not exist: install it or correct the path.\n"
-            "  ✗ RunAtload: did you mean RunAtLoad?\n"
-            "com.example.good\n"
-            "  ✓ no problems\n"
-            "com.example.odd\n"
-            "  · Colour is not a key the service manager knows: it is ignored; correct it if it "
-            "is a typo.\n"
-            "  · It is disabled: enable it with launchctl enable " +
-                Agents::serviceTarget("com.example.odd") + "; loading it here does so first.\n"
-            "3 agents checked: 2 errors, 2 notes\n");
+  EXPECT_EQ(
+      all.text,
+      "com.example.bad\n"
+      "  ✗ Its program " +
+          gone +
+          " does not exist: install it or correct the path.\n"
+          "  ✗ RunAtload: did you mean RunAtLoad?\n"
+          "com.example.good\n"
+          "  ✓ no problems\n"
+          "com.example.odd\n"
+          "  · Colour is not a key the service manager knows: it is ignored; correct it if it "
+          "is a typo.\n"
+          "  · It is disabled: enable it with launchctl enable " +
+          Agents::serviceTarget("com.example.odd") +
+          "; loading it here does so first.\n"
+          "3 agents checked: 2 errors, 2 notes\n");
   EXPECT_EQ(all.status, 1);
 
   // Notes alone are no failure; a name nothing answers to is.

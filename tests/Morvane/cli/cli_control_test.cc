@@ -162,8 +162,9 @@ TEST_F(LoadUnload, TheServiceManagersWordIsFollowedByTheDiagnosis) {
   testing::Printed loaded = change("com.example.gone", true);
   EXPECT_EQ(loaded.text, "com.example.gone loaded, but its program " + gone +
                              " does not exist: it will fail when it starts\n"
-                             "  ✗ The folder of its log " + (home_ / "logs/err.log").string() +
-                             " does not exist: create " + (home_ / "logs").string() + ".\n");
+                             "  ✗ The folder of its log " +
+                             (home_ / "logs/err.log").string() + " does not exist: create " +
+                             (home_ / "logs").string() + ".\n");
   EXPECT_EQ(loaded.status, 0);
   EXPECT_TRUE(Agents::parseList(launchctl({"list"}).standardOutput).contains("com.example.gone"));
 
@@ -234,17 +235,16 @@ TEST_F(NewAgentMode, WritesALoadableAgentLoadsItAndRunsIt) {
   // Three launchctl runs: whether the label is loaded, the bootstrap, and its confirmation; a
   // label left disabled is found out when the bootstrap is refused, and enabled.
   const std::filesystem::path calls = home_ / "calls";
-  testing::writeScript(home_ / "counting-launchctl",
-                       "echo \"$1\" >> '" + calls.string() + "'; exec '" LAUNCHCTL_STANDIN
-                       "' \"$@\"");
+  testing::writeScript(home_ / "counting-launchctl", "echo \"$1\" >> '" + calls.string() +
+                                                         "'; exec '" LAUNCHCTL_STANDIN "' \"$@\"");
   platform::overrideToolPath(platform::Tool::launchctl, home_ / "counting-launchctl");
   EXPECT_EQ(create({"com.example.third", false, false, {}, {}, {"/bin/sleep", "300"}}).status, 0);
   EXPECT_EQ(testing::readText(calls), "list\nbootstrap\nlist\n");
   std::filesystem::remove(calls);
   ASSERT_TRUE(launchctl({"disable", Agents::serviceTarget("com.example.off")}).ok());
   Outcome enabled = create({"com.example.off", true, false, {}, {}, {"/bin/sleep", "300"}});
-  EXPECT_EQ(enabled.out, (agents() / "com.example.off.plist").string() +
-                             "\ncom.example.off loaded\n");
+  EXPECT_EQ(enabled.out,
+            (agents() / "com.example.off.plist").string() + "\ncom.example.off loaded\n");
   EXPECT_EQ(testing::readText(calls), "list\nbootstrap\nprint-disabled\nenable\nbootstrap\nlist\n");
   EXPECT_TRUE(pidOf("com.example.off"));
   platform::overrideToolPath(platform::Tool::launchctl, LAUNCHCTL_STANDIN);

@@ -42,9 +42,9 @@ TEST_F(Help, EveryOptionHasOneLineAndTheReadmeListsEachOne) {
                         "--list", "--list --json", "--load <agent>", "--unload <agent>",
                         "--status <agent>", "--status <agent> --lines N", "--status <agent> --json",
                         "--new <label> -- <program> …", "--new … --at-load", "--new … --keep-alive",
-                        "--new … --every <seconds>", "--new … --log <file>",
-                        "--check [<agent>…]", "--check … --json", "--selftest",
-                        "--update", "--update --check", "--help", "--version"}));
+                        "--new … --every <seconds>", "--new … --log <file>", "--check [<agent>…]",
+                        "--check … --json", "--selftest", "--update", "--update --check", "--help",
+                        "--version"}));
   const std::string readme = testing::readText(MORVANE_SOURCE_DIR "/README.md");
   for (const std::string& option : listed)
     EXPECT_NE(readme.find("| `" + option + "` |"), std::string::npos) << option;

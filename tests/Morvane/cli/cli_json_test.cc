@@ -117,11 +117,10 @@ TEST_F(JsonOutput, StatusAddsProgramArgumentsAndLogPaths) {
   waitForExit("com.example.fails", 3);
 
   json status = statusJson("fails.plist");
-  EXPECT_EQ(keys(status),
-            (std::vector<std::string>{"label", "file", "path", "loaded", "pid", "lastExitStatus",
-                                      "disabled", "friendlyName", "program", "arguments",
-                                      "standardOutPath", "standardErrorPath", "schedule",
-                                      "nextRun", "calendar"}));
+  EXPECT_EQ(keys(status), (std::vector<std::string>{
+                              "label", "file", "path", "loaded", "pid", "lastExitStatus",
+                              "disabled", "friendlyName", "program", "arguments", "standardOutPath",
+                              "standardErrorPath", "schedule", "nextRun", "calendar"}));
   EXPECT_EQ(status["label"], "com.example.fails");
   EXPECT_EQ(status["loaded"], true);
   EXPECT_TRUE(status["pid"].is_null());

@@ -191,13 +191,13 @@ TEST(ListAsAnotherUser, UnreadableAgentDirectoryAndSettingsAreReportedAndLeftAlo
   // That user runs a copy of the bundle it can reach from any checkout.
   testing::TempDir reachable;
   const std::filesystem::path executable(MORVANE_EXECUTABLE);
-  const std::filesystem::path bundle = testing::copyForAnyUser(
-      executable.parent_path().parent_path().parent_path(), reachable);
-  ShellResult result = Shell::run(
-      "/usr/bin/setpriv",
-      {"--reuid=65534", "--regid=65534", "--clear-groups",
-       (bundle / "Contents/MacOS" / executable.filename()).string(), "--list"},
-      60, {{"HOME", home}, {"MORVANE_HOME", home / "data"}, {"MORVANE_LANG", "en"}});
+  const std::filesystem::path bundle =
+      testing::copyForAnyUser(executable.parent_path().parent_path().parent_path(), reachable);
+  ShellResult result =
+      Shell::run("/usr/bin/setpriv",
+                 {"--reuid=65534", "--regid=65534", "--clear-groups",
+                  (bundle / "Contents/MacOS" / executable.filename()).string(), "--list"},
+                 60, {{"HOME", home}, {"MORVANE_HOME", home / "data"}, {"MORVANE_LANG", "en"}});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.standardOutput, "Directory  " + agents.string() + "\n0 of 0 loaded\n");
   EXPECT_EQ(result.standardError,

@@ -88,8 +88,8 @@ TEST_F(Seal, ChangedModeOwnerCapabilityOrRemovedFolderFails) {
   expectBroken("mode changed: Contents/Resources");
   fs::permissions(app_ / "Contents/Resources", fs::perms(0755));
   // The bundle itself, the seal and the seal's folder are sealed as they are too.
-  for (const fs::path& item : {app_, app_ / "Contents/_CodeSignature",
-                               app_ / "Contents/_CodeSignature/CodeResources"}) {
+  for (const fs::path& item :
+       {app_, app_ / "Contents/_CodeSignature", app_ / "Contents/_CodeSignature/CodeResources"}) {
     const fs::perms sealed = fs::status(item).permissions();
     fs::permissions(item, fs::perms(0777));
     expectBroken("attributes changed: ");

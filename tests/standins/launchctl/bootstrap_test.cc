@@ -123,17 +123,23 @@ TEST_P(BootstrapTest, ArgumentsEnvironmentAndPathsReachTheJobExactly) {
 TEST_P(BootstrapTest, HostileLabelsProgramsAndPathsAreKeptExactly) {
   // Each label is listed and booted out as it is written; each program runs from the path it
   // names, in the folder and with the output its job names, ".." taken as the kernel takes it.
-  const std::vector<std::string> labels = {
-      "ka.bs\\",        " spaced label ", std::string(210, 'l') + " ", " " + std::string(210, 'm'),
-      "pct%n$HOME$$",    "quote\"'",     "tail\\\\\\",  "ünï cödé\\"};
-  const std::vector<std::string> programs = {"job$x",     "job$$x", "q\"uote", "ap'os",
-                                             "back\\slash", "pct%n",  "sp ace ",  "dots"};
+  const std::vector<std::string> labels = {"ka.bs\\",
+                                           " spaced label ",
+                                           std::string(210, 'l') + " ",
+                                           " " + std::string(210, 'm'),
+                                           "pct%n$HOME$$",
+                                           "quote\"'",
+                                           "tail\\\\\\",
+                                           "ünï cödé\\"};
+  const std::vector<std::string> programs = {"job$x",       "job$$x", "q\"uote", "ap'os",
+                                             "back\\slash", "pct%n",  "sp ace ", "dots"};
   std::filesystem::create_directories(home_ / "bin" / "sub");
   std::filesystem::create_directories(home_ / "work" / "sub");
   for (size_t i = 0; i < labels.size(); ++i) {
     SCOPED_TRACE(labels[i]);
     const std::filesystem::path program = home_ / "bin" / programs[i];
-    writeFile(program, "#!/bin/sh\nprintf '%s|%s|%s\\n' " + std::to_string(i) + " \"$1\" \"$(pwd)\"\n");
+    writeFile(program,
+              "#!/bin/sh\nprintf '%s|%s|%s\\n' " + std::to_string(i) + " \"$1\" \"$(pwd)\"\n");
     std::filesystem::permissions(program, std::filesystem::perms::owner_all);
     const std::string file = "job" + std::to_string(i) + ".plist";
     writeFile(home_ / file,
@@ -171,7 +177,8 @@ TEST_P(BootstrapTest, WhatCannotRunIsRefusedInTheSameWordsOnEitherEngine) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {xmlStrings("ProgramArguments", {"echo", "not \xff UTF-8"}),
        "a program argument is not UTF-8 text"},
-      {xmlStrings("ProgramArguments", {"echo", std::string(600'000, 'a'), std::string(600'000, 'b')}),
+      {xmlStrings("ProgramArguments",
+                  {"echo", std::string(600'000, 'a'), std::string(600'000, 'b')}),
        "its program arguments are longer than 1 MB"},
       {args + "<key>EnvironmentVariables</key><dict><key>A</key><string>\xc3(</string></dict>\n",
        "an environment variable is not UTF-8 text"},
@@ -330,7 +337,8 @@ TEST_F(BuiltinBootstrapTest, UnreadableFileReportsPermissionDenied) {
   // That user runs a copy of the stand-in it can reach from any checkout.
   morvane::testing::TempDir reachable;
   const std::string launchctl = morvane::testing::copyForAnyUser(LAUNCHCTL_PATH, reachable);
-  const Result result = runProgram({launchctl, "bootstrap", "gui/65534", path}, {home_, {}, kNobody});
+  const Result result =
+      runProgram({launchctl, "bootstrap", "gui/65534", path}, {home_, {}, kNobody});
   EXPECT_EQ(result.status, 13);
   EXPECT_EQ(result.err, path + ": Permission denied\nBootstrap failed: 13: Permission denied\n");
 }
@@ -343,9 +351,9 @@ TEST_F(BuiltinBootstrapTest, APriorityTheUserMayNotTakeLeavesTheJobAtItsOwn) {
   constexpr uid_t kNobody = 65534;
   ASSERT_EQ(chmod(home_.c_str(), 0777), 0);
   const std::filesystem::path out = home_ / "nice";
-  const std::string path = writeJob("org.example.eager", {"/bin/sh", "-c", "nice"},
-                                    xmlString("StandardOutPath", out.string()) +
-                                        "<key>Nice</key><integer>-5</integer>\n");
+  const std::string path = writeJob(
+      "org.example.eager", {"/bin/sh", "-c", "nice"},
+      xmlString("StandardOutPath", out.string()) + "<key>Nice</key><integer>-5</integer>\n");
   const RunOptions asNobody{home_, engineEnvironment(), kNobody};
   ASSERT_EQ(runLaunchctl({"bootstrap", "gui/65534", path}, asNobody).status, 0);
   EXPECT_TRUE(eventually([&] { return readFile(out) == "0\n"; })) << readFile(out);

@@ -2,7 +2,6 @@
 // both checked against systemd's own calendar arithmetic.
 
 #include "calendar.h"
-#include "calendar_bounds.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -14,6 +13,8 @@
 #include <iomanip>
 #include <random>
 #include <sstream>
+
+#include "calendar_bounds.h"
 
 namespace launchctl {
 namespace {
@@ -69,15 +70,14 @@ TEST_F(CalendarTest, MissingFieldsMatchEveryValueAndDayOrWeekdayIsEnough) {
             at(2028, 2, 29, 0, 0));
   EXPECT_EQ(nextCalendarStart({{.day = 31, .month = 2}}, now), std::nullopt);
   EXPECT_EQ(nextCalendarStart({{.day = 31, .month = 4}}, now), std::nullopt);
-  EXPECT_EQ(nextCalendarStart({{.day = 31, .weekday = 2, .month = 2}}, now),
-            at(2025, 2, 4, 0, 0))
+  EXPECT_EQ(nextCalendarStart({{.day = 31, .weekday = 2, .month = 2}}, now), at(2025, 2, 4, 0, 0))
       << "a weekday in February comes even when the day does not";
   EXPECT_EQ(nextCalendarStart({{.minute = 0, .hour = 0, .day = 31}}, at(2025, 4, 1, 0, 0)),
             at(2025, 5, 31, 0, 0))
       << "months without the day are skipped";
-  EXPECT_EQ(nextCalendarStart({{.minute = 0, .hour = 0, .day = 1, .month = 1}},
-                              at(2025, 12, 31, 23, 59)),
-            at(2026, 1, 1, 0, 0))
+  EXPECT_EQ(
+      nextCalendarStart({{.minute = 0, .hour = 0, .day = 1, .month = 1}}, at(2025, 12, 31, 23, 59)),
+      at(2026, 1, 1, 0, 0))
       << "across the year";
   // The earliest of several entries.
   EXPECT_EQ(nextCalendarStart({{.day = 31, .month = 2}, {.minute = 45}, {.minute = 30}}, now),
@@ -117,16 +117,24 @@ TEST_F(CalendarTest, OnlyEntriesThatNoDateMatchesAreLeftOutAndCopiesCountOnce) {
 /// ends of months, weekdays and months as launchd reads them.
 CalendarEntry randomEntry(std::mt19937& random) {
   auto present = [&] { return std::uniform_int_distribution<int>(0, 1)(random) == 1; };
-  auto in = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+  auto in = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+  };
   CalendarEntry entry;
-  if (present()) entry.minute = in(0, 59);
-  if (in(0, 3) > 0) entry.hour = in(0, 23);
-  if (present()) entry.day = in(0, 2) == 0 ? in(1, 27) : in(28, 31);
-  if (in(0, 2) == 0) entry.weekday = in(0, 6);
-  if (present()) entry.month = in(0, 2) == 0 ? 2 : in(1, 12);
+  if (present())
+    entry.minute = in(0, 59);
+  if (in(0, 3) > 0)
+    entry.hour = in(0, 23);
+  if (present())
+    entry.day = in(0, 2) == 0 ? in(1, 27) : in(28, 31);
+  if (in(0, 2) == 0)
+    entry.weekday = in(0, 6);
+  if (present())
+    entry.month = in(0, 2) == 0 ? 2 : in(1, 12);
   // Without an hour and a minute an entry fires every minute; some of those are worth having,
   // but mostly the dates are what is tested.
-  if (!entry.minute && in(0, 3) > 0) entry.minute = in(0, 59);
+  if (!entry.minute && in(0, 3) > 0)
+    entry.minute = in(0, 59);
   return entry;
 }
 
@@ -168,8 +176,8 @@ std::vector<std::vector<std::time_t>> systemdElapses(const std::vector<std::stri
       elapses.emplace_back();
       continue;
     }
-    const bool elapse = line.find("Next elapse:") != std::string::npos ||
-                        line.find("Iter. #") != std::string::npos;
+    const bool elapse =
+        line.find("Next elapse:") != std::string::npos || line.find("Iter. #") != std::string::npos;
     if (elapse && line.find("never") == std::string::npos && !elapses.empty()) {
       // "    Next elapse: Fri 2026-12-11 07:00:00 UTC": the date follows the weekday.
       const size_t date = line.find(' ', line.find(':') + 2);
@@ -199,8 +207,8 @@ TEST_F(CalendarTest, NextStartsAndExpressionsAgreeWithSystemd) {
     }
     useZone(zone);
     for (int batch = 0; batch < kBatches; ++batch) {
-      const std::time_t base = at(2026, 1, 1, 0, 0) +
-                               std::uniform_int_distribution<std::time_t>(0, 4 * 366 * 86400)(random);
+      const std::time_t base = at(2026, 1, 1, 0, 0) + std::uniform_int_distribution<std::time_t>(
+                                                          0, 4 * 366 * 86400)(random);
       std::vector<CalendarEntry> entries;
       std::vector<std::string> expressions;
       std::vector<size_t> firstExpression;

@@ -271,9 +271,8 @@ void LaunchctlHarness::TearDown() {
 
 std::map<std::string, std::string> LaunchctlHarness::engineEnvironment() const {
   // The built-in engine's tests keep away from any user manager of the machine.
-  std::map<std::string, std::string> env = {
-      {"MORVANE_JOB_ENGINE", engineName(engine())},
-      {"XDG_RUNTIME_DIR", (home_ / "no-runtime").string()}};
+  std::map<std::string, std::string> env = {{"MORVANE_JOB_ENGINE", engineName(engine())},
+                                            {"XDG_RUNTIME_DIR", (home_ / "no-runtime").string()}};
   if (userManager_) {
     env.insert_or_assign("XDG_RUNTIME_DIR", userManager_->runtimeDirectory().string());
   }

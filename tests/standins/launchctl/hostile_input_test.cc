@@ -82,9 +82,9 @@ TEST_P(HostileInputTest, LabelsWithControlCharactersAreRefused) {
 TEST_P(HostileInputTest, NamesThatAreNotUtf8AreKeptAsBytes) {
   // The file's name and an override's label are bytes, whatever the state file can spell.
   const std::filesystem::path path = home_ / "na\xffme\xc3(.plist";
-  writeFile(path, xmlPlist(xmlString("Label", "org.example.bytes") +
-                           xmlStrings("ProgramArguments", {"sleep", "30"}) +
-                           xmlBool("RunAtLoad", true)));
+  writeFile(path,
+            xmlPlist(xmlString("Label", "org.example.bytes") +
+                     xmlStrings("ProgramArguments", {"sleep", "30"}) + xmlBool("RunAtLoad", true)));
   const Result loaded = run({"bootstrap", domain(), path.string()});
   ASSERT_EQ(loaded.status, 0) << loaded.err;
   EXPECT_GT(pidOf("org.example.bytes"), 0);

@@ -171,21 +171,22 @@ TEST_F(SystemdEngineTest, TheEngineHoldingTheJobsTakesEveryRunUntilNoneIsLoaded)
               5)
         << "never a second copy";
   }
-  EXPECT_EQ(run({"list"}, builtinEngine).err,
-            "launchctl: the loaded jobs run on the systemd user manager; MORVANE_JOB_ENGINE=builtin "
-            "takes effect once none of them is loaded\n");
+  EXPECT_EQ(
+      run({"list"}, builtinEngine).err,
+      "launchctl: the loaded jobs run on the systemd user manager; MORVANE_JOB_ENGINE=builtin "
+      "takes effect once none of them is loaded\n");
 
   // A manager that does not answer fails every command in one line; nothing runs twice.
   userManager_->killManager();
-  for (const std::vector<std::string>& command :
-       {std::vector<std::string>{"list"}, {"bootstrap", domain(), early},
-        {"bootout", service("org.example.late")}}) {
+  for (const std::vector<std::string>& command : {std::vector<std::string>{"list"},
+                                                  {"bootstrap", domain(), early},
+                                                  {"bootout", service("org.example.late")}}) {
     const Result failed = run(command, automatic);
     EXPECT_EQ(failed.status, 1) << command[0];
-    EXPECT_TRUE(failed.err.starts_with("launchctl: the loaded jobs run on the systemd user manager "
-                                       "of " +
-                                       userManager_->runtimeDirectory().string() +
-                                       ", which does not answer: "))
+    EXPECT_TRUE(failed.err.starts_with(
+        "launchctl: the loaded jobs run on the systemd user manager "
+        "of " +
+        userManager_->runtimeDirectory().string() + ", which does not answer: "))
         << failed.err;
     EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
   }
