@@ -15,9 +15,10 @@
 namespace morvane {
 namespace {
 
-constexpr const char* kOptions[] = {"--list",    "--selftest", "--update", "--check",
-                                    "--load",    "--unload",   "--status", "--help",
-                                    "--version", "--json",     "--lines",  "--new"};
+constexpr const char* kOptions[] = {"--list",   "--selftest", "--update",   "--check",   "--load",
+                                    "--unload", "--status",   "--help",     "--version", "--json",
+                                    "--lines",  "--new",      "--schedule", "--at",      "--on",
+                                    "--day",    "--every",    "--none"};
 
 bool isOption(const std::string& argument) {
   return std::find(std::begin(kOptions), std::end(kOptions), argument) != std::end(kOptions);
@@ -48,8 +49,8 @@ std::vector<std::string> optionArguments(const std::vector<std::string>& argumen
   return {arguments.begin(), std::find(created, arguments.end(), "--")};
 }
 
-/// "--new <label> [--at-load] [--keep-alive] [--every <seconds>] [--log <file>] -- <program>
-/// [<argument>…]".
+/// "--new <label> [--at-load] [--keep-alive] [--every <seconds>] [--at HH:MM] [--on <days>]
+/// [--day D] [--log <file>] -- <program> [<argument>…]".
 std::expected<NewAgentRequest, UsageError> parseNewAgent(
     const std::vector<std::string>& arguments) {
   auto at = std::next(std::find(arguments.begin(), arguments.end(), "--new"));
@@ -64,7 +65,13 @@ std::expected<NewAgentRequest, UsageError> parseNewAgent(
     } else if (*at == "--keep-alive") {
       request.keepAlive = true;
     } else if (*at == "--every") {
-      request.every = hasOperand ? *++at : "";
+      request.schedule.every = hasOperand ? *++at : "";
+    } else if (*at == "--at") {
+      request.schedule.at = hasOperand ? *++at : "";
+    } else if (*at == "--on") {
+      request.schedule.on = hasOperand ? *++at : "";
+    } else if (*at == "--day") {
+      request.schedule.day = hasOperand ? *++at : "";
     } else if (*at == "--log" && hasOperand) {
       request.log = *++at;
     } else if (*at == "--log") {
@@ -77,6 +84,23 @@ std::expected<NewAgentRequest, UsageError> parseNewAgent(
     return std::unexpected(UsageError{UsageError::missingProgram, "--new"});
   request.command.assign(std::next(at), arguments.end());
   return request;
+}
+
+/// "--at", "--on", "--day" and "--every" with their operands (empty when an option stands
+/// next or nothing does), and "--none", wherever they stand.
+ScheduleOptions scheduleOptions(const std::vector<std::string>& arguments) {
+  auto given = [&](const char* option) -> std::optional<std::string> {
+    if (std::find(arguments.begin(), arguments.end(), option) == arguments.end())
+      return std::nullopt;
+    return operand(arguments, option).value_or("");
+  };
+  ScheduleOptions options;
+  options.every = given("--every");
+  options.at = given("--at");
+  options.on = given("--on");
+  options.day = given("--day");
+  options.none = std::find(arguments.begin(), arguments.end(), "--none") != arguments.end();
+  return options;
 }
 
 }  // namespace
@@ -100,6 +124,8 @@ Mode chooseMode(const std::vector<std::string>& allArguments) {
     return Mode::status;
   if (has("--new"))
     return Mode::newAgent;
+  if (has("--schedule"))
+    return Mode::schedule;
   if (has("--check"))
     return Mode::check;
   if (has("--help"))
@@ -128,16 +154,19 @@ std::expected<Invocation, UsageError> parseInvocation(
                  [](const std::string& argument) { return !isOption(argument); });
     return invocation;
   }
-  const char* agentOption = invocation.mode == Mode::load     ? "--load"
-                            : invocation.mode == Mode::unload ? "--unload"
-                            : invocation.mode == Mode::status ? "--status"
-                                                              : nullptr;
+  const char* agentOption = invocation.mode == Mode::load       ? "--load"
+                            : invocation.mode == Mode::unload   ? "--unload"
+                            : invocation.mode == Mode::status   ? "--status"
+                            : invocation.mode == Mode::schedule ? "--schedule"
+                                                                : nullptr;
   if (agentOption == nullptr)
     return invocation;
   std::optional<std::string> agent = operand(arguments, agentOption);
   if (!agent)
     return std::unexpected(UsageError{UsageError::missingAgent, agentOption});
   invocation.agent = *agent;
+  if (invocation.mode == Mode::schedule)
+    invocation.schedule = scheduleOptions(arguments);
   if (invocation.mode == Mode::status &&
       std::find(arguments.begin(), arguments.end(), "--lines") != arguments.end()) {
     std::optional<size_t> lines = lineCount(operand(arguments, "--lines").value_or(""));
@@ -203,6 +232,8 @@ int runEntry(int argc, char** argv, ModuleRunner runModule) {
                  : CLI::status(std::cout, invocation->agent, invocation->lines, std::cerr);
     case Mode::newAgent:
       return CLI::newAgent(std::cout, std::cerr, invocation->newAgent);
+    case Mode::schedule:
+      return CLI::setSchedule(std::cout, std::cerr, invocation->agent, invocation->schedule);
     case Mode::check:
       return invocation->json ? CLI::checkJson(std::cout, invocation->agents, std::cerr)
                               : CLI::check(std::cout, invocation->agents, std::cerr);

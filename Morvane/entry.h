@@ -20,6 +20,7 @@ enum class Mode {
   unload,
   status,
   newAgent,
+  schedule,
   check,
   help,
   version,
@@ -31,7 +32,7 @@ struct Invocation {
   Mode mode = Mode::menuBarApp;
   /// "--json": the listing or the status as JSON.
   bool json = false;
-  /// The agent named after "--load", "--unload" or "--status".
+  /// The agent named after "--load", "--unload", "--status" or "--schedule".
   std::string agent;
   /// The agents named after "--check"; none: all of them.
   std::vector<std::string> agents;
@@ -39,18 +40,21 @@ struct Invocation {
   size_t lines = 10;
   /// "--new": the agent to make.
   NewAgentRequest newAgent;
+  /// "--schedule": the agent's new timed start.
+  ScheduleOptions schedule;
 };
 
 /// "--list" wins over "--selftest", which wins over "--update" (with "--check": only check);
-/// then come "--load", "--unload", "--status", "--new", "--check" (without "--update": check
-/// agent files), "--help" and "--version", in that order.
+/// then come "--load", "--unload", "--status", "--new", "--schedule", "--check" (without
+/// "--update": check agent files), "--help" and "--version", in that order.
 /// With none of them the menu-bar application starts. After "--new", a "--" ends the options:
 /// what follows is the new agent's program and arguments, never an option.
 Mode chooseMode(const std::vector<std::string>& arguments);
 
 /// The chosen mode and its operands: the argument right after "--load", "--unload" or
-/// "--status" names the agent, and must not be one of the options; "--new" takes its label,
-/// its own options and, after "--", the program with its arguments.
+/// "--status" or "--schedule" names the agent, and must not be one of the options; "--new"
+/// takes its label, its own options and, after "--", the program with its arguments;
+/// "--schedule" takes "--at", "--on", "--day" and "--every" with their operands, and "--none".
 std::expected<Invocation, UsageError> parseInvocation(const std::vector<std::string>& arguments);
 
 /// Puts the folder of the bundled tools first on this process's PATH, so that scripts it

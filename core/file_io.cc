@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <optional>
 #include <system_error>
 
 #include "unique_fd.h"
@@ -168,13 +169,18 @@ void removeAbandonedTemporaries(const std::filesystem::path& directory, std::str
   ::closedir(stream);
 }
 
-Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
+namespace {
+
+/// writeFileAtomically() with the mode set whole when given, else 0666 less the umask.
+Outcome replaceAtomically(const std::filesystem::path& path, std::string_view bytes,
+                          std::optional<mode_t> mode) {
   const std::filesystem::path temporary = temporarySibling(path);
-  // 0666 less the umask, as an ordinary file the user creates would have.
-  UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  UniqueFd fd(
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode ? 0600 : 0666));
   if (!fd)
     return std::unexpected(pathFailure(temporary, errno));
-  if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
+  if (!writeAll(fd.get(), bytes) || (mode && ::fchmod(fd.get(), *mode) != 0) ||
+      ::fsync(fd.get()) != 0) {
     int error = errno;
     ::unlink(temporary.c_str());
     return std::unexpected(pathFailure(path, error));
@@ -187,6 +193,18 @@ Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view 
   }
   removeAbandonedTemporaries(path.parent_path(), temporaryPrefix(path));
   return {};
+}
+
+}  // namespace
+
+Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
+  // 0666 less the umask, as an ordinary file the user creates would have.
+  return replaceAtomically(path, bytes, std::nullopt);
+}
+
+Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                            mode_t mode) {
+  return replaceAtomically(path, bytes, mode);
 }
 
 std::expected<void, int> writeNewFileAtomically(const std::filesystem::path& path,

@@ -44,6 +44,10 @@ void removeAbandonedTemporaries(const std::filesystem::path& directory, std::str
 /// A successful write also removes the temporary files of earlier writers that were killed.
 Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+/// writeFileAtomically() giving the new file the permissions `mode` whole, whatever the umask,
+/// before it takes the old one's place.
+Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
+
 /// Writes `bytes` as the new file `path` with the permissions `mode`, so that a reader sees
 /// either no file or the whole one; never replaces a file that is there (the failure's errno is
 /// then EEXIST). The bytes go to a fresh file beside the target, are flushed to disk, and are

@@ -159,6 +159,9 @@ std::vector<Problem> problems(const NewAgent& agent, const std::filesystem::path
   }
   if (agent.startInterval && (*agent.startInterval <= 0 || *agent.startInterval > kMaxInterval))
     found.push_back(badInterval());
+  if (agent.startInterval && !agent.calendar.empty())
+    found.push_back({Field::calendar, L("不能既每隔一段时间又在定时运行",
+                                        "Choose either an interval or times of day, not both")});
   if (agent.log) {
     if (auto problem = logProblem(*agent.log))
       found.push_back({Field::log, *problem});

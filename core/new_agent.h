@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "agents.h"
+#include "calendar_schedule.h"
 #include "failure.h"
 
 namespace morvane {
@@ -28,12 +29,14 @@ struct NewAgent {
   std::optional<int64_t> startInterval;
   /// One file for standard output and standard error, as an absolute path.
   std::optional<std::string> log;
+  /// StartCalendarInterval: run at these times.
+  std::vector<CalendarEntry> calendar{};
 };
 
 namespace NewAgents {
 
 /// The part of a new agent a problem concerns, in the order they are checked.
-enum class Field : uint8_t { label, program, arguments, interval, log };
+enum class Field : uint8_t { label, program, arguments, interval, calendar, log };
 
 /// What is wrong with one field, in the interface language.
 struct Problem {
@@ -73,7 +76,8 @@ std::string alreadyExists(const std::filesystem::path& path);
 
 /// Everything wrong with the agent, at most one problem per field, in field order: a label that
 /// is empty, unusable as a file name or taken, a property list that exists already, a program
-/// that is missing or not executable, a log whose folder is missing. Looks at the file system.
+/// that is missing or not executable, an interval beside calendar times, a log whose folder is
+/// missing. Looks at the file system.
 std::vector<Problem> problems(const NewAgent& agent, const std::filesystem::path& directory,
                               const TakenLabels& taken);
 

@@ -5,6 +5,7 @@
 #include "file_io.h"
 #include "new_agent.h"
 #include "property_list.h"
+#include "timed_start.h"
 
 namespace morvane::NewAgents {
 
@@ -20,9 +21,7 @@ std::string propertyList(const NewAgent& agent) {
     plist_dict_set_item(dictionary.get(), "RunAtLoad", plist_new_bool(1));
   if (agent.keepAlive)
     plist_dict_set_item(dictionary.get(), "KeepAlive", plist_new_bool(1));
-  if (agent.startInterval)
-    plist_dict_set_item(dictionary.get(), "StartInterval",
-                        plist_new_uint(static_cast<uint64_t>(*agent.startInterval)));
+  TimedStarts::write(dictionary.get(), TimedStart{agent.startInterval, agent.calendar});
   if (agent.log) {
     plist_dict_set_item(dictionary.get(), "StandardOutPath", plist_new_string(agent.log->c_str()));
     plist_dict_set_item(dictionary.get(), "StandardErrorPath",

@@ -39,4 +39,17 @@ std::string toXmlPropertyList(plist_t root) {
   return result;
 }
 
+std::string toBinaryPropertyList(plist_t root) {
+  char* binary = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(root, &binary, &length);
+  std::string result(binary != nullptr ? binary : "", binary != nullptr ? length : 0);
+  std::free(binary);
+  return result;
+}
+
+bool isBinaryPropertyList(std::string_view bytes) {
+  return bytes.starts_with("bplist00");
+}
+
 }  // namespace morvane

@@ -39,4 +39,10 @@ std::optional<std::string> dictionaryString(plist_t dictionary, const char* key)
 /// Serialises a node tree as an XML property list.
 std::string toXmlPropertyList(plist_t root);
 
+/// Serialises a node tree as a binary property list.
+std::string toBinaryPropertyList(plist_t root);
+
+/// Whether the bytes are a property list in the binary form (by its header).
+bool isBinaryPropertyList(std::string_view bytes);
+
 }  // namespace morvane

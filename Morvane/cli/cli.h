@@ -43,6 +43,13 @@ std::string changedText(const std::string& name, bool load);
 /// line on `err` and nothing written when the request is refused, or 1 when loading failed.
 int32_t newAgent(std::ostream& out, std::ostream& err, const NewAgentRequest& request);
 
+/// Sets the timed start of the agent `name` means to what `options` ask, keeping the rest of
+/// its property list, and reloads it when it is loaded; prints one line saying so. 1 with one
+/// line on `err` and nothing written when the options are refused, no single agent answers to
+/// the name or its loaded state cannot be known; 1 too when writing or reloading failed.
+int32_t setSchedule(std::ostream& out, std::ostream& err, const std::string& name,
+                    const ScheduleOptions& options);
+
 /// Prints everything known about the agent `name` means, one fact per line, with the last
 /// `lines` lines of each of its logs; 1 when no single agent answers to the name or its state
 /// cannot be known.

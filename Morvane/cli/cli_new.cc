@@ -7,13 +7,14 @@
 #include "language.h"
 #include "mode_settings.h"
 #include "new_agent.h"
+#include "schedule_options.h"
 #include "unicode_text.h"
 
 namespace morvane::CLI {
 namespace {
 
 /// The agent a request asks for, its paths made absolute from `here`; a problem when its
-/// interval is no whole number of seconds above 0.
+/// schedule options are refused.
 std::expected<NewAgent, NewAgents::Problem> requestedAgent(const NewAgentRequest& request,
                                                            const std::filesystem::path& here) {
   NewAgent agent;
@@ -22,12 +23,11 @@ std::expected<NewAgent, NewAgents::Problem> requestedAgent(const NewAgentRequest
   agent.arguments.assign(std::next(request.command.begin()), request.command.end());
   agent.runAtLoad = request.atLoad;
   agent.keepAlive = request.keepAlive;
-  if (request.every) {
-    std::expected<int64_t, NewAgents::Problem> seconds = NewAgents::interval(*request.every, 1);
-    if (!seconds)
-      return std::unexpected(seconds.error());
-    agent.startInterval = *seconds;
-  }
+  std::expected<TimedStart, std::string> start = timedStart(request.schedule);
+  if (!start)
+    return std::unexpected(NewAgents::Problem{NewAgents::Field::interval, start.error()});
+  agent.startInterval = start->interval;
+  agent.calendar = std::move(start->calendar);
   if (request.log)
     agent.log = (here / *request.log).lexically_normal().string();
   return agent;

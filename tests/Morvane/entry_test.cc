@@ -68,11 +68,29 @@ TEST(ParseInvocation, TheAgentIsTheArgumentAfterItsOption) {
   EXPECT_EQ(check->agents, (std::vector<std::string>{"a", "b.plist"}));
   EXPECT_TRUE(check->json);
   EXPECT_TRUE(parse({"--check"})->agents.empty());
+  // --schedule takes its options wherever they stand; one without its operand is left to the
+  // check.
+  auto schedule = parse({"--at", "7:05", "--schedule", "job", "--on", "weekdays", "--day"});
+  ASSERT_TRUE(schedule);
+  EXPECT_EQ(schedule->mode, Mode::schedule);
+  EXPECT_EQ(schedule->agent, "job");
+  EXPECT_EQ(schedule->schedule.at, "7:05");
+  EXPECT_EQ(schedule->schedule.on, "weekdays");
+  EXPECT_EQ(schedule->schedule.day, "");
+  EXPECT_FALSE(schedule->schedule.every || schedule->schedule.none);
+  auto none = parse({"--schedule", "job", "--every", "--none"});
+  EXPECT_TRUE(none->schedule.none);
+  EXPECT_EQ(none->schedule.every, "");
+  EXPECT_EQ(mode({"--schedule", "a", "--new", "b", "--", "tool"}), Mode::newAgent);
+  EXPECT_EQ(mode({"--check", "--help", "--schedule", "a"}), Mode::schedule);
 }
 
 TEST(ParseInvocation, AnOptionThatNeedsAnAgentAndHasNoneIsAnError) {
-  for (const auto& arguments : std::vector<std::vector<std::string>>{
-           {"--load"}, {"--load", "--json"}, {"--status", "--lines", "5", "job"}}) {
+  for (const auto& arguments :
+       std::vector<std::vector<std::string>>{{"--load"},
+                                             {"--load", "--json"},
+                                             {"--status", "--lines", "5", "job"},
+                                             {"--schedule", "--at", "09:00"}}) {
     auto parsed = parse(arguments);
     ASSERT_FALSE(parsed) << arguments[0];
     EXPECT_EQ(parsed.error().kind, UsageError::missingAgent);
@@ -91,14 +109,14 @@ TEST(ParseInvocation, NewTakesItsLabelOptionsAndEverythingAfterTheSeparator) {
   EXPECT_EQ(full->newAgent.label, "com.example.job");
   EXPECT_TRUE(full->newAgent.atLoad);
   EXPECT_TRUE(full->newAgent.keepAlive);
-  EXPECT_EQ(full->newAgent.every, "60");
+  EXPECT_EQ(full->newAgent.schedule.every, "60");
   EXPECT_EQ(full->newAgent.log, "out.log");
   // What follows "--" is the program's, options included.
   EXPECT_EQ(full->newAgent.command,
             (std::vector<std::string>{"/bin/echo", "--list", "--", "two words"}));
   auto plain = parse({"--new", "job", "--", "tool"});
-  EXPECT_FALSE(plain->newAgent.atLoad || plain->newAgent.keepAlive || plain->newAgent.every ||
-               plain->newAgent.log);
+  EXPECT_FALSE(plain->newAgent.atLoad || plain->newAgent.keepAlive ||
+               plain->newAgent.schedule.every || plain->newAgent.log);
   // The earlier options still win; after "--new" they lose to it, as for the other modes.
   EXPECT_EQ(mode({"--new", "job", "--", "tool", "--status", "x"}), Mode::newAgent);
   EXPECT_EQ(mode({"--status", "x", "--new", "job", "--", "tool"}), Mode::status);
@@ -124,8 +142,14 @@ TEST(ParseInvocation, NewTakesItsLabelOptionsAndEverythingAfterTheSeparator) {
     EXPECT_EQ(parsed.error().option, error.option);
     EXPECT_TRUE(parsed.error().ofNewAgent());
   }
+  auto timed = parse({"--new", "job", "--at", "09:30", "--on", "mon,fri", "--day", "--", "x"});
+  ASSERT_TRUE(timed);
+  EXPECT_EQ(timed->newAgent.schedule.at, "09:30");
+  EXPECT_EQ(timed->newAgent.schedule.on, "mon,fri");
+  EXPECT_EQ(timed->newAgent.schedule.day, "");
+  EXPECT_EQ(timed->newAgent.command, (std::vector<std::string>{"x"}));
   // "--every" without its number is left to the interval check.
-  EXPECT_EQ(parse({"--new", "job", "--every", "--", "tool"})->newAgent.every, "");
+  EXPECT_EQ(parse({"--new", "job", "--every", "--", "tool"})->newAgent.schedule.every, "");
 }
 
 TEST(ParseInvocation, LinesTakesAWholeNumberUpToTheLimit) {

@@ -90,6 +90,14 @@ TEST_F(NewAgentChecks, EachFieldSaysWhatIsWrongWithIt) {
   longest.label = std::string(249, 'x');  // with ".plist", the longest file name there is
   EXPECT_TRUE(check(longest).empty());
 
+  NewAgent both = good;
+  both.calendar = {{.minute = 0, .hour = 9}};
+  EXPECT_EQ(check(both),
+            (std::vector<std::pair<Field, std::string>>{
+                {Field::calendar, "Choose either an interval or times of day, not both"}}));
+  both.startInterval.reset();
+  EXPECT_TRUE(check(both).empty());
+
   NewAgent logs = good;
   logs.log = dir_.path().string();
   EXPECT_EQ(check(logs)[0].second, dir_.path().string() + " is a folder");
@@ -146,6 +154,15 @@ TEST(NewAgentPropertyList, WritesOnlyTheKeysAskedForInTheirTypes) {
   EXPECT_EQ(plist_get_node_type(plist_dict_get_item(root.get(), "StartInterval")), PLIST_UINT);
   EXPECT_EQ(dictionaryString(root.get(), "StandardErrorPath"), "/tmp/j.log");
   EXPECT_EQ(plist_dict_get_size(root.get()), 6u);
+
+  agent.startInterval.reset();
+  agent.calendar = {{.minute = 0, .hour = 9, .weekday = 1}, {.minute = 0, .hour = 9, .weekday = 5}};
+  root = parsePropertyList(NewAgents::propertyList(agent));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(plist_dict_get_item(root.get(), "StartInterval"), nullptr);
+  plist_t calendar = plist_dict_get_item(root.get(), "StartCalendarInterval");
+  ASSERT_EQ(plist_get_node_type(calendar), PLIST_ARRAY);
+  EXPECT_EQ(plist_array_get_size(calendar), 2u);
 }
 
 }  // namespace

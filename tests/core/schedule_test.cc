@@ -2,9 +2,11 @@
 #include "schedule.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "language.h"
 #include "property_list.h"
+#include "schedule_rewrite.h"
 #include "schedule_text.h"
 #include "test_support.h"
 
@@ -160,6 +162,126 @@ TEST_F(ScheduleTest, NextRunSaysTheTimeTodayAndTheDateOtherwise) {
   Schedule schedule{.startInterval = 60, .calendar = {{.minute = 0, .hour = 9}}};
   EXPECT_EQ(nextRun(schedule, now), utc(2026, 12, 10, 9, 0));
   EXPECT_EQ(nextRun(Schedule{.startInterval = 60, .calendar = {}}, now), std::nullopt);
+}
+
+TEST_F(ScheduleTest, TypedTimesAndDaysBecomeTheEntriesTheyMean) {
+  testing::ScopedEnv english("MORVANE_LANG", "en");
+  Language::apply(std::nullopt);
+  EXPECT_EQ(TimedStarts::timeOfDay("09:30"), (std::pair{9, 30}));
+  EXPECT_EQ(TimedStarts::timeOfDay("7:05"), (std::pair{7, 5}));
+  EXPECT_EQ(TimedStarts::timeOfDay("23:59"), (std::pair{23, 59}));
+  for (const char* bad :
+       {"24:00", "9:60", "9:5", "930", "-1:00", "+9:00", "9:00 ", ":30", "", "9h"})
+    EXPECT_EQ(TimedStarts::timeOfDay(bad).error(), "The time must be HH:MM, from 00:00 to 23:59")
+        << bad;
+  EXPECT_EQ(TimedStarts::weekdays("Mon,fri,SUN"), (std::set<int>{0, 1, 5}));
+  EXPECT_EQ(TimedStarts::weekdays("weekdays"), (std::set<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(TimedStarts::weekdays("daily"), std::set<int>{});
+  EXPECT_EQ(TimedStarts::weekdays("sun,mon,tue,wed,thu,fri,sat"), std::set<int>{});
+  EXPECT_EQ(TimedStarts::weekdays("mon,Funday").error(),
+            "Unknown day “Funday”: use mon, tue, wed, thu, fri, sat, sun, weekdays or daily");
+  EXPECT_EQ(TimedStarts::weekdays("mon,").error(),
+            "Unknown day “”: use mon, tue, wed, thu, fri, sat, sun, weekdays or daily");
+  EXPECT_EQ(TimedStarts::dayOfMonth("31"), 31);
+  for (const char* bad : {"0", "32", "-1", "1st", "", "001"})
+    EXPECT_FALSE(TimedStarts::dayOfMonth(bad)) << bad;
+
+  // A choice gives entries and the entries give the choice back; what no choice writes is
+  // left alone.
+  const CalendarChoice choices[] = {
+      {9, 30, {}, std::nullopt}, {9, 30, {1, 2, 3, 4, 5}, std::nullopt}, {3, 0, {}, 31}};
+  for (const CalendarChoice& choice : choices)
+    EXPECT_EQ(TimedStarts::choiceOf(TimedStarts::entries(choice)), choice);
+  EXPECT_EQ(TimedStarts::entries({8, 0, {0, 6}, std::nullopt}),
+            (std::vector<CalendarEntry>{{.minute = 0, .hour = 8, .weekday = 0},
+                                        {.minute = 0, .hour = 8, .weekday = 6}}));
+  const std::vector<CalendarEntry> beyond[] = {
+      {{.minute = 0, .hour = 8}, {.minute = 0, .hour = 20}},
+      {{.minute = 0, .hour = 8, .month = 1}},
+      {{.hour = 8}},
+      {{.minute = 0, .hour = 8, .day = 1, .weekday = 1}},
+      {{.minute = 0, .hour = 8, .weekday = 1}, {.minute = 0, .hour = 8, .weekday = 1}},
+      {}};
+  for (const std::vector<CalendarEntry>& calendar : beyond)
+    EXPECT_FALSE(TimedStarts::choiceOf(calendar)) << calendar.size();
+
+  // Written: a dictionary for one entry, an array for several, read back as they were.
+  for (const CalendarChoice& choice : choices) {
+    PlistPtr root = plistWith("<key>StartInterval</key><integer>60</integer>");
+    TimedStarts::write(root.get(), {std::nullopt, TimedStarts::entries(choice)});
+    EXPECT_EQ(plist_get_node_type(plist_dict_get_item(root.get(), "StartCalendarInterval")),
+              choice.weekdays.empty() ? PLIST_DICT : PLIST_ARRAY);
+    EXPECT_EQ(readSchedule(root.get()),
+              (Schedule{std::nullopt, TimedStarts::entries(choice), false, false}));
+  }
+}
+
+/// Everything in a property list but its schedule keys, as XML.
+std::string withoutSchedule(const std::string& bytes) {
+  PlistPtr root = parsePropertyList(bytes);
+  EXPECT_TRUE(root);
+  if (!root)
+    return {};
+  TimedStarts::write(root.get(), {});
+  return toXmlPropertyList(root.get());
+}
+
+TEST_F(ScheduleTest, RewritingKeepsEveryOtherKeyTheFormAndThePermissions) {
+  testing::TempDir dir;
+  const std::string others =
+      "<key>ProgramArguments</key><array><string>/bin/echo</string><string>&lt;ü&gt;</string>"
+      "</array><key>Nice</key><integer>-5</integer><key>Umask</key><string>022</string>"
+      "<key>ExitTimeOut</key><real>2.5</real><key>Data</key><data>AAEC</data>"
+      "<key>EnvironmentVariables</key><dict><key>A</key><string>b</string></dict>"
+      "<key>KeepAlive</key><dict><key>SuccessfulExit</key><false/></dict>";
+  const std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+      "<key>Label</key><string>x</string><key>StartInterval</key><integer>60</integer>" +
+      others + "</dict></plist>";
+  const std::filesystem::path plist = dir / "x.plist";
+  testing::writeFile(plist, xml);
+  ::chmod(plist.c_str(), 0640);
+  const TimedStart daily{std::nullopt, {{.minute = 30, .hour = 9}}};
+  ASSERT_TRUE(rewriteSchedule(plist, daily));
+  std::string written = testing::readText(plist);
+  EXPECT_TRUE(written.starts_with("<?xml")) << written;
+  EXPECT_EQ(withoutSchedule(written), withoutSchedule(xml));
+  EXPECT_NE(written.find("<integer>-5</integer>"), std::string::npos) << written;
+  Schedule read = readSchedule(parsePropertyList(written).get());
+  EXPECT_EQ(read.startInterval, std::nullopt);
+  EXPECT_EQ(read.calendar, daily.calendar);
+  EXPECT_TRUE(read.keepAlive);
+  struct stat info {};
+  ASSERT_EQ(::stat(plist.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+  // A binary list stays binary, and a link stays a link to the file it names.
+  PlistPtr root = parsePropertyList(xml);
+  testing::writeFile(dir / "target.plist", toBinaryPropertyList(root.get()));
+  ::chmod((dir / "target.plist").c_str(), 0600);
+  std::filesystem::create_symlink("target.plist", dir / "link.plist");
+  ASSERT_TRUE(rewriteSchedule(dir / "link.plist", {7200, {}}));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.plist"));
+  written = testing::readText(dir / "target.plist");
+  EXPECT_TRUE(isBinaryPropertyList(written));
+  EXPECT_EQ(withoutSchedule(written), withoutSchedule(xml));
+  EXPECT_EQ(readSchedule(parsePropertyList(written).get()).startInterval, 7200);
+  ASSERT_EQ(::stat((dir / "target.plist").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  ASSERT_TRUE(rewriteSchedule(dir / "link.plist", {}));
+  EXPECT_TRUE(readSchedule(parsePropertyList(testing::readText(dir / "target.plist")).get())
+                  .calendar.empty());
+
+  // What is no property list, or is missing, is left as it was.
+  testing::ScopedEnv english("MORVANE_LANG", "en");
+  Language::apply(std::nullopt);
+  testing::writeFile(dir / "broken.plist", "<plist><dict>");
+  Outcome broken = rewriteSchedule(dir / "broken.plist", daily);
+  ASSERT_FALSE(broken);
+  EXPECT_EQ(broken.error().text, (dir / "broken.plist").string() + ": not a property list");
+  EXPECT_EQ(testing::readText(dir / "broken.plist"), "<plist><dict>");
+  EXPECT_FALSE(rewriteSchedule(dir / "missing.plist", daily));
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing.plist"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "cli.h"
 #include "platform.h"
 #include "property_list.h"
+#include "schedule.h"
 
 namespace morvane {
 namespace {
@@ -200,8 +201,8 @@ class NewAgentMode : public testing::AgentHome {
 
 TEST_F(NewAgentMode, WritesALoadableAgentLoadsItAndRunsIt) {
   const std::string log = (home_ / "echo.log").string();
-  Outcome made = create(
-      {"com.example.echo", true, false, std::nullopt, log, {"echo", "hello there", "$HOME"}});
+  Outcome made =
+      create({"com.example.echo", true, false, {}, log, {"echo", "hello there", "$HOME"}});
   const std::filesystem::path plist = agents() / "com.example.echo.plist";
   EXPECT_EQ(made.out, plist.string() + "\ncom.example.echo loaded\n");
   EXPECT_EQ(made.err, "");
@@ -221,7 +222,7 @@ TEST_F(NewAgentMode, WritesALoadableAgentLoadsItAndRunsIt) {
   EXPECT_EQ(plist_dict_get_item(written.get(), "KeepAlive"), nullptr);
 
   Outcome ticking =
-      create({"com.example.tick", false, true, "600", std::nullopt, {"/bin/sleep", "300"}});
+      create({"com.example.tick", false, true, {"600"}, std::nullopt, {"/bin/sleep", "300"}});
   EXPECT_EQ(ticking.status, 0) << ticking.err;
   PlistPtr tick = parsePropertyList(testing::readText(agents() / "com.example.tick.plist"));
   uint64_t seconds = 0;
@@ -229,8 +230,35 @@ TEST_F(NewAgentMode, WritesALoadableAgentLoadsItAndRunsIt) {
   EXPECT_EQ(seconds, 600u);
   EXPECT_EQ(plist_dict_get_item(tick.get(), "RunAtLoad"), nullptr);
   EXPECT_NE(plist_dict_get_item(tick.get(), "KeepAlive"), nullptr);
+
+  // Calendar times: one entry as a dictionary, several as an array; the service manager takes
+  // both.
+  const std::pair<ScheduleOptions, Schedule> timed[] = {
+      {{.at = "9:05"}, {std::nullopt, {{.minute = 5, .hour = 9}}, false, false}},
+      {{.at = "18:30", .on = "sat,SUN"},
+       {std::nullopt,
+        {{.minute = 30, .hour = 18, .weekday = 0}, {.minute = 30, .hour = 18, .weekday = 6}},
+        false,
+        false}},
+      {{.at = "00:00", .day = "31"},
+       {std::nullopt, {{.minute = 0, .hour = 0, .day = 31}}, false, false}},
+  };
+  int count = 0;
+  for (const auto& [options, schedule] : timed) {
+    const std::string label = "com.example.timed" + std::to_string(++count);
+    Outcome timedMade = create({label, false, false, options, {}, {"/bin/sleep", "300"}});
+    EXPECT_EQ(timedMade.status, 0) << timedMade.err;
+    EXPECT_EQ(timedMade.out, (agents() / (label + ".plist")).string() + "\n" + label + " loaded\n");
+    PlistPtr timedFile = parsePropertyList(testing::readText(agents() / (label + ".plist")));
+    EXPECT_EQ(readSchedule(timedFile.get()), schedule) << label;
+    EXPECT_EQ(plist_get_node_type(plist_dict_get_item(timedFile.get(), "StartCalendarInterval")),
+              schedule.calendar.size() == 1 ? PLIST_DICT : PLIST_ARRAY);
+    EXPECT_TRUE(Agents::parseList(launchctl({"list"}).standardOutput).contains(label));
+  }
   EXPECT_EQ(files(),
-            (std::vector<std::string>{"com.example.echo.plist", "com.example.tick.plist"}));
+            (std::vector<std::string>{"com.example.echo.plist", "com.example.tick.plist",
+                                      "com.example.timed1.plist", "com.example.timed2.plist",
+                                      "com.example.timed3.plist"}));
 
   // Three launchctl runs: whether the label is loaded, the bootstrap, and its confirmation; a
   // label left disabled is found out when the bootstrap is refused, and enabled.
@@ -290,8 +318,24 @@ TEST_F(NewAgentMode, RefusesWithOneLineOnStandardErrorAndWritesNothing) {
     EXPECT_EQ(outcome.status, 1);
   }
   for (const char* interval : {"0", "-5", "1.5", "ten", "", "99999999999"}) {
-    Outcome outcome = create({"com.example.new", false, false, interval, {}, {"/bin/true"}});
+    Outcome outcome = create({"com.example.new", false, false, {interval}, {}, {"/bin/true"}});
     EXPECT_EQ(outcome.err, "✗ The interval must be a whole number above 0\n") << interval;
+    EXPECT_EQ(outcome.status, 1);
+  }
+  const std::pair<ScheduleOptions, std::string> schedules[] = {
+      {{.at = "24:00"}, "The time must be HH:MM, from 00:00 to 23:59"},
+      {{.at = ""}, "The time must be HH:MM, from 00:00 to 23:59"},
+      {{.at = "09:00", .on = "mon,\x1b[2J"},
+       "Unknown day “\\x1B[2J”: use mon, tue, wed, thu, fri, sat, sun, weekdays or daily"},
+      {{.at = "09:00", .day = "32"}, "The day of the month must be a whole number from 1 to 31"},
+      {{.every = "60", .at = "09:00"}, "--at cannot be combined with --every"},
+      {{.at = "09:00", .on = "mon", .day = "1"}, "--on cannot be combined with --day"},
+      {{.on = "mon"}, "--on needs --at"},
+      {{.day = "1"}, "--day needs --at"},
+  };
+  for (const auto& [options, line] : schedules) {
+    Outcome outcome = create({"com.example.new", false, false, options, {}, {"/bin/true"}});
+    EXPECT_EQ(outcome.err, "✗ " + line + "\n");
     EXPECT_EQ(outcome.status, 1);
   }
   // A service manager that cannot say what is loaded: whether the label is taken is unknown.
@@ -305,7 +349,79 @@ TEST_F(NewAgentMode, RefusesWithOneLineOnStandardErrorAndWritesNothing) {
   testing::ScopedEnv chinese("MORVANE_LANG", "zh");
   EXPECT_EQ(create({"com.example.taken", false, false, {}, {}, {"/bin/true"}}).err,
             "✗ 「com.example.taken」已被 other.plist 使用\n");
+  EXPECT_EQ(create({"com.example.new", false, false, {.at = "9:99"}, {}, {"/bin/true"}}).err,
+            "✗ 时间须为 HH:MM，从 00:00 到 23:59\n");
+  EXPECT_EQ(create({"com.example.new", false, false, {.every = "5", .at = "9:00"}, {}, {"x"}}).err,
+            "✗ --at 不能与 --every 同用\n");
   EXPECT_EQ(files(), before);
+}
+
+TEST_F(NewAgentMode, ScheduleRewritesOnlyTheScheduleAndReloadsALoadedAgent) {
+  auto schedule = [](const std::string& name, const ScheduleOptions& options) {
+    std::ostringstream out, err;
+    const int32_t status = CLI::setSchedule(out, err, name, options);
+    return Outcome{status, out.str(), err.str()};
+  };
+  const std::filesystem::path loaded =
+      writeAgent("loaded.plist", "com.example.loaded", testing::kSleeper, {{"Note", "kept"}});
+  const std::filesystem::path idle = writeAgent("idle.plist", "com.example.idle", {"/bin/true"});
+  ASSERT_TRUE(launchctl({"bootstrap", Agents::guiDomain(), loaded.string()}).ok());
+  std::optional<int64_t> before;
+  for (int i = 0; i < 100 && !(before = pidOf("com.example.loaded")); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(before);
+
+  // A loaded agent is booted out and in again, each step confirmed by the list.
+  const std::filesystem::path calls = home_ / "calls";
+  testing::writeScript(home_ / "counting-launchctl", "echo \"$1\" >> '" + calls.string() +
+                                                         "'; exec '" LAUNCHCTL_STANDIN "' \"$@\"");
+  platform::overrideToolPath(platform::Tool::launchctl, home_ / "counting-launchctl");
+  Outcome weekdays = schedule("loaded", {.at = "07:45", .on = "weekdays"});
+  EXPECT_EQ(weekdays.out, "Schedule of com.example.loaded set: Mon–Fri at 07:45, reloaded\n");
+  EXPECT_EQ(weekdays.err, "");
+  EXPECT_EQ(weekdays.status, 0);
+  EXPECT_EQ(testing::readText(calls), "list\nlist\nbootout\nlist\nbootstrap\nlist\n");
+  platform::overrideToolPath(platform::Tool::launchctl, LAUNCHCTL_STANDIN);
+  std::optional<int64_t> after;
+  for (int i = 0; i < 100 && !(after = pidOf("com.example.loaded")); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(after && after != before) << "the job was started again";
+  PlistPtr written = parsePropertyList(testing::readText(loaded));
+  EXPECT_EQ(dictionaryString(written.get(), "Note"), "kept");
+  EXPECT_EQ(readSchedule(written.get()).calendar.size(), 5u);
+  EXPECT_TRUE(readSchedule(written.get()).runAtLoad);
+
+  // One not loaded is only written; --none takes the schedule keys away.
+  EXPECT_EQ(schedule("com.example.idle", {.every = "300"}).out,
+            "Schedule of com.example.idle set: every 5 min\n");
+  EXPECT_FALSE(pidOf("com.example.idle") ||
+               Agents::parseList(launchctl({"list"}).standardOutput).contains("com.example.idle"));
+  EXPECT_EQ(readSchedule(parsePropertyList(testing::readText(idle)).get()).startInterval, 300);
+  EXPECT_EQ(schedule("idle.plist", {.none = true}).out, "Schedule of com.example.idle removed\n");
+  EXPECT_EQ(readSchedule(parsePropertyList(testing::readText(idle)).get()),
+            (Schedule{std::nullopt, {}, true, false}));
+
+  // Refusals change nothing.
+  const std::string unchanged = testing::readText(idle);
+  const std::pair<std::pair<std::string, ScheduleOptions>, std::string> refused[] = {
+      {{"com.example.missing", {.none = true}}, "No agent named com.example.missing"},
+      {{"idle", {}}, "--schedule needs --at, --every or --none"},
+      {{"idle", {.every = "60", .none = true}},
+       "--none cannot be combined with --at, --on, --day or --every"},
+      {{"idle", {.every = "0"}}, "The interval must be a whole number above 0"},
+  };
+  for (const auto& [call, line] : refused) {
+    Outcome outcome = schedule(call.first, call.second);
+    EXPECT_TRUE(outcome.err.starts_with("✗ " + line)) << outcome.err;
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.status, 1);
+  }
+  EXPECT_EQ(testing::readText(idle), unchanged);
+
+  testing::ScopedEnv chinese("MORVANE_LANG", "zh");
+  EXPECT_EQ(schedule("idle", {.at = "6:00", .day = "1"}).out,
+            "「com.example.idle」的计划已设为：每月 1 日 06:00\n");
+  EXPECT_EQ(schedule("idle", {.none = true}).out, "「com.example.idle」的计划已取消\n");
 }
 
 /// The same commands against a launchctl that only logs what it is asked.
