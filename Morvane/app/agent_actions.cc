@@ -1,6 +1,6 @@
 // The actions on one agent, opened from its row with a right click or from the keyboard: its
-// log, its property list in the file manager and in the text editor, its label on the
-// clipboard.
+// log, its property list in the file manager and in the text editor, its schedule, its label on
+// the clipboard.
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -62,6 +62,7 @@ QMenu* AppDelegate::actionsMenu(const Agent& agent) {
     platform::editInTextEditor(
         plist, app.warnOnFailure(L("无法打开文件进行编辑", "Couldn't open the file for editing")));
   });
+  action(L("计划…", "Schedule…"), [agent](AppDelegate& app) { app.showScheduleWindow(agent); });
   action(L("拷贝标签", "Copy Label"), [label = agent.label](AppDelegate&) {
     QGuiApplication::clipboard()->setText(QString::fromStdString(label));
   });

@@ -28,6 +28,7 @@
 #include "paths.h"
 #include "platform.h"
 #include "schedule_files.h"
+#include "schedule_window.h"
 #include "settings_store.h"
 #include "status_item.h"
 #include "switch_row_item.h"
@@ -134,6 +135,15 @@ class AppDelegate : public QObject {
   /// Writes the agent's property list in the background and loads it when asked; progress and
   /// result in the menu, a failure in an alert.
   void createAgent(const NewAgent& agent, bool loadNow);
+
+  // Schedules.
+  /// Opens the window that changes an agent's schedule, filled in from its property list.
+  void showScheduleWindow(const Agent& agent);
+  /// The open schedule window; null when there is none.
+  ScheduleWindow* scheduleWindow() const { return scheduleWindow_; }
+  /// Rewrites the agent's schedule in the background, reloading it when loaded; the result in
+  /// the menu's note line, a failure in an alert.
+  void changeSchedule(const Agent& agent, const TimedStart& start);
 
   // Agent toggling.
   /// Loads or unloads an agent in the background, with progress and result in the menu.
@@ -280,6 +290,7 @@ class AppDelegate : public QObject {
   QPointer<QMenu> actions_;
   QPointer<SwitchRowItem> highlighted_;
   QPointer<NewAgentWindow> newAgentWindow_;
+  QPointer<ScheduleWindow> scheduleWindow_;
   QPointer<QMenu> nativePopup_;
 };
 

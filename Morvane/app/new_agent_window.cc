@@ -36,8 +36,9 @@ NewAgentWindow::NewAgentWindow(std::filesystem::path directory, TakenLabels take
       arguments(new QLineEdit(this)),
       runAtLoad(new QCheckBox(text(L("加载时运行", "Run at load")), this)),
       keepAlive(new QCheckBox(text(L("保持运行", "Keep alive")), this)),
-      runEvery(new QCheckBox(text(L("每隔", "Run every")), this)),
-      minutes(new QLineEdit(QStringLiteral("60"), this)),
+      schedule(new ScheduleFields(this)),
+      runEvery(schedule->runEvery),
+      minutes(schedule->minutes),
       log(new QLineEdit(this)),
       loadNow(new QCheckBox(text(L("立即加载", "Load now")), this)),
       directory_(std::move(directory)),
@@ -51,8 +52,6 @@ NewAgentWindow::NewAgentWindow(std::filesystem::path directory, TakenLabels take
   log->setPlaceholderText(text(L("输出和错误（可不填）", "Output and errors (optional)")));
   runAtLoad->setChecked(true);
   loadNow->setChecked(true);
-  minutes->setMaximumWidth(64);
-  minutes->setEnabled(false);
 
   auto* grid = new QGridLayout(this);
   int row = 0;
@@ -71,18 +70,14 @@ NewAgentWindow::NewAgentWindow(std::filesystem::path directory, TakenLabels take
     order.insert(std::next(std::find(order.begin(), order.end(), field)), button);
     return button;
   };
-  order = {label, program, arguments, runAtLoad, keepAlive, runEvery, minutes, log, loadNow};
+  order = {label,   program,         arguments,      runAtLoad, keepAlive, runEvery,
+           minutes, schedule->runAt, schedule->time, log,       loadNow};
   addField(L("标签", "Label"), label, Field::label, nullptr);
   addField(L("程序", "Program"), program, Field::program, chooser(program, false));
   addField(L("参数", "Arguments"), arguments, Field::arguments, nullptr);
   grid->addWidget(runAtLoad, row++, 1, 1, 2);
   grid->addWidget(keepAlive, row++, 1, 1, 2);
-  auto* every = new QHBoxLayout;
-  every->addWidget(runEvery);
-  every->addWidget(minutes);
-  every->addWidget(new QLabel(text(L("分钟运行一次", "minutes")), this));
-  every->addStretch();
-  grid->addLayout(every, row++, 1, 1, 2);
+  grid->addWidget(schedule, row++, 1, 1, 2);
   grid->addWidget(messageLabel(Field::interval), row++, 1, 1, 2);
   addField(L("日志文件", "Log file"), log, Field::log, chooser(log, true));
   grid->addWidget(loadNow, row++, 1, 1, 2);
@@ -96,12 +91,11 @@ NewAgentWindow::NewAgentWindow(std::filesystem::path directory, TakenLabels take
 
   connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons_, &QDialogButtonBox::accepted, this, &NewAgentWindow::save);
-  connect(runEvery, &QCheckBox::toggled, minutes, &QWidget::setEnabled);
   for (QLineEdit* field : {label, program, arguments, minutes, log}) {
     connect(field, &QLineEdit::textEdited, this, [field] { field->setProperty("touched", true); });
     connect(field, &QLineEdit::textChanged, this, &NewAgentWindow::check);
   }
-  connect(runEvery, &QCheckBox::toggled, this, &NewAgentWindow::check);
+  schedule->changed = [this] { check(); };
   check();
 }
 
@@ -129,6 +123,8 @@ NewAgent NewAgentWindow::agent() const {
     if (auto seconds = NewAgents::interval(minutes->text().trimmed().toStdString(), 60))
       agent.startInterval = *seconds;
   }
+  if (schedule->runAt->isChecked())
+    agent.calendar = schedule->calendar().value_or(std::vector<CalendarEntry>{});
   if (!log->text().trimmed().isEmpty())
     agent.log = expandedPath(log->text());
   return agent;
@@ -141,6 +137,10 @@ std::vector<NewAgents::Problem> NewAgentWindow::problems() const {
   if (runEvery->isChecked()) {
     if (auto seconds = NewAgents::interval(minutes->text().trimmed().toStdString(), 60); !seconds)
       found.push_back(seconds.error());
+  }
+  if (schedule->runAt->isChecked()) {
+    if (auto entries = schedule->calendar(); !entries)
+      found.push_back({Field::calendar, entries.error()});
   }
   return found;
 }

@@ -11,6 +11,7 @@
 #include <map>
 
 #include "new_agent.h"
+#include "schedule_fields.h"
 
 namespace morvane {
 
@@ -37,6 +38,8 @@ class NewAgentWindow : public QDialog {
   QLineEdit* const arguments;
   QCheckBox* const runAtLoad;
   QCheckBox* const keepAlive;
+  /// When it runs by the clock; runEvery and minutes are its first fields.
+  ScheduleFields* const schedule;
   QCheckBox* const runEvery;
   QLineEdit* const minutes;
   QLineEdit* const log;

@@ -195,7 +195,31 @@ class TogglingTest : public QObject {
         QCOMPARE(window->message(fields[i]), message);
       }
     }
+    // Times of day: the line under them shows the next starts, or what is wrong and Save
+    // waits; one kind of timed start at a time.
+    ScheduleFields* schedule = window->schedule;
+    schedule->runAt->setChecked(true);
+    QVERIFY(schedule->preview->text().startsWith("Next runs: "));
+    QCOMPARE(schedule->preview->text().count(" 09:00 ("), 3);
+    schedule->time->setText("24:00");
+    QCOMPARE(schedule->preview->text(),
+             QStringLiteral("The time must be HH:MM, from 00:00 to 23:59"));
+    QVERIFY(!window->saveButton()->isEnabled());
+    schedule->time->setText("7:30");
+    schedule->chosenDays->setChecked(true);
+    QCOMPARE(schedule->preview->text(), QStringLiteral("Choose at least one day"));
+    QVERIFY(!window->saveButton()->isEnabled());
+    schedule->days[6]->setChecked(true);
+    QVERIFY(schedule->preview->text().contains(" 07:30 (Sat)"));
+    QVERIFY(window->saveButton()->isEnabled());
+    QCOMPARE(window->agent().calendar,
+             (std::vector<CalendarEntry>{{.minute = 30, .hour = 7, .weekday = 6}}));
+    schedule->monthDay->setChecked(true);
+    schedule->dayOfMonth->setText("32");
+    QVERIFY(!window->saveButton()->isEnabled());
     window->runEvery->setChecked(true);
+    QVERIFY(!schedule->runAt->isChecked());
+    QVERIFY(window->agent().calendar.empty());
     window->minutes->setText("0");
     QCOMPARE(window->message(Field::interval),
              QStringLiteral("The interval must be a whole number above 0"));
