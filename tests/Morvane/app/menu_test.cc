@@ -657,7 +657,8 @@ class MenuTest : public QObject {
     QVERIFY(!row->toggle()->isOn());
     QMenu* actions = app->agentActions();
     QTRY_VERIFY(actions && actions->isVisible());
-    QCOMPARE(titles(*actions), (QStringList{"Show Log", "Reveal in Folder", "Edit", "Copy Label"}));
+    QCOMPARE(titles(*actions), (QStringList{"Show Log", "Reveal in Folder", "Edit", "Schedule…",
+                                            "Copy Label"}));
     QVERIFY(actions->actions()[0]->isEnabled());  // the error log exists; the output log does not
 
     actions->actions()[0]->trigger();
@@ -673,7 +674,7 @@ class MenuTest : public QObject {
                plist + " string:"));
     app->actionsMenu(logged)->actions()[2]->trigger();
     QTRY_VERIFY(called("editor --new-window " + plist));
-    app->actionsMenu(logged)->actions()[3]->trigger();
+    app->actionsMenu(logged)->actions()[4]->trigger();
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("com.example.logged"));
 
     // No log to show; an opener that fails says why.

@@ -9,6 +9,7 @@
 #include "app_test_support.h"
 #include "language.h"
 #include "property_list.h"
+#include "schedule.h"
 #include "shell.h"
 #include "user_manager_sandbox.h"
 
@@ -242,6 +243,35 @@ class TogglingTest : public QObject {
     uint64_t interval = 0;
     plist_get_uint_val(plist_dict_get_item(written.get(), "StartInterval"), &interval);
     QCOMPARE(interval, uint64_t(300));
+    QCOMPARE(dictionaryString(written.get(), "StandardErrorPath"),
+             std::optional<std::string>((sandbox_->home() / "new.log").string()));
+
+    // Its actions change its schedule in the same fields, filled in from the file; saving
+    // rewrites only the schedule and reloads it.
+    const int64_t firstPid = *made->pid;
+    testing::itemTitled(*app_->actionsMenu(*made), "Schedule…")->trigger();
+    ScheduleWindow* scheduleWindow = app_->scheduleWindow();
+    QVERIFY(scheduleWindow && scheduleWindow->isVisible());
+    QCOMPARE(scheduleWindow->windowTitle(), QStringLiteral("Schedule of com.example.new"));
+    QVERIFY(scheduleWindow->fields->runEvery->isChecked());
+    QCOMPARE(scheduleWindow->fields->minutes->text(), QStringLiteral("5"));
+    QVERIFY(scheduleWindow->beyondForm->isHidden());
+    scheduleWindow->fields->runAt->setChecked(true);
+    scheduleWindow->fields->weekdays->setChecked(true);
+    scheduleWindow->fields->time->setText("24:00");
+    QVERIFY(!scheduleWindow->saveButton()->isEnabled());
+    scheduleWindow->fields->time->setText("06:15");
+    QTest::mouseClick(scheduleWindow->saveButton(), Qt::LeftButton);
+    QTRY_VERIFY(!app_->scheduleWindow());
+    QTRY_COMPARE_WITH_TIMEOUT(app_->running, int64_t(0), kTimeoutMs);
+    QCOMPARE(app_->note, std::optional<std::string>(
+                             "Schedule of com.example.new set: Mon–Fri at 06:15, reloaded"));
+    QVERIFY(warnings_->empty());
+    made = agent("com.example.new");
+    QVERIFY(made && made->loaded && made->pid && *made->pid != firstPid);
+    written = parsePropertyList(testing::readTextFile(made->path));
+    QCOMPARE(plist_dict_get_item(written.get(), "StartInterval"), nullptr);
+    QCOMPARE(readSchedule(written.get()).calendar.size(), size_t(5));
     QCOMPARE(dictionaryString(written.get(), "StandardErrorPath"),
              std::optional<std::string>((sandbox_->home() / "new.log").string()));
   }
