@@ -121,6 +121,9 @@ class AppDelegate : public QObject {
   // Per-agent actions.
   /// The actions on one agent: show its log, reveal its file, edit it, copy its label.
   QMenu* actionsMenu(const Agent& agent);
+  /// Adds the heading and the last runs of the loaded agent `label`, newest first, as lines
+  /// that cannot be chosen; or why they could not be read.
+  static void addRecentRuns(QMenu& actions, const std::string& label);
   /// The actions menu last opened; null when there is none.
   QMenu* agentActions() const { return actions_; }
   /// Opens the actions on an agent at a screen position; from the keyboard, the first is chosen.
