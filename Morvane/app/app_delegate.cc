@@ -105,6 +105,7 @@ void AppDelegate::applicationDidFinishLaunching() {
               << std::endl;
 
   refresh();
+  watchRuns();
   scheduleUpdateChecks();
 }
 

@@ -20,13 +20,16 @@
 #include "agent_list_item.h"
 #include "agents.h"
 #include "alerts.h"
+#include "desktop_notices.h"
 #include "failed_exits.h"
 #include "failure.h"
+#include "failure_notices.h"
 #include "instance_lock.h"
 #include "native_menu.h"
 #include "new_agent_window.h"
 #include "paths.h"
 #include "platform.h"
+#include "run_end_watch.h"
 #include "schedule_files.h"
 #include "settings_store.h"
 #include "status_item.h"
@@ -128,6 +131,21 @@ class AppDelegate : public QObject {
   QMenu* agentActions() const { return actions_; }
   /// Opens the actions on an agent at a screen position; from the keyboard, the first is chosen.
   void showActions(const Agent& agent, const QPoint& at, bool byKeyboard);
+
+  // Notices on failing runs.
+  /// Stores whether failing runs get a notice.
+  void setNotifyOnFailure(bool on);
+  /// Starts watching the runs of the agents; the runs that ended before give no notice.
+  void watchRuns();
+  /// Reads the run records that changed and shows a notice for each new failing run (unless
+  /// notices are off); with `baseline`, only notes where each job stands.
+  void runsChanged(bool baseline = false);
+  /// Shows the notice that a run of `label` failed: how it ended, the last line of its error log
+  /// and an action that opens the log; the tray's own message where no notification service
+  /// answers.
+  void notifyFailure(const std::string& label, const Run& run);
+  /// The run watch; null before start-up.
+  RunEndWatch* runEndWatch() const { return runEnds_.get(); }
 
   // New agents.
   /// Opens the new-agent window, or brings it to the front when it is open.
@@ -284,6 +302,11 @@ class AppDelegate : public QObject {
   QPointer<SwitchRowItem> highlighted_;
   QPointer<NewAgentWindow> newAgentWindow_;
   QPointer<QMenu> nativePopup_;
+  std::unique_ptr<RunEndWatch> runEnds_;
+  std::unique_ptr<DesktopNotices> notices_;
+  FailureNotices failureNotices_;
+  /// When each run record was last read, by file name.
+  std::map<std::string, std::filesystem::file_time_type> runRecordTimes_;
 };
 
 /// Starts the menu-bar application and runs it until it quits; gives the exit status.

@@ -212,6 +212,16 @@ NativeMenuItem AppDelegate::nativeMenu() {
   login.on = on;
   items.push_back(std::move(login));
 
+  const bool notifying = settings().value().notifyOnFailure;
+  NativeMenuItem notify = item("notify", MenuTexts::notifyOnFailure(), [self, notifying] {
+    if (self)
+      self->setNotifyOnFailure(!notifying);
+  });
+  notify.enabled = true;
+  notify.toggle = NativeMenuItem::Toggle::check;
+  notify.on = notifying;
+  items.push_back(std::move(notify));
+
   NativeMenuItem language = item("language", MenuTexts::language());
   language.enabled = true;
   const std::optional<std::string> current = settings().value().language;
