@@ -11,6 +11,8 @@ namespace morvane {
 QString singleLine(const std::string& text) {
   const QString read = QString::fromStdString(text);
   auto breaksLine = [](QChar c) {
+    if (c.unicode() >= 0x20 && c.unicode() < 0x7f)  // printable ASCII, most of any text
+      return false;
     const auto category = c.category();
     return category == QChar::Other_Control || category == QChar::Separator_Line ||
            category == QChar::Separator_Paragraph;
