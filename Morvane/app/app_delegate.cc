@@ -234,6 +234,7 @@ void AppDelegate::showChanges() {
 void AppDelegate::nativeMenuChanged() {
   if (statusItem)
     statusItem->menuChanged();
+  updateNativePopup();
 }
 
 void AppDelegate::presentWarning(const std::string& message, const std::string& informative) {

@@ -86,7 +86,7 @@ class AppDelegate : public QObject {
 
   /// Shown state changed: the open menu is rebuilt, and the menu a panel draws is told.
   void showChanges();
-  /// Tells the menu a panel draws that shown state changed.
+  /// Tells the menu a panel draws, and Morvane's own popup of it, that shown state changed.
   void nativeMenuChanged();
 
   // The menu.
@@ -114,6 +114,8 @@ class AppDelegate : public QObject {
   void popUpNativeMenu(const QPoint& at);
   /// The popup opened last; null when there is none.
   QMenu* nativePopup() const { return nativePopup_; }
+  /// Makes that popup, while it is open, show the state as it is now.
+  void updateNativePopup();
 
   /// Above this many agents, a search field heads their rows.
   static constexpr size_t kUnfilteredAgents = 12;

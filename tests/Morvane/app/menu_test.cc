@@ -93,6 +93,21 @@ class MenuTest : public QObject {
     return texts;
   }
 
+  /// What Morvane's own popup of that menu says, in the same form.
+  static QStringList popupTexts(const QMenu& menu) {
+    QStringList texts;
+    for (const QAction* action : menu.actions()) {
+      QString text = action->text();
+      text.replace(QStringLiteral("&&"), QStringLiteral("&"));
+      texts << (action->isSeparator() ? QStringLiteral("---")
+                                      : text + (action->isChecked() ? " [on]" : "") +
+                                            (action->isEnabled() ? "" : " [off]"));
+      if (action->menu() != nullptr)
+        texts << popupTexts(*action->menu());
+    }
+    return texts;
+  }
+
   /// The labels of one level of an exported layout.
   static QStringList layoutLabels(const dbus::MenuLayout& layout) {
     QStringList labels;
@@ -473,10 +488,11 @@ class MenuTest : public QObject {
     const std::string longName(3000, 'n');
     sandbox_->writeSettings(R"({"friendlyNames": {"empty": "", "blank": "  ", "long": ")" +
                             longName +
-                            R"(", "control": "a\nb\tc\u0007d", "markup": "<b>x</b> & y"}})");
+                            R"(", "control": "a\nb\tc\u0007d", "markup": "<b>x</b> & y", )"
+                            R"("bidi": "com.\u202eevil.gnp\u200f\u061c"}})");
     auto app = delegate();
     const std::string hugeLabel(10000, 'L');
-    for (const char* label : {"empty", "blank", "long", "control", "markup"})
+    for (const char* label : {"empty", "blank", "long", "control", "markup", "bidi", "bad\xff"})
       app->agents.push_back(agent(label, false, std::nullopt, false));
     app->agents.push_back(agent(hugeLabel, true, 1, true));
     for (int i = 0; i < 1000; ++i)
@@ -489,9 +505,12 @@ class MenuTest : public QObject {
     QVERIFY(rowTitled(app->menu, "blank"));
     QVERIFY(rowTitled(app->menu, "a b c d"));
     QCOMPARE(rowTitled(app->menu, "<b>x</b> & y")->shownTitle(), QStringLiteral("<b>x</b> & y"));
+    // Bidirectional controls are shown, never obeyed: the row cannot pass for another name.
+    QVERIFY(rowTitled(app->menu, "com.\\u202Eevil.gnp\\u200F\\u061C"));
+    QVERIFY(rowTitled(app->menu, "bad\uFFFD"));
     for (SwitchRow* row : testing::rows(app->menu))
       QVERIFY(row->sizeHint().width() <= SwitchRow::kMaxWidth);
-    QCOMPARE(app->agentList()->rowCount(), size_t(1006));
+    QCOMPARE(app->agentList()->rowCount(), size_t(1008));
     QVERIFY(app->menu.actions()[1]->text().size() < 200);
 
     // Open, the whole menu fits the screen: the rows scroll between the filter and the items
@@ -514,7 +533,7 @@ class MenuTest : public QObject {
                       Qt::NoButton, {}, Qt::NoScrollPhase, false);
     QApplication::sendEvent(list, &wheel);
     QCOMPARE(list->top(), size_t(6));
-    QCOMPARE(list->visibleRows().front()->title(), QStringLiteral("com.example.many0"));
+    QCOMPARE(list->visibleRows().front()->title(), QStringLiteral("bad\uFFFD"));
     SwitchRow* far = rowTitled(app->menu, "com.example.many998");
     QVERIFY(far && far->isVisible() && list->rect().contains(far->geometry()));
     QCOMPARE(far->detail().value_or("(absent)"), QStringLiteral("pid 998"));
@@ -858,6 +877,39 @@ class MenuTest : public QObject {
              QStringLiteral("Job01 · pid 101"));
     QVERIFY(groups[0]->children[1].on);
     QCOMPARE(QString::fromStdString(groups[1]->children[1].label), QStringLiteral("job08"));
+
+    // Morvane's own popup of that menu says the same, and follows what changes while it is
+    // open in place: it stays open, and so does its open submenu.
+    const std::vector<Agent> agents = app->agents;
+    app->popUpNativeMenu(QPoint(0, 0));
+    QPointer<QMenu> popup = app->nativePopup();
+    QTRY_VERIFY(popup && popup->isVisible());
+    QTRY_VERIFY(app->agents.empty());  // the opening's scan, of no agents, came back
+    app->agents = agents;
+    app->nativeMenuChanged();
+    QCOMPARE(popupTexts(*popup), nativeTexts(app->nativeMenu()));
+    QPointer<QMenu> others = popup->actions()[3]->menu();
+    QVERIFY(others);
+    others->popup(QPoint(300, 0));
+    QTRY_VERIFY(others->isVisible());
+    app->agents[37].loaded = true;  // Job07
+    app->agents[37].pid = 107;
+    app->note = "Job07 loaded";
+    app->nativeMenuChanged();
+    QCOMPARE(popupTexts(*popup), nativeTexts(app->nativeMenu()));
+    QCOMPARE(popupTexts(*popup)[1], QStringLiteral("Job07 loaded [off]"));
+    QVERIFY(popup->isVisible());
+    QVERIFY(others && others->isVisible());
+    QCOMPARE(others->actions()[0]->text(), QStringLiteral("job08"));
+    // Submenus that are no longer needed go; a second click on the icon closes the menu.
+    app->agents.resize(3);
+    app->nativeMenuChanged();
+    QCOMPARE(popupTexts(*popup), nativeTexts(app->nativeMenu()));
+    QTRY_VERIFY(!others);
+    app->popUpNativeMenu(QPoint(0, 0));
+    QVERIFY(!popup->isVisible());
+    app->agents = agents;
+    app->note.reset();
 
     qputenv("MORVANE_LANG", "zh");
     Language::apply(std::nullopt);
