@@ -8,6 +8,13 @@
 
 namespace launchctl {
 
+/// The supervisor program, in the same folder as launchctl.
+inline constexpr const char* kSupervisorProgram = "launchctl-supervisor";
+/// Where the supervisor program finds the pipe its report goes to.
+inline constexpr int kReportFd = 3;
+/// Where it finds its job, as encodeJobConfig wrote it (job_config_codec.h).
+inline constexpr int kConfigFd = 4;
+
 /// What a new supervisor reports once it has started its job.
 struct SupervisorReport {
   ProcessId supervisor;
@@ -18,10 +25,11 @@ struct SupervisorReport {
 /// loaded until bootout.
 bool needsSupervisor(const JobConfig& config);
 
-/// Starts a detached supervisor for `config` (double fork, new session, no inherited descriptors)
-/// and returns once it has started the job's program (when it starts at load). The caller must hold
-/// the state lock and record the report before releasing it; the supervisor takes the lock itself
-/// afterwards to record exits and restarts. Returns nullopt when no supervisor could be started.
+/// Starts a detached supervisor for `config` (double fork, new session, no inherited descriptors,
+/// the supervisor program run afresh) and returns once it has started the job's program (when it
+/// starts at load). The caller must hold the state lock and record the report before releasing
+/// it; the supervisor takes the lock itself afterwards to record exits and restarts. Returns
+/// nullopt when no supervisor could be started.
 std::optional<SupervisorReport> startSupervisor(const JobConfig& config,
                                                 const std::filesystem::path& stateDir);
 
