@@ -1,4 +1,4 @@
-// A supervisor is a small program of its own (started by `launchctl bootstrap`, see supervisor.h)
+// A supervisor is a small program of its own (started by `launchctl bootstrap`, see supervisor.cc)
 // that lives as long as its job is loaded and has something to do: a running program, a KeepAlive restart, or a timed start
 // (StartInterval, StartCalendarInterval). It is the job's parent: when the job exits it takes the
 // state lock, reaps the job (so its pid is gone by the time anyone reads the recorded exit),
@@ -38,42 +38,6 @@ using Clock = std::chrono::steady_clock;
 /// The longest the supervisor sleeps at once, so that a change of the wall clock reaches the
 /// calendar schedule soon.
 constexpr auto kLongestSleep = std::chrono::seconds(30);
-
-/// Points 0, 1 and 2 at /dev/null, keeps the report pipe at kReportFd (closed on exec, so no
-/// job inherits it) and closes everything else.
-void detachDescriptors() {
-  const int null = open("/dev/null", O_RDWR);
-  for (int fd = 0; fd <= 2; ++fd) {
-    dup2(null, fd);
-  }
-  fcntl(kReportFd, F_SETFD, FD_CLOEXEC);
-  close_range(kReportFd + 1, ~0U, 0);
-}
-
-/// The signals the supervisor waits for: a child's exit and bootout's wake-up call.
-sigset_t awaitedSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGCHLD);
-  sigaddset(&set, SIGUSR1);
-  return set;
-}
-
-/// Restores default handling for every signal and blocks the awaited ones, which the
-/// supervisor takes with sigtimedwait (jobs start with an empty mask, see launch.cc).
-void resetSignals() {
-  for (int sig = 1; sig < NSIG; ++sig) {
-    signal(sig, SIG_DFL);
-  }
-  const sigset_t awaited = awaitedSignals();
-  sigprocmask(SIG_SETMASK, &awaited, nullptr);
-}
-
-/// Writes the report and closes the pipe; the bootstrapping launchctl is waiting for it.
-void sendReport(const SupervisorReport& report) {
-  writeFully(kReportFd, &report, sizeof report);  // a lost report shows as a failed start
-  close(kReportFd);
-}
 
 /// Reaps the members of process group `group` that are (or become) our children until none is
 /// left; they have all been sent SIGKILL.
@@ -207,7 +171,7 @@ class Supervision {
           std::chrono::seconds(std::max<std::time_t>(*calendarAt_ - std::time(nullptr), 0));
       wait = std::min<std::chrono::nanoseconds>(wait, left);
     }
-    const sigset_t awaited = awaitedSignals();
+    const sigset_t awaited = supervisorSignals();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
     const timespec timeout{static_cast<time_t>(seconds.count()),
                            static_cast<long>((wait - seconds).count())};
@@ -358,17 +322,7 @@ class Supervision {
 
 }  // namespace
 
-[[noreturn]] void supervise(const JobConfig& config, const std::filesystem::path& dir) {
-  detachDescriptors();
-  resetSignals();
-  prctl(PR_SET_CHILD_SUBREAPER, 1);
-  if (chdir("/") != 0) {
-    // Nothing depends on it; the supervisor only avoids pinning the caller's directory.
-  }
-  const pid_t job = startsAtLoad(config) ? launchJob(config) : 0;
-  // A bootstrap killed meanwhile has closed the pipe; the report is lost, not fatal.
-  signal(SIGPIPE, SIG_IGN);
-  sendReport({identify(getpid()), job > 0 ? identify(job) : ProcessId{}});
+[[noreturn]] void supervise(const JobConfig& config, const std::filesystem::path& dir, pid_t job) {
   try {
     Supervision(config, dir, job).run();
   } catch (...) {
@@ -377,6 +331,5 @@ class Supervision {
   reapStrays();
   _exit(0);
 }
-
 
 }  // namespace launchctl

@@ -1,10 +1,13 @@
-// Starting a supervisor: `launchctl bootstrap` hands the job to the supervisor program beside
-// it and waits for its report. The program starts afresh from exec, so however many jobs the
-// state holds, no supervisor keeps a copy of what bootstrap read.
+// Starting a supervisor: `launchctl bootstrap` forks it, and it starts the job and reports at
+// once; then it runs the supervisor program beside launchctl, handing it the job. The program
+// starts afresh from exec, so however many jobs the state holds, no supervisor keeps a copy of
+// what bootstrap read.
 
 #include "supervisor.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 
 #include "fd_io.h"
 #include "job_config_codec.h"
+#include "launch.h"
 
 extern char** environ;
 
@@ -43,20 +47,62 @@ int memoryFile(const std::string& bytes) {
   return fd;
 }
 
-/// In the forked supervisor: puts the report pipe and the job at the descriptors the program
-/// expects, closes every other one but the standard three, and runs the program. Says why on
-/// standard error (still bootstrap's) when it cannot.
-[[noreturn]] void execSupervisor(const char* program, char* const argv[], int reportFd,
-                                 int configFd) {
-  const int report = fcntl(reportFd, F_DUPFD, kConfigFd + 1);
-  const int config = fcntl(configFd, F_DUPFD, kConfigFd + 1);
-  if (report < 0 || config < 0 || dup2(report, kReportFd) < 0 || dup2(config, kConfigFd) < 0) {
+/// Points 0, 1 and 2 at /dev/null, moves the job's configuration to kConfigFd and closes every
+/// other descriptor but the report pipe, which goes to the returned one. Both are closed on exec,
+/// so no job inherits them.
+int detachDescriptors(int reportFd, int configFd) {
+  const int report = fcntl(reportFd, F_DUPFD_CLOEXEC, kConfigFd + 1);
+  const int config = fcntl(configFd, F_DUPFD_CLOEXEC, kConfigFd + 1);
+  if (report < 0 || config < 0 || dup3(config, kConfigFd, O_CLOEXEC) < 0) {
     _exit(127);
   }
-  close_range(kConfigFd + 1, ~0U, 0);
+  const int null = open("/dev/null", O_RDWR);
+  for (int fd = 0; fd <= 2; ++fd) {
+    dup2(null, fd);
+  }
+  const int kept = kConfigFd + 1;
+  if (report != kept && dup3(report, kept, O_CLOEXEC) < 0) {
+    _exit(127);
+  }
+  close_range(kept + 1, ~0U, 0);
+  return kept;
+}
+
+/// Restores default handling for every signal and blocks the awaited ones, which the
+/// supervisor takes with sigtimedwait (jobs start with an empty mask, see launch.cc).
+void resetSignals() {
+  for (int sig = 1; sig < NSIG; ++sig) {
+    signal(sig, SIG_DFL);
+  }
+  const sigset_t awaited = supervisorSignals();
+  sigprocmask(SIG_SETMASK, &awaited, nullptr);
+}
+
+/// The forked supervisor: starts the job when it starts at load and reports, exactly as quickly
+/// as bootstrap needs, then becomes the supervisor program, which supervises the job (its child
+/// still) from a fresh start. A program that cannot be run leaves the job to bootout, as a
+/// supervisor that dies does.
+[[noreturn]] void becomeSupervisor(const JobConfig& config, const char* program,
+                                   const std::string& stateDir, int reportFd, int configFd) {
+  const int report = detachDescriptors(reportFd, configFd);
+  resetSignals();
+  prctl(PR_SET_CHILD_SUBREAPER, 1);  // kept across exec
+  if (chdir("/") != 0) {
+    // Nothing depends on it; the supervisor only avoids pinning the caller's directory.
+  }
+  const pid_t job = startsAtLoad(config) ? launchJob(config) : 0;
+  // A bootstrap killed meanwhile has closed the pipe; the report is lost, not fatal.
+  signal(SIGPIPE, SIG_IGN);
+  const SupervisorReport sent{identify(getpid()), job > 0 ? identify(job) : ProcessId{}};
+  writeFully(report, &sent, sizeof sent);  // a lost report shows as a failed start
+  close(report);
+  signal(SIGPIPE, SIG_DFL);
+  std::string jobText = std::to_string(job);
+  std::string dir = stateDir;
+  std::string name(kSupervisorProgram);
+  char* const argv[] = {name.data(), dir.data(), jobText.data(), nullptr};
+  fcntl(kConfigFd, F_SETFD, 0);
   execve(program, argv, environ);
-  std::fprintf(stderr, "launchctl: cannot run the supervisor %s: %s\n", program,
-               std::strerror(errno));
   _exit(127);
 }
 
@@ -69,9 +115,11 @@ bool needsSupervisor(const JobConfig& config) {
 std::optional<SupervisorReport> startSupervisor(const JobConfig& config,
                                                 const std::filesystem::path& stateDir) {
   const std::string program = supervisorProgram().string();
-  std::string dir = stateDir.string();
-  std::string name(kSupervisorProgram);
-  char* const argv[] = {name.data(), dir.data(), nullptr};
+  if (access(program.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "launchctl: cannot run the supervisor %s: %s\n", program.c_str(),
+                 std::strerror(errno));
+    return std::nullopt;
+  }
   const int configFd = memoryFile(encodeJobConfig(config));
   if (configFd < 0) {
     return std::nullopt;
@@ -89,7 +137,7 @@ std::optional<SupervisorReport> startSupervisor(const JobConfig& config,
     close(pipeFds[0]);
     setsid();
     if (fork() == 0) {
-      execSupervisor(program.c_str(), argv, pipeFds[1], configFd);
+      becomeSupervisor(config, program.c_str(), stateDir.string(), pipeFds[1], configFd);
     }
     _exit(0);
   }

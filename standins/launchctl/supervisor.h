@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+
 #include <filesystem>
 #include <optional>
 
@@ -10,10 +12,18 @@ namespace launchctl {
 
 /// The supervisor program, in the same folder as launchctl.
 inline constexpr const char* kSupervisorProgram = "launchctl-supervisor";
-/// Where the supervisor program finds the pipe its report goes to.
-inline constexpr int kReportFd = 3;
-/// Where it finds its job, as encodeJobConfig wrote it (job_config_codec.h).
-inline constexpr int kConfigFd = 4;
+/// Where the supervisor program finds its job, as encodeJobConfig wrote it (job_config_codec.h).
+inline constexpr int kConfigFd = 3;
+
+/// The signals a supervisor waits for, blocked from its start: a child's exit and bootout's
+/// wake-up call.
+inline sigset_t supervisorSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGCHLD);
+  sigaddset(&set, SIGUSR1);
+  return set;
+}
 
 /// What a new supervisor reports once it has started its job.
 struct SupervisorReport {
