@@ -12,7 +12,10 @@ rounds=${2:-3}
 work=$(mktemp -d)
 server_pid=""
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  # The server ends by the signal it is sent; that status is not the benchmark's.
+  if [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; then
+    wait "$server_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -1,3 +1,4 @@
+#include "platform.h"
 #include "updater.h"
 
 namespace morvane::Updater {
@@ -12,7 +13,9 @@ namespace morvane::Updater {
 // process it started; it is kept once that very process has run 10 s without a break, and
 // otherwise the bundles change places back and the old one is started again. Tools are called
 // by their absolute paths, never through PATH.
-const std::string_view installerScript =
+namespace {
+
+constexpr std::string_view scriptStart =
     "#!/bin/bash\n"
     "# Morvane 更新安装脚本（由 Morvane 生成并启动）。参数：旧进程 "
     "pid、新包路径、安装位置、交换工具、启动工具。\n"
@@ -29,14 +32,9 @@ const std::string_view installerScript =
     "    exit 1\n"
     "fi\n"
     "\n"
-    "inode() { ls -d -i -- \"$1\" 2>/dev/null | { read -r number _ && echo \"$number\"; }; }\n"
-    "since() {\n"
-    "    local stat fields\n"
-    "    case \"$1\" in ''|*[!0-9]*) return 1 ;; esac\n"
-    "    read -r stat 2>/dev/null <\"/proc/$1/stat\" || return 1\n"
-    "    read -r -a fields <<<\"${stat##*) }\"\n"
-    "    [ \"${fields[0]}\" != Z ] && echo \"${fields[19]}\"\n"
-    "}\n"
+    "inode() { ls -d -i -- \"$1\" 2>/dev/null | { read -r number _ && echo \"$number\"; }; }\n";
+
+constexpr std::string_view scriptEnd =
     "OLD=\"$(inode \"$APP\")\"\n"
     "\n"
     "rm -rf \"$BACKUP\"\n"
@@ -67,5 +65,12 @@ const std::string_view installerScript =
     "    \"$OPEN\" \"$APP\"\n"
     "fi\n"
     "exit 1";
+
+}  // namespace
+
+std::string installerScript() {
+  return std::string(scriptStart) + std::string(platform::processStartShellFunction()) +
+         std::string(scriptEnd);
+}
 
 }  // namespace morvane::Updater

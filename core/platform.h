@@ -18,7 +18,7 @@
 namespace morvane::platform {
 
 /// The outside programs the program runs, each found through the tool table.
-enum class Tool { launchctl, shasum, ditto, codesign, sh, open, swap, xdgOpen, xdgMime, dbusSend };
+enum class Tool { launchctl, ditto, codesign, sh, open, swap, xdgOpen, xdgMime, dbusSend };
 
 /// The application bundle the running executable belongs to, as read at start.
 struct Bundle {
@@ -107,6 +107,11 @@ std::optional<ServiceLog> agentServiceLog(const std::string& label, size_t count
 /// a display or Wayland socket of this process, a platform named in QT_QPA_PLATFORM, or a desktop
 /// session published to the user's service manager.
 bool canStartApplicationHere();
+
+/// A bash function `since PID` for scripts the program writes: it prints a token of when the
+/// process started, the same for as long as that process lives (a reused pid gives another),
+/// and fails once the process has ended, a zombie included.
+std::string_view processStartShellFunction();
 
 /// The absolute path of a tool.
 std::filesystem::path toolPath(Tool tool);

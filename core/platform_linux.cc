@@ -247,6 +247,18 @@ std::filesystem::path applicationModulePath() {
   return frameworks / "libMorvaneApp.so";
 }
 
+std::string_view processStartShellFunction() {
+  // Field 22 of /proc/<pid>/stat is the start time in clock ticks since boot; the command name
+  // before it may hold spaces and parentheses, so the fields are counted after its last ')'.
+  return "since() {\n"
+         "    local stat fields\n"
+         "    case \"$1\" in ''|*[!0-9]*) return 1 ;; esac\n"
+         "    read -r stat 2>/dev/null <\"/proc/$1/stat\" || return 1\n"
+         "    read -r -a fields <<<\"${stat##*) }\"\n"
+         "    [ \"${fields[0]}\" != Z ] && echo \"${fields[19]}\"\n"
+         "}\n";
+}
+
 std::filesystem::path toolPath(Tool tool) {
   {
     std::lock_guard lock(toolMutex);
@@ -264,8 +276,6 @@ std::filesystem::path toolPath(Tool tool) {
       return helpersDirectory() / "open";
     case Tool::swap:
       return helpersDirectory() / "swap";  // our own: renameat2 with RENAME_EXCHANGE
-    case Tool::shasum:
-      return "/usr/bin/shasum";
     case Tool::sh:
       return "/bin/sh";
     case Tool::xdgOpen:

@@ -30,13 +30,16 @@ Failure journalFailure(int error) {
                    [&] { return "the journal cannot be read: " + describeErrno(-error); })};
 }
 
-/// Whether `relative` exists in the user's runtime directory.
+/// Whether `relative` exists in the user's runtime directory: XDG_RUNTIME_DIR, or where systemd
+/// puts it when that is unset (as under cron, su or sudo -u).
 bool existsUnderRuntimeDirectory(const std::filesystem::path& relative) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime == nullptr || runtime[0] != '/')
-    return false;
+  const std::filesystem::path directory =
+      runtime != nullptr && runtime[0] == '/'
+          ? std::filesystem::path(runtime)
+          : std::filesystem::path("/run/user/" + std::to_string(::getuid()));
   std::error_code ignored;
-  return std::filesystem::exists(std::filesystem::path(runtime) / relative, ignored);
+  return std::filesystem::exists(directory / relative, ignored);
 }
 
 /// Whether the unit file of the agent's service is loaded in the user's manager.

@@ -124,7 +124,7 @@ std::filesystem::path updateLockPath(const Paths& paths);
 std::filesystem::path bundleLockPath(const std::filesystem::path& appPath);
 
 /// The installer script's text, written to <root>/update-install.sh on every hand-off.
-extern const std::string_view installerScript;
+std::string installerScript();
 
 /// <root>/update-install.sh
 std::filesystem::path installerScriptPath(const Paths& paths);

@@ -26,7 +26,7 @@ Outcome scriptNotWritten(const std::string& reason) {
 }
 
 Outcome writeScript(const fs::path& script) {
-  Outcome written = writeFileAtomically(script, installerScript);
+  Outcome written = writeFileAtomically(script, installerScript());
   if (written && ::chmod(script.c_str(), 0700) != 0)
     written = fail(script.string() + ": " + describeErrno(errno));
   if (!written)

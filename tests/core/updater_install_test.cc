@@ -204,7 +204,7 @@ class InstallerHandOff : public ::testing::Test {
 };
 
 TEST(InstallerScript, IsABashScriptThatLogsTheFixedLines) {
-  const std::string script(Updater::installerScript);
+  const std::string script = Updater::installerScript();
   EXPECT_TRUE(script.starts_with(
       "#!/bin/bash\n# Morvane 更新安装脚本（由 Morvane 生成并启动）。参数：旧进程 pid、新包路径、"
       "安装位置、交换工具、启动工具。\nPID=\"$1\"; NEW=\"$2\"; APP=\"$3\"; SWAP=\"$4\"; "
@@ -264,7 +264,7 @@ TEST_F(InstallerHandOff, ScriptSwapsStartsAndKeepsTheNewVersion) {
   auto started = handOff(old);
   ASSERT_TRUE(started) << started.error().text;
   const fs::path script = paths_.root / "update-install.sh";
-  EXPECT_EQ(testing::readText(script), Updater::installerScript);
+  EXPECT_EQ(testing::readText(script), Updater::installerScript());
   struct stat info {};
   ASSERT_EQ(::stat(script.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0700u);

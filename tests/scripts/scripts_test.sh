@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What a newcomer meets first: the packages scripts/run and scripts/test install, the word they
 # get when they cannot install them, and the compiler's error when the build fails.
-#   scripts_test.sh <source-dir> packages|sudo|failed-build
+#   scripts_test.sh <source-dir> packages|sudo|failed-build|key-pin
 set -uo pipefail
 source_dir=$1
 work=$(mktemp -d)
@@ -87,6 +87,29 @@ TOOL
     grep -q "error: #error broken on purpose" "$work/err" || fail "no compiler error shown"
     grep -q "the build failed" "$work/err" || fail "no word that the build failed"
     [ ! -s "$work/out" ] || fail "standard output: $(cat "$work/out")"
+    ;;
+  key-pin)
+    # A build folder pinned to a release key through the environment keeps that key on a later
+    # configure without the variable, and never makes a default key of its own.
+    mkdir -p "$work/project" "$work/home"
+    openssl genpkey -algorithm ed25519 2>/dev/null | openssl pkey -pubout >"$work/pinned.pem" ||
+      fail "openssl could not make a key"
+    cat >"$work/project/CMakeLists.txt" <<PROJECT
+cmake_minimum_required(VERSION 3.20)
+project(pin LANGUAGES NONE)
+set(PROJECT_SOURCE_DIR $source_dir)
+include($source_dir/cmake/release_keys.cmake)
+morvane_release_public_keys(keys signing)
+message(STATUS "embeds \${keys}")
+PROJECT
+    configure() {
+      env -u XDG_CONFIG_HOME -u MORVANE_RELEASE_KEY HOME="$work/home" "$@" \
+        cmake -S "$work/project" -B "$work/build" >"$work/out" 2>"$work/err"
+    }
+    configure MORVANE_RELEASE_PUBLIC_KEY="$work/pinned.pem" || fail "the pinned configure failed"
+    configure env -u MORVANE_RELEASE_PUBLIC_KEY || fail "the second configure failed"
+    grep -q "embeds $work/pinned.pem" "$work/out" || fail "the pin was lost: $(cat "$work/out")"
+    [ ! -e "$work/home/.config/morvane" ] || fail "a default key was made beside the pin"
     ;;
   *)
     echo "unknown case $2" >&2

@@ -473,10 +473,11 @@ class MenuTest : public QObject {
     const std::string longName(3000, 'n');
     sandbox_->writeSettings(R"({"friendlyNames": {"empty": "", "blank": "  ", "long": ")" +
                             longName +
-                            R"(", "control": "a\nb\tc\u0007d", "markup": "<b>x</b> & y"}})");
+                            R"(", "control": "a\nb\tc\u0007d", "markup": "<b>x</b> & y", )"
+                            R"("bidi": "com.\u202eevil.gnp\u200f\u061c"}})");
     auto app = delegate();
     const std::string hugeLabel(10000, 'L');
-    for (const char* label : {"empty", "blank", "long", "control", "markup"})
+    for (const char* label : {"empty", "blank", "long", "control", "markup", "bidi", "bad\xff"})
       app->agents.push_back(agent(label, false, std::nullopt, false));
     app->agents.push_back(agent(hugeLabel, true, 1, true));
     for (int i = 0; i < 1000; ++i)
@@ -489,9 +490,12 @@ class MenuTest : public QObject {
     QVERIFY(rowTitled(app->menu, "blank"));
     QVERIFY(rowTitled(app->menu, "a b c d"));
     QCOMPARE(rowTitled(app->menu, "<b>x</b> & y")->shownTitle(), QStringLiteral("<b>x</b> & y"));
+    // Bidirectional controls are shown, never obeyed: the row cannot pass for another name.
+    QVERIFY(rowTitled(app->menu, "com.\\u202Eevil.gnp\\u200F\\u061C"));
+    QVERIFY(rowTitled(app->menu, "bad\uFFFD"));
     for (SwitchRow* row : testing::rows(app->menu))
       QVERIFY(row->sizeHint().width() <= SwitchRow::kMaxWidth);
-    QCOMPARE(app->agentList()->rowCount(), size_t(1006));
+    QCOMPARE(app->agentList()->rowCount(), size_t(1008));
     QVERIFY(app->menu.actions()[1]->text().size() < 200);
 
     // Open, the whole menu fits the screen: the rows scroll between the filter and the items
@@ -514,7 +518,7 @@ class MenuTest : public QObject {
                       Qt::NoButton, {}, Qt::NoScrollPhase, false);
     QApplication::sendEvent(list, &wheel);
     QCOMPARE(list->top(), size_t(6));
-    QCOMPARE(list->visibleRows().front()->title(), QStringLiteral("com.example.many0"));
+    QCOMPARE(list->visibleRows().front()->title(), QStringLiteral("bad\uFFFD"));
     SwitchRow* far = rowTitled(app->menu, "com.example.many998");
     QVERIFY(far && far->isVisible() && list->rect().contains(far->geometry()));
     QCOMPARE(far->detail().value_or("(absent)"), QStringLiteral("pid 998"));
