@@ -5,7 +5,6 @@
 #include "unicode_text.h"
 
 namespace morvane {
-namespace {
 
 std::optional<std::string> lastErrorLine(const Agent& agent) {
   Result<JobDescription> job = readJobDescription(agent.path);
@@ -16,8 +15,6 @@ std::optional<std::string> lastErrorLine(const Agent& agent) {
     return std::nullopt;
   return std::string(trimWhitespaceAndNewlines(tail->back()));
 }
-
-}  // namespace
 
 FailedExits failedExits(const Agents::ScannedAgents& scan) {
   FailedExits failed;

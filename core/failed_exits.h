@@ -23,6 +23,10 @@ struct FailedExit {
 /// Failed exits by agent label.
 using FailedExits = std::map<std::string, FailedExit>;
 
+/// The last line of the agent's error log, trimmed; absent when it names none, or the log is
+/// missing, unreadable or blank at its end.
+std::optional<std::string> lastErrorLine(const Agent& agent);
+
 /// The agents of a scan that are loaded, not running, and last exited with a status other
 /// than 0, with the last line of each one's error log.
 FailedExits failedExits(const Agents::ScannedAgents& scan);

@@ -40,6 +40,10 @@ uid_t realUserId();
 /// The user's home directory: HOME when set and absolute, else the password database.
 std::filesystem::path homeDirectory();
 
+/// The folder where the service manager keeps each job's last runs, one record a job
+/// (run_history.h), replaced whenever a run starts or ends.
+std::filesystem::path runRecordFolder();
+
 /// Where applications keep the user's data: XDG_DATA_HOME when set and absolute, else
 /// ~/.local/share.
 std::filesystem::path applicationSupportDirectory();

@@ -105,6 +105,11 @@ std::filesystem::path homeDirectory() {
   return "/";
 }
 
+std::filesystem::path runRecordFolder() {
+  // The bundled launchctl's state directory: both of its engines record runs there.
+  return homeDirectory() / ".launchd-standin" / "runs";
+}
+
 std::filesystem::path applicationSupportDirectory() {
   if (auto data = absoluteFromEnvironment("XDG_DATA_HOME"))
     return *data;

@@ -62,6 +62,12 @@ std::optional<Settings> decodeSettings(std::string_view text) {
       return std::nullopt;
     settings.autoUpdate = autoUpdate->get<bool>();
   }
+  // Written by versions that notify on failures; older files without it read as on.
+  if (const json* notify = member(document, "notifyOnFailure")) {
+    if (!notify->is_boolean())
+      return std::nullopt;
+    settings.notifyOnFailure = notify->get<bool>();
+  }
   if (const json* language = member(document, "language")) {
     if (!language->is_string())
       return std::nullopt;
@@ -74,7 +80,8 @@ std::optional<Settings> decodeSettings(std::string_view text) {
     settings.friendlyNames = std::move(*decoded);
   }
   for (const auto& [key, value] : document.items())
-    if (key != "autoUpdate" && key != "language" && key != "friendlyNames")
+    if (key != "autoUpdate" && key != "language" && key != "friendlyNames" &&
+        key != "notifyOnFailure")
       settings.otherMembers[key] = value.dump();
   return settings;
 }
@@ -87,6 +94,7 @@ std::string encodeSettings(const Settings& settings) {
   document["friendlyNames"] = json(settings.friendlyNames);
   if (settings.language)
     document["language"] = *settings.language;
+  document["notifyOnFailure"] = settings.notifyOnFailure;
   return escapeSlashes(document.dump(2, ' ', false, json::error_handler_t::replace)) + "\n";
 }
 

@@ -21,6 +21,8 @@ struct Settings {
   std::optional<std::string> language;
   /// Display names that replace labels wherever an agent is named.
   FriendlyNames friendlyNames = defaultFriendlyNames();
+  /// Whether the menu-bar application shows a notice when a run of an agent fails.
+  bool notifyOnFailure = true;
   /// Members the program does not know (a user's own notes, a later version's settings), each
   /// as its JSON text, written back as they were read.
   std::map<std::string, std::string> otherMembers = {};
@@ -31,7 +33,8 @@ struct Settings {
 /// Reads settings.json; absent when it is no JSON object or a member has the wrong type.
 std::optional<Settings> decodeSettings(std::string_view json);
 
-/// Writes settings.json: indented, keys sorted, "language" only when set, the other members kept,
+/// Writes settings.json: indented, keys sorted, "language" only when set, "notifyOnFailure"
+/// always, the other members kept,
 /// "/" escaped.
 std::string encodeSettings(const Settings& settings);
 

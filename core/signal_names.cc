@@ -36,4 +36,13 @@ std::optional<std::string> signalName(int64_t number) {
   return std::nullopt;
 }
 
+std::optional<int> signalNumber(std::string_view name) {
+  const std::string_view bare = name.starts_with("SIG") ? name.substr(3) : name;
+  for (const auto& [value, full] : kSignals) {
+    if (bare == std::string_view(full).substr(3))
+      return value;
+  }
+  return std::nullopt;
+}
+
 }  // namespace morvane

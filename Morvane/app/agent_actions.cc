@@ -1,15 +1,17 @@
 // The actions on one agent, opened from its row with a right click or from the keyboard: its
 // log, its property list in the file manager and in the text editor, its label on the
-// clipboard.
+// clipboard; below them, for a loaded agent, its last runs.
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QPointer>
+#include <chrono>
 
 #include "action_item.h"
 #include "app_delegate.h"
 #include "job_description.h"
 #include "language.h"
+#include "run_text.h"
 
 namespace morvane {
 
@@ -65,7 +67,33 @@ QMenu* AppDelegate::actionsMenu(const Agent& agent) {
   action(L("拷贝标签", "Copy Label"), [label = agent.label](AppDelegate&) {
     QGuiApplication::clipboard()->setText(QString::fromStdString(label));
   });
+  if (agent.loaded)
+    addRecentRuns(*actions_, agent.label);
   return actions_;
+}
+
+void AppDelegate::addRecentRuns(QMenu& actions, const std::string& label) {
+  // launchctl answers at once; the limit only keeps a hung one from holding the menu long.
+  constexpr double kRunsTimeout = 2;
+  constexpr size_t kShownRuns = 5;
+  actions.addSeparator();
+  auto line = [&](const std::string& text) {
+    actions.addAction(new ActionItem(QString::fromStdString(text), {}, false, &actions));
+  };
+  line(RunText::heading());
+  const Result<Runs> runs = Agents::recentRuns(label, kRunsTimeout);
+  if (!runs) {
+    line(runs.error().text);
+    return;
+  }
+  if (runs->empty())
+    line(RunText::none());
+  const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  size_t shown = 0;
+  for (auto run = runs->rbegin(); run != runs->rend() && shown < kShownRuns; ++run, ++shown)
+    line(RunText::line(*run, now));
 }
 
 void AppDelegate::showActions(const Agent& agent, const QPoint& at, bool byKeyboard) {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <numeric>
 
+#include "widest_row.h"
+
 namespace morvane {
 
 AgentList::AgentList(std::vector<Row> rows, Handlers handlers, int heightLimit, QWidget* parent)
@@ -57,12 +59,10 @@ bool AgentList::scrolls() const {
 
 int AgentList::rowsWidth() const {
   if (!rowsWidth_) {
-    const SwitchRow::Widths widths;
-    int widest = SwitchRow::kMinWidth;
+    WidestRow widest;
     for (const Row& row : rows_)
-      if (widest < SwitchRow::kMaxWidth)
-        widest = std::max(widest, widths.of(row.title, row.detail));
-    rowsWidth_ = widest;
+      widest.add(row.title, row.detail);
+    rowsWidth_ = widest.width();
   }
   return *rowsWidth_;
 }

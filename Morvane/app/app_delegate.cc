@@ -105,6 +105,7 @@ void AppDelegate::applicationDidFinishLaunching() {
               << std::endl;
 
   refresh();
+  watchRuns();
   scheduleUpdateChecks();
 }
 
@@ -233,6 +234,7 @@ void AppDelegate::showChanges() {
 void AppDelegate::nativeMenuChanged() {
   if (statusItem)
     statusItem->menuChanged();
+  updateNativePopup();
 }
 
 void AppDelegate::presentWarning(const std::string& message, const std::string& informative) {

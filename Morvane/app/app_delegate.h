@@ -20,13 +20,16 @@
 #include "agent_list_item.h"
 #include "agents.h"
 #include "alerts.h"
+#include "desktop_notices.h"
 #include "failed_exits.h"
 #include "failure.h"
+#include "failure_notices.h"
 #include "instance_lock.h"
 #include "native_menu.h"
 #include "new_agent_window.h"
 #include "paths.h"
 #include "platform.h"
+#include "run_end_watch.h"
 #include "schedule_files.h"
 #include "settings_store.h"
 #include "status_item.h"
@@ -83,7 +86,7 @@ class AppDelegate : public QObject {
 
   /// Shown state changed: the open menu is rebuilt, and the menu a panel draws is told.
   void showChanges();
-  /// Tells the menu a panel draws that shown state changed.
+  /// Tells the menu a panel draws, and Morvane's own popup of it, that shown state changed.
   void nativeMenuChanged();
 
   // The menu.
@@ -111,6 +114,8 @@ class AppDelegate : public QObject {
   void popUpNativeMenu(const QPoint& at);
   /// The popup opened last; null when there is none.
   QMenu* nativePopup() const { return nativePopup_; }
+  /// Makes that popup, while it is open, show the state as it is now.
+  void updateNativePopup();
 
   /// Above this many agents, a search field heads their rows.
   static constexpr size_t kUnfilteredAgents = 12;
@@ -121,10 +126,28 @@ class AppDelegate : public QObject {
   // Per-agent actions.
   /// The actions on one agent: show its log, reveal its file, edit it, copy its label.
   QMenu* actionsMenu(const Agent& agent);
+  /// Adds the heading and the last runs of the loaded agent `label`, newest first, as lines
+  /// that cannot be chosen; or why they could not be read.
+  static void addRecentRuns(QMenu& actions, const std::string& label);
   /// The actions menu last opened; null when there is none.
   QMenu* agentActions() const { return actions_; }
   /// Opens the actions on an agent at a screen position; from the keyboard, the first is chosen.
   void showActions(const Agent& agent, const QPoint& at, bool byKeyboard);
+
+  // Notices on failing runs.
+  /// Stores whether failing runs get a notice.
+  void setNotifyOnFailure(bool on);
+  /// Starts watching the runs of the agents; the runs that ended before give no notice.
+  void watchRuns();
+  /// Reads the run records that changed and shows a notice for each new failing run (unless
+  /// notices are off); with `baseline`, only notes where each job stands.
+  void runsChanged(bool baseline = false);
+  /// Shows the notice that a run of `label` failed: how it ended, the last line of its error log
+  /// and an action that opens the log; the tray's own message where no notification service
+  /// answers.
+  void notifyFailure(const std::string& label, const Run& run);
+  /// The run watch; null before start-up.
+  RunEndWatch* runEndWatch() const { return runEnds_.get(); }
 
   // New agents.
   /// Opens the new-agent window, or brings it to the front when it is open.
@@ -281,6 +304,11 @@ class AppDelegate : public QObject {
   QPointer<SwitchRowItem> highlighted_;
   QPointer<NewAgentWindow> newAgentWindow_;
   QPointer<QMenu> nativePopup_;
+  std::unique_ptr<RunEndWatch> runEnds_;
+  std::unique_ptr<DesktopNotices> notices_;
+  FailureNotices failureNotices_;
+  /// When each run record was last read, by file name.
+  std::map<std::string, std::filesystem::file_time_type> runRecordTimes_;
 };
 
 /// Starts the menu-bar application and runs it until it quits; gives the exit status.

@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QTextDocument>
+#include <algorithm>
 
 #include "unicode_text.h"
 
@@ -9,12 +10,24 @@ namespace morvane {
 
 QString singleLine(const std::string& text) {
   const QString read = QString::fromStdString(text);
-  QString line;
-  line.reserve(read.size());
-  for (QChar c : read) {
+  auto breaksLine = [](QChar c) {
+    if (c.unicode() >= 0x20 && c.unicode() < 0x7f)  // printable ASCII, most of any text
+      return false;
     const auto category = c.category();
-    if (category == QChar::Other_Control || category == QChar::Separator_Line ||
-        category == QChar::Separator_Paragraph)
+    return category == QChar::Other_Control || category == QChar::Separator_Line ||
+           category == QChar::Separator_Paragraph;
+  };
+  // Most texts are one line already, and are shown as they are.
+  const auto first = std::find_if(read.begin(), read.end(), [&](QChar c) {
+    return breaksLine(c) || isBidiControl(c.unicode());
+  });
+  if (first == read.end())
+    return read;
+  QString line = read.first(first - read.begin());
+  line.reserve(read.size());
+  for (auto at = first; at != read.end(); ++at) {
+    const QChar c = *at;
+    if (breaksLine(c))
       line += QLatin1Char(' ');
     else if (isBidiControl(c.unicode()))  // shown, never obeyed: they would reorder the row
       line += QStringLiteral("\\u") +

@@ -141,6 +141,15 @@ void AppDelegate::buildMenuItems() {
       self->setLaunchAtLogin(on, appPath);
   };
   menu.addAction(new SwitchRowItem(std::move(login), &menu));
+  SwitchRowItem::Content notify;
+  notify.title = QString::fromStdString(MenuTexts::notifyOnFailure());
+  notify.isOn = settings().value().notifyOnFailure;
+  notify.enabled = true;
+  notify.onToggle = [self](bool on) {
+    if (self)
+      self->setNotifyOnFailure(on);
+  };
+  menu.addAction(new SwitchRowItem(std::move(notify), &menu));
   menu.addAction(languageItem(settings().value().language));
   menu.addSeparator();
 

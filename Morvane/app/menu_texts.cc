@@ -65,6 +65,10 @@ std::string launchAtLogin() {
   return L("登录时启动", "Launch at Login");
 }
 
+std::string notifyOnFailure() {
+  return L("失败时通知", "Notify on Failure");
+}
+
 std::string language() {
   return L("语言（Language）", "Language（语言）");
 }

@@ -32,6 +32,8 @@ std::string noAgents();
 std::string newAgent();
 std::string openFolder();
 std::string launchAtLogin();
+/// The switch for the notices when a run of an agent fails.
+std::string notifyOnFailure();
 std::string language();
 std::string quit();
 

@@ -5,6 +5,7 @@
 
 #include <QActionGroup>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPointer>
 #include <QString>
@@ -100,48 +101,137 @@ NativeMenuItem separator(std::string key) {
   return made;
 }
 
-/// Adds `item`'s children to `menu` as plain actions and submenus.
-void fill(QMenu& menu, const NativeMenuItem& item) {
-  QActionGroup* radios = nullptr;
-  for (const NativeMenuItem& child : item.children) {
-    if (child.separator) {
-      menu.addSeparator();
-      continue;
+/// The text of an item's action: an ampersand is shown, not taken for a shortcut's mark.
+QString actionText(const NativeMenuItem& item) {
+  QString text = QString::fromStdString(item.label);
+  text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  return text;
+}
+
+/// Makes `action` show `item` and do what choosing it does, in place of what it did before.
+void showIn(QAction& action, const NativeMenuItem& item) {
+  action.setText(actionText(item));
+  if (!item.children.empty())
+    return;
+  action.setEnabled(item.enabled);
+  action.setCheckable(item.toggle != NativeMenuItem::Toggle::none);
+  action.setChecked(item.toggle != NativeMenuItem::Toggle::none && item.on);
+  // The connection lives as long as its context, a child of the action made anew each time.
+  static const QString kChoice = QStringLiteral("choice");
+  delete action.findChild<QObject*>(kChoice, Qt::FindDirectChildrenOnly);
+  if (item.choose) {
+    auto* choice = new QObject(&action);
+    choice->setObjectName(kChoice);
+    QObject::connect(&action, &QAction::triggered, choice, [choose = item.choose] { choose(); });
+  }
+}
+
+/// What an action holds: a separator, a submenu or a plain item.
+enum class Kind { separator, submenu, plain };
+
+Kind kindOf(const NativeMenuItem& item) {
+  return item.separator ? Kind::separator : (!item.children.empty() ? Kind::submenu : Kind::plain);
+}
+
+Kind kindOf(const QAction& action) {
+  return action.isSeparator() ? Kind::separator
+                              : (action.menu() != nullptr ? Kind::submenu : Kind::plain);
+}
+
+bool standsFor(const QAction& action, const NativeMenuItem& item) {
+  return action.data().toString().toStdString() == item.key && kindOf(action) == kindOf(item);
+}
+
+/// A new action of `menu` showing `item`, not yet in it.
+QAction* made(QMenu& menu, const NativeMenuItem& item) {
+  QAction* action = nullptr;
+  switch (kindOf(item)) {
+    case Kind::separator:
+      action = new QAction(&menu);
+      action->setSeparator(true);
+      break;
+    case Kind::submenu:
+      action = (new QMenu(&menu))->menuAction();
+      break;
+    case Kind::plain:
+      action = new QAction(&menu);
+      if (item.toggle == NativeMenuItem::Toggle::radio) {
+        auto* radios = menu.findChild<QActionGroup*>(QString(), Qt::FindDirectChildrenOnly);
+        (radios != nullptr ? radios : new QActionGroup(&menu))->addAction(action);
+      }
+      break;
+  }
+  action->setData(QString::fromStdString(item.key));
+  return action;
+}
+
+/// Makes `menu` show `item`'s children, as plain actions and submenus. The actions it holds
+/// already for the same items are kept and shown anew, in their new order: an open menu, and
+/// an open submenu of it, stay where they are while their texts and marks change and items
+/// come and go around them.
+void refill(QMenu& menu, const NativeMenuItem& item) {
+  for (size_t i = 0; i < item.children.size(); ++i) {
+    const NativeMenuItem& child = item.children[i];
+    const QList<QAction*> actions = menu.actions();
+    const auto position = static_cast<qsizetype>(i);
+    QAction* before = position < actions.size() ? actions[position] : nullptr;
+    QAction* action = before;
+    if (before == nullptr || !standsFor(*before, child)) {
+      const auto kept =
+          std::find_if(actions.begin() + std::min(position, actions.size()), actions.end(),
+                       [&](const QAction* held) { return standsFor(*held, child); });
+      if (kept != actions.end()) {
+        action = *kept;
+        menu.removeAction(action);
+      } else {
+        action = made(menu, child);
+      }
+      menu.insertAction(before, action);
     }
-    QString title = QString::fromStdString(child.label);
-    title.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    if (!child.children.empty()) {
-      QMenu* submenu = menu.addMenu(title);
-      fill(*submenu, child);
-      continue;
-    }
-    QAction* action = menu.addAction(title);
-    action->setEnabled(child.enabled);
-    if (child.toggle != NativeMenuItem::Toggle::none) {
-      action->setCheckable(true);
-      action->setChecked(child.on);
-    }
-    if (child.toggle == NativeMenuItem::Toggle::radio) {
-      if (radios == nullptr)
-        radios = new QActionGroup(&menu);
-      radios->addAction(action);
-    }
-    if (child.choose)
-      QObject::connect(action, &QAction::triggered, &menu, [choose = child.choose] { choose(); });
+    if (!child.separator)
+      showIn(*action, child);
+    if (QMenu* submenu = action->menu())
+      refill(*submenu, child);
+  }
+  // What is left after them is gone from the menu.
+  const QList<QAction*> actions = menu.actions();
+  for (auto gone = actions.begin() + static_cast<qsizetype>(item.children.size());
+       gone != actions.end(); ++gone) {
+    menu.removeAction(*gone);
+    if (QMenu* submenu = (*gone)->menu())
+      submenu->deleteLater();
+    else
+      (*gone)->deleteLater();
   }
 }
 
 }  // namespace
 
 void AppDelegate::popUpNativeMenu(const QPoint& at) {
-  if (nativePopup_ && nativePopup_->isVisible())
+  // A second click on the icon closes the menu, as it closes a panel's menu.
+  if (nativePopup_ && nativePopup_->isVisible()) {
+    nativePopup_->hide();
     return;
+  }
   if (nativePopup_)
     nativePopup_->deleteLater();
   nativePopup_ = new QMenu;
-  fill(*nativePopup_, nativeMenu());
+  refill(*nativePopup_, nativeMenu());
+  // Where the compositor places the menu as a window of its own (Wayland, without a window to
+  // hang it from), a click elsewhere takes the keyboard from it, and closes it as it would a
+  // menu.
+  connect(qGuiApp, &QGuiApplication::applicationStateChanged, nativePopup_,
+          [popup = nativePopup_.data()](Qt::ApplicationState state) {
+            if (state != Qt::ApplicationActive)
+              popup->hide();
+          });
   refresh();
   nativePopup_->popup(at);
+}
+
+void AppDelegate::updateNativePopup() {
+  if (nativePopup_ && nativePopup_->isVisible())
+    refill(*nativePopup_, nativeMenu());
 }
 
 NativeMenuItem AppDelegate::nativeMenu() {
@@ -211,6 +301,16 @@ NativeMenuItem AppDelegate::nativeMenu() {
   login.toggle = NativeMenuItem::Toggle::check;
   login.on = on;
   items.push_back(std::move(login));
+
+  const bool notifying = settings().value().notifyOnFailure;
+  NativeMenuItem notify = item("notify", MenuTexts::notifyOnFailure(), [self, notifying] {
+    if (self)
+      self->setNotifyOnFailure(!notifying);
+  });
+  notify.enabled = true;
+  notify.toggle = NativeMenuItem::Toggle::check;
+  notify.on = notifying;
+  items.push_back(std::move(notify));
 
   NativeMenuItem language = item("language", MenuTexts::language());
   language.enabled = true;

@@ -187,4 +187,11 @@ StatusItem::Shown StatusItem::shown() const {
   return Shown::nowhere;
 }
 
+bool StatusItem::showMessage(const QString& title, const QString& body) {
+  if (!embedded_ || !QSystemTrayIcon::supportsMessages())
+    return false;
+  embedded_->showMessage(title, body, QSystemTrayIcon::Warning);
+  return true;
+}
+
 }  // namespace morvane

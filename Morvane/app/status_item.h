@@ -55,6 +55,9 @@ class StatusItem : public QObject {
   void setToolTip(const QString& text);
   QString toolTip() const { return toolTip_; }
 
+  /// Shows a message beside the icon, where the tray can (the embedding tray); false where not.
+  bool showMessage(const QString& title, const QString& body);
+
   /// The state behind the exported menu changed.
   void menuChanged();
 

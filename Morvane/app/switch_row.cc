@@ -130,12 +130,15 @@ SwitchRow::Widths::Widths() : title_(menuFont()), detail_(smallMenuFont()) {}
 
 int SwitchRow::Widths::of(const QString& title, const std::optional<QString>& detail) const {
   int width = static_cast<int>(std::ceil(title_.horizontalAdvance(title)));
-  if (detail) {
-    const QFontMetricsF& metrics = hasIdeographs(*detail) ? title_ : detail_;
-    width += static_cast<int>(std::ceil(metrics.horizontalAdvance(*detail))) + kDetailGap;
-  }
+  if (detail)
+    width +=
+        static_cast<int>(std::ceil(detailMetrics(*detail).horizontalAdvance(*detail))) + kDetailGap;
   width += kLeading + kSwitchGap + CapsuleSwitch::kWidth + kTrailing;
   return std::clamp(width, kMinWidth, kMaxWidth);
+}
+
+const QFontMetricsF& SwitchRow::Widths::detailMetrics(const QString& detail) const {
+  return hasIdeographs(detail) ? title_ : detail_;
 }
 
 QColor SwitchRow::warningColor(const QPalette& palette) {

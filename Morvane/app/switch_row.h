@@ -69,6 +69,9 @@ class SwitchRow : public QWidget {
    public:
     Widths();
     int of(const QString& title, const std::optional<QString>& detail) const;
+    /// The metrics of() measures a title by, and a detail: ideographs at the title's size.
+    const QFontMetricsF& titleMetrics() const { return title_; }
+    const QFontMetricsF& detailMetrics(const QString& detail) const;
 
    private:
     QFontMetricsF title_;

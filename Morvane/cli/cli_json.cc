@@ -5,7 +5,9 @@
 #include "failure_line.h"
 #include "language.h"
 #include "mode_settings.h"
+#include "run_history.h"
 #include "schedule_text.h"
+#include "signal_names.h"
 
 namespace morvane::CLI {
 namespace {
@@ -68,6 +70,66 @@ void addSchedule(Json& object, const Agent& agent) {
   object["calendar"] = entries;
 }
 
+/// "2026-12-09T15:01:02.120+01:00", in local time, from microseconds since the epoch.
+std::string isoMoment(int64_t micros) {
+  std::string iso = isoTime(static_cast<std::time_t>(micros / 1'000'000));
+  char fraction[8];
+  std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(micros % 1'000'000 / 1000));
+  return iso.insert(iso.size() - 6, fraction);
+}
+
+Json moment(const std::optional<int64_t>& micros) {
+  return micros ? Json(isoMoment(*micros)) : Json(nullptr);
+}
+
+Json causeWord(RunCause cause) {
+  switch (cause) {
+    case RunCause::load:
+      return "load";
+    case RunCause::keepAlive:
+      return "keepAlive";
+    case RunCause::interval:
+      return "interval";
+    case RunCause::calendar:
+      return "calendar";
+    case RunCause::unknown:
+      break;
+  }
+  return nullptr;
+}
+
+/// Every run the service manager keeps of a loaded agent, newest first: an empty list when it
+/// is not loaded, null (and the reason under "runsProblem") when they could not be read.
+void addRuns(Json& object, const Agent& agent) {
+  Json runs = Json::array();
+  object["runs"] = nullptr;
+  object["runsProblem"] = nullptr;
+  if (agent.loaded) {
+    const Result<Runs> read = Agents::recentRuns(agent.label, Agents::kQueryTimeout);
+    if (!read) {
+      object["runs"] = nullptr;
+      object["runsProblem"] = read.error().text;
+      return;
+    }
+    for (auto run = read->rbegin(); run != read->rend(); ++run) {
+      Json entry = Json::object();
+      entry["started"] = moment(run->started);
+      entry["ended"] = moment(run->ended);
+      entry["durationSeconds"] =
+          run->started && run->ended
+              ? Json(static_cast<double>(*run->ended - *run->started) / 1'000'000)
+              : Json(nullptr);
+      const bool signalled = run->status && *run->status < 0;
+      entry["exitCode"] = run->status && !signalled ? Json(*run->status) : Json(nullptr);
+      entry["signal"] = signalled ? orNull(signalName(-*run->status)) : Json(nullptr);
+      entry["cause"] = causeWord(run->cause);
+      entry["endedByUnload"] = run->unloaded;
+      runs.push_back(entry);
+    }
+  }
+  object["runs"] = runs;
+}
+
 /// UTF-8 with control characters escaped; bytes that are no UTF-8 become U+FFFD rather than
 /// failing the output. `indent` < 0 writes everything on one line.
 std::string text(const Json& json, int indent) {
@@ -107,6 +169,7 @@ int32_t statusJson(std::ostream& out, const std::string& name, std::ostream& err
   setAgentFacts(object, status->agent, status->lastExitStatus, status->friendlyName);
   addJob(object, status->job);
   addSchedule(object, status->agent);
+  addRuns(object, status->agent);
   out << text(object, 2) << "\n" << std::flush;
   return 0;
 }

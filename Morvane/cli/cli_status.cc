@@ -1,3 +1,4 @@
+#include <chrono>
 #include <limits>
 
 #include "agent_status.h"
@@ -7,6 +8,8 @@
 #include "log_tail.h"
 #include "mode_settings.h"
 #include "platform.h"
+#include "run_history.h"
+#include "run_text.h"
 #include "schedule_text.h"
 #include "shell.h"
 #include "signal_names.h"
@@ -132,6 +135,35 @@ void scheduleFacts(std::ostream& out, const Agent& agent) {
                      : ScheduleText::never());
 }
 
+/// How many runs the report shows; `--json` carries all the manager keeps.
+constexpr size_t kShownRuns = 5;
+
+/// The loaded agent's last runs, newest first, or why they could not be read.
+void runFacts(std::ostream& out, const Agent& agent) {
+  if (!agent.loaded)
+    return;
+  const Result<Runs> runs = Agents::recentRuns(agent.label, Agents::kQueryTimeout);
+  const std::string indent(kLabelColumns, ' ');
+  std::string first = padToWidth(RunText::heading(), kLabelColumns);
+  if (!runs) {
+    const std::string reason = visibleControlCharacters(runs.error().text);
+    out << first << L([&] { return "（" + reason + "）"; }, [&] { return "(" + reason + ")"; })
+        << "\n";
+    return;
+  }
+  if (runs->empty()) {
+    out << first << RunText::none() << "\n";
+    return;
+  }
+  const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  size_t shown = 0;
+  for (auto run = runs->rbegin(); run != runs->rend() && shown < kShownRuns; ++run, ++shown) {
+    out << (shown == 0 ? first : indent) << RunText::line(*run, now) << "\n";
+  }
+}
+
 }  // namespace
 
 int32_t status(std::ostream& out, const std::string& name, size_t lines, std::ostream& err) {
@@ -153,6 +185,7 @@ int32_t status(std::ostream& out, const std::string& name, size_t lines, std::os
   fact(out, L("停用", "Disabled"), status.agent.disabled ? L("是", "yes") : L("否", "no"));
   scheduleFacts(out, status.agent);
   jobFacts(out, status.agent.label, status.job, lines);
+  runFacts(out, status.agent);
   out.flush();
   return 0;
 }

@@ -30,6 +30,8 @@ int runEnable(const Subcommand& self, Args args);
 int runDisable(const Subcommand& self, Args args);
 /// Prints the recorded overrides.
 int runPrintDisabled(const Subcommand& self, Args args);
+/// Prints what the manager knows of one loaded job, its last runs included.
+int runPrint(const Subcommand& self, Args args);
 /// Prints one row per loaded job with its pid and last exit status.
 int runList(const Subcommand& self, Args args);
 

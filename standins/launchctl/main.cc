@@ -38,6 +38,7 @@ constexpr Subcommand kSubcommands[] = {
     {"print-disabled", "launchctl print-disabled <domain-target>",
      "Prints which services are disabled.", runPrintDisabled},
     {"list", "launchctl list", "Lists information about services.", runList},
+    {"print", "launchctl print <service-target>", "Prints a description of a service.", runPrint},
     {"help", "launchctl help [subcommand]", "Prints the usage for a given subcommand.", runHelp},
 };
 

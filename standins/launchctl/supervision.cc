@@ -26,6 +26,7 @@
 
 #include "fd_io.h"
 #include "launch.h"
+#include "run_record.h"
 #include "state.h"
 #include "state_lock.h"
 #include "supervisor.h"
@@ -85,6 +86,16 @@ JobRecord* ownRecord(State& state, const std::string& label) {
     return nullptr;
   }
   return &found->second;
+}
+
+/// Adds a start to the job's run record; a record that cannot be written costs the history
+/// that run, never the run itself.
+void noteStart(const std::filesystem::path& dir, const std::string& label,
+               morvane::RunCause cause) {
+  try {
+    recordRunStart(runRecordFolder(dir), label, cause);
+  } catch (...) {
+  }
 }
 
 /// The job's schedule and the supervisor's loop over it.
@@ -214,6 +225,7 @@ class Supervision {
       done_ = true;
       return;
     }
+    noteEnd(status, record->beingRemoved);
     if (record->beingRemoved) {
       state.jobs.erase(config_.label);
       saveState(dir_, state);
@@ -267,28 +279,38 @@ class Supervision {
       kill(-job_, SIGKILL);
       kill(job_, SIGKILL);
     }
-    bool due = false;
+    std::optional<morvane::RunCause> due;
     if (restartAt_ && now >= *restartAt_) {
       restartAt_.reset();
-      due = true;
+      due = morvane::RunCause::keepAlive;
     }
     if (intervalAt_ && now >= *intervalAt_) {
       while (*intervalAt_ <= now) {
         *intervalAt_ += std::chrono::seconds(config_.startInterval);
       }
-      due = true;
+      due = due.value_or(morvane::RunCause::interval);
     }
     if (calendarAt_ && std::time(nullptr) >= *calendarAt_) {
       calendarAt_ = nextCalendarStart(config_.calendar, std::time(nullptr));
-      due = true;
+      due = due.value_or(morvane::RunCause::calendar);
     }
     if (due && job_ == 0 && !stopping_) {
-      start();
+      start(*due);
     }
   }
 
-  /// Starts the job again unless it was booted out meanwhile.
-  void start() {
+  /// Adds the end of the run under way to the job's run record, before the state shows it, so
+  /// whoever sees the exit finds its run.
+  void noteEnd(int status, bool unloaded) const {
+    try {
+      recordRunEnd(runRecordFolder(dir_), config_.label, status, unloaded);
+    } catch (...) {
+      // The history misses a run; the job itself goes on as before.
+    }
+  }
+
+  /// Starts the job again for `cause` unless it was booted out meanwhile.
+  void start(morvane::RunCause cause) {
     {
       const StateLock lock(dir_);
       State state = loadState(dir_);
@@ -301,6 +323,7 @@ class Supervision {
         return;  // its SIGUSR1 is on the way
       }
       job_ = launchJob(config_);
+      noteStart(dir_, config_.label, cause);
       record->job = job_ > 0 ? identify(job_) : ProcessId{};
       saveState(dir_, state);
     }

@@ -20,6 +20,7 @@
 #include "fd_io.h"
 #include "job_config_codec.h"
 #include "launch.h"
+#include "run_record.h"
 
 extern char** environ;
 
@@ -91,6 +92,13 @@ void resetSignals() {
     // Nothing depends on it; the supervisor only avoids pinning the caller's directory.
   }
   const pid_t job = startsAtLoad(config) ? launchJob(config) : 0;
+  if (startsAtLoad(config)) {
+    try {
+      recordRunStart(runRecordFolder(stateDir), config.label, morvane::RunCause::load);
+    } catch (...) {
+      // The history misses a run; the job itself goes on as before.
+    }
+  }
   // A bootstrap killed meanwhile has closed the pipe; the report is lost, not fatal.
   signal(SIGPIPE, SIG_IGN);
   const SupervisorReport sent{identify(getpid()), job > 0 ? identify(job) : ProcessId{}};

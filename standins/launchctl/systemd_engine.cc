@@ -13,6 +13,7 @@
 #include "agent_units.h"
 #include "file_io.h"
 #include "login_unit.h"
+#include "run_record.h"
 #include "service_runtimes.h"
 #include "state_lock.h"
 #include "unit_file.h"
@@ -124,6 +125,24 @@ bool noteMayLag(const std::string& subState) {
   return !kNoted.contains(subState);
 }
 
+/// The start hook's note of the run under way: its start and cause.
+std::optional<morvane::Run> startNote(const fs::path& runRecord) {
+  const auto text = morvane::readRegularFile(runRecord.string() + ".start");
+  if (!text) {
+    return std::nullopt;
+  }
+  // The note is a run line's start and cause; the rest is that of a run under way.
+  const size_t space = text->find(' ');
+  if (space == std::string::npos) {
+    return std::nullopt;
+  }
+  std::string cause = text->substr(space + 1);
+  while (!cause.empty() && (cause.back() == '\n' || cause.back() == ' ')) {
+    cause.pop_back();
+  }
+  return morvane::parseRunLine(text->substr(0, space) + " - - - " + cause);
+}
+
 bool isAgentService(const std::string& name) {
   return name.starts_with(morvane::AgentUnits::kPrefix) && name.ends_with(".service");
 }
@@ -221,6 +240,36 @@ bool SystemdEngine::isLoaded(const std::string& label) {
   return unit && user_manager::isLive(unit->activeState);
 }
 
+morvane::Runs SystemdEngine::runs(const std::string& label, const fs::path& runRecords) {
+  morvane::Runs runs = readRunRecord(runRecords, label);
+  for (morvane::Run& run : runs) {
+    if (run.status && *run.status > 0) {
+      run.status = shownExitCode(static_cast<int>(*run.status));
+    }
+  }
+  const std::string service = unitName(label, ".service");
+  const std::optional<user_manager::UnitStatus> unit = connection_.unit(service);
+  if (!unit || unit->activeState != "active") {
+    return runs;
+  }
+  const user_manager::ServiceRuntime runtime =
+      user_manager::serviceRuntimes(connection_, {{service, true, false}}).front();
+  if (runtime.mainPid <= 0) {
+    return runs;
+  }
+  morvane::Run current =
+      startNote(runRecords / morvane::runRecordName(label)).value_or(morvane::Run{});
+  if (!current.started) {
+    const std::uint64_t started =
+        connection_.unitProperty(service, "Service", "ExecMainStartTimestamp");
+    if (started != 0 && started != UINT64_MAX) {
+      current.started = static_cast<std::int64_t>(started);
+    }
+  }
+  runs.push_back(current);
+  return runs;
+}
+
 void SystemdEngine::removeUnits(const std::string& label) {
   std::error_code ignored;
   fs::remove(unitDirectory() / unitName(label, ".service"), ignored);
@@ -237,14 +286,24 @@ void SystemdEngine::load(const JobConfig& config, const std::string& plistPath) 
   fs::remove_all(folder);
   fs::create_directories(folder);
   fs::create_directories(unitDirectory());
+  const fs::path runRecords = runRecordFolder(stateDirectory_);
+  fs::create_directories(runRecords);
+  const fs::path runRecord = runRecords / morvane::runRecordName(config.label);
   std::error_code ignored;
   try {
     const fs::path absolute = fs::absolute(plistPath, ignored);
+    if (startsAtLoad(config)) {
+      writeUnitFile(nextCauseFile(runRecord), "load");
+    } else {
+      fs::remove(nextCauseFile(runRecord), ignored);
+    }
     writeUnitFile(folder / "label", config.label);
     if (hasSchedule(config)) {
       writeUnitFile(unitDirectory() / timer, timerUnitText(config));
     }
-    writeUnitFile(unitDirectory() / service, serviceUnitText(config, {folder, absolute.string()}));
+    writeUnitFile(
+        unitDirectory() / service,
+        serviceUnitText(config, {folder, absolute.string(), runRecord, unitDirectory() / service}));
     std::set<std::string> jobs;
     if (hasSchedule(config)) {
       jobs.insert(connection_.startUnit(timer));

@@ -8,6 +8,7 @@
 #include "connection.h"
 #include "engine.h"
 #include "job_config.h"
+#include "run_history.h"
 
 namespace launchctl {
 
@@ -29,6 +30,11 @@ class SystemdEngine {
 
   /// Whether `label` is loaded.
   bool isLoaded(const std::string& label);
+
+  /// The last runs of the loaded job `label`, oldest first, the one under way last: the ended
+  /// ones as its unit's hooks recorded them in `runRecords` (the manager keeps only the last),
+  /// the one under way from its start hook, else from the manager.
+  morvane::Runs runs(const std::string& label, const std::filesystem::path& runRecords);
 
   /// Writes the job's units and starts what starts at load. When the manager fails on the way,
   /// the units are removed again and the ManagerError goes on to the caller.

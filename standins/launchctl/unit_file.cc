@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "agent_units.h"
+#include "run_history.h"
 #include "utf8.h"
 
 extern char** environ;
@@ -171,7 +172,51 @@ std::string lastExitRecorder(const fs::path& jobFolder) {
          " " + commandWord(lastExitFile(jobFolder).string());
 }
 
+/// Why the unit starts when nobody said otherwise: the one thing that starts it after its load.
+std::string_view defaultCause(const JobConfig& config) {
+  const KeepAlive& keepAlive = config.keepAlive;
+  const bool restarts = keepAlive.always || keepAlive.successfulExit || keepAlive.crashed;
+  const bool interval = config.startInterval > 0;
+  const bool calendar = !config.calendar.empty();
+  if (restarts + interval + calendar != 1) {
+    return "-";
+  }
+  return restarts ? "keepalive" : interval ? "interval" : "calendar";
+}
+
+/// The command that notes when each run starts, and why, beside the run record ($0.start).
+std::string runStartRecorder(const JobConfig& config, const UnitSurroundings& surroundings) {
+  return "-/bin/sh -c " +
+         commandWord(
+             "c=$(cat \"$0.cause\" 2>/dev/null) || c=$1; rm -f \"$0.cause\"; "
+             "printf '%s %s\\n' \"$(date +%s.%N)\" \"$c\" > \"$0.start.new\" && "
+             "mv \"$0.start.new\" \"$0.start\"") +
+         " " + commandWord(surroundings.runRecord.string()) + " " +
+         commandWord(std::string(defaultCause(config)));
+}
+
+/// The command that adds each ended run to the run record, keeping the last ones: its start and
+/// cause from $0.start, how it ended as systemd tells ExecStopPost, and "unloaded" when the unit
+/// file ($1) is gone, as bootout removes it before it stops the unit.
+std::string runEndRecorder(const UnitSurroundings& surroundings) {
+  return "-/bin/sh -c " +
+         commandWord(
+             "s=$(cat \"$0.start\" 2>/dev/null) || s='- -'; u=; [ -e \"$1\" ] || u=' unloaded'; "
+             "{ tail -n " +
+             std::to_string(morvane::kKeptRuns - 1) +
+             " \"$0\" 2>/dev/null; "
+             "printf '%s %s %s %s %s%s\\n' \"${s%% *}\" \"$(date +%s.%N)\" \"$EXIT_CODE\" "
+             "\"$EXIT_STATUS\" \"${s#* }\" \"$u\"; } > \"$0.new\" && mv \"$0.new\" \"$0\"; "
+             "rm -f \"$0.start\"") +
+         " " + commandWord(surroundings.runRecord.string()) + " " +
+         commandWord(surroundings.unitFile.string());
+}
+
 }  // namespace
+
+fs::path nextCauseFile(const fs::path& runRecord) {
+  return runRecord.string() + ".cause";
+}
 
 std::string labelProperty(const std::string& label) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -248,7 +293,9 @@ std::string serviceUnitText(const JobConfig& config, const UnitSurroundings& sur
     unit << " " << commandWord(argument);
   }
   unit << "\n"
+       << "ExecStartPre=" << runStartRecorder(config, surroundings) << "\n"
        << "ExecStopPost=" << lastExitRecorder(surroundings.jobFolder) << "\n"
+       << "ExecStopPost=" << runEndRecorder(surroundings) << "\n"
        << "WorkingDirectory="
        << (config.workingDirectory.empty()
                ? "/"

@@ -16,7 +16,16 @@ struct UnitSurroundings {
   std::filesystem::path jobFolder;
   /// The property list the job was loaded from (named in a comment of the unit).
   std::string plistPath;
+  /// The job's run record (run_record.h), which the unit's hooks keep.
+  std::filesystem::path runRecord;
+  /// Where the service unit's own file lies: once bootout has removed it, a run's end is its
+  /// unload's doing.
+  std::filesystem::path unitFile;
 };
+
+/// The file beside a run record that holds why the next start happens, when the one who starts
+/// it knows better than the unit ("load" for the start at bootstrap); the next start takes it.
+std::filesystem::path nextCauseFile(const std::filesystem::path& runRecord);
 
 /// The file in the job folder that holds how the last run ended, as systemd reports it to
 /// ExecStopPost: "exited 3", "killed TERM", "dumped SEGV".

@@ -4,7 +4,11 @@
 
 #include "agents.h"
 #include "failed_exits.h"
+#include "failure_notices.h"
+#include "language.h"
 #include "platform.h"
+#include "run_history.h"
+#include "run_text.h"
 #include "signal_names.h"
 #include "test_support.h"
 
@@ -100,6 +104,129 @@ TEST(SignalName, NamesThisSystemsSignalsAndNothingElse) {
   EXPECT_EQ(signalName(0), std::nullopt);
   EXPECT_EQ(signalName(-15), std::nullopt);
   EXPECT_EQ(signalName(1000), std::nullopt);
+  EXPECT_EQ(signalNumber("TERM"), SIGTERM);
+  EXPECT_EQ(signalNumber("SIGKILL"), SIGKILL);
+  EXPECT_EQ(signalNumber("term"), std::nullopt);
+  EXPECT_EQ(signalNumber("SIG"), std::nullopt);
+  EXPECT_EQ(signalNumber(""), std::nullopt);
+}
+
+TEST(RunRecord, LinesReadBackAndTheManagersOwnFormsAreRead) {
+  const std::vector<morvane::Run> runs = {
+      {1765292000'120000, 1765292001'456789, 3, RunCause::load},
+      {1765292005'000001, 1765292005'500000, -SIGTERM, RunCause::keepAlive},
+      {std::nullopt, 1765292009'000000, -SIGKILL, RunCause::unknown, true},
+      {1765292010'000000, std::nullopt, std::nullopt, RunCause::calendar},
+  };
+  for (const morvane::Run& run : runs)
+    EXPECT_EQ(parseRunLine(runLine(run)), run) << runLine(run);
+  EXPECT_EQ(runLine(runs[1]), "1765292005.000001 1765292005.500000 killed TERM keepalive");
+  EXPECT_EQ(runLine(runs[2]), "- 1765292009.000000 killed KILL - unloaded");
+
+  // What the systemd hooks write: nine decimals, a signal by name, "dumped" for a core dump.
+  EXPECT_EQ(parseRunLine("1765292000.123456789 1765292000.999999999 dumped SEGV interval"),
+            (morvane::Run{1765292000'123456, 1765292000'999999, -SIGSEGV, RunCause::interval}));
+  EXPECT_EQ(parseRunLine("1765292000 1765292001 exited 203 -"),
+            (morvane::Run{1765292000'000000, 1765292001'000000, 203, RunCause::unknown}));
+  // An end without a status or the other way round, words that are no times or statuses, a
+  // missing or empty word (a hook whose variables were unset): no run.
+  for (const std::string_view bad :
+       {"1 2 - - load", "1 - exited 3 load", "x 2 exited 3 load", "1 2 exited x load",
+        "1 2 killed NOSUCH load", "1 2 killed 0 load", "1 2 stopped 3 load", "1 2 exited 3",
+        "1 2 exited 3 load unloaded extra", "1 2 exited 3 load gone", "-1 2 exited 3 load",
+        "1. 2 exited 3 load", "99999999999999999 2 exited 3 load", ""})
+    EXPECT_EQ(parseRunLine(bad), std::nullopt) << bad;
+
+  // A record cut short keeps the runs before the cut; a rewrite keeps only the last ones.
+  const std::string text = runsText(runs);
+  EXPECT_EQ(parseRuns(text + "1765292011.0 17652"), runs);
+  Runs many;
+  for (int i = 0; i < 25; ++i)
+    many.push_back({int64_t{i} * 1'000'000, int64_t{i} * 1'000'000 + 1, i, RunCause::interval});
+  const Runs kept = parseRuns(runsText(many));
+  ASSERT_EQ(kept.size(), kKeptRuns);
+  EXPECT_EQ(kept.front(), many[25 - kKeptRuns]);
+  EXPECT_EQ(kept.back(), many.back());
+}
+
+TEST(RunRecord, PrintedHistoryIsReadFromItsBlockOnly) {
+  EXPECT_EQ(Agents::parsePrintedRuns("gui/0/com.x = {\n"
+                                     "\tstate = running\n"
+                                     "\t1 2 exited 9 load\n"
+                                     "\trun history = {\n"
+                                     "\t\t1.5 2.5 exited 3 load\n"
+                                     "\t\tnot a run\n"
+                                     "\t\t3 - - - keepalive\n"
+                                     "\t}\n"
+                                     "\tother = {\n\t\t4 5 exited 1 load\n\t}\n"
+                                     "}\n"),
+            (Runs{{1'500000, 2'500000, 3, RunCause::load},
+                  {3'000000, std::nullopt, std::nullopt, RunCause::keepAlive}}));
+  EXPECT_EQ(Agents::parsePrintedRuns("gui/0/com.x = {\n\trun history = {\n\t}\n}\n"), Runs{});
+  EXPECT_EQ(Agents::parsePrintedRuns("gui/0/com.x = {\n\tstate = running\n}\n"), std::nullopt);
+}
+
+TEST(FailureNotices, EachFailingRunOnceAndAtMostOneAMinutePerAgent) {
+  constexpr int64_t kSecond = 1'000'000;
+  auto ended = [](int64_t at, int64_t status, bool unloaded = false) {
+    return morvane::Run{at - kSecond, at, status, RunCause::keepAlive, unloaded};
+  };
+  FailureNotices notices;
+  // Failures from before the application watched get no notice.
+  EXPECT_EQ(notices.take("a", {ended(10 * kSecond, 1)}, true), std::nullopt);
+  // A run that starts, then succeeds, gives none; the next failure does, once.
+  Runs runs = {ended(10 * kSecond, 1), {20 * kSecond, std::nullopt, std::nullopt}};
+  EXPECT_EQ(notices.take("a", runs), std::nullopt);
+  runs.back() = ended(21 * kSecond, 0);
+  EXPECT_EQ(notices.take("a", runs), std::nullopt);
+  runs.push_back(ended(30 * kSecond, 3));
+  EXPECT_EQ(notices.take("a", runs), runs.back());
+  EXPECT_EQ(notices.take("a", runs), std::nullopt) << "a second notice for the same run";
+  // A restart loop: quiet until a minute has passed since the last notice.
+  runs.push_back(ended(60 * kSecond, -SIGSEGV));
+  EXPECT_EQ(notices.take("a", runs), std::nullopt);
+  runs.push_back(ended(90 * kSecond, 3));
+  runs.push_back(ended(95 * kSecond, 4));
+  EXPECT_EQ(notices.take("a", runs), runs.back()) << "the latest of those ended meanwhile";
+  // An end its unload caused is no failure; another agent has its own minute.
+  runs.push_back(ended(200 * kSecond, -SIGTERM, true));
+  EXPECT_EQ(notices.take("a", runs), std::nullopt);
+  EXPECT_EQ(notices.take("b", {ended(96 * kSecond, 2)}), ended(96 * kSecond, 2));
+  // A record that lost its runs (rewritten short) gives no notice for runs already seen.
+  EXPECT_EQ(notices.take("a", {ended(95 * kSecond, 4)}), std::nullopt);
+}
+
+TEST(RunText, SaysHowLongAndHowEachRunEndedInBothLanguages) {
+  constexpr int64_t kSecond = 1'000'000;
+  const morvane::Run exited{100 * kSecond, 100 * kSecond + 400'000, 3, RunCause::load};
+  const morvane::Run killed{0, 185 * kSecond, -SIGTERM, RunCause::keepAlive, true};
+  const morvane::Run running{0, std::nullopt, std::nullopt, RunCause::unknown};
+  const morvane::Run unknownStart{std::nullopt, 5, 0, RunCause::calendar};
+  {
+    testing::ScopedEnv english("MORVANE_LANG", "en");
+    Language::apply(std::nullopt);
+    EXPECT_EQ(RunText::duration(exited, 0), "0.4 s");
+    EXPECT_EQ(RunText::duration(killed, 0), "3 min 5 s");
+    EXPECT_EQ(RunText::duration(running, 7'200 * kSecond + 60 * kSecond), "2 h 1 min");
+    EXPECT_EQ(RunText::duration(running, 90'000 * kSecond), "1 d 1 h");
+    // A clock set back while it ran shows no negative time.
+    EXPECT_EQ(RunText::duration(running, -5 * kSecond), "0.0 s");
+    EXPECT_EQ(RunText::duration(unknownStart, 0), "-");
+    EXPECT_EQ(RunText::result(exited), "exited 3");
+    EXPECT_EQ(RunText::result(killed), "killed by SIGTERM, at unload");
+    EXPECT_EQ(RunText::result(running), "running");
+    EXPECT_EQ(RunText::result({0, 1, -1000, RunCause::unknown}), "killed by signal 1000");
+    EXPECT_EQ(RunText::cause(killed), "keep-alive restart");
+    EXPECT_EQ(RunText::cause(running), "");
+    EXPECT_EQ(RunText::line(unknownStart, 0), "-  -  exited 0 (calendar)");
+  }
+  testing::ScopedEnv chinese("MORVANE_LANG", "zh");
+  Language::apply(std::nullopt);
+  EXPECT_EQ(RunText::duration(killed, 0), "3 分 5 秒");
+  EXPECT_EQ(RunText::result(exited), "退出码 3");
+  EXPECT_EQ(RunText::result(killed), "被 SIGTERM 终止，卸载时");
+  EXPECT_EQ(RunText::line(unknownStart, 0), "-  -  退出码 0（日历计划）");
+  Language::apply(std::nullopt);
 }
 
 }  // namespace

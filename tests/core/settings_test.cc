@@ -6,7 +6,8 @@ namespace morvane {
 namespace {
 
 TEST(DecodeSettings, MissingAndNullMembersTakeTheirDefaults) {
-  for (const char* text : {"{}", R"({"autoUpdate":null,"friendlyNames":null,"language":null})"}) {
+  for (const char* text : {"{}", R"({"autoUpdate":null,"friendlyNames":null,"language":null,
+                                      "notifyOnFailure":null})"}) {
     std::optional<Settings> settings = decodeSettings(text);
     ASSERT_TRUE(settings) << text;
     EXPECT_EQ(*settings, Settings{}) << text;
@@ -16,6 +17,9 @@ TEST(DecodeSettings, MissingAndNullMembersTakeTheirDefaults) {
   EXPECT_TRUE(onlyLanguage->autoUpdate);
   EXPECT_EQ(onlyLanguage->language, "en");
   EXPECT_EQ(onlyLanguage->friendlyNames, defaultFriendlyNames());
+  // A file from before failure notices notifies; one that turned them off keeps them off.
+  EXPECT_TRUE(onlyLanguage->notifyOnFailure);
+  EXPECT_FALSE(decodeSettings(R"({"notifyOnFailure":false})")->notifyOnFailure);
 }
 
 TEST(DecodeSettings, FriendlyNamesReplaceTheDefaultsWhole) {
@@ -30,10 +34,11 @@ TEST(DecodeSettings, FriendlyNamesReplaceTheDefaultsWhole) {
 }
 
 TEST(DecodeSettings, AnyWrongTypeRejectsTheWholeFile) {
-  for (const char* text : {R"({"autoUpdate":"yes"})", R"({"autoUpdate":1})", R"({"language":5})",
-                           R"({"friendlyNames":[]})", R"({"friendlyNames":{"a":1}})",
-                           R"({"friendlyNames":{"a":null}})", "[]", "null", "\"text\"", "", "{",
-                           "{} trailing", "{\"language\":\"\xff\"}"})
+  for (const char* text :
+       {R"({"autoUpdate":"yes"})", R"({"autoUpdate":1})", R"({"language":5})",
+        R"({"notifyOnFailure":"yes"})", R"({"notifyOnFailure":0})", R"({"friendlyNames":[]})",
+        R"({"friendlyNames":{"a":1}})", R"({"friendlyNames":{"a":null}})", "[]", "null", "\"text\"",
+        "", "{", "{} trailing", "{\"language\":\"\xff\"}"})
     EXPECT_FALSE(decodeSettings(text)) << text;
 }
 
@@ -52,18 +57,22 @@ TEST(EncodeSettings, WritesSortedMembersOnePerLineWithEscapedSlashes) {
             "  \"friendlyNames\": {\n"
             "    \"a\\/job\": \"A\\/B\",\n"
             "    \"z.job\": \"Zed\"\n"
-            "  }\n"
+            "  },\n"
+            "  \"notifyOnFailure\": true\n"
             "}\n");
   settings.language = "zh";
   settings.friendlyNames.clear();
   settings.autoUpdate = false;
+  settings.notifyOnFailure = false;
   EXPECT_EQ(encodeSettings(settings),
-            "{\n  \"autoUpdate\": false,\n  \"friendlyNames\": {},\n  \"language\": \"zh\"\n}\n");
+            "{\n  \"autoUpdate\": false,\n  \"friendlyNames\": {},\n  \"language\": \"zh\",\n"
+            "  \"notifyOnFailure\": false\n}\n");
 }
 
 TEST(EncodeSettings, RoundTripsThroughDecode) {
   Settings settings;
   settings.language = "zh-Hant";
+  settings.notifyOnFailure = false;
   settings.friendlyNames["quote\"back\\slash/"] = "tab\tnewline\n中";
   settings.otherMembers["zz notes"] = R"(["keep",{"a":null,"b":"c/d"}])";
   EXPECT_EQ(decodeSettings(encodeSettings(settings)), settings);

@@ -93,6 +93,21 @@ class MenuTest : public QObject {
     return texts;
   }
 
+  /// What Morvane's own popup of that menu says, in the same form.
+  static QStringList popupTexts(const QMenu& menu) {
+    QStringList texts;
+    for (const QAction* action : menu.actions()) {
+      QString text = action->text();
+      text.replace(QStringLiteral("&&"), QStringLiteral("&"));
+      texts << (action->isSeparator() ? QStringLiteral("---")
+                                      : text + (action->isChecked() ? " [on]" : "") +
+                                            (action->isEnabled() ? "" : " [off]"));
+      if (action->menu() != nullptr)
+        texts << popupTexts(*action->menu());
+    }
+    return texts;
+  }
+
   /// The labels of one level of an exported layout.
   static QStringList layoutLabels(const dbus::MenuLayout& layout) {
     QStringList labels;
@@ -862,6 +877,39 @@ class MenuTest : public QObject {
              QStringLiteral("Job01 · pid 101"));
     QVERIFY(groups[0]->children[1].on);
     QCOMPARE(QString::fromStdString(groups[1]->children[1].label), QStringLiteral("job08"));
+
+    // Morvane's own popup of that menu says the same, and follows what changes while it is
+    // open in place: it stays open, and so does its open submenu.
+    const std::vector<Agent> agents = app->agents;
+    app->popUpNativeMenu(QPoint(0, 0));
+    QPointer<QMenu> popup = app->nativePopup();
+    QTRY_VERIFY(popup && popup->isVisible());
+    QTRY_VERIFY(app->agents.empty());  // the opening's scan, of no agents, came back
+    app->agents = agents;
+    app->nativeMenuChanged();
+    QCOMPARE(popupTexts(*popup), nativeTexts(app->nativeMenu()));
+    QPointer<QMenu> others = popup->actions()[3]->menu();
+    QVERIFY(others);
+    others->popup(QPoint(300, 0));
+    QTRY_VERIFY(others->isVisible());
+    app->agents[37].loaded = true;  // Job07
+    app->agents[37].pid = 107;
+    app->note = "Job07 loaded";
+    app->nativeMenuChanged();
+    QCOMPARE(popupTexts(*popup), nativeTexts(app->nativeMenu()));
+    QCOMPARE(popupTexts(*popup)[1], QStringLiteral("Job07 loaded [off]"));
+    QVERIFY(popup->isVisible());
+    QVERIFY(others && others->isVisible());
+    QCOMPARE(others->actions()[0]->text(), QStringLiteral("job08"));
+    // Submenus that are no longer needed go; a second click on the icon closes the menu.
+    app->agents.resize(3);
+    app->nativeMenuChanged();
+    QCOMPARE(popupTexts(*popup), nativeTexts(app->nativeMenu()));
+    QTRY_VERIFY(!others);
+    app->popUpNativeMenu(QPoint(0, 0));
+    QVERIFY(!popup->isVisible());
+    app->agents = agents;
+    app->note.reset();
 
     qputenv("MORVANE_LANG", "zh");
     Language::apply(std::nullopt);

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <vector>
 
+#include "widest_row.h"
+
 namespace morvane {
 
 class SwitchRowTest : public QObject {
@@ -82,6 +84,71 @@ class SwitchRowTest : public QObject {
              int(std::ceil(
                  QFontMetricsF(longRow.detailFont()).horizontalAdvance("pid 4242 · disabled"))));
     QVERIFY(longRow.detailRect().right() + 1 + 16 <= longRow.toggle()->x());
+  }
+
+  void widestOfManyRowsIsTheWidestMeasuredWithoutMeasuringEach() {
+    // Each case: the rows, and the widest of them as measured one by one.
+    auto widest = [](const std::vector<std::pair<QString, std::optional<QString>>>& rows) {
+      WidestRow found;
+      int measured = SwitchRow::kMinWidth;
+      for (const auto& [title, detail] : rows) {
+        found.add(title, detail);
+        measured = std::max(measured, SwitchRow::widthFor(title, detail));
+      }
+      return std::pair(found.width(), measured);
+    };
+    std::vector<std::pair<QString, std::optional<QString>>> rows;
+    QCOMPARE(widest(rows).first, SwitchRow::kMinWidth);
+    for (int i = 0; i < 3000; ++i)
+      rows.emplace_back(QStringLiteral("com.example.agent-%1").arg(i),
+                        i % 3 ? std::optional<QString>() : QStringLiteral("pid %1").arg(i));
+    // Narrow letters outnumber wide ones: the row with the most characters is not the widest.
+    rows.emplace_back(QString(40, 'i') + QStringLiteral(".l"), QStringLiteral("pid 1"));
+    rows.emplace_back(QStringLiteral("WMWMWMWMWMWMWMWMWMWMW"), QStringLiteral("exited 1"));
+    auto [found, measured] = widest(rows);
+    QCOMPARE(found, measured);
+    QCOMPARE(found, SwitchRow::widthFor(rows.back().first, rows.back().second));
+    rows.resize(3000);
+    // A Chinese detail, and letters shaped together (Devanagari, joined Arabic,
+    // combining accents): each the widest among the same rows in turn.
+    for (const auto& [title, detail] : std::vector<std::pair<QString, std::optional<QString>>>{
+             {QStringLiteral("WMWMWMWMWMW"), QStringLiteral("已停用 · 退出码 1 · 已停用 · 已停用")},
+             {QStringLiteral("क्षत्रिय क्षत्रिय क्षत्रिय"), std::nullopt},
+             {QStringLiteral("بالعربية بالعربية بالعربية بالعربية بالعربية بالعربية"),
+              QStringLiteral("pid 7")},
+             {QString("e\u0301").repeated(40), std::nullopt}}) {
+      rows.emplace_back(title, detail);
+      std::tie(found, measured) = widest(rows);
+      QCOMPARE(found, measured);
+      QCOMPARE(found, SwitchRow::widthFor(title, detail));
+      QVERIFY2(found < SwitchRow::kMaxWidth, qPrintable(title));
+      rows.pop_back();
+    }
+    // Rows too wide for the menu are cut to its widest.
+    rows.emplace_back(QString(300, 'x'), std::nullopt);
+    QCOMPARE(widest(rows).first, SwitchRow::kMaxWidth);
+    // Kerning draws a row narrower than its letters' advances add up to: a row of letters a
+    // little narrower by their advances, but not kerned, is the wider one.
+    const QFontMetricsF metrics(QApplication::font("QMenu"));
+    auto advances = [&](const QString& text) {
+      double sum = 0;
+      for (QChar c : text)
+        sum += metrics.horizontalAdvance(c);
+      return sum;
+    };
+    const QString kerned = QStringLiteral("AV").repeated(20);
+    QString plain;
+    for (const QChar c : {u'n', u'i', u'.'})
+      while (advances(plain + c) < advances(kerned))
+        plain += c;
+    if (metrics.horizontalAdvance(kerned) + 2 > metrics.horizontalAdvance(plain))
+      QSKIP("the menu font does not kern A and V");
+    rows.resize(3000);
+    rows.emplace_back(kerned, std::nullopt);
+    rows.emplace_back(plain, std::nullopt);
+    std::tie(found, measured) = widest(rows);
+    QCOMPARE(found, SwitchRow::widthFor(plain, std::nullopt));
+    QCOMPARE(found, measured);
   }
 
   void absentDetailAddsNothingAndEmptyDetailAddsTheGap() {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "agent_home.h"
 #include "agents.h"
@@ -117,10 +118,11 @@ TEST_F(JsonOutput, StatusAddsProgramArgumentsAndLogPaths) {
   waitForExit("com.example.fails", 3);
 
   json status = statusJson("fails.plist");
-  EXPECT_EQ(keys(status), (std::vector<std::string>{
-                              "label", "file", "path", "loaded", "pid", "lastExitStatus",
-                              "disabled", "friendlyName", "program", "arguments", "standardOutPath",
-                              "standardErrorPath", "schedule", "nextRun", "calendar"}));
+  EXPECT_EQ(keys(status),
+            (std::vector<std::string>{"label", "file", "path", "loaded", "pid", "lastExitStatus",
+                                      "disabled", "friendlyName", "program", "arguments",
+                                      "standardOutPath", "standardErrorPath", "schedule", "nextRun",
+                                      "calendar", "runs", "runsProblem"}));
   EXPECT_EQ(status["label"], "com.example.fails");
   EXPECT_EQ(status["loaded"], true);
   EXPECT_TRUE(status["pid"].is_null());
@@ -132,6 +134,19 @@ TEST_F(JsonOutput, StatusAddsProgramArgumentsAndLogPaths) {
   EXPECT_EQ(status["schedule"], "at load");
   EXPECT_TRUE(status["nextRun"].is_null());
   EXPECT_EQ(status["calendar"], json::array());
+  // Its one run: started at load, exited 3, with its times in local time and its duration.
+  ASSERT_EQ(status["runs"].size(), 1u) << status["runs"];
+  json run = status["runs"][0];
+  EXPECT_EQ(run["exitCode"], 3);
+  EXPECT_TRUE(run["signal"].is_null());
+  EXPECT_EQ(run["cause"], "load");
+  EXPECT_EQ(run["endedByUnload"], false);
+  EXPECT_TRUE(std::regex_match(run["started"].get<std::string>(),
+                               std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
+      << run["started"];
+  EXPECT_GE(run["durationSeconds"].get<double>(), 0);
+  EXPECT_LT(run["durationSeconds"].get<double>(), 60);
+  EXPECT_TRUE(status["runsProblem"].is_null());
 }
 
 TEST_F(JsonOutput, StatusOfAnUnreadableListHasNullsAndAnUnknownNameFails) {
@@ -140,6 +155,7 @@ TEST_F(JsonOutput, StatusOfAnUnreadableListHasNullsAndAnUnknownNameFails) {
   EXPECT_EQ(status["label"], "junk");
   EXPECT_TRUE(status["program"].is_null());
   EXPECT_EQ(status["arguments"], json::array());
+  EXPECT_EQ(status["runs"], json::array()) << "an agent that is not loaded has no runs";
 
   testing::Printed unknown =
       printed([](std::ostream& out) { return CLI::statusJson(out, "nothing"); });

@@ -358,6 +358,14 @@ std::optional<ListRow> LaunchctlHarness::rowOf(const std::string& label) const {
   return found == rows.end() ? std::nullopt : std::optional(found->second);
 }
 
+morvane::Runs LaunchctlHarness::runsOf(const std::string& label) const {
+  const Result printed = run({"print", service(label)});
+  if (printed.status != 0) {
+    return {};
+  }
+  return morvane::Agents::parsePrintedRuns(printed.out).value_or(morvane::Runs{});
+}
+
 pid_t LaunchctlHarness::pidOf(const std::string& label) const {
   const std::optional<ListRow> row = rowOf(label);
   return row && row->pid != "-" ? static_cast<pid_t>(std::stol(row->pid)) : 0;

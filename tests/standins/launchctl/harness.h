@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "run_history.h"
 #include "user_manager_sandbox.h"
 
 namespace launchctl_test {
@@ -114,6 +115,8 @@ class LaunchctlHarness : public ::testing::Test {
   std::map<std::string, ListRow> listRows() const;
   /// The row of `label`, or nullopt when it is not listed.
   std::optional<ListRow> rowOf(const std::string& label) const;
+  /// The runs `print` shows for `label`, oldest first; none when print fails.
+  morvane::Runs runsOf(const std::string& label) const;
   /// The pid of a running job, or 0 when it is not listed as running.
   pid_t pidOf(const std::string& label) const;
   /// Waits until `label` is listed as not running and returns its status.

@@ -7,11 +7,14 @@
 #include <thread>
 
 #include "harness.h"
+#include "run_history.h"
 
 namespace launchctl_test {
 namespace {
 
 using JobLifecycleTest = LaunchctlTest;
+using morvane::RunCause;
+using morvane::Runs;
 
 /// Counts the lines of a file.
 std::size_t lineCount(const std::filesystem::path& path) {
@@ -43,7 +46,24 @@ TEST_P(JobLifecycleTest, ExitStatusesAreShownAfterTheJobEnds) {
     ASSERT_TRUE(row.has_value()) << script;
     EXPECT_EQ(row->pid, "-") << script;
     EXPECT_EQ(row->status, expected) << script;
+    // print keeps the run: started at load, ended as list says (the systemd engine's hook may
+    // note the end a moment after the manager shows it).
+    Runs runs;
+    eventually([&] {
+      runs = runsOf(label);
+      return !runs.empty() && runs.back().ended;
+    });
+    ASSERT_EQ(runs.size(), 1u) << script;
+    EXPECT_EQ(runs[0].status, expected) << script;
+    EXPECT_EQ(runs[0].cause, RunCause::load) << script;
+    EXPECT_FALSE(runs[0].unloaded) << script;
+    ASSERT_TRUE(runs[0].started && runs[0].ended) << script;
+    EXPECT_LE(*runs[0].started, *runs[0].ended) << script;
   }
+  const Result unknown = run({"print", service("org.example.never")});
+  EXPECT_EQ(unknown.status, 113);
+  EXPECT_NE(unknown.err.find("Could not find service \"org.example.never\""), std::string::npos)
+      << unknown.err;
 }
 
 TEST_P(JobLifecycleTest, KilledJobIsReapedAndShowsSignal) {
@@ -123,6 +143,33 @@ TEST_P(JobLifecycleTest, KeepAliveReplacesKilledProcess) {
   EXPECT_TRUE(isRunning(second));
   EXPECT_TRUE(pidIsGone(first));
   EXPECT_EQ(rowOf("org.example.keeper")->status, -9);
+
+  // The first run, killed, then the restart under way.
+  Runs runs;
+  eventually([&] {
+    runs = runsOf("org.example.keeper");
+    return runs.size() == 2 && !runs.back().ended;
+  });
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].status, -SIGKILL);
+  EXPECT_EQ(runs[0].cause, RunCause::load);
+  EXPECT_FALSE(runs[1].ended);
+  EXPECT_EQ(runs[1].cause, RunCause::keepAlive);
+  ASSERT_TRUE(runs[0].ended && runs[1].started);
+  EXPECT_LE(*runs[0].ended, *runs[1].started);
+
+  // Bootout ends the second run; its record says so, so nobody takes that end for a failure.
+  ASSERT_EQ(run({"bootout", service("org.example.keeper")}).status, 0);
+  Runs recorded;
+  eventually([&] {
+    recorded = morvane::parseRuns(readFile(home_ / ".launchd-standin" / "runs" /
+                                           morvane::runRecordName("org.example.keeper")));
+    return recorded.size() == 2 && recorded.back().ended;
+  });
+  ASSERT_EQ(recorded.size(), 2u);
+  EXPECT_TRUE(recorded[1].unloaded);
+  EXPECT_FALSE(recorded[1].failed());
+  EXPECT_TRUE(recorded[0].failed());
 }
 
 TEST_P(JobLifecycleTest, LeftoverProcessesOfTheJobAreEnded) {
