@@ -63,8 +63,10 @@ std::string result(const Run& run) {
     const std::string code = std::to_string(status);
     text = L([&] { return "退出码 " + code; }, [&] { return "exited " + code; });
   } else {
-    const std::string signal = signalName(-status).value_or("signal " + std::to_string(-status));
-    text = L([&] { return "被 " + signal + " 终止"; }, [&] { return "killed by " + signal; });
+    const std::string number = std::to_string(-status);
+    const std::optional<std::string> name = signalName(-status);
+    text = L([&] { return name ? "被 " + *name + " 终止" : "被信号 " + number + " 终止"; },
+             [&] { return "killed by " + name.value_or("signal " + number); });
   }
   if (run.unloaded)
     text += L("，卸载时", ", at unload");

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <ctime>
 #include <thread>
 
@@ -14,16 +15,26 @@ namespace {
 /// How long an unload whose supervisor is gone waits after its own SIGKILL.
 constexpr std::chrono::seconds kKillGrace(5);
 
-/// A job counts as running until its supervisor has recorded its exit; a job whose supervisor
-/// is gone counts as running only while its program really runs.
-bool showsAsRunning(const JobRecord& record) {
-  return isRunning(record.job) || (exists(record.job) && isRunning(record.supervisor));
-}
+/// What `list` makes of a record, from at most two reads of /proc: its program's, and its
+/// supervisor's only when the program is not running (a record whose program runs stays loaded
+/// whatever became of its supervisor, and shows the program).
+struct RecordLiveness {
+  bool abandoned = false;  ///< Its supervisor died and its program is not running either.
+  bool showsRunning = false;
+};
 
-/// Whether the record names a supervisor that is no longer there (a supervisor that ends of its
-/// own accord clears its name first). Pid and start time together tell a reused pid apart.
-bool supervisorDied(const JobRecord& record) {
-  return record.supervisor.pid != 0 && !isRunning(record.supervisor);
+RecordLiveness recordLiveness(const JobRecord& record) {
+  const Liveness job = livenessOf(record.job);
+  if (job == Liveness::running) {
+    return {false, true};
+  }
+  if (record.supervisor.pid == 0) {
+    return {};  // a supervisor that left of its own accord: loaded, nothing runs
+  }
+  // A job counts as running until its supervisor has recorded its exit. Pid and start time
+  // together tell a reused pid apart.
+  const bool supervised = isRunning(record.supervisor);
+  return {!supervised, supervised && job == Liveness::exited};
 }
 
 /// Marks the job as being removed (keeping the SIGKILL time of an earlier bootout) and returns
@@ -104,20 +115,32 @@ bool endWithoutSupervisor(const std::filesystem::path& dir, const std::string& l
 }  // namespace
 
 bool forgetAbandonedJobs(State& state) {
-  return std::erase_if(state.jobs, [](const auto& entry) {
-           const JobRecord& record = entry.second;
-           return supervisorDied(record) && !isRunning(record.job);
-         }) > 0;
+  return std::erase_if(state.jobs,
+                       [](const auto& entry) { return recordLiveness(entry.second).abandoned; }) > 0;
 }
 
-std::vector<ListedJob> listedJobs(const State& state) {
+bool holdsLoadedJob(const State& state) {
+  return std::ranges::any_of(state.jobs,
+                             [](const auto& entry) { return !recordLiveness(entry.second).abandoned; });
+}
+
+std::vector<ListedJob> listJobs(State& state, bool& forgot) {
   std::vector<ListedJob> jobs;
-  for (const auto& [label, record] : state.jobs) {
+  forgot = false;
+  for (auto entry = state.jobs.begin(); entry != state.jobs.end();) {
+    const auto& [label, record] = *entry;
+    const RecordLiveness liveness = recordLiveness(record);
+    if (liveness.abandoned) {
+      entry = state.jobs.erase(entry);
+      forgot = true;
+      continue;
+    }
     ListedJob job{label, std::nullopt, record.lastStatus};
-    if (showsAsRunning(record)) {
+    if (liveness.showsRunning) {
       job.pid = record.job.pid;
     }
     jobs.push_back(std::move(job));
+    ++entry;
   }
   return jobs;
 }

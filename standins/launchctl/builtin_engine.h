@@ -17,8 +17,12 @@ namespace launchctl::builtin {
 /// Returns whether any was forgotten (the caller saves the state then).
 bool forgetAbandonedJobs(State& state);
 
-/// The jobs the state records, as `list` shows them.
-std::vector<ListedJob> listedJobs(const State& state);
+/// Whether `state` holds a job that is still loaded (one forgetAbandonedJobs would keep).
+bool holdsLoadedJob(const State& state);
+
+/// The jobs the state records, as `list` shows them, having forgotten the abandoned ones as
+/// forgetAbandonedJobs does; `forgot` says whether any was (the caller saves the state then).
+std::vector<ListedJob> listJobs(State& state, bool& forgot);
 
 /// Loads `config` into `state` (the caller holds the state lock and saves nothing itself),
 /// starting a supervisor when the job runs at load or on a schedule, and saves the state.

@@ -21,10 +21,11 @@ int runList(const Subcommand& self, Args args) {
   {
     const StateLock lock(dir);
     State state = loadState(dir);
-    if (builtin::forgetAbandonedJobs(state)) {
+    bool forgot = false;
+    jobs = builtin::listJobs(state, forgot);
+    if (forgot) {
       saveState(dir, state);
     }
-    jobs = builtin::listedJobs(state);
   }
   if (engines.systemd) {
     std::vector<ListedJob> units = engines.systemd->jobs();

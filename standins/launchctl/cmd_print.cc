@@ -51,10 +51,12 @@ int runPrint(const Subcommand& self, Args args) {
   {
     const StateLock lock(dir);
     State state = loadState(dir);
-    if (builtin::forgetAbandonedJobs(state)) {
+    bool forgot = false;
+    const std::vector<ListedJob> jobs = builtin::listJobs(state, forgot);
+    if (forgot) {
       saveState(dir, state);
     }
-    for (const ListedJob& job : builtin::listedJobs(state)) {
+    for (const ListedJob& job : jobs) {
       if (job.label != *label) {
         continue;
       }

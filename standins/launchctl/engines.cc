@@ -22,9 +22,7 @@ bool builtinHoldsJobs(const fs::path& stateDir) {
     return false;
   }
   const StateLock lock(stateDir);
-  State state = loadState(stateDir);
-  builtin::forgetAbandonedJobs(state);
-  return !state.jobs.empty();
+  return builtin::holdsLoadedJob(loadState(stateDir));
 }
 
 /// The engine holding the loaded jobs: the recorded one while it holds any, else the one that is

@@ -1,7 +1,6 @@
 #include "job_config.h"
 
 #include <plist/plist.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -317,37 +316,7 @@ bool readIdentity(plist_t dict, JobConfig& config) {
   return !config.arguments.front().empty() || !config.program.empty();
 }
 
-/// Signals that mean the program crashed rather than being asked to stop.
-bool isCrashSignal(int signal) {
-  switch (signal) {
-    case SIGILL:
-    case SIGTRAP:
-    case SIGABRT:
-    case SIGFPE:
-    case SIGBUS:
-    case SIGSEGV:
-    case SIGSYS:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
-
-bool startsAtLoad(const JobConfig& config) {
-  return config.runAtLoad || config.keepAlive.always || config.keepAlive.successfulExit;
-}
-
-bool restartsAfter(const KeepAlive& keepAlive, int status) {
-  if (keepAlive.always) {
-    return true;
-  }
-  if (keepAlive.successfulExit && (status == 0) == *keepAlive.successfulExit) {
-    return true;
-  }
-  return keepAlive.crashed && (status < 0 && isCrashSignal(-status)) == *keepAlive.crashed;
-}
 
 std::optional<JobConfig> parseJobConfig(std::string_view data) {
   if (data.empty() || data.size() > std::numeric_limits<std::uint32_t>::max()) {

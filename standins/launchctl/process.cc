@@ -1,11 +1,13 @@
 #include "process.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <fstream>
+#include <charconv>
+#include <cstdio>
 #include <optional>
-#include <sstream>
-#include <string>
+#include <string_view>
 #include <thread>
 
 namespace launchctl {
@@ -19,25 +21,38 @@ struct ProcStat {
 
 /// Reads /proc/<pid>/stat; nullopt when the process does not exist.
 std::optional<ProcStat> readProcStat(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(in, line)) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  // The fields up to the start time take well under this; the rest are not needed.
+  char line[1024];
+  const ssize_t length = read(fd, line, sizeof line);
+  close(fd);
+  if (length <= 0) {
     return std::nullopt;
   }
   // The command name may contain spaces and parentheses; the fields resume after the last ')'.
-  const std::size_t close = line.rfind(')');
-  if (close == std::string::npos) {
+  const std::string_view text(line, static_cast<size_t>(length));
+  const size_t close = text.rfind(')');
+  if (close == std::string_view::npos || close + 2 >= text.size()) {
     return std::nullopt;
   }
-  std::istringstream fields(line.substr(close + 1));
   ProcStat stat{};
-  fields >> stat.state;
-  std::string skipped;
+  stat.state = text[close + 2];
+  // Field 3 is the state; the start time is field 22.
+  size_t at = close + 3;
   for (int field = 4; field < 22; ++field) {
-    fields >> skipped;
+    at = text.find(' ', at + 1);
+    if (at == std::string_view::npos) {
+      return std::nullopt;
+    }
   }
-  fields >> stat.start;
-  if (!fields) {
+  const char* first = text.data() + at + 1;
+  const char* last = text.data() + text.size();
+  if (std::from_chars(first, last, stat.start).ec != std::errc()) {
     return std::nullopt;
   }
   return stat;
@@ -50,23 +65,19 @@ ProcessId identify(pid_t pid) {
   return {pid, stat ? stat->start : 0};
 }
 
-bool isRunning(const ProcessId& process) {
+Liveness livenessOf(const ProcessId& process) {
   if (process.pid <= 0) {
-    return false;
+    return Liveness::gone;
   }
   const std::optional<ProcStat> stat = readProcStat(process.pid);
-  if (!stat || stat->state == 'Z' || stat->state == 'X') {
-    return false;
+  if (!stat || (process.start != 0 && stat->start != process.start)) {
+    return Liveness::gone;
   }
-  return process.start == 0 || stat->start == process.start;
+  return stat->state == 'Z' || stat->state == 'X' ? Liveness::exited : Liveness::running;
 }
 
-bool exists(const ProcessId& process) {
-  if (process.pid <= 0) {
-    return false;
-  }
-  const std::optional<ProcStat> stat = readProcStat(process.pid);
-  return stat && (process.start == 0 || stat->start == process.start);
+bool isRunning(const ProcessId& process) {
+  return livenessOf(process) == Liveness::running;
 }
 
 int displayStatus(int waitStatus) {

@@ -18,11 +18,18 @@ struct ProcessId {
 /// Returns the identity of the live process `pid` (start 0 when it cannot be read).
 ProcessId identify(pid_t pid);
 
+/// What has become of a particular process.
+enum class Liveness {
+  gone,     ///< No such process, or its pid now names another one.
+  exited,   ///< It has exited but is not reaped yet (a zombie).
+  running,  ///< It exists and has not exited.
+};
+
+/// Where the process `process` is, from one read of its /proc entry (none for pid 0).
+Liveness livenessOf(const ProcessId& process);
+
 /// True while the process exists, is the same one, and has not exited (zombies have exited).
 bool isRunning(const ProcessId& process);
-
-/// True while the process exists and is the same one, even if it has exited but is not reaped.
-bool exists(const ProcessId& process);
 
 /// Encodes a wait status the way `list` shows it: the exit code, or minus the signal number.
 int displayStatus(int waitStatus);

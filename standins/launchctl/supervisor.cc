@@ -1,66 +1,72 @@
-// A supervisor is a forked copy of `launchctl bootstrap` that lives as long as its job is loaded
-// and has something to do: a running program, a KeepAlive restart, or a timed start
-// (StartInterval, StartCalendarInterval). It is the job's parent: when the job exits it takes the
-// state lock, reaps the job (so its pid is gone by the time anyone reads the recorded exit),
-// records the exit status and schedules a restart when KeepAlive asks for one, ThrottleInterval
-// seconds later. As a child subreaper it also reaps what the job leaves behind.
-//
-// Bootout marks the record as being removed and wakes the supervisor with SIGUSR1. From then on
-// the supervisor ends the job itself: SIGTERM at once, SIGKILL when the exit timeout passes, and
-// it removes the record once the program is gone, whether or not bootout is still waiting.
+// Starting a supervisor: `launchctl bootstrap` forks it, and it starts the job and reports at
+// once; then it runs the supervisor program beside launchctl, handing it the job. The program
+// starts afresh from exec, so however many jobs the state holds, no supervisor keeps a copy of
+// what bootstrap read.
 
 #include "supervisor.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
+#include <cstring>
+#include <string>
 
 #include "fd_io.h"
+#include "job_config_codec.h"
 #include "launch.h"
 #include "run_record.h"
-#include "state.h"
-#include "state_lock.h"
+
+extern char** environ;
 
 namespace launchctl {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+/// The supervisor program: beside this launchctl.
+std::filesystem::path supervisorProgram() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return (error ? std::filesystem::path("/proc/self/exe") : self).parent_path() /
+         kSupervisorProgram;
+}
 
-/// Descriptor the supervisor keeps for its report to the bootstrapping launchctl.
-constexpr int kReportFd = 3;
+/// An anonymous file holding `bytes`, read from its start; -1 when it cannot be made.
+int memoryFile(const std::string& bytes) {
+  const int fd = memfd_create("launchctl-job", MFD_CLOEXEC);
+  if (fd < 0) {
+    return -1;
+  }
+  if (!writeFully(fd, bytes.data(), bytes.size()) || lseek(fd, 0, SEEK_SET) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
 
-/// The longest the supervisor sleeps at once, so that a change of the wall clock reaches the
-/// calendar schedule soon.
-constexpr auto kLongestSleep = std::chrono::seconds(30);
-
-/// Points 0, 1 and 2 at /dev/null, moves the report pipe to kReportFd and closes everything
-/// else, so the supervisor keeps none of its caller's pipes or the state lock open.
-void detachDescriptors(int reportFd) {
-  const int report = fcntl(reportFd, F_DUPFD_CLOEXEC, kReportFd);
+/// Points 0, 1 and 2 at /dev/null, moves the job's configuration to kConfigFd and closes every
+/// other descriptor but the report pipe, which goes to the returned one. Both are closed on exec,
+/// so no job inherits them.
+int detachDescriptors(int reportFd, int configFd) {
+  const int report = fcntl(reportFd, F_DUPFD_CLOEXEC, kConfigFd + 1);
+  const int config = fcntl(configFd, F_DUPFD_CLOEXEC, kConfigFd + 1);
+  if (report < 0 || config < 0 || dup3(config, kConfigFd, O_CLOEXEC) < 0) {
+    _exit(127);
+  }
   const int null = open("/dev/null", O_RDWR);
   for (int fd = 0; fd <= 2; ++fd) {
     dup2(null, fd);
   }
-  if (report != kReportFd) {
-    dup3(report, kReportFd, O_CLOEXEC);
+  const int kept = kConfigFd + 1;
+  if (report != kept && dup3(report, kept, O_CLOEXEC) < 0) {
+    _exit(127);
   }
-  close_range(kReportFd + 1, ~0U, 0);
-}
-
-/// The signals the supervisor waits for: a child's exit and bootout's wake-up call.
-sigset_t awaitedSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGCHLD);
-  sigaddset(&set, SIGUSR1);
-  return set;
+  close_range(kept + 1, ~0U, 0);
+  return kept;
 }
 
 /// Restores default handling for every signal and blocks the awaited ones, which the
@@ -69,339 +75,43 @@ void resetSignals() {
   for (int sig = 1; sig < NSIG; ++sig) {
     signal(sig, SIG_DFL);
   }
-  const sigset_t awaited = awaitedSignals();
+  const sigset_t awaited = supervisorSignals();
   sigprocmask(SIG_SETMASK, &awaited, nullptr);
 }
 
-/// Writes the report and closes the pipe; the bootstrapping launchctl is waiting for it.
-void sendReport(const SupervisorReport& report) {
-  writeFully(kReportFd, &report, sizeof report);  // a lost report shows as a failed start
-  close(kReportFd);
-}
-
-/// Reaps the members of process group `group` that are (or become) our children until none is
-/// left; they have all been sent SIGKILL.
-void reapGroup(pid_t group) {
-  for (;;) {
-    if (waitpid(-group, nullptr, 0) > 0 || errno == EINTR) {
-      continue;
-    }
-    return;
-  }
-}
-
-/// Ends what is left of the job's process group, then reaps the job and those leftovers
-/// (which become ours as their parents die, the supervisor being a subreaper); returns the
-/// job's status in `list` form.
-int reap(pid_t job, const JobConfig& config) {
-  if (job <= 1) {
-    return kExitCannotRun;
-  }
-  if (!config.abandonProcessGroup) {
-    kill(-job, SIGKILL);
-  }
-  int status = 0;
-  while (waitpid(job, &status, 0) < 0) {
-    if (errno != EINTR) {
-      return kExitCannotRun;
-    }
-  }
-  if (!config.abandonProcessGroup) {
-    reapGroup(job);
-  }
-  return displayStatus(status);
-}
-
-/// Reaps descendants that have already exited.
-void reapStrays() {
-  while (waitpid(-1, nullptr, WNOHANG) > 0) {
-  }
-}
-
-/// Returns this supervisor's job record in `state`, or null when the job is no longer ours.
-JobRecord* ownRecord(State& state, const std::string& label) {
-  const auto found = state.jobs.find(label);
-  if (found == state.jobs.end() || found->second.supervisor.pid != getpid()) {
-    return nullptr;
-  }
-  return &found->second;
-}
-
-/// Adds a start to the job's run record; a record that cannot be written costs the history
-/// that run, never the run itself.
-void noteStart(const std::filesystem::path& dir, const std::string& label,
-               morvane::RunCause cause) {
-  try {
-    recordRunStart(runRecordFolder(dir), label, cause);
-  } catch (...) {
-  }
-}
-
-/// The job's schedule and the supervisor's loop over it.
-class Supervision {
- public:
-  Supervision(const JobConfig& config, const std::filesystem::path& dir, pid_t job)
-      : config_(config), dir_(dir), job_(job) {}
-
-  /// Supervises the job until it is unloaded or has nothing left to do. No job runs without a
-  /// record: one whose bootstrap never recorded it is ended at once.
-  void run() {
-    if (!recorded()) {
-      endUnrecordedJob();
-      return;
-    }
-    if (config_.startInterval > 0) {
-      intervalAt_ = Clock::now() + std::chrono::seconds(config_.startInterval);
-    }
-    calendarAt_ = nextCalendarStart(config_.calendar, std::time(nullptr));
-    if (job_ < 0) {
-      onExit();  // the first start could not even fork
-    }
-    while (!done_ && (job_ > 0 || restartAt_ || intervalAt_ || calendarAt_)) {
-      if (awaitEvent() == SIGUSR1) {
-        onWakeUp();
-      }
-      collectExits();
-      if (!done_) {
-        fireDueTimes();
-      }
-    }
-    if (!done_) {
-      leave();
-    }
-  }
-
- private:
-  /// Waits, under the lock, until the bootstrapping launchctl has recorded the job or given up;
-  /// false when no record names this supervisor (the bootstrap was killed, or could not save).
-  bool recorded() {
-    try {
-      const StateLock lock(dir_);
-      State state = loadState(dir_);
-      return ownRecord(state, config_.label) != nullptr;
-    } catch (...) {
-      return false;  // a state that cannot be read holds no record of ours either
-    }
-  }
-
-  /// Nothing is left to do, but the job stays loaded: the record stops naming this supervisor,
-  /// so that nobody takes its end for a crash.
-  void leave() {
-    const StateLock lock(dir_);
-    State state = loadState(dir_);
-    if (JobRecord* record = ownRecord(state, config_.label)) {
-      record->supervisor = {};
-      saveState(dir_, state);
-    }
-  }
-
-  void endUnrecordedJob() {
-    if (job_ > 0) {
-      kill(-job_, SIGKILL);
-      kill(job_, SIGKILL);
-      reap(job_, config_);
-    }
-    done_ = true;
-  }
-
-  /// Sleeps until a signal arrives or the next due time; returns the signal, or 0.
-  int awaitEvent() const {
-    auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(kLongestSleep);
-    const auto now = Clock::now();
-    for (const auto& due : {restartAt_, intervalAt_, killAt_}) {
-      if (due) {
-        wait = std::min(wait, std::chrono::nanoseconds(std::max(*due - now, Clock::duration{})));
-      }
-    }
-    if (calendarAt_) {
-      const auto left =
-          std::chrono::seconds(std::max<std::time_t>(*calendarAt_ - std::time(nullptr), 0));
-      wait = std::min<std::chrono::nanoseconds>(wait, left);
-    }
-    const sigset_t awaited = awaitedSignals();
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
-    const timespec timeout{static_cast<time_t>(seconds.count()),
-                           static_cast<long>((wait - seconds).count())};
-    const int sig = sigtimedwait(&awaited, nullptr, &timeout);
-    return sig > 0 ? sig : 0;
-  }
-
-  /// Reaps every child that has exited, handling the job's exit.
-  void collectExits() {
-    while (!done_) {
-      siginfo_t info{};
-      if (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
-        if (errno == EINTR) {
-          continue;
-        }
-        return;
-      }
-      if (info.si_pid == 0) {
-        return;
-      }
-      if (info.si_pid == job_) {
-        onExit();
-      } else {
-        waitpid(info.si_pid, nullptr, 0);
-      }
-    }
-  }
-
-  /// Reaps the exited job and records its exit under the lock, so nobody sees its pid gone
-  /// before its status is known; removes the record instead when bootout asked for it.
-  void onExit() {
-    const StateLock lock(dir_);
-    const int status = reap(job_, config_);
-    job_ = 0;
-    killAt_.reset();
-    reapStrays();
-    State state = loadState(dir_);
-    JobRecord* record = ownRecord(state, config_.label);
-    if (record == nullptr) {
-      done_ = true;
-      return;
-    }
-    noteEnd(status, record->beingRemoved);
-    if (record->beingRemoved) {
-      state.jobs.erase(config_.label);
-      saveState(dir_, state);
-      done_ = true;
-      return;
-    }
-    record->job = {};
-    record->lastStatus = status;
-    saveState(dir_, state);
-    if (restartsAfter(config_.keepAlive, status)) {
-      restartAt_ = Clock::now() + std::chrono::seconds(config_.throttleInterval);
-    }
-  }
-
-  /// Bootout's call: once the record is marked as being removed, stop starting the job, send
-  /// SIGTERM and arm the SIGKILL; a job that is not running is unloaded at once.
-  void onWakeUp() {
-    if (stopping_) {
-      return;
-    }
-    const StateLock lock(dir_);
-    State state = loadState(dir_);
-    JobRecord* record = ownRecord(state, config_.label);
-    if (record == nullptr || !record->beingRemoved) {
-      return;
-    }
-    stopping_ = true;
-    restartAt_.reset();
-    intervalAt_.reset();
-    calendarAt_.reset();
-    if (job_ <= 0) {
-      state.jobs.erase(config_.label);
-      saveState(dir_, state);
-      done_ = true;
-      return;
-    }
-    kill(job_, SIGTERM);
-    if (record->killAt != 0) {
-      const auto left =
-          std::chrono::seconds(std::max<std::int64_t>(record->killAt - std::time(nullptr), 0));
-      killAt_ = Clock::now() + left;
-    }
-  }
-
-  /// Sends the due SIGKILL, and starts the job when a restart or a timed start is due (a timed
-  /// start while it still runs is skipped, as launchd does).
-  void fireDueTimes() {
-    const auto now = Clock::now();
-    if (killAt_ && now >= *killAt_) {
-      killAt_.reset();
-      kill(-job_, SIGKILL);
-      kill(job_, SIGKILL);
-    }
-    std::optional<morvane::RunCause> due;
-    if (restartAt_ && now >= *restartAt_) {
-      restartAt_.reset();
-      due = morvane::RunCause::keepAlive;
-    }
-    if (intervalAt_ && now >= *intervalAt_) {
-      while (*intervalAt_ <= now) {
-        *intervalAt_ += std::chrono::seconds(config_.startInterval);
-      }
-      due = due.value_or(morvane::RunCause::interval);
-    }
-    if (calendarAt_ && std::time(nullptr) >= *calendarAt_) {
-      calendarAt_ = nextCalendarStart(config_.calendar, std::time(nullptr));
-      due = due.value_or(morvane::RunCause::calendar);
-    }
-    if (due && job_ == 0 && !stopping_) {
-      start(*due);
-    }
-  }
-
-  /// Adds the end of the run under way to the job's run record, before the state shows it, so
-  /// whoever sees the exit finds its run.
-  void noteEnd(int status, bool unloaded) const {
-    try {
-      recordRunEnd(runRecordFolder(dir_), config_.label, status, unloaded);
-    } catch (...) {
-      // The history misses a run; the job itself goes on as before.
-    }
-  }
-
-  /// Starts the job again for `cause` unless it was booted out meanwhile.
-  void start(morvane::RunCause cause) {
-    {
-      const StateLock lock(dir_);
-      State state = loadState(dir_);
-      JobRecord* record = ownRecord(state, config_.label);
-      if (record == nullptr) {
-        done_ = true;
-        return;
-      }
-      if (record->beingRemoved) {
-        return;  // its SIGUSR1 is on the way
-      }
-      job_ = launchJob(config_);
-      noteStart(dir_, config_.label, cause);
-      record->job = job_ > 0 ? identify(job_) : ProcessId{};
-      saveState(dir_, state);
-    }
-    if (job_ < 0) {
-      onExit();
-    }
-  }
-
-  const JobConfig& config_;
-  const std::filesystem::path dir_;
-  pid_t job_;  ///< The running program; 0 when none, negative when a start failed to fork.
-  std::optional<Clock::time_point> restartAt_;
-  std::optional<Clock::time_point> intervalAt_;
-  std::optional<Clock::time_point> killAt_;
-  std::optional<std::time_t> calendarAt_;
-  bool stopping_ = false;
-  bool done_ = false;
-};
-
-/// Body of the supervisor process; never returns.
-[[noreturn]] void runSupervisor(const JobConfig& config, const std::filesystem::path& dir,
-                                int reportFd) {
-  detachDescriptors(reportFd);
+/// The forked supervisor: starts the job when it starts at load and reports, exactly as quickly
+/// as bootstrap needs, then becomes the supervisor program, which supervises the job (its child
+/// still) from a fresh start. A program that cannot be run leaves the job to bootout, as a
+/// supervisor that dies does.
+[[noreturn]] void becomeSupervisor(const JobConfig& config, const char* program,
+                                   const std::string& stateDir, int reportFd, int configFd) {
+  const int report = detachDescriptors(reportFd, configFd);
   resetSignals();
-  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  prctl(PR_SET_CHILD_SUBREAPER, 1);  // kept across exec
   if (chdir("/") != 0) {
     // Nothing depends on it; the supervisor only avoids pinning the caller's directory.
   }
   const pid_t job = startsAtLoad(config) ? launchJob(config) : 0;
   if (startsAtLoad(config)) {
-    noteStart(dir, config.label, morvane::RunCause::load);
+    try {
+      recordRunStart(runRecordFolder(stateDir), config.label, morvane::RunCause::load);
+    } catch (...) {
+      // The history misses a run; the job itself goes on as before.
+    }
   }
   // A bootstrap killed meanwhile has closed the pipe; the report is lost, not fatal.
   signal(SIGPIPE, SIG_IGN);
-  sendReport({identify(getpid()), job > 0 ? identify(job) : ProcessId{}});
-  try {
-    Supervision(config, dir, job).run();
-  } catch (...) {
-    // The state became unusable; the job is left to bootout.
-  }
-  reapStrays();
-  _exit(0);
+  const SupervisorReport sent{identify(getpid()), job > 0 ? identify(job) : ProcessId{}};
+  writeFully(report, &sent, sizeof sent);  // a lost report shows as a failed start
+  close(report);
+  signal(SIGPIPE, SIG_DFL);
+  std::string jobText = std::to_string(job);
+  std::string dir = stateDir;
+  std::string name(kSupervisorProgram);
+  char* const argv[] = {name.data(), dir.data(), jobText.data(), nullptr};
+  fcntl(kConfigFd, F_SETFD, 0);
+  execve(program, argv, environ);
+  _exit(127);
 }
 
 }  // namespace
@@ -412,8 +122,19 @@ bool needsSupervisor(const JobConfig& config) {
 
 std::optional<SupervisorReport> startSupervisor(const JobConfig& config,
                                                 const std::filesystem::path& stateDir) {
+  const std::string program = supervisorProgram().string();
+  if (access(program.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "launchctl: cannot run the supervisor %s: %s\n", program.c_str(),
+                 std::strerror(errno));
+    return std::nullopt;
+  }
+  const int configFd = memoryFile(encodeJobConfig(config));
+  if (configFd < 0) {
+    return std::nullopt;
+  }
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+    close(configFd);
     return std::nullopt;
   }
   std::fflush(nullptr);
@@ -424,11 +145,12 @@ std::optional<SupervisorReport> startSupervisor(const JobConfig& config,
     close(pipeFds[0]);
     setsid();
     if (fork() == 0) {
-      runSupervisor(config, stateDir, pipeFds[1]);
+      becomeSupervisor(config, program.c_str(), stateDir.string(), pipeFds[1], configFd);
     }
     _exit(0);
   }
   close(pipeFds[1]);
+  close(configFd);
   SupervisorReport report{};
   const bool received = middle > 0 && readFully(pipeFds[0], &report, sizeof report);
   close(pipeFds[0]);

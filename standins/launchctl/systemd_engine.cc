@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -15,6 +14,7 @@
 #include "file_io.h"
 #include "login_unit.h"
 #include "run_record.h"
+#include "service_runtimes.h"
 #include "state_lock.h"
 #include "unit_file.h"
 
@@ -63,7 +63,11 @@ int signalNumber(const std::string& name) {
 
 /// How the last run ended, as the job's ExecStopPost noted it ("exited 3", "killed TERM").
 std::optional<int> statusFromFile(const fs::path& file) {
-  std::ifstream in(file);
+  const auto text = morvane::readRegularFile(file);
+  if (!text) {
+    return std::nullopt;
+  }
+  std::istringstream in(*text);
   std::string code;
   std::string status;
   if (!(in >> code >> status)) {
@@ -99,6 +103,26 @@ std::optional<std::string> keptLabel(const fs::path& unitFile, const fs::path& j
     return std::move(*label);
   }
   return std::nullopt;
+}
+
+/// Whether a service in `subState` may have a main process; those in which it never has one are
+/// listed, every other (and any systemd adds later) is asked about.
+bool mayHaveMainProcess(const std::string& subState) {
+  static const std::set<std::string, std::less<>> kWithout = {
+      "dead",        "failed",        "auto-restart",   "exited",       "condition",
+      "start-pre",   "stop-post",     "final-watchdog", "final-sigterm", "final-sigkill",
+      "cleaning"};
+  return !kWithout.contains(subState);
+}
+
+/// Whether ExecStopPost's note of how the last run ended may lag behind the manager's in
+/// `subState`: while the service is being stopped, and in any state this does not know.
+bool noteMayLag(const std::string& subState) {
+  static const std::set<std::string, std::less<>> kNoted = {
+      "running",   "start",          "start-post",    "reload",        "dead",
+      "failed",    "auto-restart",   "exited",        "condition",     "start-pre",
+      "cleaning",  "final-watchdog", "final-sigterm", "final-sigkill"};
+  return !kNoted.contains(subState);
 }
 
 /// The start hook's note of the run under way: its start and cause.
@@ -143,48 +167,66 @@ fs::path SystemdEngine::jobFolder(const std::string& serviceName) const {
 
 std::vector<ListedJob> SystemdEngine::jobs() {
   // Loaded: a unit file, or a unit still stopping after bootout removed its file.
-  std::map<std::string, std::string> labels;  // service name → label
+  std::map<std::string, std::optional<user_manager::UnitStatus>> units;  // by service name
   std::error_code ignored;
   for (const auto& entry : fs::directory_iterator(unitDirectory(), ignored)) {
     const std::string name = entry.path().filename().string();
     if (isAgentService(name)) {
-      labels[name] = "";
+      units[name];
     }
   }
-  std::map<std::string, user_manager::UnitStatus> inMemory;
   for (user_manager::UnitStatus& unit :
        connection_.listUnits({std::string(morvane::AgentUnits::kPrefix) + "*.service"})) {
-    if (labels.contains(unit.name) || user_manager::isLive(unit.activeState)) {
-      labels[unit.name] = "";
-      inMemory[unit.name] = std::move(unit);
+    if (units.contains(unit.name) || user_manager::isLive(unit.activeState)) {
+      units[unit.name] = std::move(unit);
     }
   }
-  std::vector<user_manager::UnitStatus> asked;
-  for (const auto& [name, status] : inMemory) {
-    asked.push_back(status);
+  // The manager is asked only for what it alone knows: the main process of a service that may
+  // have one. How the last run ended is in the job folder, noted by ExecStopPost; the manager
+  // is asked for it only while that note may lag behind, or when there is none for a service
+  // that is not running (a running one's is reset at its start). The files are read while the
+  // manager answers.
+  std::vector<user_manager::RuntimeRequest> asked;
+  std::vector<size_t> askedRows;  // the row of `list` each request is for
+  std::vector<user_manager::RuntimeRequest> unnoted;
+  std::vector<size_t> unnotedRows;
+  size_t row = 0;
+  for (const auto& [name, status] : units) {
+    if (status && (mayHaveMainProcess(status->subState) || noteMayLag(status->subState))) {
+      asked.push_back({name, mayHaveMainProcess(status->subState), noteMayLag(status->subState)});
+      askedRows.push_back(row);
+    }
+    ++row;
   }
-  const std::vector<user_manager::ServiceRuntime> runtimes = connection_.serviceRuntimes(asked);
-  std::map<std::string, user_manager::ServiceRuntime> runtimeOf;
-  for (size_t i = 0; i < asked.size(); ++i) {
-    runtimeOf[asked[i].name] = runtimes[i];
-  }
+  user_manager::PendingRuntimes pending(connection_, asked);
   std::vector<ListedJob> jobs;
-  for (const auto& [name, unused] : labels) {
+  for (const auto& [name, status] : units) {
     std::optional<std::string> label = labelOf(name);
     if (!label) {
       label = keptLabel(unitDirectory() / name, jobFolder(name)).value_or(name);
     }
-    ListedJob job{*label, std::nullopt, 0};
-    std::optional<int> status;
-    if (const auto runtime = runtimeOf.find(name); runtime != runtimeOf.end()) {
-      if (runtime->second.mainPid > 0) {
-        job.pid = runtime->second.mainPid;
-      }
-      status = statusFromRuntime(runtime->second);
+    const std::optional<int> noted = statusFromFile(lastExitFile(jobFolder(name)));
+    if (status && !noted && !mayHaveMainProcess(status->subState) &&
+        !noteMayLag(status->subState)) {
+      unnoted.push_back({name, false, true});
+      unnotedRows.push_back(jobs.size());
     }
-    job.lastStatus = status ? *status : statusFromFile(lastExitFile(jobFolder(name))).value_or(0);
-    jobs.push_back(std::move(job));
+    jobs.push_back({*label, std::nullopt, noted.value_or(0)});
   }
+  const auto apply = [&](const std::vector<user_manager::ServiceRuntime>& runtimes,
+                         const std::vector<size_t>& rows) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+      ListedJob& job = jobs[rows[i]];
+      if (runtimes[i].mainPid > 0) {
+        job.pid = runtimes[i].mainPid;
+      }
+      if (const std::optional<int> ended = statusFromRuntime(runtimes[i])) {
+        job.lastStatus = *ended;
+      }
+    }
+  };
+  apply(pending.await(), askedRows);
+  apply(user_manager::serviceRuntimes(connection_, unnoted), unnotedRows);
   return jobs;
 }
 
@@ -210,7 +252,8 @@ morvane::Runs SystemdEngine::runs(const std::string& label, const fs::path& runR
   if (!unit || unit->activeState != "active") {
     return runs;
   }
-  const user_manager::ServiceRuntime runtime = connection_.serviceRuntimes({*unit}).front();
+  const user_manager::ServiceRuntime runtime =
+      user_manager::serviceRuntimes(connection_, {{service, true, false}}).front();
   if (runtime.mainPid <= 0) {
     return runs;
   }
@@ -306,8 +349,7 @@ int SystemdEngine::unload(const std::string& label, std::chrono::milliseconds pa
     }
   }
   if (!stopping.empty()) {
-    const pid_t pid = static_cast<pid_t>(
-        connection_.serviceRuntimes({{service, "", "deactivating", ""}}).front().mainPid);
+    const pid_t pid = user_manager::serviceRuntimes(connection_, {{service, true, false}}).front().mainPid;
     const std::uint64_t timeout = connection_.unitProperty(service, "Service", "TimeoutStopUSec");
     std::optional<std::chrono::seconds> killIn;
     if (timeout != UINT64_MAX) {

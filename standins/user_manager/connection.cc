@@ -20,7 +20,6 @@ namespace {
 constexpr const char* kDestination = "org.freedesktop.systemd1";
 constexpr const char* kManagerPath = "/org/freedesktop/systemd1";
 constexpr const char* kManager = "org.freedesktop.systemd1.Manager";
-constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
 
 /// How long one call may take before the manager counts as not answering.
 constexpr std::uint64_t kCallTimeoutUsec = 10'000'000;
@@ -52,8 +51,9 @@ std::string socketAddress(const std::filesystem::path& socket) {
   return address;
 }
 
-/// The object path of a unit.
-std::string unitPath(const std::string& name) {
+}  // namespace
+
+std::string unitObjectPath(const std::string& name) {
   char* path = nullptr;
   if (systemd::sd_bus_path_encode("/org/freedesktop/systemd1/unit", name.c_str(), &path) < 0) {
     throw ManagerError("cannot name the unit " + name);
@@ -62,8 +62,6 @@ std::string unitPath(const std::string& name) {
   std::free(path);
   return result;
 }
-
-}  // namespace
 
 [[noreturn]] void raise(const std::string& what, const sd_bus_error* error, int result) {
   std::string text = "the systemd user manager failed at " + what + ": ";
@@ -283,113 +281,13 @@ std::set<std::string> Connection::awaitJobs(std::set<std::string> jobs,
   }
 }
 
-namespace {
-
-/// Collects the reply of one asynchronous property Get into a slot.
-struct PendingGet {
-  sd_bus_slot* slot = nullptr;
-  char type = 'u';
-  std::int64_t value = 0;
-  bool done = false;
-  int error = 0;
-};
-
-int onProperty(sd_bus_message* reply, void* userdata, sd_bus_error*) {
-  auto* pending = static_cast<PendingGet*>(userdata);
-  pending->done = true;
-  if (systemd::sd_bus_message_is_method_error(reply, nullptr)) {
-    pending->error = -EIO;
-    return 0;
-  }
-  const char contents[2] = {pending->type, '\0'};
-  int r = systemd::sd_bus_message_enter_container(reply, 'v', contents);
-  if (r >= 0 && pending->type == 'u') {
-    std::uint32_t value = 0;
-    r = systemd::sd_bus_message_read_basic(reply, 'u', &value);
-    pending->value = value;
-  } else if (r >= 0) {
-    std::int32_t value = 0;
-    r = systemd::sd_bus_message_read_basic(reply, 'i', &value);
-    pending->value = value;
-  }
-  if (r < 0) {
-    pending->error = r;
-  }
-  return 0;
-}
-
-}  // namespace
-
-std::vector<ServiceRuntime> Connection::serviceRuntimes(const std::vector<UnitStatus>& services) {
-  struct Property {
-    const char* name;
-    char type;
-  };
-  constexpr Property kAsked[] = {{"MainPID", 'u'}, {"ExecMainCode", 'i'}, {"ExecMainStatus", 'i'}};
-  constexpr size_t kCount = std::size(kAsked);
-  std::vector<PendingGet> pending(services.size() * kCount);
-  for (size_t i = 0; i < services.size(); ++i) {
-    const std::string path = unitPath(services[i].name);
-    const bool running = services[i].subState == "running";
-    for (size_t j = 0; j < kCount; ++j) {
-      PendingGet& get = pending[i * kCount + j];
-      get.type = kAsked[j].type;
-      if (running && j > 0) {
-        get.done = true;  // reset when the running process started
-        continue;
-      }
-      const int r = systemd::sd_bus_call_method_async(
-          shared_->bus, &get.slot, kDestination, path.c_str(), kProperties, "Get", onProperty, &get,
-          "ss", "org.freedesktop.systemd1.Service", kAsked[j].name);
-      if (r < 0) {
-        for (PendingGet& sent : pending) {
-          systemd::sd_bus_slot_unref(sent.slot);
-        }
-        raise("asking for the state of " + services[i].name, nullptr, r);
-      }
-    }
-  }
-  const auto allDone = [&] {
-    for (const PendingGet& get : pending) {
-      if (!get.done) {
-        return false;
-      }
-    }
-    return true;
-  };
-  int failure = 0;
-  while (!allDone() && failure == 0) {
-    const int processed = systemd::sd_bus_process(shared_->bus, nullptr);
-    if (processed < 0) {
-      failure = processed;
-    } else if (processed == 0) {
-      if (const int waited = systemd::sd_bus_wait(shared_->bus, kCallTimeoutUsec); waited <= 0) {
-        failure = waited < 0 ? waited : -ETIMEDOUT;
-      }
-    }
-  }
-  for (PendingGet& get : pending) {
-    systemd::sd_bus_slot_unref(get.slot);
-  }
-  if (failure < 0) {
-    raise("reporting the state of its services", nullptr, failure);
-  }
-  std::vector<ServiceRuntime> runtimes;
-  for (size_t i = 0; i < services.size(); ++i) {
-    const PendingGet* got = &pending[i * kCount];
-    runtimes.push_back({static_cast<pid_t>(got[0].value), static_cast<std::int32_t>(got[1].value),
-                        static_cast<std::int32_t>(got[2].value)});
-  }
-  return runtimes;
-}
-
 std::uint64_t Connection::unitProperty(const std::string& name, const std::string& interface,
                                        const std::string& property) {
   ErrorHolder error;
   std::uint64_t value = 0;
   const std::string iface = "org.freedesktop.systemd1." + interface;
   const int r = systemd::sd_bus_get_property_trivial(shared_->bus, kDestination,
-                                                     unitPath(name).c_str(), iface.c_str(),
+                                                     unitObjectPath(name).c_str(), iface.c_str(),
                                                      property.c_str(), &error.error, 't', &value);
   if (r < 0) {
     raise("reading " + property + " of " + name, &error.error, r);

@@ -34,14 +34,6 @@ struct UnitStatus {
 /// Whether a unit in `activeState` is up or on its way up or down (not inactive or failed).
 bool isLive(const std::string& activeState);
 
-/// What `list` needs of a service: its main process and how its last one ended (a running
-/// service's is reset at its start, so only its main process is asked for).
-struct ServiceRuntime {
-  pid_t mainPid = 0;
-  std::int32_t execMainCode = 0;  ///< CLD_EXITED, CLD_KILLED, CLD_DUMPED; 0 when none ended.
-  std::int32_t execMainStatus = 0;
-};
-
 /// The caller's runtime directory, where the user's manager listens: XDG_RUNTIME_DIR, or where
 /// systemd puts it when that is not set to an absolute path (as under cron, su or sudo -u),
 /// /run/user/<uid>.
@@ -89,9 +81,6 @@ class Connection {
   /// How a finished job ended ("done", "failed", "canceled", …); empty while it runs.
   std::string jobResult(const std::string& job) const;
 
-  /// The runtime of each service, asked for all at once.
-  std::vector<ServiceRuntime> serviceRuntimes(const std::vector<UnitStatus>& services);
-
   /// A 64-bit unsigned property of a unit (interface "org.freedesktop.systemd1.<interface>").
   std::uint64_t unitProperty(const std::string& name, const std::string& interface,
                              const std::string& property);
@@ -110,6 +99,9 @@ class Connection {
   explicit Connection(std::unique_ptr<Shared> shared);
   std::unique_ptr<Shared> shared_;
 };
+
+/// The object path of the unit `name`.
+std::string unitObjectPath(const std::string& name);
 
 /// Raises ManagerError for a failed sd-bus call: `what` is the call, `error` its error reply
 /// (may be null) and `result` its negative errno.

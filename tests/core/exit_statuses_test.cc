@@ -225,6 +225,7 @@ TEST(RunText, SaysHowLongAndHowEachRunEndedInBothLanguages) {
   EXPECT_EQ(RunText::duration(killed, 0), "3 分 5 秒");
   EXPECT_EQ(RunText::result(exited), "退出码 3");
   EXPECT_EQ(RunText::result(killed), "被 SIGTERM 终止，卸载时");
+  EXPECT_EQ(RunText::result({0, 1, -1000, RunCause::unknown}), "被信号 1000 终止");
   EXPECT_EQ(RunText::line(unknownStart, 0), "-  -  退出码 0（日历计划）");
   Language::apply(std::nullopt);
 }
