@@ -157,7 +157,7 @@ class AppDelegateTest : public QObject {
     QVERIFY2(shown[1].startsWith("Settings not read (/") &&
                  shown[1].endsWith("leaving the file as it is."),
              qPrintable(shown[1]));
-    QVERIFY(testing::rows(app->menu).size() == 1);  // the login row only
+    QVERIFY(testing::rows(app->menu).size() == 2);  // the two settings rows only
     QCOMPARE(testing::readTextFile(settings), std::string("{\"language\":"));
 
     // Once the list can be read again, the rows come back.

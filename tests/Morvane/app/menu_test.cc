@@ -140,6 +140,7 @@ class MenuTest : public QObject {
                                     "Open LaunchAgents in Finder",
                                     "---",
                                     "row:Launch at Login",
+                                    "row:Notify on Failure",
                                     "Language（语言）",
                                     "---",
                                     "Check for Updates (current 1.2.3)",
@@ -471,6 +472,7 @@ class MenuTest : public QObject {
                                     "在访达中打开 LaunchAgents",
                                     "---",
                                     "row:登录时启动",
+                                    "row:失败时通知",
                                     "语言（Language）",
                                     "---",
                                     "检查更新（当前 1.2.3）",
@@ -523,7 +525,7 @@ class MenuTest : public QObject {
     QVERIFY(screen.contains(app->menu.geometry()));
     AgentList* list = app->agentList();
     QVERIFY(list->visibleCount() >= 3 && list->visibleCount() < 30);
-    QCOMPARE(testing::rows(app->menu).size(), list->visibleCount() + 1);
+    QCOMPARE(testing::rows(app->menu).size(), list->visibleCount() + 2);  // and two settings rows
     for (const char* below : {"New Agent…", "Quit Morvane"}) {
       const QRect item = app->menu.actionGeometry(testing::itemTitled(app->menu, below));
       QVERIFY2(app->menu.rect().contains(item), below);
@@ -582,7 +584,8 @@ class MenuTest : public QObject {
     auto shown = [&] {
       QStringList rows;
       for (const QString& title : titles(app->menu))
-        if (title.startsWith("row:") && title != "row:Launch at Login")
+        if (title.startsWith("row:") && title != "row:Launch at Login" &&
+            title != "row:Notify on Failure")
           rows << title.mid(4);
       return rows;
     };
@@ -672,8 +675,8 @@ class MenuTest : public QObject {
     QVERIFY(!row->toggle()->isOn());
     QMenu* actions = app->agentActions();
     QTRY_VERIFY(actions && actions->isVisible());
-    QCOMPARE(titles(*actions), (QStringList{"Show Log", "Reveal in Folder", "Edit", "Schedule…",
-                                            "Copy Label"}));
+    QCOMPARE(titles(*actions),
+             (QStringList{"Show Log", "Reveal in Folder", "Edit", "Schedule…", "Copy Label"}));
     QVERIFY(actions->actions()[0]->isEnabled());  // the error log exists; the output log does not
 
     actions->actions()[0]->trigger();
