@@ -397,14 +397,15 @@ TEST_F(Desktop, OnWaylandTheItemComesToEveryWatcherAndItsMenuIsDrawnByThePanel) 
   EXPECT_TRUE(eventually(
       [&] {
         english = hostJson(display, {"layout", item})["layout"];
-        return labels(english).size() == 13;
+        return labels(english).size() == 14;
       },
       seconds(30)));
   EXPECT_EQ(labels(english),
-            (std::vector<std::string>{
-                "Launch Agents · 0 of 2 loaded", "---", "com.example.resting · disabled",
-                "com.example.sleeper", "---", "New Agent…", "Open LaunchAgents in Finder", "---",
-                "Launch at Login", "Language（语言）", "---", update, "Quit Morvane"}));
+            (std::vector<std::string>{"Launch Agents · 0 of 2 loaded", "---",
+                                      "com.example.resting · disabled", "com.example.sleeper",
+                                      "---", "New Agent…", "Open LaunchAgents in Finder", "---",
+                                      "Launch at Login", "Notify on Failure", "Language（语言）",
+                                      "---", update, "Quit Morvane"}));
   const nlohmann::json sleeper = itemStarting(english, "com.example.sleeper");
   EXPECT_EQ(sleeper["properties"].value("toggle-type", ""), "checkmark");
   EXPECT_EQ(sleeper["properties"].value("toggle-state", -1), 0);
@@ -447,15 +448,16 @@ TEST_F(Desktop, OnWaylandTheItemComesToEveryWatcherAndItsMenuIsDrawnByThePanel) 
   EXPECT_TRUE(eventually(
       [&] {
         chinese = labels(hostJson(display, {"layout", chineseItem})["layout"]);
-        return chinese.size() == 13;
+        return chinese.size() == 14;
       },
       seconds(30)));
   // Loaded agents come first, as in the rich menu.
-  EXPECT_EQ(chinese, (std::vector<std::string>{
-                         "启动项 · 共 2 个，已加载 1 个", "---", "com.example.sleeper",
-                         "com.example.resting · 已停用", "---", "新建启动项…",
-                         "在访达中打开 LaunchAgents", "---", "登录时启动", "语言（Language）",
-                         "---", "检查更新（当前 " MORVANE_VERSION "）", "退出 Morvane"}));
+  EXPECT_EQ(chinese,
+            (std::vector<std::string>{"启动项 · 共 2 个，已加载 1 个", "---", "com.example.sleeper",
+                                      "com.example.resting · 已停用", "---", "新建启动项…",
+                                      "在访达中打开 LaunchAgents", "---", "登录时启动",
+                                      "失败时通知", "语言（Language）", "---",
+                                      "检查更新（当前 " MORVANE_VERSION "）", "退出 Morvane"}));
   stopWatcher(watcher);
 }
 
