@@ -355,9 +355,15 @@ TEST_F(BuiltinBootstrapTest, APriorityTheUserMayNotTakeLeavesTheJobAtItsOwn) {
       "org.example.eager", {"/bin/sh", "-c", "nice"},
       xmlString("StandardOutPath", out.string()) + "<key>Nice</key><integer>-5</integer>\n");
   const RunOptions asNobody{home_, engineEnvironment(), kNobody};
-  ASSERT_EQ(runLaunchctl({"bootstrap", "gui/65534", path}, asNobody).status, 0);
+  // That user runs a copy of the stand-in and its supervisor that it can reach from any checkout.
+  morvane::testing::TempDir reachable;
+  const std::string helpers = morvane::testing::copyForAnyUser(
+      std::filesystem::path(LAUNCHCTL_PATH).parent_path(), reachable);
+  const std::string launchctl = helpers + "/launchctl";
+  const Result loaded = runProgram({launchctl, "bootstrap", "gui/65534", path}, asNobody);
+  ASSERT_EQ(loaded.status, 0) << loaded.err;
   EXPECT_TRUE(eventually([&] { return readFile(out) == "0\n"; })) << readFile(out);
-  EXPECT_EQ(runLaunchctl({"bootout", "gui/65534/org.example.eager"}, asNobody).status, 0);
+  EXPECT_EQ(runProgram({launchctl, "bootout", "gui/65534/org.example.eager"}, asNobody).status, 0);
 }
 
 LAUNCHCTL_ON_BOTH_ENGINES(BootstrapTest);
