@@ -45,7 +45,8 @@ std::string propertyList(const std::string& label, bool binary, Run run = Run::n
   plist_t root = plist_new_dict();
   plist_dict_set_item(root, "Label", plist_new_string(label.c_str()));
   plist_t arguments = plist_new_array();
-  plist_array_append_item(arguments, plist_new_string(run == Run::failed ? "/bin/false" : "/bin/sleep"));
+  plist_array_append_item(arguments,
+                          plist_new_string(run == Run::failed ? "/bin/false" : "/bin/sleep"));
   plist_array_append_item(arguments, plist_new_string("300"));
   plist_dict_set_item(root, "ProgramArguments", arguments);
   plist_dict_set_item(root, "KeepAlive", plist_new_bool(0));
@@ -183,8 +184,8 @@ int main(int argc, char** argv) {
     const std::string label = "com.bench.Agent-" + std::to_string(i);
     const fs::path file = directory / (label + ".plist");
     const Run run = !onSystemd || i % 10 != 0 ? Run::never
-                    : i % 20 == 0            ? Run::running
-                                             : Run::failed;
+                    : i % 20 == 0             ? Run::running
+                                              : Run::failed;
     std::ofstream(file, std::ios::binary) << propertyList(label, i % 2 == 1, run);
     if (i % 10 == 0)
       loads.back() += " " + quoted(file);
@@ -205,10 +206,9 @@ int main(int argc, char** argv) {
       quoted(argc > 3 ? argv[3] : MORVANE_EXECUTABLE) + " --list >/dev/null";
   // The built-in engine's floor is the two launchctl runs; the systemd engine's is systemd's own
   // listing, with reading the files added to it.
-  const std::string floor =
-      onSystemd ? "/bin/systemctl --user list-units >/dev/null"
-                : launchctl + " list >/dev/null; " + launchctl + " print-disabled " + domain +
-                      " >/dev/null";
+  const std::string floor = onSystemd ? "/bin/systemctl --user list-units >/dev/null"
+                                      : launchctl + " list >/dev/null; " + launchctl +
+                                            " print-disabled " + domain + " >/dev/null";
   timed(morvane);  // writes the settings file once, as a first start does
   std::vector<double> listTimes, floorTimes, readingTimes;
   double listCpu = 0, floorCpu = 0, readingCpu = 0;
@@ -229,8 +229,9 @@ int main(int argc, char** argv) {
   // the user manager's included, tells the work apart from the waiting.
   if (onSystemd)
     floorCpu += readingCpu;
-  std::printf("CPU per run, the user manager's included: --list %.2f ms, floor %.2f ms, ratio %.2f\n",
-              listCpu / rounds / 1000, floorCpu / rounds / 1000, listCpu / floorCpu);
+  std::printf(
+      "CPU per run, the user manager's included: --list %.2f ms, floor %.2f ms, ratio %.2f\n",
+      listCpu / rounds / 1000, floorCpu / rounds / 1000, listCpu / floorCpu);
   // What no scan avoids: the system's cost of opening and reading each file once.
   std::printf("opening and reading the files alone, one thread: %.2f ms\n",
               median(readingTimes) / 1000);

@@ -115,13 +115,14 @@ bool endWithoutSupervisor(const std::filesystem::path& dir, const std::string& l
 }  // namespace
 
 bool forgetAbandonedJobs(State& state) {
-  return std::erase_if(state.jobs,
-                       [](const auto& entry) { return recordLiveness(entry.second).abandoned; }) > 0;
+  return std::erase_if(state.jobs, [](const auto& entry) {
+           return recordLiveness(entry.second).abandoned;
+         }) > 0;
 }
 
 bool holdsLoadedJob(const State& state) {
-  return std::ranges::any_of(state.jobs,
-                             [](const auto& entry) { return !recordLiveness(entry.second).abandoned; });
+  return std::ranges::any_of(
+      state.jobs, [](const auto& entry) { return !recordLiveness(entry.second).abandoned; });
 }
 
 std::vector<ListedJob> listJobs(State& state, bool& forgot) {

@@ -96,9 +96,9 @@ std::optional<std::int64_t> widened(const std::optional<Integer>& value) {
 
 std::string encodeJobConfig(const JobConfig& config) {
   Writer out;
-  for (const std::string* text : {&config.label, &config.program, &config.workingDirectory,
-                                  &config.standardInPath, &config.standardOutPath,
-                                  &config.standardErrorPath}) {
+  for (const std::string* text :
+       {&config.label, &config.program, &config.workingDirectory, &config.standardInPath,
+        &config.standardOutPath, &config.standardErrorPath}) {
     out.text(*text);
   }
   out.number(static_cast<std::int64_t>(config.arguments.size()));
@@ -133,9 +133,9 @@ std::string encodeJobConfig(const JobConfig& config) {
 std::optional<JobConfig> decodeJobConfig(std::string_view bytes) {
   Reader in(bytes);
   JobConfig config;
-  for (std::string* text : {&config.label, &config.program, &config.workingDirectory,
-                            &config.standardInPath, &config.standardOutPath,
-                            &config.standardErrorPath}) {
+  for (std::string* text :
+       {&config.label, &config.program, &config.workingDirectory, &config.standardInPath,
+        &config.standardOutPath, &config.standardErrorPath}) {
     if (!in.text(*text)) {
       return std::nullopt;
     }

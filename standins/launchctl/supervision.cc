@@ -1,9 +1,9 @@
 // A supervisor is a small program of its own (started by `launchctl bootstrap`, see supervisor.cc)
-// that lives as long as its job is loaded and has something to do: a running program, a KeepAlive restart, or a timed start
-// (StartInterval, StartCalendarInterval). It is the job's parent: when the job exits it takes the
-// state lock, reaps the job (so its pid is gone by the time anyone reads the recorded exit),
-// records the exit status and schedules a restart when KeepAlive asks for one, ThrottleInterval
-// seconds later. As a child subreaper it also reaps what the job leaves behind.
+// that lives as long as its job is loaded and has something to do: a running program, a KeepAlive
+// restart, or a timed start (StartInterval, StartCalendarInterval). It is the job's parent: when
+// the job exits it takes the state lock, reaps the job (so its pid is gone by the time anyone reads
+// the recorded exit), records the exit status and schedules a restart when KeepAlive asks for one,
+// ThrottleInterval seconds later. As a child subreaper it also reaps what the job leaves behind.
 //
 // Bootout marks the record as being removed and wakes the supervisor with SIGUSR1. From then on
 // the supervisor ends the job itself: SIGTERM at once, SIGKILL when the exit timeout passes, and

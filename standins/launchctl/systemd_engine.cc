@@ -109,9 +109,8 @@ std::optional<std::string> keptLabel(const fs::path& unitFile, const fs::path& j
 /// listed, every other (and any systemd adds later) is asked about.
 bool mayHaveMainProcess(const std::string& subState) {
   static const std::set<std::string, std::less<>> kWithout = {
-      "dead",        "failed",        "auto-restart",   "exited",       "condition",
-      "start-pre",   "stop-post",     "final-watchdog", "final-sigterm", "final-sigkill",
-      "cleaning"};
+      "dead",      "failed",         "auto-restart",  "exited",        "condition", "start-pre",
+      "stop-post", "final-watchdog", "final-sigterm", "final-sigkill", "cleaning"};
   return !kWithout.contains(subState);
 }
 
@@ -119,9 +118,9 @@ bool mayHaveMainProcess(const std::string& subState) {
 /// `subState`: while the service is being stopped, and in any state this does not know.
 bool noteMayLag(const std::string& subState) {
   static const std::set<std::string, std::less<>> kNoted = {
-      "running",   "start",          "start-post",    "reload",        "dead",
-      "failed",    "auto-restart",   "exited",        "condition",     "start-pre",
-      "cleaning",  "final-watchdog", "final-sigterm", "final-sigkill"};
+      "running",  "start",          "start-post",    "reload",       "dead",
+      "failed",   "auto-restart",   "exited",        "condition",    "start-pre",
+      "cleaning", "final-watchdog", "final-sigterm", "final-sigkill"};
   return !kNoted.contains(subState);
 }
 
@@ -349,7 +348,8 @@ int SystemdEngine::unload(const std::string& label, std::chrono::milliseconds pa
     }
   }
   if (!stopping.empty()) {
-    const pid_t pid = user_manager::serviceRuntimes(connection_, {{service, true, false}}).front().mainPid;
+    const pid_t pid =
+        user_manager::serviceRuntimes(connection_, {{service, true, false}}).front().mainPid;
     const std::uint64_t timeout = connection_.unitProperty(service, "Service", "TimeoutStopUSec");
     std::optional<std::chrono::seconds> killIn;
     if (timeout != UINT64_MAX) {

@@ -103,11 +103,11 @@ PendingRuntimes::PendingRuntimes(Connection& connection,
       if (!property.wanted) {
         continue;
       }
-      PendingGet& get = batch.gets.emplace_back(
-          PendingGet{nullptr, property.target, property.type, &batch.outstanding, &batch.unanswered});
-      const int r = systemd::sd_bus_call_method_async(
-          connection_.bus(), &get.slot, kDestination, path.c_str(), kProperties, "Get",
-          onProperty, &get, "ss", kService, property.property);
+      PendingGet& get = batch.gets.emplace_back(PendingGet{nullptr, property.target, property.type,
+                                                           &batch.outstanding, &batch.unanswered});
+      const int r = systemd::sd_bus_call_method_async(connection_.bus(), &get.slot, kDestination,
+                                                      path.c_str(), kProperties, "Get", onProperty,
+                                                      &get, "ss", kService, property.property);
       if (r < 0) {
         raise("asking for the state of " + request.service, nullptr, r);
       }
