@@ -1,5 +1,6 @@
 #pragma once
 
+#include <expected>
 #include <filesystem>
 #include <future>
 #include <map>
@@ -106,6 +107,16 @@ ScannedAgents scanWithExitStatuses(const std::filesystem::path& directory,
 ScannedAgents scanRemembering(const std::filesystem::path& directory, StateQuery query,
                               const std::filesystem::path& labelCache);
 
+/// The ".plist" files in `directory` with their labels, in listing order, launchd not asked: a
+/// file is read only when it changed since its label was kept in `labelCache` (rewritten then).
+/// The errno when the directory cannot be opened.
+std::expected<std::vector<Agent>, int> rememberedAgents(const std::filesystem::path& directory,
+                                                       const std::filesystem::path& labelCache);
+
+/// Why `directory` could not be listed (`error` is the errno): absent for 0 and for a missing
+/// directory, which simply holds no agents.
+std::optional<Failure> listingFailure(const std::filesystem::path& directory, int error);
+
 /// Gives the agents the loaded state and disabled marks `query` learnt from launchd.
 void withState(std::vector<Agent>& agents, StateQuery& query);
 
@@ -128,6 +139,25 @@ inline constexpr double kCommandTimeout = 30;
 /// Loads or unloads an agent and waits until `launchctl list` confirms the change; each
 /// command may take `commandTimeout` seconds.
 Outcome setLoaded(const Agent& agent, bool load, double commandTimeout = kCommandTimeout);
+
+/// How changeLoaded() ended.
+struct Change {
+  enum class Ended : uint8_t {
+    made,          ///< launchctl list confirms the change.
+    alreadySo,     ///< The agent was loaded (or not) already; nothing was changed.
+    stateUnknown,  ///< launchctl list failed where it was to tell whether the change is needed.
+    failed,        ///< The change was refused or not confirmed.
+  };
+  Ended ended = Ended::made;
+  std::optional<Failure> failure;  ///< Why, for stateUnknown and failed.
+  bool disabled = false;           ///< A load found the label disabled (and enabled it first).
+};
+
+/// Loads or unloads an agent with only the launchctl runs the change needs: for a load the
+/// disabled labels, `bootstrap` and one confirming list; for an unload `bootout` and the list.
+/// Whether the agent was in that state already is asked only when the command is refused (or,
+/// for a disabled label, before it is enabled), so nothing is changed on a guess.
+Change changeLoaded(const Agent& agent, bool load, double commandTimeout = kCommandTimeout);
 
 /// Loads an agent whose disabled state was not asked for (a new one): bootstrap at once, and
 /// only when that is refused ask whether the label is disabled, to enable it and try again. The

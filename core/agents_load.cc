@@ -99,4 +99,61 @@ Outcome loadUnasked(const Agent& agent, double commandTimeout) {
   return confirmed(launchctl, agent, true, bootstrap);
 }
 
+namespace {
+
+/// What the last command's refusal means, told by `launchctl list`: the agent was in the asked
+/// state already, or the change failed (confirmed() still gives the list its usual time).
+Change afterRefusal(const std::filesystem::path& launchctl, const Agent& agent, bool load,
+                    const ShellResult& refused) {
+  StateQuery query(StateQuery::Asks::loadedOnly);
+  if (std::optional<Failure> problem = query.listingProblem())
+    return {Change::Ended::stateUnknown, std::move(problem)};
+  if (query.loadedJobs().contains(agent.label) == load)
+    return {Change::Ended::alreadySo, std::nullopt};
+  Outcome outcome = confirmed(launchctl, agent, load, refused);
+  if (!outcome)
+    return {Change::Ended::failed, outcome.error()};
+  return {};
+}
+
+Change fromOutcome(Outcome outcome) {
+  if (!outcome)
+    return {Change::Ended::failed, outcome.error()};
+  return {};
+}
+
+}  // namespace
+
+Change changeLoaded(const Agent& agent, bool load, double commandTimeout) {
+  const std::filesystem::path launchctl = platform::toolPath(platform::Tool::launchctl);
+  if (!load) {
+    ShellResult bootout = Shell::run(launchctl, commands(agent, false).front(), commandTimeout);
+    if (!bootout.ok())
+      return afterRefusal(launchctl, agent, false, bootout);
+    return fromOutcome(confirmed(launchctl, agent, false, bootout));
+  }
+  Agent asked = agent;
+  asked.disabled = parseDisabled(
+                       Shell::run(launchctl, {"print-disabled", guiDomain()}, kQueryTimeout)
+                           .standardOutput)
+                       .contains(agent.label);
+  Change change;
+  if (asked.disabled) {
+    // Enabling is a change of its own: made only for an agent that is not loaded.
+    StateQuery query(StateQuery::Asks::loadedOnly);
+    if (std::optional<Failure> problem = query.listingProblem())
+      change = {Change::Ended::stateUnknown, std::move(problem)};
+    else if (query.loadedJobs().contains(agent.label))
+      change = {Change::Ended::alreadySo, std::nullopt};
+    else
+      change = fromOutcome(setLoaded(asked, true, commandTimeout));
+  } else {
+    ShellResult bootstrap = Shell::run(launchctl, commands(asked, true).back(), commandTimeout);
+    change = bootstrap.ok() ? fromOutcome(confirmed(launchctl, asked, true, bootstrap))
+                            : afterRefusal(launchctl, asked, true, bootstrap);
+  }
+  change.disabled = asked.disabled;
+  return change;
+}
+
 }  // namespace morvane::Agents

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -80,17 +81,17 @@ void writeLabels(const std::filesystem::path& cache, const std::filesystem::path
 
 }  // namespace
 
-ScannedAgents scanRemembering(const std::filesystem::path& directory, StateQuery query,
-                              const std::filesystem::path& labelCache) {
+std::expected<std::vector<Agent>, int> rememberedAgents(const std::filesystem::path& directory,
+                                                       const std::filesystem::path& labelCache) {
   const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(directory.c_str()), ::closedir);
   if (!listing)
-    return scanWithExitStatuses(directory, std::move(query));  // which says why, if it matters
+    return std::unexpected(errno);
   const int fd = ::dirfd(listing.get());
   const Labels remembered = readLabels(labelCache, directory);
   Labels present;
   bool reread = false;
   const std::string prefix = (directory / "").string();
-  ScannedAgents scanned;
+  std::vector<Agent> agents;
   while (const dirent* entry = ::readdir(listing.get())) {
     Agent agent;
     agent.file = entry->d_name;
@@ -109,10 +110,20 @@ ScannedAgents scanRemembering(const std::filesystem::path& directory, StateQuery
     }
     if (known)
       present[agent.file] = {identityOf(info), agent.label};
-    scanned.agents.push_back(std::move(agent));
+    agents.push_back(std::move(agent));
   }
   if (reread || present.size() != remembered.size())
     writeLabels(labelCache, directory, present);
+  return agents;
+}
+
+ScannedAgents scanRemembering(const std::filesystem::path& directory, StateQuery query,
+                              const std::filesystem::path& labelCache) {
+  std::expected<std::vector<Agent>, int> agents = rememberedAgents(directory, labelCache);
+  if (!agents)
+    return scanWithExitStatuses(directory, std::move(query));  // which says why, if it matters
+  ScannedAgents scanned;
+  scanned.agents = std::move(*agents);
   withState(scanned.agents, query);
   scanned.agents = sorted(std::move(scanned.agents));
   scanned.problem = query.listingProblem();

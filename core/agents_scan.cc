@@ -57,8 +57,8 @@ class Listing {
   int error_ = 0;
 };
 
-/// A directory that is there but cannot be listed: a file, a link loop, no permission. A missing
-/// one (or one below a missing folder) simply holds no agents.
+}  // namespace
+
 std::optional<Failure> listingFailure(const std::filesystem::path& directory, int error) {
   if (error == 0 || error == ENOENT)
     return std::nullopt;
@@ -66,8 +66,6 @@ std::optional<Failure> listingFailure(const std::filesystem::path& directory, in
   return Failure{L([&] { return "无法列出 " + directory.string() + "：" + reason; },
                    [&] { return "Cannot list " + directory.string() + ": " + reason; })};
 }
-
-}  // namespace
 
 void withState(std::vector<Agent>& agents, StateQuery& query) {
   const LoadedJobs jobs = query.loadedJobs();

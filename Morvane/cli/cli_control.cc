@@ -28,34 +28,56 @@ std::string changedText(const std::string& name, bool load) {
   return L([&] { return "「" + name + "」已卸载"; }, [&] { return name + " unloaded"; });
 }
 
+namespace {
+
+/// The agents in the default directory with their labels, launchd not asked; a failure when the
+/// directory is there but cannot be listed.
+Result<std::vector<Agent>> agentFiles() {
+  const std::filesystem::path directory = Agents::defaultDirectory();
+  std::expected<std::vector<Agent>, int> agents =
+      Agents::rememberedAgents(directory, Paths::defaultPaths().agentLabelsFile());
+  if (agents)
+    return std::move(*agents);
+  if (std::optional<Failure> problem = Agents::listingFailure(directory, agents.error()))
+    return std::unexpected(std::move(*problem));
+  return std::vector<Agent>();
+}
+
+}  // namespace
+
 int32_t setLoaded(std::ostream& out, const std::string& name, bool load, std::ostream& err) {
   SettingsStore store = modeSettings(err);
 
-  // Only a load needs the disabled labels (to enable first).
-  Agents::ScannedAgents scanned =
-      Agents::scanRemembering(Agents::defaultDirectory(),
-                              Agents::StateQuery(load ? Agents::StateQuery::Asks::everything
-                                                      : Agents::StateQuery::Asks::loadedOnly),
-                              Paths::defaultPaths().agentLabelsFile());
-  if (scanned.problem)
-    return printFailure(err, *scanned.problem);  // "not loaded" might be untrue: change nothing
-  Result<Agent> agent = findAgent(scanned.agents, name);
-  if (!agent)
+  Result<std::vector<Agent>> agents = agentFiles();
+  if (!agents)
+    return printFailure(err, agents.error());
+  Result<Agent> agent = findAgent(*agents, name);
+  if (!agent) {
+    // A list that cannot be read is said first, as by every mode about one agent.
+    if (std::optional<Failure> problem =
+            Agents::StateQuery(Agents::StateQuery::Asks::loadedOnly).listingProblem())
+      return printFailure(err, *problem);
     return printFailure(out, agent.error());
+  }
   const std::string shown =
       visibleControlCharacters(displayName(agent->label, store.value().friendlyNames));
-  if (agent->loaded == load) {
-    out << alreadyText(shown, load) << "\n" << std::flush;
-    return 0;
+  const Agents::Change change = Agents::changeLoaded(*agent, load);
+  agent->disabled = change.disabled;
+  switch (change.ended) {
+    case Agents::Change::Ended::alreadySo:
+      out << alreadyText(shown, load) << "\n" << std::flush;
+      return 0;
+    case Agents::Change::Ended::stateUnknown:
+      return printFailure(err, *change.failure);  // "not loaded" might be untrue: nothing changed
+    case Agents::Change::Ended::failed:
+      printFailure(out, *change.failure);
+      if (load)
+        printLoadDiagnosis(out, shown, *agent, *agents, false);
+      return 1;
+    case Agents::Change::Ended::made:
+      break;
   }
-  Outcome outcome = Agents::setLoaded(*agent, load);
-  if (!outcome) {
-    printFailure(out, outcome.error());
-    if (load)
-      printLoadDiagnosis(out, shown, *agent, scanned.agents, false);
-    return 1;
-  }
-  if (!load || !printLoadDiagnosis(out, shown, *agent, scanned.agents, true))
+  if (!load || !printLoadDiagnosis(out, shown, *agent, *agents, true))
     out << changedText(shown, load) << "\n" << std::flush;
   return 0;
 }
