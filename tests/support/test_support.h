@@ -44,7 +44,8 @@ void writeFile(const std::filesystem::path& path, std::string_view bytes);
 void writeScript(const std::filesystem::path& path, std::string_view body);
 
 /// Writes `dir`/launchctl: it logs each call's arguments to `dir`/calls and answers `list` and
-/// `print-disabled` with the contents of `dir`/list and `dir`/disabled (empty at first).
+/// `print-disabled` with the contents of `dir`/list and `dir`/disabled (empty at first);
+/// `bootstrap` and `bootout` succeed unless `dir`/refuse exists.
 std::filesystem::path writeCannedLaunchctl(const std::filesystem::path& dir);
 
 /// Reads a file whole; empty when it cannot be read.

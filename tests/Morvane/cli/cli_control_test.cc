@@ -452,11 +452,33 @@ class LoadUnloadCommands : public ::testing::Test {
   testing::ScopedEnv language_{"MORVANE_LANG", "en"};
 };
 
-TEST_F(LoadUnloadCommands, NothingButTheQueriesRunWhenTheStateIsAlreadyRight) {
-  std::ostringstream out;
-  EXPECT_EQ(CLI::setLoaded(out, "on", true), 0);
-  EXPECT_EQ(CLI::setLoaded(out, "off", false), 0);  // an unload never needs the disabled labels
-  EXPECT_EQ(calls(), (std::vector<std::string>{"list", "list", "print-disabled"}));
+TEST_F(LoadUnloadCommands, OnlyTheRunsTheChangeNeedsAndTheStateIsAskedOnlyWhenRefused) {
+  auto change = [](const std::string& name, bool load) {
+    return printed([&](std::ostream& out) { return CLI::setLoaded(out, name, load); }).text;
+  };
+  // A change: the disabled labels, bootstrap and the confirming list; bootout and the list.
+  testing::writeFile(home_ / "list", "PID\tStatus\tLabel\n12\t0\ton\n13\t0\toff\n");
+  EXPECT_TRUE(change("off", true).starts_with("off loaded, but it has no Program"));
+  EXPECT_EQ(calls(), (std::vector<std::string>{"bootstrap", "list", "print-disabled"}));
+  std::filesystem::remove(home_ / "calls");
+  testing::writeFile(home_ / "list", "PID\tStatus\tLabel\n");
+  EXPECT_EQ(change("on", false), "on unloaded\n");
+  EXPECT_EQ(calls(), (std::vector<std::string>{"bootout", "list"}));
+
+  // Refused: the list tells an agent already so from a failure, and nothing more runs.
+  std::filesystem::remove(home_ / "calls");
+  testing::writeFile(home_ / "refuse", "");
+  testing::writeFile(home_ / "list", "PID\tStatus\tLabel\n12\t0\ton\n");
+  EXPECT_EQ(change("on", true), "on is already loaded\n");
+  EXPECT_EQ(change("off", false), "off is not loaded\n");
+  EXPECT_EQ(calls(),
+            (std::vector<std::string>{"bootout", "bootstrap", "list", "list", "print-disabled"}));
+
+  // A disabled label is enabled only when the list shows the agent not loaded.
+  std::filesystem::remove(home_ / "calls");
+  testing::writeFile(home_ / "disabled", "\t\t\"on\" => disabled\n");
+  EXPECT_EQ(change("on", true), "on is already loaded\n");
+  EXPECT_EQ(calls(), (std::vector<std::string>{"list", "print-disabled"}));
 }
 
 TEST_F(LoadUnloadCommands, UnknownAndAmbiguousNamesChangeNothing) {
@@ -466,7 +488,8 @@ TEST_F(LoadUnloadCommands, UnknownAndAmbiguousNamesChangeNothing) {
   EXPECT_EQ(CLI::setLoaded(out, "nothing", true), 1);
   // Again with the labels remembered: the second file still makes "on" ambiguous.
   EXPECT_EQ(CLI::setLoaded(out, "on", false), 1);
-  EXPECT_EQ(calls(), (std::vector<std::string>{"list", "list", "list", "print-disabled"}));
+  // Each asks only the list, whose failure would be said first.
+  EXPECT_EQ(calls(), (std::vector<std::string>{"list", "list", "list"}));
 }
 
 TEST_F(LoadUnloadCommands, AListThatFailsIsReportedByEveryModeAndNothingIsChanged) {
@@ -486,7 +509,8 @@ TEST_F(LoadUnloadCommands, AListThatFailsIsReportedByEveryModeAndNothingIsChange
   EXPECT_EQ(array.status, 1);
   EXPECT_EQ(array.errors, why);
   EXPECT_EQ(std::count(array.text.begin(), array.text.end(), '\n'), 4) << array.text;
-  // The modes about one agent say nothing they cannot know, and change nothing.
+  // The modes about one agent say nothing they cannot know; a refused change changed nothing.
+  testing::writeFile(home_ / "refuse", "");
   const std::vector<std::function<int32_t(std::ostream&, std::ostream&)>> modes = {
       [](auto& out, auto& err) { return CLI::setLoaded(out, "on", false, err); },
       [](auto& out, auto& err) { return CLI::setLoaded(out, "off", true, err); },
@@ -502,7 +526,19 @@ TEST_F(LoadUnloadCommands, AListThatFailsIsReportedByEveryModeAndNothingIsChange
   const std::vector<std::string> made = calls();
   EXPECT_EQ(std::count(made.begin(), made.end(), "list"), 6);
   EXPECT_EQ(std::count(made.begin(), made.end(), "print-disabled"), 5);  // not for the unload
-  EXPECT_EQ(made.size(), 11u);
+  EXPECT_EQ(std::count(made.begin(), made.end(), "bootout"), 1);
+  EXPECT_EQ(std::count(made.begin(), made.end(), "bootstrap"), 1);
+  EXPECT_EQ(made.size(), 13u);
+  // A change launchctl made is never called done while no list confirms it.
+  std::filesystem::remove(home_ / "refuse");
+  const std::string unconfirmed =
+      "launchctl list failed: cat: " + (home_ / "list").string() + ": No such file or directory\n";
+  testing::Printed unload = printed(modes[0]);
+  EXPECT_EQ(unload.status, 1);
+  EXPECT_EQ(unload.text, "✗ on did not unload: " + unconfirmed);
+  testing::Printed load = printed(modes[1]);
+  EXPECT_EQ(load.status, 1);
+  EXPECT_TRUE(load.text.starts_with("✗ off did not load: " + unconfirmed)) << load.text;
 }
 
 TEST_F(LoadUnloadCommands, AgentTextReachesTheTerminalEscaped) {
@@ -514,6 +550,7 @@ TEST_F(LoadUnloadCommands, AgentTextReachesTheTerminalEscaped) {
   testing::writeFile(home_ / "list", "PID\tStatus\tLabel\n12\t0\ton\n13\t0\t" + evil + "\n");
   testing::writeFile(home_ / "data/settings.json",
                      R"({"friendlyNames":{"off":"\u2067gpj.exe\u2069 \u001b[8m"}})");
+  testing::writeFile(home_ / "refuse", "");  // as launchctl refuses a change already made
   auto change = [](const std::string& name, bool load) {
     return printed([&](std::ostream& out) { return CLI::setLoaded(out, name, load); }).text;
   };
