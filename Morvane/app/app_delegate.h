@@ -237,7 +237,6 @@ class AppDelegate : public QObject {
   /// use.
   struct FilterRow {
     std::string label;
-    std::string name;
     std::string labelKey;
     std::string nameKey;
   };

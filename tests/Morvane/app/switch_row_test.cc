@@ -91,11 +91,16 @@ class SwitchRowTest : public QObject {
     auto widest = [](const std::vector<std::pair<QString, std::optional<QString>>>& rows) {
       WidestRow found;
       int measured = SwitchRow::kMinWidth;
-      for (const auto& [title, detail] : rows) {
-        found.add(title, detail);
+      for (size_t row = 0; row < rows.size(); ++row) {
+        // The texts are not kept: they are asked for again for the rows measured exactly.
+        const auto [title, detail] = rows[row];
+        found.add(row, title, detail);
         measured = std::max(measured, SwitchRow::widthFor(title, detail));
       }
-      return std::pair(found.width(), measured);
+      const int width = found.width([&](size_t row) {
+        return WidestRow::Texts{rows.at(row).first, rows.at(row).second};
+      });
+      return std::pair(width, measured);
     };
     std::vector<std::pair<QString, std::optional<QString>>> rows;
     QCOMPARE(widest(rows).first, SwitchRow::kMinWidth);
