@@ -5,6 +5,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
+#include <QPixmapCache>
 #include <QRadialGradient>
 #include <algorithm>
 #include <cmath>
@@ -59,12 +61,36 @@ void CapsuleSwitch::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (!painter.isActive())
     return;
+  const QColor track = isOn_ ? palette().color(QPalette::Active, QPalette::Highlight)
+                             : QColor::fromRgbF(0.5f, 0.5f, 0.5f, 0.4f);
+  // Every switch in one state looks the same: it is drawn once and copied from then on, as a
+  // menu shows a few dozen of them each time it opens.
+  const qreal ratio = devicePixelRatioF();
+  const QString key = QStringLiteral("morvane.switch:%1:%2:%3:%4x%5@%6")
+                          .arg(isOn_)
+                          .arg(isEnabled_)
+                          .arg(track.rgba())
+                          .arg(width())
+                          .arg(height())
+                          .arg(ratio);
+  QPixmap drawn;
+  if (!QPixmapCache::find(key, &drawn)) {
+    drawn = QPixmap(size() * ratio);
+    drawn.setDevicePixelRatio(ratio);
+    drawn.fill(Qt::transparent);
+    QPainter onto(&drawn);
+    draw(onto, track);
+    onto.end();
+    QPixmapCache::insert(key, drawn);
+  }
+  painter.drawPixmap(0, 0, drawn);
+}
+
+void CapsuleSwitch::draw(QPainter& painter, const QColor& track) const {
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setOpacity(isEnabled_ ? 1.0 : kDisabledAlpha);  // dims track and knob together
 
   const QRectF bounds = rect();
-  const QColor track = isOn_ ? palette().color(QPalette::Active, QPalette::Highlight)
-                             : QColor::fromRgbF(0.5f, 0.5f, 0.5f, 0.4f);
   painter.setPen(Qt::NoPen);
   painter.setBrush(track);
   const double radius = bounds.height() * 0.5;

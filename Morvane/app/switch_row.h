@@ -6,6 +6,8 @@
 #include <functional>
 #include <optional>
 
+class QPainter;
+
 namespace morvane {
 
 /// A drawn on/off switch: a capsule track with a round white knob. It never takes a click
@@ -31,6 +33,9 @@ class CapsuleSwitch : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  /// Draws the switch as it is, with `track` the colour of its track.
+  void draw(QPainter& painter, const QColor& track) const;
+
   bool isOn_;
   bool isEnabled_;
 };
