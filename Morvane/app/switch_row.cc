@@ -119,7 +119,7 @@ SwitchRow::SwitchRow(const QString& title, const std::optional<QString>& detail,
     : QWidget(parent), titleFont_(menuFont()), toggle_(new CapsuleSwitch(isOn, enabled, this)) {
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);  // the menu may stretch it
   setContent(title, detail, isOn, enabled, std::move(onToggle));
-  resize(rowWidth_, kHeight);
+  resize(sizeHint());
   layoutContent();
 }
 
@@ -141,11 +141,17 @@ void SwitchRow::setContent(const QString& title, const std::optional<QString>& d
   titleColor_ = enabled ? text : disabled;
   detailColor_ = enabled ? secondary : disabled;
 
-  rowWidth_ = widthFor(title_, detail_);
+  rowWidth_.reset();  // measured when asked: a row in a list is given its width
   laidOutWidth_ = 0;  // the texts are cut again for the width there is
   layoutContent();
   toggle_->update();
   update();
+}
+
+QSize SwitchRow::sizeHint() const {
+  if (!rowWidth_)
+    rowWidth_ = widthFor(title_, detail_);
+  return {*rowWidth_, kHeight};
 }
 
 int SwitchRow::widthFor(const QString& title, const std::optional<QString>& detail) {
@@ -194,8 +200,14 @@ void SwitchRow::layoutContent() {
   const int detailWidth = detail_ ? textWidth(detailFont_, *detail_) : 0;
   const int detailSpace = detail_ ? kDetailGap + detailWidth : 0;
   const int available = std::max(0, switchX - kSwitchGap - detailSpace - kLeading);
-  shownTitle_ = QFontMetricsF(titleFont_).elidedText(title_, Qt::ElideMiddle, available);
-  const int titleWidth = std::min(available, textWidth(titleFont_, shownTitle_));
+  // Most titles fit: measured once, they are not cut (which measures them again).
+  int titleWidth = textWidth(titleFont_, title_);
+  if (titleWidth <= available) {
+    shownTitle_ = title_;
+  } else {
+    shownTitle_ = QFontMetricsF(titleFont_).elidedText(title_, Qt::ElideMiddle, available);
+    titleWidth = std::min(available, textWidth(titleFont_, shownTitle_));
+  }
   const int titleY = (height() - titleMetrics.height()) / 2;
   titleRect_ = QRect(kLeading, titleY, titleWidth, titleMetrics.height());
 

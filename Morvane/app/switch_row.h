@@ -120,7 +120,7 @@ class SwitchRow : public QWidget {
   const QRect& titleRect() const { return titleRect_; }
   const QRect& detailRect() const { return detailRect_; }
 
-  QSize sizeHint() const override { return {rowWidth_, kHeight}; }
+  QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
 
  protected:
@@ -143,7 +143,7 @@ class SwitchRow : public QWidget {
   std::function<void(bool)> onToggle_;
   std::function<void(const QPoint&, bool)> onActions_;
   bool highlighted_ = false;
-  int rowWidth_ = kMinWidth;
+  mutable std::optional<int> rowWidth_;
   /// The width the texts and the switch were last placed for.
   int laidOutWidth_ = 0;
   QString shownTitle_;
