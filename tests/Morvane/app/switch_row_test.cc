@@ -261,6 +261,16 @@ class SwitchRowTest : public QObject {
     QVERIFY(std::abs(qAlpha(dimmedImage.pixel(27, 11)) - 255 * knob) <= 2);
     // The corners lie outside the capsule.
     QCOMPARE(qAlpha(onImage.pixel(0, 0)), 0);
+    // Switches in one look share one drawing, but each is drawn as it is now: one turned on,
+    // and one on a palette of another accent colour.
+    off.setOn(true);
+    QCOMPARE(paint(off), onImage);
+    CapsuleSwitch green(true, true);
+    QPalette palette = green.palette();
+    palette.setColor(QPalette::Active, QPalette::Highlight, QColor(0, 160, 0));
+    green.setPalette(palette);
+    QCOMPARE(QColor(paint(green).pixel(8, 11)).rgb(), QColor(0, 160, 0).rgb());
+    QCOMPARE(paint(on), onImage);
   }
 };
 
