@@ -15,6 +15,7 @@
 #include "file_io.h"
 #include "installed_copy.h"
 #include "run_history.h"
+#include "user_manager_sandbox.h"
 #include "virtual_display.h"
 
 namespace morvane {
@@ -632,6 +633,45 @@ TEST_F(Desktop, AFailingRunGivesOneNoticeWhoseShowLogShowsTheErrorLog) {
   EXPECT_EQ(notices().back(), nlohmann::json({"「com.example.failing」运行失败：退出码 3",
                                               "backup: disk full",
                                               {"default-action", "显示日志"}}));
+}
+
+TEST_F(Desktop, OnTheSystemdEngineAFailingRunGivesItsNoticeToo) {
+  auto manager = testing::UserManagerSandbox::start({dir_.path(), false});
+  if (!manager)
+    GTEST_SKIP() << manager.error();
+  VirtualDisplay& display = show(VirtualDisplay::Tray::light);
+  ASSERT_TRUE(display.ok()) << display.problem();
+  if (!display.startNotificationServer())
+    GTEST_SKIP() << display.problem();
+  if (Shell::run(kPython, {"-c", "import dbus, gi"}, 30).status != 0)
+    GTEST_SKIP() << "python3 with python3-dbus and python3-gi is missing: scripts/install-deps "
+                    "test installs them";
+  std::vector<std::unique_ptr<testing::ScopedEnv>> systemd;
+  for (const auto& [name, value] : (*manager)->environment())
+    systemd.push_back(std::make_unique<testing::ScopedEnv>(name, value));
+  systemd.push_back(std::make_unique<testing::ScopedEnv>("MORVANE_JOB_ENGINE", "systemd"));
+  writeFailingAgent("com.example.failing", "backup: disk full", 3, false);
+  testing::writeFile(dir_ / "Library/LaunchAgents/com.example.missing.plist",
+                     "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Label</key>"
+                     "<string>com.example.missing</string><key>Program</key>"
+                     "<string>/nonexistent/program</string><key>RunAtLoad</key><true/>"
+                     "</dict></plist>");
+  watchNotices(display);
+  ASSERT_FALSE(start(display, "en").empty());
+
+  // The manager runs the job; its unit's hooks replace the run record the application watches.
+  bootstrap("com.example.failing");
+  ASSERT_TRUE(eventually([&] { return noticesOf("com.example.failing") == 1; }, seconds(20)))
+      << nlohmann::json(notices()).dump();
+  EXPECT_EQ(notices().back(), nlohmann::json({"com.example.failing failed: exited 3",
+                                              "backup: disk full",
+                                              {"default-action", "Show Log"}}));
+  // A program the manager could not start ends as it does on the built-in engine.
+  bootstrap("com.example.missing");
+  ASSERT_TRUE(eventually([&] { return noticesOf("com.example.missing") == 1; }, seconds(20)))
+      << nlohmann::json(notices()).dump();
+  EXPECT_EQ(notices().back()[0], "com.example.missing failed: exited 78");
+  stop();
 }
 
 }  // namespace
