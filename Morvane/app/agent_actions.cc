@@ -5,12 +5,14 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
 #include <chrono>
 
 #include "action_item.h"
 #include "app_delegate.h"
 #include "job_description.h"
 #include "language.h"
+#include "menu_placement.h"
 #include "run_text.h"
 
 namespace morvane {
@@ -116,6 +118,13 @@ void AppDelegate::showRecentRuns(QAction* placeholder, const Result<Runs>& runs)
                           new ActionItem(QString::fromStdString(text), {}, false, actions));
   actions->removeAction(placeholder);
   placeholder->deleteLater();
+  // Grown where it stands, the open menu may now reach past the screen's edge.
+  if (actions->isVisible() && actions->screen() != nullptr) {
+    actions->adjustSize();
+    actions->move(
+        MenuPlacement::keepWithin(actions->geometry(), actions->screen()->availableGeometry())
+            .topLeft());
+  }
 }
 
 void AppDelegate::showActions(const Agent& agent, const QPoint& at, bool byKeyboard) {

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QGlyphRun>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocument>
@@ -728,7 +729,9 @@ class MenuTest : public QObject {
     };
     const Agent running{"com.example.logged.plist", plist, "com.example.logged", true, 42, false};
     QMenu* open = app->actionsMenu(running);
-    open->popup(QPoint(0, 0));
+    // Against the screen's right edge, where the wider lines of the runs will not fit.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    open->popup(QPoint(screen.right() - open->sizeHint().width(), 0));
     QTRY_VERIFY(open->isVisible());
     const QStringList before = titles(*open);
     QCOMPARE(before.mid(before.size() - 3), (QStringList{"---", "Recent runs", "Loading…"}));
@@ -745,7 +748,8 @@ class MenuTest : public QObject {
     QVERIFY2(after[after.size() - 2].contains("running"), qPrintable(after.join('|')));
     QVERIFY2(after.back().contains("exited 3"), qPrintable(after.join('|')));
     QVERIFY(!open->actions().back()->isEnabled());
-    QTRY_VERIFY(open->height() > height);  // the open menu grew to hold them
+    QTRY_VERIFY(open->height() > height);        // the open menu grew to hold them
+    QVERIFY(screen.contains(open->geometry()));  // and moved to stay on the screen
     open->hide();
 
     // Actions made again before launchctl answers take its answer, here why it failed; the ones
