@@ -633,6 +633,23 @@ TEST_F(Desktop, AFailingRunGivesOneNoticeWhoseShowLogShowsTheErrorLog) {
   EXPECT_EQ(notices().back(), nlohmann::json({"「com.example.failing」运行失败：退出码 3",
                                               "backup: disk full",
                                               {"default-action", "显示日志"}}));
+  stop();
+
+  // With Notify on Failure off, a failing run gives none.
+  testing::writeFile(dir_ / "data/settings.json", R"({"notifyOnFailure": false})");
+  ASSERT_FALSE(start(display, "en").empty());
+  const size_t quiet = notices().size();
+  const size_t runs = recordedRuns("com.example.failing").size();
+  bootout("com.example.failing");
+  bootstrap("com.example.failing");
+  ASSERT_TRUE(eventually(
+      [&] {
+        const Runs now = recordedRuns("com.example.failing");
+        return now.size() > runs && now.back().failed();
+      },
+      seconds(20)));
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // as long as a notice may take
+  EXPECT_EQ(notices().size(), quiet) << nlohmann::json(notices()).dump();
 }
 
 TEST_F(Desktop, OnTheSystemdEngineAFailingRunGivesItsNoticeToo) {
