@@ -111,7 +111,7 @@ ScannedAgents scanRemembering(const std::filesystem::path& directory, StateQuery
 /// file is read only when it changed since its label was kept in `labelCache` (rewritten then).
 /// The errno when the directory cannot be opened.
 std::expected<std::vector<Agent>, int> rememberedAgents(const std::filesystem::path& directory,
-                                                       const std::filesystem::path& labelCache);
+                                                        const std::filesystem::path& labelCache);
 
 /// Why `directory` could not be listed (`error` is the errno): absent for 0 and for a missing
 /// directory, which simply holds no agents.

@@ -133,10 +133,10 @@ Change changeLoaded(const Agent& agent, bool load, double commandTimeout) {
     return fromOutcome(confirmed(launchctl, agent, false, bootout));
   }
   Agent asked = agent;
-  asked.disabled = parseDisabled(
-                       Shell::run(launchctl, {"print-disabled", guiDomain()}, kQueryTimeout)
-                           .standardOutput)
-                       .contains(agent.label);
+  asked.disabled =
+      parseDisabled(
+          Shell::run(launchctl, {"print-disabled", guiDomain()}, kQueryTimeout).standardOutput)
+          .contains(agent.label);
   Change change;
   if (asked.disabled) {
     // Enabling is a change of its own: made only for an agent that is not loaded.

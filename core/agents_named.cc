@@ -82,7 +82,7 @@ void writeLabels(const std::filesystem::path& cache, const std::filesystem::path
 }  // namespace
 
 std::expected<std::vector<Agent>, int> rememberedAgents(const std::filesystem::path& directory,
-                                                       const std::filesystem::path& labelCache) {
+                                                        const std::filesystem::path& labelCache) {
   const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(directory.c_str()), ::closedir);
   if (!listing)
     return std::unexpected(errno);

@@ -59,8 +59,10 @@ void writeScript(const std::filesystem::path& path, std::string_view body) {
 std::filesystem::path writeCannedLaunchctl(const std::filesystem::path& dir) {
   const std::string d = "'" + dir.string() + "'";
   writeScript(dir / "launchctl", "echo \"$*\" >> " + d + "/calls\ncase $1 in list) cat " + d +
-                                     "/list;; print-disabled) cat " + d + "/disabled;;\n"
-                                     "bootstrap|bootout) test ! -e " + d + "/refuse;; esac");
+                                     "/list;; print-disabled) cat " + d +
+                                     "/disabled;;\n"
+                                     "bootstrap|bootout) test ! -e " +
+                                     d + "/refuse;; esac");
   writeFile(dir / "list", "");
   writeFile(dir / "disabled", "");
   return dir / "launchctl";
