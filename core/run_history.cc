@@ -5,9 +5,7 @@
 #include <cstdio>
 
 #include "agent_units.h"
-#include "agents.h"
-#include "language.h"
-#include "platform.h"
+#include "printed_job.h"
 #include "signal_names.h"
 
 namespace morvane {
@@ -201,18 +199,10 @@ std::optional<Runs> parsePrintedRuns(std::string_view text) {
 }
 
 Result<Runs> recentRuns(const std::string& label, double timeout) {
-  const ShellResult printed = Shell::run(platform::toolPath(platform::Tool::launchctl),
-                                         {"print", serviceTarget(label)}, timeout);
-  if (printed.timedOut) {
-    const std::string seconds = std::to_string(static_cast<long long>(timeout));
-    return fail(L([&] { return "launchctl print 在 " + seconds + " 秒内没有回应"; },
-                  [&] { return "launchctl print did not answer within " + seconds + " seconds"; }));
-  }
-  if (!printed.ok()) {
-    const std::string reason = printed.message();
-    return fail(reason.empty() ? "launchctl print: " + std::to_string(printed.status) : reason);
-  }
-  return parsePrintedRuns(printed.standardOutput).value_or(Runs{});
+  Result<PrintedJob> printed = printedJob(label, timeout);
+  if (!printed)
+    return std::unexpected(printed.error());
+  return std::move(printed->runs);
 }
 
 }  // namespace Agents

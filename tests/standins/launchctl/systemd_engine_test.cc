@@ -4,11 +4,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <fstream>
 #include <thread>
 
 #include "calendar.h"
 #include "harness.h"
+#include "printed_job.h"
+#include "schedule.h"
 
 namespace launchctl_test {
 namespace {
@@ -317,6 +320,94 @@ TEST_F(ProgramOnSystemdTest, StatusShowsTheJournalOfAnAgentWithoutLogFiles) {
   // An agent that never ran on the systemd engine has no journal to show.
   writeAgent("com.example.quiet", {"true"});
   EXPECT_EQ(morvane({"--status", "com.example.quiet"}).out.find("Journal"), std::string::npos);
+}
+
+/// "2026-12-10T09:00:00", the local time --status --json starts a moment with.
+std::string isoPrefix(std::time_t moment) {
+  std::tm local{};
+  localtime_r(&moment, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  return text;
+}
+
+TEST_F(ProgramOnSystemdTest, NextRunIsTheTimersAndAgreesWithTheCalendar) {
+  const fs::path agents = home_ / "Library" / "LaunchAgents";
+  fs::create_directories(agents);
+  auto entry = [](const std::string& fields) { return "<dict>" + fields + "</dict>"; };
+  auto number = [](const std::string& key, int value) {
+    return "<key>" + key + "</key><integer>" + std::to_string(value) + "</integer>";
+  };
+  std::string weekdays;
+  for (int day = 1; day <= 5; ++day) {
+    weekdays += entry(number("Weekday", day) + number("Hour", 9) + number("Minute", 0));
+  }
+  // Daily, on weekdays, monthly, hourly, on leap days, and on the 13th or any Friday.
+  const std::map<std::string, std::string> calendars = {
+      {"com.example.daily", entry(number("Hour", 9) + number("Minute", 0))},
+      {"com.example.weekdays", "<array>" + weekdays + "</array>"},
+      {"com.example.monthly", entry(number("Day", 1) + number("Hour", 3) + number("Minute", 30))},
+      {"com.example.hourly", entry(number("Minute", 15))},
+      {"com.example.leap",
+       entry(number("Month", 2) + number("Day", 29) + number("Hour", 12) + number("Minute", 0))},
+      {"com.example.friday",
+       entry(number("Day", 13) + number("Weekday", 5) + number("Hour", 6) + number("Minute", 45))},
+  };
+  const auto write = [&](const std::string& label, const std::string& entries) {
+    writeFile(
+        agents / (label + ".plist"),
+        xmlPlist(xmlString("Label", label) + xmlStrings("ProgramArguments", {"true"}) + entries));
+  };
+  const auto printedNext = [&](const std::string& label) {
+    return morvane::Agents::parsePrintedNextRun(run({"print", service(label)}).out);
+  };
+  for (const auto& [label, calendar] : calendars) {
+    write(label, "<key>StartCalendarInterval</key>" + calendar);
+    ASSERT_EQ(run({"bootstrap", domain(), (agents / (label + ".plist")).string()}).status, 0);
+  }
+  for (const auto& [label, calendar] : calendars) {
+    const morvane::Result<morvane::Schedule> schedule =
+        morvane::readScheduleFile(agents / (label + ".plist"));
+    ASSERT_TRUE(schedule);
+    const std::time_t before = std::time(nullptr);
+    const std::optional<std::time_t> timer = printedNext(label);
+    const std::time_t after = std::time(nullptr);
+    ASSERT_TRUE(timer) << label;
+    // A minute may turn while print runs.
+    EXPECT_TRUE(timer == morvane::nextRun(*schedule, before) ||
+                timer == morvane::nextRun(*schedule, after))
+        << label << ": the timer says " << isoPrefix(*timer);
+  }
+
+  // An interval counts from the load; print tells it though nothing could compute it.
+  write("com.example.interval", "<key>StartInterval</key><integer>7200</integer>");
+  const std::time_t loadedFrom = std::time(nullptr);
+  ASSERT_EQ(morvane({"--load", "com.example.interval"}).status, 0);
+  const std::time_t loadedBy = std::time(nullptr);
+  const std::optional<std::time_t> interval = printedNext("com.example.interval");
+  ASSERT_TRUE(interval);
+  EXPECT_GE(*interval, loadedFrom + 7200 - 1);
+  EXPECT_LE(*interval, loadedBy + 7200);
+  const Result intervalStatus = morvane({"--status", "com.example.interval"});
+  EXPECT_NE(intervalStatus.out.find("Schedule    every 2 h\nNext run    " +
+                                    isoPrefix(*interval).substr(0, 10)),
+            std::string::npos)
+      << intervalStatus.out;
+  EXPECT_NE(morvane({"--status", "com.example.interval", "--json"})
+                .out.find("\"nextRun\": \"" + isoPrefix(*interval)),
+            std::string::npos);
+
+  // What the loaded timer does wins over a file changed since the load.
+  const std::optional<std::time_t> daily = printedNext("com.example.daily");
+  ASSERT_TRUE(daily);
+  write("com.example.daily",
+        "<key>StartCalendarInterval</key>" + entry(number("Hour", 10) + number("Minute", 30)));
+  const Result json = morvane({"--status", "com.example.daily", "--json"});
+  EXPECT_NE(json.out.find("\"nextRun\": \"" + isoPrefix(*daily)), std::string::npos) << json.out;
+  std::string shown = isoPrefix(*daily).substr(0, 16);
+  shown[10] = ' ';
+  const Result status = morvane({"--status", "com.example.daily"});
+  EXPECT_NE(status.out.find("Next run    " + shown + " ("), std::string::npos) << status.out;
 }
 
 TEST_F(EngineChoiceTest, ForcedOrUnknownEnginesWithoutAManagerFailInOneLine) {
