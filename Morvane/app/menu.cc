@@ -280,10 +280,10 @@ std::optional<std::string> AppDelegate::nextRunDetail(const Agent& agent) {
   if (schedule == schedules.end() || schedule->second.calendar.empty())
     return std::nullopt;
   const std::time_t now = std::time(nullptr);
-  const std::optional<std::time_t> next = nextRuns_.next(agent.label, schedule->second, now);
-  if (!next)
+  const std::string* next = nextRuns_.shortText(agent.label, schedule->second, now);
+  if (next == nullptr)
     return std::nullopt;
-  return ScheduleText::nextRunShort(*next, now);
+  return *next;
 }
 
 QString AppDelegate::scheduleToolTip(const Agent& agent) const {
