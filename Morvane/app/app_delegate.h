@@ -127,9 +127,13 @@ class AppDelegate : public QObject {
   // Per-agent actions.
   /// The actions on one agent: show its log, reveal its file, edit it, copy its label.
   QMenu* actionsMenu(const Agent& agent);
-  /// Adds the heading and the last runs of the loaded agent `label`, newest first, as lines
-  /// that cannot be chosen; or why they could not be read.
-  static void addRecentRuns(QMenu& actions, const std::string& label);
+  /// Adds the heading of the last runs of the loaded agent `label` and a line saying they are
+  /// being read, as lines that cannot be chosen; the runs are read on `work`, and the line is
+  /// replaced by them, newest first, or by why they could not be read.
+  void addRecentRuns(QMenu& actions, const std::string& label);
+  /// Puts the lines of `runs` in place of `placeholder`, the line saying they are being read, in
+  /// its menu; nothing when the line is gone with its menu.
+  static void showRecentRuns(QAction* placeholder, const Result<Runs>& runs);
   /// The actions menu last opened; null when there is none.
   QMenu* agentActions() const { return actions_; }
   /// Opens the actions on an agent at a screen position; from the keyboard, the first is chosen.
