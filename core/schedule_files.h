@@ -4,6 +4,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <unordered_map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,7 +54,7 @@ class NextRuns {
     std::time_t textUntil = 0;
   };
   Known& known(const std::string& label, const Schedule& schedule, std::time_t now);
-  std::map<std::string, Known> known_;
+  std::unordered_map<std::string, Known> known_;
 };
 
 }  // namespace morvane
