@@ -241,7 +241,6 @@ class AppDelegate : public QObject {
   /// use.
   struct FilterRow {
     std::string label;
-    std::string name;
     std::string labelKey;
     std::string nameKey;
   };
@@ -288,8 +287,9 @@ class AppDelegate : public QObject {
   const std::string* nextRunDetail(const Agent& agent);
   /// The tooltip's lines on an agent's schedule; empty without one.
   QString scheduleToolTip(const Agent& agent) const;
-  /// The name an agent is shown by: its friendly name when it has one, else its label.
-  std::string displayName(const std::string& label);
+  /// The name an agent is shown by: its friendly name when it has one, else its label (the
+  /// one given, which must outlive the use of the answer).
+  const std::string& displayName(const std::string& label);
 
   platform::Bundle bundle_;
   std::unique_ptr<Alerts> alerts_;
