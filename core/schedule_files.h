@@ -4,9 +4,9 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
-#include <unordered_map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "agent.h"
@@ -36,11 +36,10 @@ class ScheduleFiles {
 /// changed, with the words a menu row shows for it. Not for use by two threads at once.
 class NextRuns {
  public:
-  /// The next start of `schedule` after `now` (see nextRun) as a row shows it ("next 09:00", see ScheduleText::nextRunShort), made
-  /// again only when the start, the day or the language changed; null when there is none.
-  /// Valid until the next call for `label`.
-  const std::string* shortText(const std::string& label, const Schedule& schedule,
-                               std::time_t now);
+  /// The next start of `schedule` after `now` (see nextRun) as a row shows it ("next 09:00", see
+  /// ScheduleText::nextRunShort), made again only when the start, the day or the language changed;
+  /// null when there is none. Valid until the next call for `label`.
+  const std::string* shortText(const std::string& label, const Schedule& schedule, std::time_t now);
 
  private:
   struct Known {
