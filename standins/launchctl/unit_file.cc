@@ -11,6 +11,7 @@
 
 #include "agent_units.h"
 #include "run_history.h"
+#include "unicode_text.h"
 #include "utf8.h"
 
 extern char** environ;
