@@ -11,6 +11,7 @@ namespace launchctl {
 // does agree.
 using morvane::CalendarEntry;
 using morvane::nextCalendarStart;
+using morvane::neverMatches;
 
 /// The same times as systemd calendar expressions (OnCalendar=), one or two per entry.
 std::vector<std::string> calendarExpressions(const CalendarEntry& entry);
