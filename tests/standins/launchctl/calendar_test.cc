@@ -100,9 +100,12 @@ TEST_F(CalendarTest, OnlyEntriesThatNoDateMatchesAreLeftOutAndCopiesCountOnce) {
     for (int day = 1; day <= 31; ++day) {
       const CalendarEntry entry{.day = day, .month = month};
       // The date exists when the C library keeps it in its month in a leap year.
-      std::tm date{.tm_sec = 0, .tm_min = 0, .tm_hour = 12, .tm_mday = day, .tm_mon = month - 1,
-                   .tm_year = 2024 - 1900, .tm_wday = 0, .tm_yday = 0, .tm_isdst = -1,
-                   .tm_gmtoff = 0, .tm_zone = nullptr};
+      std::tm date{};
+      date.tm_year = 2024 - 1900;
+      date.tm_mon = month - 1;
+      date.tm_mday = day;
+      date.tm_hour = 12;
+      date.tm_isdst = -1;
       std::mktime(&date);
       const bool exists = date.tm_mon == month - 1;
       EXPECT_EQ(neverMatches(entry), !exists) << describeEntry(entry);

@@ -235,10 +235,10 @@ TEST_F(SystemdEngineTest, TheEngineHoldingTheJobsTakesEveryRunUntilNoneIsLoaded)
   writeAgent("org.example.late", {"sleep", "30"});
   const Result listed = morvane({"--list"}, automatic);
   EXPECT_EQ(listed.status, 1);
-  EXPECT_TRUE(listed.err.starts_with("✗ Loaded state unknown: launchctl list failed: launchctl: "
-                                     "the loaded jobs run on the systemd user manager of " +
-                                     userManager_->runtimeDirectory().string() +
-                                     ", which does not answer: "))
+  EXPECT_TRUE(listed.err.starts_with(
+      "✗ Loaded state unknown: launchctl list failed: launchctl: "
+      "the loaded jobs run on the systemd user manager of " +
+      userManager_->runtimeDirectory().string() + ", which does not answer: "))
       << listed.err;
   EXPECT_NE(listed.out.find("org.example.late"), std::string::npos) << listed.out;
   EXPECT_TRUE(listed.out.ends_with("0 of 1 loaded\n")) << listed.out;
