@@ -104,4 +104,8 @@ std::string none() {
   return L("尚无运行记录", "no runs yet");
 }
 
+std::string loading() {
+  return L("正在读取…", "Loading…");
+}
+
 }  // namespace morvane::RunText

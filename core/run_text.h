@@ -31,4 +31,7 @@ std::string heading();
 /// What shows in place of the runs when there are none: "no runs yet".
 std::string none();
 
+/// What shows in place of the runs while they are read: "Loading…".
+std::string loading();
+
 }  // namespace morvane::RunText

@@ -5,12 +5,14 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
 #include <chrono>
 
 #include "action_item.h"
 #include "app_delegate.h"
 #include "job_description.h"
 #include "language.h"
+#include "menu_placement.h"
 #include "run_text.h"
 
 namespace morvane {
@@ -74,27 +76,55 @@ QMenu* AppDelegate::actionsMenu(const Agent& agent) {
 }
 
 void AppDelegate::addRecentRuns(QMenu& actions, const std::string& label) {
-  // launchctl answers at once; the limit only keeps a hung one from holding the menu long.
+  // The limit only keeps a hung launchctl from holding the queue long.
   constexpr double kRunsTimeout = 2;
-  constexpr size_t kShownRuns = 5;
   actions.addSeparator();
-  auto line = [&](const std::string& text) {
-    actions.addAction(new ActionItem(QString::fromStdString(text), {}, false, &actions));
-  };
-  line(RunText::heading());
-  const Result<Runs> runs = Agents::recentRuns(label, kRunsTimeout);
-  if (!runs) {
-    line(runs.error().text);
+  actions.addAction(
+      new ActionItem(QString::fromStdString(RunText::heading()), {}, false, &actions));
+  // launchctl answers on `work`, as the scans do; the open menu shows the runs once it has.
+  QPointer<QAction> loading =
+      new ActionItem(QString::fromStdString(RunText::loading()), {}, false, &actions);
+  actions.addAction(loading);
+  work.submit([this, label, loading] {
+    Result<Runs> runs = Agents::recentRuns(label, kRunsTimeout);
+    QMetaObject::invokeMethod(
+        this, [loading, runs = std::move(runs)] { showRecentRuns(loading, runs); },
+        Qt::QueuedConnection);
+  });
+}
+
+void AppDelegate::showRecentRuns(QAction* placeholder, const Result<Runs>& runs) {
+  // A menu closed or made again meanwhile has no use for them.
+  if (placeholder == nullptr)
     return;
+  auto* actions = qobject_cast<QMenu*>(placeholder->parent());
+  if (actions == nullptr)
+    return;
+  constexpr size_t kShownRuns = 5;
+  std::vector<std::string> lines;
+  if (!runs) {
+    lines.push_back(runs.error().text);
+  } else {
+    if (runs->empty())
+      lines.push_back(RunText::none());
+    const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    for (auto run = runs->rbegin(); run != runs->rend() && lines.size() < kShownRuns; ++run)
+      lines.push_back(RunText::line(*run, now));
   }
-  if (runs->empty())
-    line(RunText::none());
-  const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count();
-  size_t shown = 0;
-  for (auto run = runs->rbegin(); run != runs->rend() && shown < kShownRuns; ++run, ++shown)
-    line(RunText::line(*run, now));
+  for (const std::string& text : lines)
+    actions->insertAction(placeholder,
+                          new ActionItem(QString::fromStdString(text), {}, false, actions));
+  actions->removeAction(placeholder);
+  placeholder->deleteLater();
+  // Grown where it stands, the open menu may now reach past the screen's edge.
+  if (actions->isVisible() && actions->screen() != nullptr) {
+    actions->adjustSize();
+    actions->move(
+        MenuPlacement::keepWithin(actions->geometry(), actions->screen()->availableGeometry())
+            .topLeft());
+  }
 }
 
 void AppDelegate::showActions(const Agent& agent, const QPoint& at, bool byKeyboard) {

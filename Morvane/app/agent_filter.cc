@@ -32,7 +32,7 @@ QAction* AppDelegate::searchItem() {
 }
 
 void AppDelegate::addFilteredRow(const Agent& agent) {
-  filterRows_.push_back({agent.label, displayName(agent.label), {}, {}});
+  filterRows_.push_back({agent.label, {}, {}});
 }
 
 void AppDelegate::applyFilter() {
@@ -47,7 +47,7 @@ void AppDelegate::applyFilter() {
     if (!query.empty() && row.labelKey.empty()) {
       // Keyed on first use: a menu that is never filtered never pays for it.
       row.labelKey = searchKey(row.label);
-      row.nameKey = searchKey(row.name);
+      row.nameKey = searchKey(displayName(row.label));
     }
     if (query.empty() || row.labelKey.find(query) != std::string::npos ||
         row.nameKey.find(query) != std::string::npos)

@@ -10,9 +10,9 @@
 
 namespace morvane {
 
-AgentList::AgentList(std::vector<Row> rows, Handlers handlers, int heightLimit, QWidget* parent)
+AgentList::AgentList(size_t count, Handlers handlers, int heightLimit, QWidget* parent)
     : QWidget(parent),
-      rows_(std::move(rows)),
+      count_(count),
       handlers_(std::move(handlers)),
       heightLimit_(std::max(0, heightLimit)),
       scrollBar_(new QScrollBar(Qt::Vertical, this)) {
@@ -25,7 +25,7 @@ AgentList::AgentList(std::vector<Row> rows, Handlers handlers, int heightLimit, 
       fill();
     }
   });
-  shown_.resize(rows_.size());
+  shown_.resize(count_);
   std::iota(shown_.begin(), shown_.end(), size_t(0));
   resize(sizeHint());
   fill();
@@ -57,12 +57,21 @@ bool AgentList::scrolls() const {
   return visibleCount() < shown_.size();
 }
 
+AgentList::Row AgentList::row(size_t index) const {
+  return handlers_.content ? handlers_.content(index) : Row();
+}
+
 int AgentList::rowsWidth() const {
   if (!rowsWidth_) {
     WidestRow widest;
-    for (const Row& row : rows_)
-      widest.add(row.title, row.detail);
-    rowsWidth_ = widest.width();
+    for (size_t index = 0; index < count_; ++index) {
+      const Row content = row(index);
+      widest.add(index, content.title, content.detail);
+    }
+    rowsWidth_ = widest.width([this](size_t index) {
+      Row content = row(index);
+      return WidestRow::Texts{std::move(content.title), std::move(content.detail)};
+    });
   }
   return *rowsWidth_;
 }
@@ -221,7 +230,7 @@ void AgentList::fill() {
       continue;
     }
     const size_t index = shown_[top_ + slot];
-    const Row& content = rows_[index];
+    const Row content = row(index);
     widget->setContent(content.title, content.detail, content.isOn, content.enabled,
                        [this, index](bool on) {
                          if (handlers_.toggle)

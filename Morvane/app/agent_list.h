@@ -13,7 +13,8 @@ namespace morvane {
 /// The agents' rows of the menu: a scrolling view over the rows' contents that makes only the
 /// rows it can show, each a SwitchRow filled again with another agent as the view scrolls. So
 /// opening a menu of ten thousand agents makes as many row widgets as fit on the screen, and
-/// narrowing the rows only changes which contents are shown.
+/// narrowing the rows only changes which contents are shown. The contents themselves are asked
+/// for as rows come into view (and once each, to measure the widest), never kept.
 ///
 /// The view is never taller than its height limit, in whole rows; a scroll bar beside the rows
 /// shows where they are when not all fit. The wheel scrolls, the pointer chooses the row under
@@ -32,6 +33,8 @@ class AgentList : public QWidget {
 
   /// What the rows ask for, each by its index among the contents.
   struct Handlers {
+    /// The row's content, asked for whenever the row is shown.
+    std::function<Row(size_t index)> content;
     /// The switch was flipped to `on`.
     std::function<void(size_t index, bool on)> toggle;
     /// The row's actions are asked for at a screen position, telling whether by the keyboard.
@@ -42,12 +45,13 @@ class AgentList : public QWidget {
 
   static constexpr int kRowHeight = SwitchRow::kHeight;
 
-  /// `heightLimit` as for setHeightLimit().
-  AgentList(std::vector<Row> rows, Handlers handlers, int heightLimit = 0,
-            QWidget* parent = nullptr);
+  /// `count` rows, their contents given by `handlers.content`; `heightLimit` as for
+  /// setHeightLimit().
+  AgentList(size_t count, Handlers handlers, int heightLimit = 0, QWidget* parent = nullptr);
 
-  size_t rowCount() const { return rows_.size(); }
-  const Row& row(size_t index) const { return rows_[index]; }
+  size_t rowCount() const { return count_; }
+  /// The content of the row at `index`, as it is now.
+  Row row(size_t index) const;
 
   /// The indices of the rows to show, in order (all of them at first). The view scrolls back to
   /// the top and nothing is chosen.
@@ -105,7 +109,7 @@ class AgentList : public QWidget {
   /// Draws the chosen row highlighted, and no other.
   void showChoice();
 
-  std::vector<Row> rows_;
+  size_t count_;
   Handlers handlers_;
   std::vector<size_t> shown_;
   int heightLimit_ = 0;

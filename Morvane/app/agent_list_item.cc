@@ -2,15 +2,15 @@
 
 namespace morvane {
 
-AgentListItem::AgentListItem(std::vector<AgentList::Row> rows, AgentList::Handlers handlers,
-                             int heightLimit, QObject* parent)
+AgentListItem::AgentListItem(size_t count, AgentList::Handlers handlers, int heightLimit,
+                             QObject* parent)
     : QWidgetAction(parent),
-      rows_(std::move(rows)),
+      count_(count),
       handlers_(std::move(handlers)),
       heightLimit_(heightLimit) {}
 
 QWidget* AgentListItem::createWidget(QWidget* parent) {
-  auto* list = new AgentList(std::move(rows_), handlers_, heightLimit_, parent);
+  auto* list = new AgentList(count_, handlers_, heightLimit_, parent);
   list_ = list;
   return list;
 }

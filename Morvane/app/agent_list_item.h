@@ -2,7 +2,6 @@
 
 #include <QPointer>
 #include <QWidgetAction>
-#include <vector>
 
 #include "agent_list.h"
 
@@ -12,8 +11,7 @@ namespace morvane {
 /// build its list, parented to the menu, as for a switch row.
 class AgentListItem : public QWidgetAction {
  public:
-  AgentListItem(std::vector<AgentList::Row> rows, AgentList::Handlers handlers, int heightLimit,
-                QObject* parent);
+  AgentListItem(size_t count, AgentList::Handlers handlers, int heightLimit, QObject* parent);
 
   /// The list the menu shows for this item; null before the item is in a menu.
   AgentList* list() const { return list_; }
@@ -25,7 +23,7 @@ class AgentListItem : public QWidgetAction {
   QWidget* createWidget(QWidget* parent) override;
 
  private:
-  std::vector<AgentList::Row> rows_;
+  size_t count_;
   AgentList::Handlers handlers_;
   int heightLimit_;
   QPointer<AgentList> list_;

@@ -244,7 +244,7 @@ void AppDelegate::presentWarning(const std::string& message, const std::string& 
   alerts_->warn(message, informative);
 }
 
-std::string AppDelegate::displayName(const std::string& label) {
+const std::string& AppDelegate::displayName(const std::string& label) {
   const FriendlyNames& names = settings().value().friendlyNames;
   auto found = names.find(label);
   // A blank name would leave the agent unrecognisable: it is shown by its label instead.

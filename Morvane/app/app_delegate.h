@@ -127,9 +127,13 @@ class AppDelegate : public QObject {
   // Per-agent actions.
   /// The actions on one agent: show its log, reveal its file, edit it, copy its label.
   QMenu* actionsMenu(const Agent& agent);
-  /// Adds the heading and the last runs of the loaded agent `label`, newest first, as lines
-  /// that cannot be chosen; or why they could not be read.
-  static void addRecentRuns(QMenu& actions, const std::string& label);
+  /// Adds the heading of the last runs of the loaded agent `label` and a line saying they are
+  /// being read, as lines that cannot be chosen; the runs are read on `work`, and the line is
+  /// replaced by them, newest first, or by why they could not be read.
+  void addRecentRuns(QMenu& actions, const std::string& label);
+  /// Puts the lines of `runs` in place of `placeholder`, the line saying they are being read, in
+  /// its menu; nothing when the line is gone with its menu.
+  static void showRecentRuns(QAction* placeholder, const Result<Runs>& runs);
   /// The actions menu last opened; null when there is none.
   QMenu* agentActions() const { return actions_; }
   /// Opens the actions on an agent at a screen position; from the keyboard, the first is chosen.
@@ -237,7 +241,6 @@ class AppDelegate : public QObject {
   /// use.
   struct FilterRow {
     std::string label;
-    std::string name;
     std::string labelKey;
     std::string nameKey;
   };
@@ -283,8 +286,9 @@ class AppDelegate : public QObject {
   std::optional<std::string> nextRunDetail(const Agent& agent);
   /// The tooltip's lines on an agent's schedule; empty without one.
   QString scheduleToolTip(const Agent& agent) const;
-  /// The name an agent is shown by: its friendly name when it has one, else its label.
-  std::string displayName(const std::string& label);
+  /// The name an agent is shown by: its friendly name when it has one, else its label (the
+  /// one given, which must outlive the use of the answer).
+  const std::string& displayName(const std::string& label);
 
   platform::Bundle bundle_;
   std::unique_ptr<Alerts> alerts_;

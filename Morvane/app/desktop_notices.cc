@@ -61,6 +61,11 @@ void DesktopNotices::actionInvoked(uint id, const QString& key) {
     return;
   const std::function<void()> action = found->second;
   actions_.erase(found);
+  // Done with: the notice goes, where the service would keep it on show.
+  QDBusMessage close =
+      QDBusMessage::createMethodCall(kService, kPath, kInterface, "CloseNotification");
+  close << id;
+  bus_.asyncCall(close);
   action();
 }
 

@@ -212,12 +212,20 @@ const Agent* AppDelegate::listedAgent(size_t index) const {
 }
 
 AgentListItem* AppDelegate::agentListItem(int heightLimit) {
-  std::vector<AgentList::Row> rows;
-  rows.reserve(agents.size());
-  for (const Agent& agent : agents)
-    rows.push_back(agentRow(agent));
   QPointer<AppDelegate> self(this);
   AgentList::Handlers handlers;
+  // Made as each row is shown: a menu of thousands of agents shows a few dozen.
+  handlers.content = [self](size_t index) {
+    if (!self || index >= self->filterRows_.size())
+      return AgentList::Row();
+    if (const Agent* agent = self->listedAgent(index))
+      return self->agentRow(*agent);
+    // Gone since the menu was made, until the menu is made again.
+    AgentList::Row gone;
+    gone.title = singleLine(self->displayName(self->filterRows_[index].label));
+    gone.enabled = false;
+    return gone;
+  };
   handlers.toggle = [self](size_t index, bool on) {
     if (!self)
       return;
@@ -234,7 +242,7 @@ AgentListItem* AppDelegate::agentListItem(int heightLimit) {
     const Agent* agent = self ? self->listedAgent(index) : nullptr;
     return agent != nullptr ? self->agentToolTip(*agent) : QString();
   };
-  return new AgentListItem(std::move(rows), std::move(handlers), heightLimit, &menu);
+  return new AgentListItem(filterRows_.size(), std::move(handlers), heightLimit, &menu);
 }
 
 AgentList::Row AppDelegate::agentRow(const Agent& agent) {

@@ -5,6 +5,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
+#include <QPixmapCache>
 #include <QRadialGradient>
 #include <algorithm>
 #include <cmath>
@@ -59,12 +61,36 @@ void CapsuleSwitch::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (!painter.isActive())
     return;
+  const QColor track = isOn_ ? palette().color(QPalette::Active, QPalette::Highlight)
+                             : QColor::fromRgbF(0.5f, 0.5f, 0.5f, 0.4f);
+  // Every switch in one state looks the same: it is drawn once and copied from then on, as a
+  // menu shows a few dozen of them each time it opens.
+  const qreal ratio = devicePixelRatioF();
+  const QString key = QStringLiteral("morvane.switch:%1:%2:%3:%4x%5@%6")
+                          .arg(isOn_)
+                          .arg(isEnabled_)
+                          .arg(track.rgba())
+                          .arg(width())
+                          .arg(height())
+                          .arg(ratio);
+  QPixmap drawn;
+  if (!QPixmapCache::find(key, &drawn)) {
+    drawn = QPixmap(size() * ratio);
+    drawn.setDevicePixelRatio(ratio);
+    drawn.fill(Qt::transparent);
+    QPainter onto(&drawn);
+    draw(onto, track);
+    onto.end();
+    QPixmapCache::insert(key, drawn);
+  }
+  painter.drawPixmap(0, 0, drawn);
+}
+
+void CapsuleSwitch::draw(QPainter& painter, const QColor& track) const {
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setOpacity(isEnabled_ ? 1.0 : kDisabledAlpha);  // dims track and knob together
 
   const QRectF bounds = rect();
-  const QColor track = isOn_ ? palette().color(QPalette::Active, QPalette::Highlight)
-                             : QColor::fromRgbF(0.5f, 0.5f, 0.5f, 0.4f);
   painter.setPen(Qt::NoPen);
   painter.setBrush(track);
   const double radius = bounds.height() * 0.5;
@@ -93,7 +119,7 @@ SwitchRow::SwitchRow(const QString& title, const std::optional<QString>& detail,
     : QWidget(parent), titleFont_(menuFont()), toggle_(new CapsuleSwitch(isOn, enabled, this)) {
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);  // the menu may stretch it
   setContent(title, detail, isOn, enabled, std::move(onToggle));
-  resize(rowWidth_, kHeight);
+  resize(sizeHint());
   layoutContent();
 }
 
@@ -115,11 +141,17 @@ void SwitchRow::setContent(const QString& title, const std::optional<QString>& d
   titleColor_ = enabled ? text : disabled;
   detailColor_ = enabled ? secondary : disabled;
 
-  rowWidth_ = widthFor(title_, detail_);
+  rowWidth_.reset();  // measured when asked: a row in a list is given its width
   laidOutWidth_ = 0;  // the texts are cut again for the width there is
   layoutContent();
   toggle_->update();
   update();
+}
+
+QSize SwitchRow::sizeHint() const {
+  if (!rowWidth_)
+    rowWidth_ = widthFor(title_, detail_);
+  return {*rowWidth_, kHeight};
 }
 
 int SwitchRow::widthFor(const QString& title, const std::optional<QString>& detail) {
@@ -168,8 +200,14 @@ void SwitchRow::layoutContent() {
   const int detailWidth = detail_ ? textWidth(detailFont_, *detail_) : 0;
   const int detailSpace = detail_ ? kDetailGap + detailWidth : 0;
   const int available = std::max(0, switchX - kSwitchGap - detailSpace - kLeading);
-  shownTitle_ = QFontMetricsF(titleFont_).elidedText(title_, Qt::ElideMiddle, available);
-  const int titleWidth = std::min(available, textWidth(titleFont_, shownTitle_));
+  // Most titles fit: measured once, they are not cut (which measures them again).
+  int titleWidth = textWidth(titleFont_, title_);
+  if (titleWidth <= available) {
+    shownTitle_ = title_;
+  } else {
+    shownTitle_ = QFontMetricsF(titleFont_).elidedText(title_, Qt::ElideMiddle, available);
+    titleWidth = std::min(available, textWidth(titleFont_, shownTitle_));
+  }
   const int titleY = (height() - titleMetrics.height()) / 2;
   titleRect_ = QRect(kLeading, titleY, titleWidth, titleMetrics.height());
 

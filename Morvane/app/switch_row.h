@@ -6,6 +6,8 @@
 #include <functional>
 #include <optional>
 
+class QPainter;
+
 namespace morvane {
 
 /// A drawn on/off switch: a capsule track with a round white knob. It never takes a click
@@ -31,6 +33,9 @@ class CapsuleSwitch : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  /// Draws the switch as it is, with `track` the colour of its track.
+  void draw(QPainter& painter, const QColor& track) const;
+
   bool isOn_;
   bool isEnabled_;
 };
@@ -115,7 +120,7 @@ class SwitchRow : public QWidget {
   const QRect& titleRect() const { return titleRect_; }
   const QRect& detailRect() const { return detailRect_; }
 
-  QSize sizeHint() const override { return {rowWidth_, kHeight}; }
+  QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
 
  protected:
@@ -138,7 +143,7 @@ class SwitchRow : public QWidget {
   std::function<void(bool)> onToggle_;
   std::function<void(const QPoint&, bool)> onActions_;
   bool highlighted_ = false;
-  int rowWidth_ = kMinWidth;
+  mutable std::optional<int> rowWidth_;
   /// The width the texts and the switch were last placed for.
   int laidOutWidth_ = 0;
   QString shownTitle_;

@@ -81,7 +81,7 @@ std::optional<int> WidestRow::Advances::of(const QString& text) {
 WidestRow::WidestRow()
     : title_(widths_.titleMetrics()), detail_(widths_.detailMetrics(QString())) {}
 
-void WidestRow::add(const QString& title, const std::optional<QString>& detail) {
+void WidestRow::add(size_t row, const QString& title, const std::optional<QString>& detail) {
   if (measured_ >= SwitchRow::kMaxWidth)
     return;
   std::optional<int> width = title_.of(title);
@@ -94,12 +94,12 @@ void WidestRow::add(const QString& title, const std::optional<QString>& detail) 
                         : std::nullopt;
   }
   if (width)
-    estimated_.push_back({*width + kAroundTexts, &title, &detail});
+    estimated_.push_back({*width + kAroundTexts, row});
   else
     measured_ = std::max(measured_, widths_.of(title, detail));
 }
 
-int WidestRow::width() {
+int WidestRow::width(const std::function<Texts(size_t row)>& texts) {
   int widest = measured_;
   if (estimated_.empty() || widest >= SwitchRow::kMaxWidth)
     return widest;
@@ -110,8 +110,10 @@ int WidestRow::width() {
   const int top = estimated_.front().width;
   const int near = top - kerningSlack(top);
   size_t at = 0;
-  for (; at < count && estimated_[at].width >= near; ++at)
-    widest = std::max(widest, widths_.of(*estimated_[at].title, *estimated_[at].detail));
+  for (; at < count && estimated_[at].width >= near; ++at) {
+    const Texts row = texts(estimated_[at].row);
+    widest = std::max(widest, widths_.of(row.title, row.detail));
+  }
   // More rows came near the top than are measured: those left are given their estimates.
   if (at == count)
     for (auto row = estimated_.begin() + static_cast<ptrdiff_t>(count); row != estimated_.end();

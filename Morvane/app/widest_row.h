@@ -3,6 +3,7 @@
 #include <QFontMetricsF>
 #include <QString>
 #include <array>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -25,10 +26,17 @@ class WidestRow {
  public:
   WidestRow();
 
-  /// Takes one row's texts; they must stay in place until width() is asked.
-  void add(const QString& title, const std::optional<QString>& detail);
+  /// One row's texts.
+  struct Texts {
+    QString title;
+    std::optional<QString> detail;
+  };
+
+  /// Takes the texts of the row numbered `row`; they need not outlive the call.
+  void add(size_t row, const QString& title, const std::optional<QString>& detail);
   /// The widest row's width, within SwitchRow's bounds; SwitchRow::kMinWidth without rows.
-  int width();
+  /// `texts` gives again the texts of the rows that are measured exactly.
+  int width(const std::function<Texts(size_t row)>& texts);
 
  private:
   /// The advances of one font's characters, looked up once each.
@@ -47,11 +55,10 @@ class WidestRow {
     std::unordered_map<char16_t, double> others_;
   };
 
-  /// A row measured only if it may be the widest; its texts are the ones added.
+  /// A row measured only if it may be the widest.
   struct Estimated {
     int width;
-    const QString* title;
-    const std::optional<QString>* detail;
+    size_t row;
   };
 
   SwitchRow::Widths widths_;

@@ -25,17 +25,6 @@ namespace fs = std::filesystem;
 using morvane::AgentUnits::labelOf;
 using morvane::AgentUnits::unitName;
 
-/// systemd's exit codes for a job it could not set up or execute (EXIT_CHDIR, EXIT_EXEC, …);
-/// `list` shows them as the built-in engine does, as EX_CONFIG.
-constexpr int kFirstSetupFailure = 200;
-constexpr int kLastSetupFailure = 243;
-constexpr int kExitCannotRun = 78;
-
-/// An exit code as `list` shows it.
-int shownExitCode(int code) {
-  return code >= kFirstSetupFailure && code <= kLastSetupFailure ? kExitCannotRun : code;
-}
-
 /// How a run ended, from the manager's record of the main process; nullopt when none has
 /// ended since the last start.
 std::optional<int> statusFromRuntime(const user_manager::ServiceRuntime& runtime) {

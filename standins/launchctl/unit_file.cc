@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "agent_units.h"
+#include "launch.h"
 #include "run_history.h"
 #include "unicode_text.h"
 #include "utf8.h"
@@ -18,6 +19,10 @@ extern char** environ;
 
 namespace launchctl {
 namespace {
+
+/// systemd's exit codes for a job it could not set up or execute.
+constexpr int kFirstSetupFailure = 200;
+constexpr int kLastSetupFailure = 243;
 
 namespace fs = std::filesystem;
 
@@ -197,23 +202,30 @@ std::string runStartRecorder(const JobConfig& config, const UnitSurroundings& su
 }
 
 /// The command that adds each ended run to the run record, keeping the last ones: its start and
-/// cause from $0.start, how it ended as systemd tells ExecStopPost, and "unloaded" when the unit
-/// file ($1) is gone, as bootout removes it before it stops the unit.
+/// cause from $0.start, how it ended as systemd tells ExecStopPost (an exit code as
+/// shownExitCode() gives it), and "unloaded" when the unit file ($1) is gone, as bootout removes
+/// it before it stops the unit.
 std::string runEndRecorder(const UnitSurroundings& surroundings) {
   return "-/bin/sh -c " +
          commandWord(
              "s=$(cat \"$0.start\" 2>/dev/null) || s='- -'; u=; [ -e \"$1\" ] || u=' unloaded'; "
-             "{ tail -n " +
-             std::to_string(morvane::kKeptRuns - 1) +
+             "x=$EXIT_STATUS; [ \"$EXIT_CODE\" = exited ] && [ \"$x\" -ge " +
+             std::to_string(kFirstSetupFailure) + " ] && [ \"$x\" -le " +
+             std::to_string(kLastSetupFailure) + " ] && x=" + std::to_string(kExitCannotRun) +
+             "; { tail -n " + std::to_string(morvane::kKeptRuns - 1) +
              " \"$0\" 2>/dev/null; "
              "printf '%s %s %s %s %s%s\\n' \"${s%% *}\" \"$(date +%s.%N)\" \"$EXIT_CODE\" "
-             "\"$EXIT_STATUS\" \"${s#* }\" \"$u\"; } > \"$0.new\" && mv \"$0.new\" \"$0\"; "
+             "\"$x\" \"${s#* }\" \"$u\"; } > \"$0.new\" && mv \"$0.new\" \"$0\"; "
              "rm -f \"$0.start\"") +
          " " + commandWord(surroundings.runRecord.string()) + " " +
          commandWord(surroundings.unitFile.string());
 }
 
 }  // namespace
+
+int shownExitCode(int code) {
+  return code >= kFirstSetupFailure && code <= kLastSetupFailure ? kExitCannotRun : code;
+}
 
 fs::path nextCauseFile(const fs::path& runRecord) {
   return runRecord.string() + ".cause";

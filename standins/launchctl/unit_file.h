@@ -23,6 +23,11 @@ struct UnitSurroundings {
   std::filesystem::path unitFile;
 };
 
+/// An exit code of a run as `list` and the run record show it: systemd's codes for a job it
+/// could not set up or execute (EXIT_CHDIR, EXIT_EXEC, … from 200 to 243) as the built-in
+/// engine exits then, EX_CONFIG; any other as it is.
+int shownExitCode(int code);
+
 /// The file beside a run record that holds why the next start happens, when the one who starts
 /// it knows better than the unit ("load" for the start at bootstrap); the next start takes it.
 std::filesystem::path nextCauseFile(const std::filesystem::path& runRecord);

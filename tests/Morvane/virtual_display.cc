@@ -26,6 +26,24 @@ constexpr const char* kPanel = "/usr/bin/xfce4-panel";
 constexpr const char* kBus = "/usr/bin/dbus-daemon";
 constexpr const char* kUnshare = "/usr/bin/unshare";
 constexpr const char* kWeston = "/usr/bin/weston";
+constexpr const char* kDunst = "/usr/bin/dunst";
+constexpr const char* kDunstctl = "/usr/bin/dunstctl";
+constexpr const char* kDbusSend = "/usr/bin/dbus-send";
+
+/// dunst's settings: notices at the top right, below a 24-pixel tray, staying until closed.
+constexpr const char* kDunstSettings = R"([global]
+    origin = top-right
+    offset = 10x30
+    width = 320
+    font = DejaVu Sans 10
+    frame_width = 2
+[urgency_low]
+    timeout = 0
+[urgency_normal]
+    timeout = 0
+[urgency_critical]
+    timeout = 0
+)";
 
 /// Starts `arguments` with `environment` and its output on the null device, keeping the
 /// descriptor `keep` open in the child; everything is prepared before the fork.
@@ -273,6 +291,54 @@ void VirtualDisplay::startWeston() {
     problem_ = "weston did not start";
 }
 
+bool VirtualDisplay::startNotificationServer() {
+  if (!ok())
+    return false;
+  if (kind_ != Tray::light && kind_ != Tray::dark) {
+    problem_ = "notices are shown on a display with trayer only";
+    return false;
+  }
+  for (const char* tool : {kDunst, kDunstctl, kBus, kDbusSend})
+    if (!std::filesystem::exists(tool)) {
+      problem_ = std::string(tool) + " is missing: scripts/install-deps test installs it";
+      return false;
+    }
+  int ready[2];
+  if (::pipe2(ready, O_CLOEXEC) != 0) {
+    problem_ = "no pipe";
+    return false;
+  }
+  busDaemon_ = spawn({kBus, "--session", "--nofork", "--print-address=" + std::to_string(ready[1])},
+                     environmentWith({}), ready[1]);
+  ::close(ready[1]);
+  bus_ = lineFrom(ready[0]);
+  if (bus_.empty()) {
+    problem_ = "the session bus did not start";
+    return false;
+  }
+  const std::filesystem::path config = dir_ / "dunst-config";
+  std::filesystem::create_directories(config / "dunst");
+  std::ofstream(config / "dunst/dunstrc") << kDunstSettings;
+  notifier_ = spawn(
+      {kDunst},
+      environmentWith({"DISPLAY=" + name_, "DBUS_SESSION_BUS_ADDRESS=" + bus_,
+                       "XDG_CONFIG_HOME=" + config.string(), "HOME=" + dir_.path().string()}));
+  const bool serving = waitFor([&] {
+    return Shell::run(kDbusSend,
+                      {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+                       "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.Notifications"},
+                      10, {{"DBUS_SESSION_BUS_ADDRESS", bus_}})
+               .standardOutput.find("true") != std::string::npos;
+  });
+  if (!serving)
+    problem_ = "dunst did not start serving notifications";
+  return serving;
+}
+
+ShellResult VirtualDisplay::dunstctl(const std::vector<std::string>& arguments) const {
+  return Shell::run(kDunstctl, arguments, 30, {{"DBUS_SESSION_BUS_ADDRESS", bus_}});
+}
+
 void VirtualDisplay::keepForLooking(const std::filesystem::path& picture) const {
   // MORVANE_TEST_PICTURES names a folder that keeps every picture taken, for a person to see.
   const char* folder = std::getenv("MORVANE_TEST_PICTURES");
@@ -290,6 +356,7 @@ void VirtualDisplay::keepForLooking(const std::filesystem::path& picture) const 
 VirtualDisplay::~VirtualDisplay() {
   // The panel's session ends with unshare, which ignores SIGTERM while it waits.
   endChild(tray_, kind_ == Tray::xfce ? SIGKILL : SIGTERM);
+  endChild(notifier_);
   endChild(server_);
   endChild(busDaemon_);
 }

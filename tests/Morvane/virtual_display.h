@@ -60,6 +60,14 @@ class VirtualDisplay {
   /// The display's name, such as ":3".
   const std::string& name() const { return name_; }
 
+  /// Starts a desktop notification server (dunst) on this X display, and a session bus of its
+  /// own for it and for the programs shown here, in place of no bus; false, with `problem()`
+  /// saying why, when it cannot. Its notices show at the top right, below the tray.
+  bool startNotificationServer();
+
+  /// Runs dunstctl against that server.
+  ShellResult dunstctl(const std::vector<std::string>& arguments) const;
+
   /// The variables a program shown on this display needs: DISPLAY (or WAYLAND_DISPLAY and
   /// Qt's platform), and the session bus.
   std::vector<std::pair<std::string, std::optional<std::string>>> environment() const;
@@ -97,6 +105,7 @@ class VirtualDisplay {
   pid_t server_ = -1;
   pid_t tray_ = -1;
   pid_t busDaemon_ = -1;
+  pid_t notifier_ = -1;
 };
 
 }  // namespace morvane::testing

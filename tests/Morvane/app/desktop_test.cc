@@ -1,6 +1,7 @@
 // What a person sees of the menu-bar application on a desktop, read off the screen: its icon on
 // light and dark panels, where its menu opens, what the open menu paints while an agent is
-// switched on, and how a menu of many agents fits the screen and answers the keys.
+// switched on, how a menu of many agents fits the screen and answers the keys, and the notice a
+// failing agent gives.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,7 +12,10 @@
 #include <thread>
 
 #include "agents.h"
+#include "file_io.h"
 #include "installed_copy.h"
+#include "run_history.h"
+#include "user_manager_sandbox.h"
 #include "virtual_display.h"
 
 namespace morvane {
@@ -25,6 +29,7 @@ using testing::VirtualDisplay;
 
 constexpr const char* kPython = "/usr/bin/python3";
 constexpr const char* kHost = MORVANE_SOURCE_DIR "/tests/Morvane/app/status_notifier_host.py";
+constexpr const char* kMonitor = MORVANE_SOURCE_DIR "/tests/Morvane/app/notification_monitor.py";
 
 class Desktop : public ::testing::Test {
  protected:
@@ -38,8 +43,13 @@ class Desktop : public ::testing::Test {
 
   void TearDown() override {
     stop();
+    if (monitor_ > 0) {
+      ::kill(monitor_, SIGTERM);
+      ::waitpid(monitor_, nullptr, 0);
+    }
     display_.reset();
-    for (const char* label : {"com.example.sleeper", "com.example.resting", "com.example.row07"})
+    for (const char* label : {"com.example.sleeper", "com.example.resting", "com.example.row07",
+                              "com.example.failing", "com.example.looping"})
       Shell::run(LAUNCHCTL_STANDIN, {"bootout", Agents::serviceTarget(label)}, 30,
                  {{"HOME", dir_.path().string()}});
   }
@@ -52,6 +62,75 @@ class Desktop : public ::testing::Test {
             label +
             "</string><key>ProgramArguments</key><array>"
             "<string>/bin/sleep</string><string>300</string></array></dict></plist>");
+  }
+
+  /// An agent that writes `error` to its error log and exits with `status`, started at load;
+  /// with `restarts`, kept alive and started again a second after each exit.
+  void writeFailingAgent(const std::string& label, const std::string& error, int status,
+                         bool restarts) {
+    testing::writeFile(
+        dir_ / "Library/LaunchAgents" / (label + ".plist"),
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Label</key><string>" + label +
+            "</string><key>ProgramArguments</key><array><string>/bin/sh</string>"
+            "<string>-c</string><string>echo starting; echo '" +
+            error + "' >&amp;2; exit " + std::to_string(status) +
+            "</string></array><key>StandardErrorPath</key><string>" + errorLog(label).string() +
+            "</string><key>RunAtLoad</key><true/>" +
+            (restarts ? "<key>KeepAlive</key><true/><key>ThrottleInterval</key><integer>1</integer>"
+                      : "") +
+            "</dict></plist>");
+  }
+
+  fs::path errorLog(const std::string& label) const { return dir_ / (label + ".err"); }
+
+  void bootstrap(const std::string& label) {
+    const ShellResult loaded = Shell::run(
+        LAUNCHCTL_STANDIN,
+        {"bootstrap", Agents::guiDomain(), (dir_ / "Library/LaunchAgents" / (label + ".plist"))},
+        30, {{"HOME", dir_.path().string()}});
+    EXPECT_TRUE(loaded.ok()) << loaded.standardError;
+  }
+
+  void bootout(const std::string& label) {
+    Shell::run(LAUNCHCTL_STANDIN, {"bootout", Agents::serviceTarget(label)}, 30,
+               {{"HOME", dir_.path().string()}});
+  }
+
+  /// The runs of `label` its run record holds.
+  Runs recordedRuns(const std::string& label) const {
+    const auto text = readRegularFile(dir_ / ".launchd-standin/runs" / runRecordName(label));
+    return text ? parseRuns(*text) : Runs{};
+  }
+
+  /// Watches the notices asked for on `display`'s bus from now on.
+  void watchNotices(const VirtualDisplay& display) {
+    std::vector<std::unique_ptr<testing::ScopedEnv>> variables;
+    for (const auto& [name, value] : display.environment())
+      variables.push_back(std::make_unique<testing::ScopedEnv>(name, value));
+    monitor_ = testing::startProgram(kPython, {kMonitor, (dir_ / "notices").string()});
+    EXPECT_TRUE(eventually([&] { return !readRegularFile(dir_ / "notices").value_or("").empty(); },
+                           seconds(30)))
+        << "the notices are watched";
+  }
+
+  /// The notices Morvane asked for so far, in order: [summary, body, actions].
+  std::vector<nlohmann::json> notices() const {
+    std::vector<nlohmann::json> found;
+    std::istringstream lines(readRegularFile(dir_ / "notices").value_or(""));
+    for (std::string line; std::getline(lines, line);) {
+      const nlohmann::json seen = nlohmann::json::parse(line, nullptr, false);
+      if (seen.is_object() && seen.value("member", "") == "Notify" && seen["args"][0] == "Morvane")
+        found.push_back({seen["args"][3], seen["args"][4], seen["args"][5]});
+    }
+    return found;
+  }
+
+  /// How many of those name `label`.
+  size_t noticesOf(const std::string& label) const {
+    const std::vector<nlohmann::json> all = notices();
+    return std::count_if(all.begin(), all.end(), [&](const nlohmann::json& notice) {
+      return notice[0].get<std::string>().find(label) != std::string::npos;
+    });
   }
 
   /// Starts the application on `display` in `language`.
@@ -195,6 +274,7 @@ class Desktop : public ::testing::Test {
   testing::TempDir dir_;
   std::unique_ptr<VirtualDisplay> display_;
   pid_t app_ = -1;
+  pid_t monitor_ = -1;
 };
 
 TEST_F(Desktop, IconStandsOutOnLightAndDarkPanels) {
@@ -459,6 +539,156 @@ TEST_F(Desktop, OnWaylandTheItemComesToEveryWatcherAndItsMenuIsDrawnByThePanel) 
                                       "失败时通知", "语言（Language）", "---",
                                       "检查更新（当前 " MORVANE_VERSION "）", "退出 Morvane"}));
   stopWatcher(watcher);
+}
+
+TEST_F(Desktop, AFailingRunGivesOneNoticeWhoseShowLogShowsTheErrorLog) {
+  VirtualDisplay& display = show(VirtualDisplay::Tray::light);
+  ASSERT_TRUE(display.ok()) << display.problem();
+  if (!display.startNotificationServer())
+    GTEST_SKIP() << display.problem();
+  if (Shell::run(kPython, {"-c", "import dbus, gi"}, 30).status != 0)
+    GTEST_SKIP() << "python3 with python3-dbus and python3-gi is missing: scripts/install-deps "
+                    "test installs them";
+  writeFailingAgent("com.example.failing", "backup: disk full", 3, false);
+  writeFailingAgent("com.example.looping", "bind: address in use", 4, true);
+  // The desktop's application for text files notes what it is asked to show.
+  const fs::path shown = dir_ / "shown";
+  testing::writeFile(dir_ / "config/mimeapps.list",
+                     "[Default Applications]\ntext/plain=shown.desktop\n");
+  testing::writeScript(dir_ / "show", "echo \"$@\" >> '" + shown.string() + "'\n");
+  testing::writeFile(
+      dir_ / "share/applications/shown.desktop",
+      "[Desktop Entry]\nType=Application\nName=Shown\nExec=" + (dir_ / "show").string() + " %f\n");
+  testing::ScopedEnv config("XDG_CONFIG_HOME", (dir_ / "config").string());
+  testing::ScopedEnv data("XDG_DATA_HOME", (dir_ / "share").string());
+  watchNotices(display);
+  ASSERT_FALSE(start(display, "en").empty());
+
+  // One run fails: one notice, with how it ended, the log's last line and the action.
+  bootstrap("com.example.failing");
+  std::vector<nlohmann::json> seen;
+  ASSERT_TRUE(eventually(
+      [&] {
+        seen = notices();
+        return !seen.empty();
+      },
+      seconds(20)))
+      << "a notice comes";
+  EXPECT_EQ(seen[0], nlohmann::json({"com.example.failing failed: exited 3",
+                                     "backup: disk full",
+                                     {"default-action", "Show Log"}}));
+  EXPECT_EQ(display.dunstctl({"count", "displayed"}).standardOutput, "1\n");
+
+  // Chosen on the notice, the action shows the error log as the desktop shows text files, and
+  // the notice goes: dunst keeps it in its history as it showed it.
+  EXPECT_EQ(display.dunstctl({"action", "0"}).status, 0);
+  EXPECT_TRUE(eventually(
+      [&] {
+        return readRegularFile(shown).value_or("") ==
+               errorLog("com.example.failing").string() + "\n";
+      },
+      seconds(20)))
+      << readRegularFile(shown).value_or("nothing shown");
+  nlohmann::json history;
+  ASSERT_TRUE(eventually(
+      [&] {
+        history =
+            nlohmann::json::parse(display.dunstctl({"history"}).standardOutput, nullptr, false);
+        return history.is_object() && history["data"][0].size() == 1;
+      },
+      seconds(20)))
+      << history.dump();
+  EXPECT_EQ(display.dunstctl({"count", "displayed"}).standardOutput, "0\n");
+  EXPECT_EQ(history["data"][0][0]["summary"]["data"], "com.example.failing failed: exited 3");
+  EXPECT_EQ(history["data"][0][0]["body"]["data"], "backup: disk full");
+  EXPECT_EQ(history["data"][0][0]["appname"]["data"], "Morvane");
+
+  // A job failing in a restart loop, once a second: one notice for the first failure, none
+  // for the next ones within the minute; the first agent's run gave no second one meanwhile,
+  // though the runs' folder changed at each start and end.
+  bootstrap("com.example.looping");
+  auto failedRuns = [&] {
+    const Runs runs = recordedRuns("com.example.looping");
+    return std::count_if(runs.begin(), runs.end(),
+                         [](const morvane::Run& run) { return run.failed(); });
+  };
+  ASSERT_TRUE(eventually([&] { return failedRuns() >= 4; }, seconds(30)))
+      << failedRuns() << " failed runs";
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // as long as a notice may take
+  EXPECT_EQ(noticesOf("com.example.looping"), 1u) << nlohmann::json(notices()).dump();
+  EXPECT_EQ(noticesOf("com.example.failing"), 1u) << nlohmann::json(notices()).dump();
+  EXPECT_EQ(notices().back(), nlohmann::json({"com.example.looping failed: exited 4",
+                                              "bind: address in use",
+                                              {"default-action", "Show Log"}}));
+  bootout("com.example.looping");
+  stop();
+
+  // In Chinese, once the agent fails again.
+  ASSERT_FALSE(start(display, "zh").empty());
+  const size_t before = notices().size();
+  bootout("com.example.failing");
+  bootstrap("com.example.failing");
+  ASSERT_TRUE(eventually([&] { return notices().size() > before; }, seconds(20)))
+      << "a notice comes";
+  EXPECT_EQ(notices().back(), nlohmann::json({"「com.example.failing」运行失败：退出码 3",
+                                              "backup: disk full",
+                                              {"default-action", "显示日志"}}));
+  stop();
+
+  // With Notify on Failure off, a failing run gives none.
+  testing::writeFile(dir_ / "data/settings.json", R"({"notifyOnFailure": false})");
+  ASSERT_FALSE(start(display, "en").empty());
+  const size_t quiet = notices().size();
+  const size_t runs = recordedRuns("com.example.failing").size();
+  bootout("com.example.failing");
+  bootstrap("com.example.failing");
+  ASSERT_TRUE(eventually(
+      [&] {
+        const Runs now = recordedRuns("com.example.failing");
+        return now.size() > runs && now.back().failed();
+      },
+      seconds(20)));
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // as long as a notice may take
+  EXPECT_EQ(notices().size(), quiet) << nlohmann::json(notices()).dump();
+}
+
+TEST_F(Desktop, OnTheSystemdEngineAFailingRunGivesItsNoticeToo) {
+  auto manager = testing::UserManagerSandbox::start({dir_.path(), false});
+  if (!manager)
+    GTEST_SKIP() << manager.error();
+  VirtualDisplay& display = show(VirtualDisplay::Tray::light);
+  ASSERT_TRUE(display.ok()) << display.problem();
+  if (!display.startNotificationServer())
+    GTEST_SKIP() << display.problem();
+  if (Shell::run(kPython, {"-c", "import dbus, gi"}, 30).status != 0)
+    GTEST_SKIP() << "python3 with python3-dbus and python3-gi is missing: scripts/install-deps "
+                    "test installs them";
+  std::vector<std::unique_ptr<testing::ScopedEnv>> systemd;
+  for (const auto& [name, value] : (*manager)->environment())
+    systemd.push_back(std::make_unique<testing::ScopedEnv>(name, value));
+  systemd.push_back(std::make_unique<testing::ScopedEnv>("MORVANE_JOB_ENGINE", "systemd"));
+  writeFailingAgent("com.example.failing", "backup: disk full", 3, false);
+  testing::writeFile(dir_ / "Library/LaunchAgents/com.example.missing.plist",
+                     "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Label</key>"
+                     "<string>com.example.missing</string><key>Program</key>"
+                     "<string>/nonexistent/program</string><key>RunAtLoad</key><true/>"
+                     "</dict></plist>");
+  watchNotices(display);
+  ASSERT_FALSE(start(display, "en").empty());
+
+  // The manager runs the job; its unit's hooks replace the run record the application watches.
+  bootstrap("com.example.failing");
+  ASSERT_TRUE(eventually([&] { return noticesOf("com.example.failing") == 1; }, seconds(20)))
+      << nlohmann::json(notices()).dump();
+  EXPECT_EQ(notices().back(), nlohmann::json({"com.example.failing failed: exited 3",
+                                              "backup: disk full",
+                                              {"default-action", "Show Log"}}));
+  // A program the manager could not start ends as it does on the built-in engine.
+  bootstrap("com.example.missing");
+  ASSERT_TRUE(eventually([&] { return noticesOf("com.example.missing") == 1; }, seconds(20)))
+      << nlohmann::json(notices()).dump();
+  EXPECT_EQ(notices().back()[0], "com.example.missing failed: exited 78");
+  stop();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QGlyphRun>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocument>
@@ -712,6 +713,55 @@ class MenuTest : public QObject {
     QCOMPARE(warnings_->back().first, std::string("Couldn't open the LaunchAgents folder"));
     QCOMPARE(warnings_->back().second, std::string("xdg-open ended with status 3"));
     qunsetenv("XDG_DATA_HOME");
+
+    // A loaded agent's actions end with its last runs. launchctl is asked off the main thread:
+    // the open actions say they are loading, and show the runs in that place once it answers.
+    const std::filesystem::path answer = home / "answer";
+    const std::filesystem::path printer = home / "print-runs";
+    testing::writeTextFile(printer, "#!/bin/sh\nwhile [ ! -e '" + answer.string() +
+                                        "' ]; do sleep 0.02; done\nexec /bin/sh '" +
+                                        answer.string() + "'\n");
+    std::filesystem::permissions(printer, std::filesystem::perms::owner_all);
+    platform::overrideToolPath(platform::Tool::launchctl, printer);
+    auto answerWith = [&](const std::string& script) {
+      testing::writeTextFile(home / "answer.part", script);
+      std::filesystem::rename(home / "answer.part", answer);
+    };
+    const Agent running{"com.example.logged.plist", plist, "com.example.logged", true, 42, false};
+    QMenu* open = app->actionsMenu(running);
+    // Against the screen's right edge, where the wider lines of the runs will not fit.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    open->popup(QPoint(screen.right() - open->sizeHint().width(), 0));
+    QTRY_VERIFY(open->isVisible());
+    const QStringList before = titles(*open);
+    QCOMPARE(before.mid(before.size() - 3), (QStringList{"---", "Recent runs", "Loading…"}));
+    const int height = open->height();
+    answerWith(
+        "printf '\\trun history = {\\n"
+        "\\t\\t1765290000.000000 1765290001.500000 exited 3 load\\n"
+        "\\t\\t1765290100.000000 - - - keepalive\\n\\t}\\n'\n");
+    QTRY_VERIFY(!titles(*open).contains("Loading…"));
+    QVERIFY(open->isVisible());
+    const QStringList after = titles(*open);
+    QCOMPARE(after.size(), before.size() + 1);
+    QCOMPARE(after[after.size() - 3], QStringLiteral("Recent runs"));
+    QVERIFY2(after[after.size() - 2].contains("running"), qPrintable(after.join('|')));
+    QVERIFY2(after.back().contains("exited 3"), qPrintable(after.join('|')));
+    QVERIFY(!open->actions().back()->isEnabled());
+    QTRY_VERIFY(open->height() > height);        // the open menu grew to hold them
+    QVERIFY(screen.contains(open->geometry()));  // and moved to stay on the screen
+    open->hide();
+
+    // Actions made again before launchctl answers take its answer, here why it failed; the ones
+    // they replaced are gone, and nothing is put into them.
+    std::filesystem::remove(answer);
+    app->actionsMenu(running);
+    QMenu* again = app->actionsMenu(running);
+    answerWith("echo 'Could not find service' >&2\nexit 113\n");
+    QTRY_VERIFY(!titles(*again).contains("Loading…"));
+    QVERIFY2(titles(*again).back().contains("Could not find service"),
+             qPrintable(titles(*again).join('|')));
+    testing::flushDeletes();
   }
 
   void theKeyboardOpensARowsActionsAndFlipsItsSwitch() {

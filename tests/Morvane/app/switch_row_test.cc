@@ -91,11 +91,16 @@ class SwitchRowTest : public QObject {
     auto widest = [](const std::vector<std::pair<QString, std::optional<QString>>>& rows) {
       WidestRow found;
       int measured = SwitchRow::kMinWidth;
-      for (const auto& [title, detail] : rows) {
-        found.add(title, detail);
+      for (size_t row = 0; row < rows.size(); ++row) {
+        // The texts are not kept: they are asked for again for the rows measured exactly.
+        const auto [title, detail] = rows[row];
+        found.add(row, title, detail);
         measured = std::max(measured, SwitchRow::widthFor(title, detail));
       }
-      return std::pair(found.width(), measured);
+      const int width = found.width([&](size_t row) {
+        return WidestRow::Texts{rows.at(row).first, rows.at(row).second};
+      });
+      return std::pair(width, measured);
     };
     std::vector<std::pair<QString, std::optional<QString>>> rows;
     QCOMPARE(widest(rows).first, SwitchRow::kMinWidth);
@@ -256,6 +261,16 @@ class SwitchRowTest : public QObject {
     QVERIFY(std::abs(qAlpha(dimmedImage.pixel(27, 11)) - 255 * knob) <= 2);
     // The corners lie outside the capsule.
     QCOMPARE(qAlpha(onImage.pixel(0, 0)), 0);
+    // Switches in one look share one drawing, but each is drawn as it is now: one turned on,
+    // and one on a palette of another accent colour.
+    off.setOn(true);
+    QCOMPARE(paint(off), onImage);
+    CapsuleSwitch green(true, true);
+    QPalette palette = green.palette();
+    palette.setColor(QPalette::Active, QPalette::Highlight, QColor(0, 160, 0));
+    green.setPalette(palette);
+    QCOMPARE(QColor(paint(green).pixel(8, 11)).rgb(), QColor(0, 160, 0).rgb());
+    QCOMPARE(paint(on), onImage);
   }
 };
 

@@ -27,16 +27,19 @@ std::size_t lineCount(const std::filesystem::path& path) {
 }
 
 TEST_P(JobLifecycleTest, ExitStatusesAreShownAfterTheJobEnds) {
-  const std::vector<std::pair<std::string, int>> cases = {
-      {"exit 0", 0},
-      {"exit 3", 3},
-      {"kill -9 $$", -9},
-      {"kill -TERM $$", -15},
+  const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+      {{"/bin/sh", "-c", "exit 0"}, 0},
+      {{"/bin/sh", "-c", "exit 3"}, 3},
+      {{"/bin/sh", "-c", "kill -9 $$"}, -9},
+      {{"/bin/sh", "-c", "kill -TERM $$"}, -15},
+      // A program that is not there, as every engine shows one it could not start.
+      {{"/nonexistent/program"}, 78},
   };
   int index = 0;
-  for (const auto& [script, expected] : cases) {
+  for (const auto& [arguments, expected] : cases) {
+    const std::string& script = arguments.back();
     const std::string label = "org.example.exit" + std::to_string(index++);
-    load(label, {"/bin/sh", "-c", script});
+    load(label, arguments);
     // Ended, with its status: a manager under load may show the end a moment before the status.
     std::optional<ListRow> row;
     eventually([&] {
@@ -59,6 +62,11 @@ TEST_P(JobLifecycleTest, ExitStatusesAreShownAfterTheJobEnds) {
     EXPECT_FALSE(runs[0].unloaded) << script;
     ASSERT_TRUE(runs[0].started && runs[0].ended) << script;
     EXPECT_LE(*runs[0].started, *runs[0].ended) << script;
+    // The run record that others watch says the same.
+    const Runs recorded = morvane::parseRuns(
+        readFile(home_ / ".launchd-standin/runs" / morvane::runRecordName(label)));
+    ASSERT_EQ(recorded.size(), 1u) << script;
+    EXPECT_EQ(recorded[0].status, expected) << script;
   }
   const Result unknown = run({"print", service("org.example.never")});
   EXPECT_EQ(unknown.status, 113);
