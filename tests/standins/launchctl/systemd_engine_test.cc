@@ -49,6 +49,29 @@ class SystemdEngineTest : public SystemdLaunchctlTest {
     const Result result = run({"bootstrap", domain(), path.string()});
     ASSERT_EQ(result.status, 0) << result.err;
   }
+
+  /// Runs Morvane, with `extra` over the engine's environment; inside the manager's namespaces
+  /// when it has a journal (which is read there).
+  Result morvane(const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& extra = {}) const {
+    std::vector<std::string> line = {MORVANE_EXECUTABLE};
+    line.insert(line.end(), args.begin(), args.end());
+    std::map<std::string, std::string> env = extra;
+    env.merge(engineEnvironment());
+    env.insert({{"MORVANE_LANG", "en"},
+                {"MORVANE_HOME", (home_ / "data").string()},
+                {"TMPDIR", home_.string()}});
+    return runProgram(withJournal_ ? userManager_->inside(line) : line, {home_, env, {}});
+  }
+
+  /// Writes an agent into ~/Library/LaunchAgents.
+  void writeAgent(const std::string& label, const std::vector<std::string>& arguments) const {
+    const fs::path agents = home_ / "Library" / "LaunchAgents";
+    fs::create_directories(agents);
+    writeFile(agents / (label + ".plist"),
+              xmlPlist(xmlString("Label", label) + xmlStrings("ProgramArguments", arguments) +
+                       xmlBool("RunAtLoad", true)));
+  }
 };
 
 TEST_F(SystemdEngineTest, EveryLabelBecomesAUnitThatNamesItAndHoldsItsProcess) {
@@ -211,6 +234,18 @@ TEST_F(SystemdEngineTest, TheEngineHoldingTheJobsTakesEveryRunUntilNoneIsLoaded)
         << failed.err;
     EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
   }
+  // Morvane lists its agents all the same, their loaded state unknown and why.
+  writeAgent("org.example.late", {"sleep", "30"});
+  const Result listed = morvane({"--list"}, automatic);
+  EXPECT_EQ(listed.status, 1);
+  EXPECT_TRUE(listed.err.starts_with(
+      "✗ Loaded state unknown: launchctl list failed: launchctl: "
+      "the loaded jobs run on the systemd user manager of " +
+      userManager_->runtimeDirectory().string() + ", which does not answer: "))
+      << listed.err;
+  EXPECT_NE(listed.out.find("org.example.late"), std::string::npos) << listed.out;
+  EXPECT_TRUE(listed.out.ends_with("0 of 1 loaded\n")) << listed.out;
+  fs::remove(home_ / "Library" / "LaunchAgents" / "org.example.late.plist");  // not for login
   userManager_->restart();
   // The next login starts with no job loaded on the new manager.
   EXPECT_EQ(run({"list"}, automatic).status, 0);
@@ -259,26 +294,6 @@ TEST_F(SystemdEngineTest, ManagerGoingAwayMidCommandLeavesNothingHalfLoaded) {
 class ProgramOnSystemdTest : public SystemdEngineTest {
  protected:
   ProgramOnSystemdTest() { withJournal_ = true; }
-
-  /// Runs Morvane inside the manager's namespaces (where its journal is).
-  Result morvane(const std::vector<std::string>& args) const {
-    std::vector<std::string> line = {MORVANE_EXECUTABLE};
-    line.insert(line.end(), args.begin(), args.end());
-    std::map<std::string, std::string> env = engineEnvironment();
-    env.insert({{"MORVANE_LANG", "en"},
-                {"MORVANE_HOME", (home_ / "data").string()},
-                {"TMPDIR", home_.string()}});
-    return runProgram(userManager_->inside(line), {home_, env, {}});
-  }
-
-  /// Writes an agent into ~/Library/LaunchAgents.
-  void writeAgent(const std::string& label, const std::vector<std::string>& arguments) const {
-    const fs::path agents = home_ / "Library" / "LaunchAgents";
-    fs::create_directories(agents);
-    writeFile(agents / (label + ".plist"),
-              xmlPlist(xmlString("Label", label) + xmlStrings("ProgramArguments", arguments) +
-                       xmlBool("RunAtLoad", true)));
-  }
 };
 
 TEST_F(ProgramOnSystemdTest, SelfTestPasses) {
