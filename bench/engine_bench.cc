@@ -8,7 +8,8 @@
 // the medians and their ratio are printed.
 //
 // Given the path of another launchctl (a build of an earlier version), each of these is also
-// timed with it, in alternation, and the ratio of this one to it is printed.
+// timed with it, in alternation, and the ratio of this one to it is printed; so is a bootout on
+// the built-in engine alone.
 //
 //   engine_bench [rounds=40] [agents=100] [reference-launchctl]
 #include <fcntl.h>
@@ -156,6 +157,13 @@ int main(int argc, char** argv) {
       median(cycleTimes) / median(cycleFloor));
   compare("bootstrap+bootout on systemd", cycleOn(systemd));
   compare("bootstrap+bootout on the built-in engine", cycleOn(builtin));
+  // Bootout alone, right after the bootstrap, while a new supervisor may still be starting up.
+  compare("bootout on the built-in engine", [&](const std::string& launchctl) {
+    const bool ours = launchctl == LAUNCHCTL_STANDIN;
+    timed({launchctl, "bootstrap", domain, (ours ? cycle : referenceCycle).string()}, builtin);
+    return timed({launchctl, "bootout", domain + "/" + (ours ? "bench.cycle" : "bench.reference")},
+                 builtin);
+  });
 
   // `list` with the same agents loaded on each engine.
   for (int i = 0; i < agents; ++i) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <numeric>
 
+#include "calendar_schedule.h"
 #include "language.h"
 #include "unicode_text.h"
 
@@ -80,17 +81,6 @@ const std::map<std::string_view, uint8_t>& knownKeys() {
   };
   return keys;
 }
-
-/// A calendar key and the values it takes.
-struct CalendarField {
-  std::string_view key;
-  int64_t least;
-  int64_t most;
-};
-
-constexpr CalendarField kCalendarFields[] = {
-    {"Minute", 0, 59}, {"Hour", 0, 23}, {"Day", 1, 31}, {"Weekday", 0, 7}, {"Month", 1, 12},
-};
 
 uint8_t kindOf(plist_t value) {
   switch (plist_get_node_type(value)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <vector>
@@ -17,6 +18,22 @@ struct CalendarEntry {
   std::optional<int> month{};    ///< 1-12
 
   friend bool operator==(const CalendarEntry&, const CalendarEntry&) = default;
+};
+
+/// One key of a StartCalendarInterval dictionary: the field it sets and the values it takes.
+struct CalendarField {
+  const char* key;
+  std::optional<int> CalendarEntry::*field;
+  int64_t least;
+  int64_t most;
+};
+
+/// Every key of a calendar dictionary, in launchd's order. A Weekday of 7 is taken (as
+/// Sunday); whoever reads one stores it as 0.
+inline constexpr CalendarField kCalendarFields[] = {
+    {"Minute", &CalendarEntry::minute, 0, 59}, {"Hour", &CalendarEntry::hour, 0, 23},
+    {"Day", &CalendarEntry::day, 1, 31},       {"Weekday", &CalendarEntry::weekday, 0, 7},
+    {"Month", &CalendarEntry::month, 1, 12},
 };
 
 /// Whether the entry names a date that never comes, such as the 30th of February.

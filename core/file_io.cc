@@ -171,16 +171,17 @@ void removeAbandonedTemporaries(const std::filesystem::path& directory, std::str
 
 namespace {
 
-/// writeFileAtomically() with the mode set whole when given, else 0666 less the umask.
+/// writeFileAtomically() with the mode set whole when given, else 0666 less the umask; without
+/// the flush to disk unless `flush`.
 Outcome replaceAtomically(const std::filesystem::path& path, std::string_view bytes,
-                          std::optional<mode_t> mode) {
+                          std::optional<mode_t> mode, bool flush = true) {
   const std::filesystem::path temporary = temporarySibling(path);
   UniqueFd fd(
       ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode ? 0600 : 0666));
   if (!fd)
     return std::unexpected(pathFailure(temporary, errno));
   if (!writeAll(fd.get(), bytes) || (mode && ::fchmod(fd.get(), *mode) != 0) ||
-      ::fsync(fd.get()) != 0) {
+      (flush && ::fsync(fd.get()) != 0)) {
     int error = errno;
     ::unlink(temporary.c_str());
     return std::unexpected(pathFailure(path, error));
@@ -205,6 +206,10 @@ Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view 
 Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                             mode_t mode) {
   return replaceAtomically(path, bytes, mode);
+}
+
+Outcome writeFileAtomicallyUnflushed(const std::filesystem::path& path, std::string_view bytes) {
+  return replaceAtomically(path, bytes, std::nullopt, false);
 }
 
 std::expected<void, int> writeNewFileAtomically(const std::filesystem::path& path,

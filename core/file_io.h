@@ -48,6 +48,11 @@ Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view 
 /// before it takes the old one's place.
 Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
 
+/// writeFileAtomically() without the flush to disk: a reader still sees the old file whole or the
+/// new one, but a crash of the machine soon after may lose the change, or on some file systems
+/// leave the file empty. For records worth less than the wait for the disk, such as a job's runs.
+Outcome writeFileAtomicallyUnflushed(const std::filesystem::path& path, std::string_view bytes);
+
 /// Writes `bytes` as the new file `path` with the permissions `mode`, so that a reader sees
 /// either no file or the whole one; never replaces a file that is there (the failure's errno is
 /// then EEXIST). The bytes go to a fresh file beside the target, are flushed to disk, and are

@@ -3,8 +3,7 @@
 #include <cstdlib>
 
 #include "file_io.h"
-#include "language.h"
-#include "property_list.h"
+#include "property_list_file.h"
 
 namespace morvane {
 namespace {
@@ -30,20 +29,17 @@ std::vector<std::string> textItems(plist_t array) {
 }  // namespace
 
 Result<JobDescription> readJobDescription(const std::filesystem::path& plist) {
-  Result<std::string> bytes = readFile(plist);
-  if (!bytes)
-    return std::unexpected(bytes.error());
-  PlistPtr root = parsePropertyList(*bytes);
-  if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
-    return fail(L([&] { return plist.string() + "：不是属性列表"; },
-                  [&] { return plist.string() + ": not a property list"; }));
+  Result<PropertyListFile> read = readPropertyListDictionary(plist);
+  if (!read)
+    return std::unexpected(read.error());
+  plist_t root = read->root.get();
   JobDescription job;
-  job.arguments = textItems(plist_dict_get_item(root.get(), "ProgramArguments"));
-  job.program = dictionaryString(root.get(), "Program");
+  job.arguments = textItems(plist_dict_get_item(root, "ProgramArguments"));
+  job.program = dictionaryString(root, "Program");
   if (!job.program && !job.arguments.empty())
     job.program = job.arguments.front();
-  job.standardOutPath = dictionaryString(root.get(), "StandardOutPath");
-  job.standardErrorPath = dictionaryString(root.get(), "StandardErrorPath");
+  job.standardOutPath = dictionaryString(root, "StandardOutPath");
+  job.standardErrorPath = dictionaryString(root, "StandardErrorPath");
   return job;
 }
 

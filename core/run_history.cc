@@ -5,9 +5,6 @@
 #include <cstdio>
 
 #include "agent_units.h"
-#include "agents.h"
-#include "language.h"
-#include "platform.h"
 #include "signal_names.h"
 
 namespace morvane {
@@ -167,54 +164,5 @@ std::string runsText(const Runs& runs) {
 std::string runRecordName(std::string_view label) {
   return AgentUnits::unitName(label, ".runs");
 }
-
-namespace Agents {
-
-std::optional<Runs> parsePrintedRuns(std::string_view text) {
-  constexpr std::string_view kOpening = "run history = {";
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string_view::npos)
-      end = text.size();
-    const std::string_view line = text.substr(at, end - at);
-    at = end + 1;
-    const size_t start = line.find_first_not_of(" \t");
-    if (start == std::string_view::npos || line.substr(start) != kOpening)
-      continue;
-    Runs runs;
-    while (at < text.size()) {
-      end = text.find('\n', at);
-      if (end == std::string_view::npos)
-        end = text.size();
-      const std::string_view entry = text.substr(at, end - at);
-      at = end + 1;
-      const size_t first = entry.find_first_not_of(" \t");
-      if (first != std::string_view::npos && entry.substr(first) == "}")
-        return runs;
-      if (std::optional<Run> run = parseRunLine(entry))
-        runs.push_back(*run);
-    }
-    return runs;  // cut short: what came before the cut
-  }
-  return std::nullopt;
-}
-
-Result<Runs> recentRuns(const std::string& label, double timeout) {
-  const ShellResult printed = Shell::run(platform::toolPath(platform::Tool::launchctl),
-                                         {"print", serviceTarget(label)}, timeout);
-  if (printed.timedOut) {
-    const std::string seconds = std::to_string(static_cast<long long>(timeout));
-    return fail(L([&] { return "launchctl print 在 " + seconds + " 秒内没有回应"; },
-                  [&] { return "launchctl print did not answer within " + seconds + " seconds"; }));
-  }
-  if (!printed.ok()) {
-    const std::string reason = printed.message();
-    return fail(reason.empty() ? "launchctl print: " + std::to_string(printed.status) : reason);
-  }
-  return parsePrintedRuns(printed.standardOutput).value_or(Runs{});
-}
-
-}  // namespace Agents
 
 }  // namespace morvane

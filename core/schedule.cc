@@ -1,8 +1,6 @@
 #include "schedule.h"
 
-#include "file_io.h"
-#include "language.h"
-#include "property_list.h"
+#include "property_list_file.h"
 
 namespace morvane {
 namespace {
@@ -29,25 +27,14 @@ std::optional<CalendarEntry> calendarEntry(plist_t node) {
   if (node == nullptr || plist_get_node_type(node) != PLIST_DICT)
     return std::nullopt;
   CalendarEntry entry;
-  struct Range {
-    const char* key;
-    std::optional<int>* field;
-    int low;
-    int high;
-  };
-  const Range ranges[] = {{"Minute", &entry.minute, 0, 59},
-                          {"Hour", &entry.hour, 0, 23},
-                          {"Day", &entry.day, 1, 31},
-                          {"Weekday", &entry.weekday, 0, 7},
-                          {"Month", &entry.month, 1, 12}};
-  for (const Range& range : ranges) {
-    plist_t value = plist_dict_get_item(node, range.key);
+  for (const CalendarField& field : kCalendarFields) {
+    plist_t value = plist_dict_get_item(node, field.key);
     if (value == nullptr)
       continue;
     const std::optional<int64_t> number = integer(value);
-    if (!number || *number < range.low || *number > range.high)
+    if (!number || *number < field.least || *number > field.most)
       return std::nullopt;
-    *range.field = static_cast<int>(*number);
+    entry.*field.field = static_cast<int>(*number);
   }
   if (entry.weekday == 7)
     entry.weekday = 0;
@@ -88,14 +75,10 @@ Schedule readSchedule(plist_t root) {
 }
 
 Result<Schedule> readScheduleFile(const std::filesystem::path& plist) {
-  Result<std::string> bytes = readFile(plist);
-  if (!bytes)
-    return std::unexpected(bytes.error());
-  PlistPtr root = parsePropertyList(*bytes);
-  if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
-    return fail(L([&] { return plist.string() + "：不是属性列表"; },
-                  [&] { return plist.string() + ": not a property list"; }));
-  return readSchedule(root.get());
+  Result<PropertyListFile> read = readPropertyListDictionary(plist);
+  if (!read)
+    return std::unexpected(read.error());
+  return readSchedule(read->root.get());
 }
 
 std::optional<std::time_t> nextRun(const Schedule& schedule, std::time_t now) {

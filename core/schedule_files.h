@@ -6,9 +6,11 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "agent.h"
+#include "language.h"
 #include "schedule.h"
 
 namespace morvane {
@@ -31,20 +33,27 @@ class ScheduleFiles {
 };
 
 /// Next calendar starts, each computed once and kept until it has passed or the schedule
-/// changed. Not for use by two threads at once.
+/// changed, with the words a menu row shows for it. Not for use by two threads at once.
 class NextRuns {
  public:
-  /// The next start of `schedule` after `now` (see nextRun).
-  std::optional<std::time_t> next(const std::string& label, const Schedule& schedule,
-                                  std::time_t now);
+  /// The next start of `schedule` after `now` (see nextRun) as a row shows it ("next 09:00", see
+  /// ScheduleText::nextRunShort), made again only when the start, the day or the language changed;
+  /// null when there is none. Valid until the next call for `label`.
+  const std::string* shortText(const std::string& label, const Schedule& schedule, std::time_t now);
 
  private:
   struct Known {
     std::vector<CalendarEntry> calendar;
     std::time_t from = 0;
     std::optional<std::time_t> next;
+    /// shortText's words, the language they are in, and the moment they stop being true
+    /// (the start, or the next midnight, whichever comes first); 0 before they are made.
+    std::string text;
+    Language::Value language = Language::english;
+    std::time_t textUntil = 0;
   };
-  std::map<std::string, Known> known_;
+  Known& known(const std::string& label, const Schedule& schedule, std::time_t now);
+  std::unordered_map<std::string, Known> known_;
 };
 
 }  // namespace morvane

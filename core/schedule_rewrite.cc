@@ -5,8 +5,7 @@
 #include <cerrno>
 
 #include "file_io.h"
-#include "language.h"
-#include "property_list.h"
+#include "property_list_file.h"
 
 namespace morvane {
 
@@ -19,16 +18,12 @@ Outcome rewriteSchedule(const std::filesystem::path& plist, const TimedStart& st
   struct stat info {};
   if (::stat(file.c_str(), &info) != 0)
     return fail(plist.string() + ": " + describeErrno(errno));
-  Result<std::string> bytes = readFile(file);
-  if (!bytes)
-    return std::unexpected(bytes.error());
-  PlistPtr root = parsePropertyList(*bytes);
-  if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
-    return fail(L([&] { return plist.string() + "：不是属性列表"; },
-                  [&] { return plist.string() + ": not a property list"; }));
-  TimedStarts::write(root.get(), start);
-  const std::string rewritten = isBinaryPropertyList(*bytes) ? toBinaryPropertyList(root.get())
-                                                             : toXmlPropertyList(root.get());
+  Result<PropertyListFile> read = readPropertyListDictionary(file, plist);
+  if (!read)
+    return std::unexpected(read.error());
+  TimedStarts::write(read->root.get(), start);
+  const std::string rewritten =
+      read->binary ? toBinaryPropertyList(read->root.get()) : toXmlPropertyList(read->root.get());
   return writeFileAtomically(file, rewritten, info.st_mode & 07777);
 }
 

@@ -32,18 +32,12 @@ std::string lowerCase(std::string_view text) {
   return lower;
 }
 
-void setNumber(plist_t dictionary, const char* key, const std::optional<int>& value) {
-  if (value)
-    plist_dict_set_item(dictionary, key, plist_new_uint(static_cast<uint64_t>(*value)));
-}
-
 plist_t entryNode(const CalendarEntry& entry) {
   plist_t node = plist_new_dict();
-  setNumber(node, "Minute", entry.minute);
-  setNumber(node, "Hour", entry.hour);
-  setNumber(node, "Day", entry.day);
-  setNumber(node, "Weekday", entry.weekday);
-  setNumber(node, "Month", entry.month);
+  for (const CalendarField& field : kCalendarFields) {
+    if (const std::optional<int>& value = entry.*field.field)
+      plist_dict_set_item(node, field.key, plist_new_uint(static_cast<uint64_t>(*value)));
+  }
   return node;
 }
 

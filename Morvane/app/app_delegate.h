@@ -282,8 +282,9 @@ class AppDelegate : public QObject {
   /// Scans the user's agents, reads how the failed ones ended, diagnoses their files and reads
   /// their schedules through `files`; any thread, one at a time.
   static AgentScan scanAgents(ScheduleFiles& files);
-  /// The row detail's next start of an agent; absent when it has none or is not waiting.
-  std::optional<std::string> nextRunDetail(const Agent& agent);
+  /// The row detail's next start of an agent (see NextRuns::shortText); null when it has none
+  /// or is not waiting.
+  const std::string* nextRunDetail(const Agent& agent);
   /// The tooltip's lines on an agent's schedule; empty without one.
   QString scheduleToolTip(const Agent& agent) const;
   /// The name an agent is shown by: its friendly name when it has one, else its label (the

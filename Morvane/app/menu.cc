@@ -256,7 +256,7 @@ AgentList::Row AppDelegate::agentRow(const Agent& agent) {
   const bool invalid = diagnosis != invalidAgents.end();
   row.detail = MenuTexts::agentDetail(agent, failed, invalid);
   row.detailWarns = failed != nullptr || invalid;
-  if (std::optional<std::string> next = nextRunDetail(agent))
+  if (const std::string* next = nextRunDetail(agent))
     row.detail = row.detail ? *row.detail + QStringLiteral(" · ") + QString::fromStdString(*next)
                             : QString::fromStdString(*next);
   row.isOn = frozen ? request->second : agent.loaded;
@@ -281,17 +281,13 @@ QString AppDelegate::agentToolTip(const Agent& agent) {
   return plainToolTip(toolTip);
 }
 
-std::optional<std::string> AppDelegate::nextRunDetail(const Agent& agent) {
+const std::string* AppDelegate::nextRunDetail(const Agent& agent) {
   if (!agent.loaded || agent.pid)
-    return std::nullopt;
+    return nullptr;
   const auto schedule = schedules.find(agent.label);
   if (schedule == schedules.end() || schedule->second.calendar.empty())
-    return std::nullopt;
-  const std::time_t now = std::time(nullptr);
-  const std::optional<std::time_t> next = nextRuns_.next(agent.label, schedule->second, now);
-  if (!next)
-    return std::nullopt;
-  return ScheduleText::nextRunShort(*next, now);
+    return nullptr;
+  return nextRuns_.shortText(agent.label, schedule->second, std::time(nullptr));
 }
 
 QString AppDelegate::scheduleToolTip(const Agent& agent) const {

@@ -11,13 +11,25 @@ std::optional<int64_t> lastExitStatus(const Agents::ScannedAgents& scan, const A
   return status != scan.lastExitStatuses.end() ? status->second : std::nullopt;
 }
 
+std::optional<std::time_t> nextStart(const AgentStatus& status, const Schedule& schedule,
+                                     std::time_t now) {
+  if (!status.agent.loaded)
+    return std::nullopt;
+  if (status.printed && *status.printed && (*status.printed)->nextRun)
+    return (*status.printed)->nextRun;
+  return nextRun(schedule, now);
+}
+
 Result<AgentStatus> agentStatus(const Agents::ScannedAgents& scan, const std::string& name,
                                 const FriendlyNames& names) {
   Result<Agent> agent = findAgent(scan.agents, name);
   if (!agent)
     return std::unexpected(agent.error());
-  return AgentStatus{*agent, lastExitStatus(scan, *agent), friendlyName(agent->label, names),
-                     readJobDescription(agent->path)};
+  AgentStatus status{*agent, lastExitStatus(scan, *agent), friendlyName(agent->label, names),
+                     readJobDescription(agent->path), std::nullopt};
+  if (agent->loaded)
+    status.printed = Agents::printedJob(agent->label, Agents::kQueryTimeout);
+  return status;
 }
 
 }  // namespace morvane

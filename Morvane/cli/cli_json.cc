@@ -54,15 +54,15 @@ std::string isoTime(std::time_t moment) {
   return iso.insert(iso.size() - 2, ":");
 }
 
-/// The schedule as the status shows it (null without one), the loaded agent's next calendar
-/// start (null when there is none), and the calendar's entries.
-void addSchedule(Json& object, const Agent& agent) {
-  Result<Schedule> schedule = readScheduleFile(agent.path);
+/// The schedule as the status shows it (null without one), the loaded agent's next start (null
+/// when there is none; see nextStart), and the calendar's entries.
+void addSchedule(Json& object, const AgentStatus& status) {
+  Result<Schedule> schedule = readScheduleFile(status.agent.path);
   const bool some = schedule && !schedule->empty();
   object["schedule"] = some ? Json(ScheduleText::summary(*schedule)) : Json(nullptr);
   std::optional<std::time_t> next;
-  if (some && agent.loaded)
-    next = nextRun(*schedule, std::time(nullptr));
+  if (some)
+    next = nextStart(status, *schedule, std::time(nullptr));
   object["nextRun"] = next ? Json(isoTime(*next)) : Json(nullptr);
   Json entries = Json::array();
   for (const CalendarEntry& entry : schedule ? schedule->calendar : std::vector<CalendarEntry>{})
@@ -100,18 +100,18 @@ Json causeWord(RunCause cause) {
 
 /// Every run the service manager keeps of a loaded agent, newest first: an empty list when it
 /// is not loaded, null (and the reason under "runsProblem") when they could not be read.
-void addRuns(Json& object, const Agent& agent) {
+void addRuns(Json& object, const AgentStatus& status) {
   Json runs = Json::array();
   object["runs"] = nullptr;
   object["runsProblem"] = nullptr;
-  if (agent.loaded) {
-    const Result<Runs> read = Agents::recentRuns(agent.label, Agents::kQueryTimeout);
+  if (status.printed) {
+    const Result<Agents::PrintedJob>& read = *status.printed;
     if (!read) {
       object["runs"] = nullptr;
       object["runsProblem"] = read.error().text;
       return;
     }
-    for (auto run = read->rbegin(); run != read->rend(); ++run) {
+    for (auto run = read->runs.rbegin(); run != read->runs.rend(); ++run) {
       Json entry = Json::object();
       entry["started"] = moment(run->started);
       entry["ended"] = moment(run->ended);
@@ -168,8 +168,8 @@ int32_t statusJson(std::ostream& out, const std::string& name, std::ostream& err
   Json object = Json::object();
   setAgentFacts(object, status->agent, status->lastExitStatus, status->friendlyName);
   addJob(object, status->job);
-  addSchedule(object, status->agent);
-  addRuns(object, status->agent);
+  addSchedule(object, *status);
+  addRuns(object, *status);
   out << text(object, 2) << "\n" << std::flush;
   return 0;
 }

@@ -118,40 +118,43 @@ void jobFacts(std::ostream& out, const std::string& agentLabel, const Result<Job
     serviceLogFacts(out, agentLabel, lines);
 }
 
-/// When the agent runs and, for a calendar, when next; nothing for an agent without a schedule.
-void scheduleFacts(std::ostream& out, const Agent& agent) {
-  Result<Schedule> schedule = readScheduleFile(agent.path);
+/// When the agent runs and when next: for a calendar, or where the service manager tells (its
+/// timer on the systemd engine, which also knows an interval's); nothing for an agent without
+/// a schedule.
+void scheduleFacts(std::ostream& out, const AgentStatus& status) {
+  Result<Schedule> schedule = readScheduleFile(status.agent.path);
   if (!schedule || schedule->empty())
     return;
   fact(out, L("计划", "Schedule"), ScheduleText::summary(*schedule));
   for (const std::string& line : ScheduleText::entryLines(*schedule))
     out << std::string(kLabelColumns, ' ') << "· " << line << "\n";
-  if (schedule->calendar.empty())
+  const std::optional<std::time_t> next = nextStart(status, *schedule, std::time(nullptr));
+  if (schedule->calendar.empty() && !next)
     return;
-  const std::optional<std::time_t> next = nextRun(*schedule, std::time(nullptr));
   fact(out, L("下次运行", "Next run"),
-       !agent.loaded ? "-"
-       : next        ? ScheduleText::nextRunFull(*next)
-                     : ScheduleText::never());
+       !status.agent.loaded ? "-"
+       : next               ? ScheduleText::nextRunFull(*next)
+                            : ScheduleText::never());
 }
 
 /// How many runs the report shows; `--json` carries all the manager keeps.
 constexpr size_t kShownRuns = 5;
 
 /// The loaded agent's last runs, newest first, or why they could not be read.
-void runFacts(std::ostream& out, const Agent& agent) {
-  if (!agent.loaded)
+void runFacts(std::ostream& out, const AgentStatus& status) {
+  if (!status.printed)
     return;
-  const Result<Runs> runs = Agents::recentRuns(agent.label, Agents::kQueryTimeout);
+  const Result<Agents::PrintedJob>& printed = *status.printed;
   const std::string indent(kLabelColumns, ' ');
   std::string first = padToWidth(RunText::heading(), kLabelColumns);
-  if (!runs) {
-    const std::string reason = visibleControlCharacters(runs.error().text);
+  if (!printed) {
+    const std::string reason = visibleControlCharacters(printed.error().text);
     out << first << L([&] { return "（" + reason + "）"; }, [&] { return "(" + reason + ")"; })
         << "\n";
     return;
   }
-  if (runs->empty()) {
+  const Runs& runs = printed->runs;
+  if (runs.empty()) {
     out << first << RunText::none() << "\n";
     return;
   }
@@ -159,7 +162,7 @@ void runFacts(std::ostream& out, const Agent& agent) {
                           std::chrono::system_clock::now().time_since_epoch())
                           .count();
   size_t shown = 0;
-  for (auto run = runs->rbegin(); run != runs->rend() && shown < kShownRuns; ++run, ++shown) {
+  for (auto run = runs.rbegin(); run != runs.rend() && shown < kShownRuns; ++run, ++shown) {
     out << (shown == 0 ? first : indent) << RunText::line(*run, now) << "\n";
   }
 }
@@ -183,9 +186,9 @@ int32_t status(std::ostream& out, const std::string& name, size_t lines, std::os
   fact(out, L("加载", "Loaded"), loadedText(status.agent));
   fact(out, L("上次退出", "Last exit"), exitStatusText(status.lastExitStatus));
   fact(out, L("停用", "Disabled"), status.agent.disabled ? L("是", "yes") : L("否", "no"));
-  scheduleFacts(out, status.agent);
+  scheduleFacts(out, status);
   jobFacts(out, status.agent.label, status.job, lines);
-  runFacts(out, status.agent);
+  runFacts(out, status);
   out.flush();
   return 0;
 }

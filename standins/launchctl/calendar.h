@@ -10,6 +10,7 @@ namespace launchctl {
 // The calendar rules are Morvane's own, so that what it says of a schedule and what this engine
 // does agree.
 using morvane::CalendarEntry;
+using morvane::neverMatches;
 using morvane::nextCalendarStart;
 
 /// The same times as systemd calendar expressions (OnCalendar=), one or two per entry.

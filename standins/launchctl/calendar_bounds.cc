@@ -13,12 +13,6 @@ auto fields(const CalendarEntry& entry) {
 
 }  // namespace
 
-bool canEverFire(const CalendarEntry& entry) {
-  // The longest each month ever is, leap years counted.
-  static constexpr int kLongest[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return !entry.month || !entry.day || entry.weekday || *entry.day <= kLongest[*entry.month - 1];
-}
-
 BoundedCalendar boundCalendar(const std::vector<CalendarEntry>& entries) {
   BoundedCalendar bounded;
   std::set<decltype(fields(CalendarEntry{}))> seen;
@@ -26,7 +20,7 @@ BoundedCalendar boundCalendar(const std::vector<CalendarEntry>& entries) {
     if (!seen.insert(fields(entry)).second) {
       continue;
     }
-    (canEverFire(entry) ? bounded.entries : bounded.neverFire).push_back(entry);
+    (neverMatches(entry) ? bounded.neverFire : bounded.entries).push_back(entry);
   }
   return bounded;
 }

@@ -12,7 +12,7 @@ namespace launchctl {
 inline constexpr size_t kMaxCalendarEntries = 100;
 
 /// A schedule with identical entries merged (the first of them kept, in order) and the entries
-/// that can never fire set apart.
+/// that can never fire (neverMatches) set apart.
 struct BoundedCalendar {
   std::vector<CalendarEntry> entries;
   std::vector<CalendarEntry> neverFire;
@@ -20,10 +20,6 @@ struct BoundedCalendar {
 
 /// Merges and sorts out `entries` (see BoundedCalendar).
 BoundedCalendar boundCalendar(const std::vector<CalendarEntry>& entries);
-
-/// Whether some date matches `entry`: only a day that no month of any year has (the 30th of
-/// February, the 31st of April) with no weekday beside it never does.
-bool canEverFire(const CalendarEntry& entry);
 
 /// The entry as its property list wrote it ("Month 2, Day 30"), for a log line.
 std::string describeEntry(const CalendarEntry& entry);

@@ -1,9 +1,12 @@
 // `print <service-target>`: what the manager knows of one loaded job, in launchd's block form,
-// with a "run history" block of its last runs (run_history.h gives a line's form).
+// with a "run history" block of its last runs (run_history.h gives a line's form) and, on the
+// systemd engine, when its timer next starts it ("next run = <seconds since the epoch>").
 
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
+#include <optional>
 
 #include "builtin_engine.h"
 #include "commands.h"
@@ -21,7 +24,7 @@ namespace {
 constexpr int kNoSuchService = 113;
 
 void printJob(const std::string& target, const ListedJob& job, const std::string& path,
-              const morvane::Runs& runs) {
+              const morvane::Runs& runs, std::optional<std::time_t> nextRun = std::nullopt) {
   std::printf("%s = {\n", target.c_str());
   if (!path.empty()) {
     std::printf("\tpath = %s\n", path.c_str());
@@ -31,6 +34,9 @@ void printJob(const std::string& target, const ListedJob& job, const std::string
     std::printf("\tpid = %d\n", static_cast<int>(*job.pid));
   }
   std::printf("\tlast exit code = %d\n", job.lastStatus);
+  if (nextRun) {
+    std::printf("\tnext run = %lld\n", static_cast<long long>(*nextRun));
+  }
   std::printf("\trun history = {\n");
   for (const morvane::Run& run : runs) {
     std::printf("\t\t%s\n", morvane::runLine(run).c_str());
@@ -72,7 +78,8 @@ int runPrint(const Subcommand& self, Args args) {
   if (engines.systemd) {
     for (const ListedJob& job : engines.systemd->jobs()) {
       if (job.label == *label) {
-        printJob(target, job, "", engines.systemd->runs(*label, runRecordFolder(dir)));
+        printJob(target, job, "", engines.systemd->runs(*label, runRecordFolder(dir)),
+                 engines.systemd->nextRun(*label));
         return 0;
       }
     }

@@ -170,25 +170,14 @@ Field readCalendarEntry(plist_t node, CalendarEntry& entry) {
   if (plist_get_node_type(node) != PLIST_DICT) {
     return Field::wrongType;
   }
-  struct Range {
-    const char* key;
-    std::optional<int>* field;
-    int low;
-    int high;
-  };
-  const Range ranges[] = {{"Minute", &entry.minute, 0, 59},
-                          {"Hour", &entry.hour, 0, 23},
-                          {"Day", &entry.day, 1, 31},
-                          {"Weekday", &entry.weekday, 0, 7},
-                          {"Month", &entry.month, 1, 12}};
-  for (const Range& range : ranges) {
+  for (const morvane::CalendarField& field : morvane::kCalendarFields) {
     std::int64_t value = 0;
-    const Field field = readBounded(node, range.key, range.low, range.high, value);
-    if (field == Field::wrongType) {
-      return field;
+    const Field read = readBounded(node, field.key, field.least, field.most, value);
+    if (read == Field::wrongType) {
+      return read;
     }
-    if (field == Field::read) {
-      *range.field = static_cast<int>(value);
+    if (read == Field::read) {
+      entry.*field.field = static_cast<int>(value);
     }
   }
   if (entry.weekday == 7) {

@@ -12,7 +12,9 @@ void writeRecord(const std::filesystem::path& folder, const std::string& label,
   if (const morvane::Outcome made = morvane::createDirectories(folder); !made) {
     throw std::runtime_error(made.error().text);
   }
-  if (const morvane::Outcome written = morvane::writeFileAtomically(
+  // Not flushed to disk: a run's start and end are written while bootstrap or bootout waits, and
+  // a crash of the machine costs at most the history of the last runs.
+  if (const morvane::Outcome written = morvane::writeFileAtomicallyUnflushed(
           folder / morvane::runRecordName(label), morvane::runsText(runs));
       !written) {
     throw std::runtime_error(written.error().text);

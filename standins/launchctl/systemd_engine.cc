@@ -258,6 +258,42 @@ morvane::Runs SystemdEngine::runs(const std::string& label, const fs::path& runR
   return runs;
 }
 
+std::optional<std::time_t> SystemdEngine::nextRun(const std::string& label) {
+  const std::string timer = unitName(label, ".timer");
+  const std::optional<user_manager::UnitStatus> unit = connection_.unit(timer);
+  if (!unit || unit->activeState != "active") {
+    return std::nullopt;
+  }
+  // The calendar's next elapse is on the real-time clock, the interval's on the monotonic one;
+  // 0 and "infinity" mean none.
+  const auto isSet = [](std::uint64_t usec) { return usec != 0 && usec != UINT64_MAX; };
+  std::optional<std::uint64_t> next;
+  const std::uint64_t calendar = connection_.unitProperty(timer, "Timer", "NextElapseUSecRealtime");
+  if (isSet(calendar)) {
+    next = calendar;
+  }
+  const std::uint64_t interval =
+      connection_.unitProperty(timer, "Timer", "NextElapseUSecMonotonic");
+  if (isSet(interval)) {
+    timespec monotonic{};
+    timespec realtime{};
+    clock_gettime(CLOCK_MONOTONIC, &monotonic);
+    clock_gettime(CLOCK_REALTIME, &realtime);
+    const auto usec = [](const timespec& at) {
+      return static_cast<std::int64_t>(at.tv_sec) * 1'000'000 + at.tv_nsec / 1000;
+    };
+    const std::int64_t shifted =
+        usec(realtime) + (static_cast<std::int64_t>(interval) - usec(monotonic));
+    if (shifted > 0 && (!next || static_cast<std::uint64_t>(shifted) < *next)) {
+      next = static_cast<std::uint64_t>(shifted);
+    }
+  }
+  if (!next) {
+    return std::nullopt;
+  }
+  return static_cast<std::time_t>(*next / 1'000'000);
+}
+
 void SystemdEngine::removeUnits(const std::string& label) {
   std::error_code ignored;
   fs::remove(unitDirectory() / unitName(label, ".service"), ignored);

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,11 @@ class SystemdEngine {
   /// ones as its unit's hooks recorded them in `runRecords` (the manager keeps only the last),
   /// the one under way from its start hook, else from the manager.
   morvane::Runs runs(const std::string& label, const std::filesystem::path& runRecords);
+
+  /// When the timer of the loaded job `label` next starts it, in seconds since the epoch (its
+  /// next elapse, on the calendar or the interval, whichever comes first); nullopt when it has
+  /// no timer or the timer will not elapse again.
+  std::optional<std::time_t> nextRun(const std::string& label);
 
   /// Writes the job's units and starts what starts at load. When the manager fails on the way,
   /// the units are removed again and the ManagerError goes on to the caller.

@@ -12,6 +12,7 @@
 #include "agent_units.h"
 #include "launch.h"
 #include "run_history.h"
+#include "unicode_text.h"
 #include "utf8.h"
 
 extern char** environ;

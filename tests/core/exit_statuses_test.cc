@@ -7,6 +7,7 @@
 #include "failure_notices.h"
 #include "language.h"
 #include "platform.h"
+#include "printed_job.h"
 #include "run_history.h"
 #include "run_text.h"
 #include "signal_names.h"
@@ -149,7 +150,7 @@ TEST(RunRecord, LinesReadBackAndTheManagersOwnFormsAreRead) {
   EXPECT_EQ(kept.back(), many.back());
 }
 
-TEST(RunRecord, PrintedHistoryIsReadFromItsBlockOnly) {
+TEST(RunRecord, PrintedHistoryAndNextRunAreReadFromTheServicesOwnLines) {
   EXPECT_EQ(Agents::parsePrintedRuns("gui/0/com.x = {\n"
                                      "\tstate = running\n"
                                      "\t1 2 exited 9 load\n"
@@ -164,6 +165,20 @@ TEST(RunRecord, PrintedHistoryIsReadFromItsBlockOnly) {
                   {3'000000, std::nullopt, std::nullopt, RunCause::keepAlive}}));
   EXPECT_EQ(Agents::parsePrintedRuns("gui/0/com.x = {\n\trun history = {\n\t}\n}\n"), Runs{});
   EXPECT_EQ(Agents::parsePrintedRuns("gui/0/com.x = {\n\tstate = running\n}\n"), std::nullopt);
+
+  // The manager's next start is the service's own line; one inside a nested block, or one that
+  // holds no plain number, is not taken.
+  EXPECT_EQ(Agents::parsePrintedNextRun("gui/0/com.x = {\n"
+                                        "\tother = {\n\t\tnext run = 5\n\t}\n"
+                                        "\tnext run = 1765357200\n"
+                                        "}\n"),
+            std::time_t{1765357200});
+  EXPECT_EQ(Agents::parsePrintedNextRun("gui/0/com.x = {\n\tstate = running\n}\n"), std::nullopt);
+  for (const char* value : {"", "soon", "17653x", "-60", "0", "99999999999999999999999"})
+    EXPECT_EQ(Agents::parsePrintedNextRun(std::string("gui/0/com.x = {\n\tnext run = ") + value +
+                                          "\n}\n"),
+              std::nullopt)
+        << value;
 }
 
 TEST(FailureNotices, EachFailingRunOnceAndAtMostOneAMinutePerAgent) {

@@ -70,6 +70,12 @@ TEST(WriteFileAtomically, RemovesTheTemporaryFilesOfWritersThatAreGone) {
   EXPECT_TRUE(std::filesystem::exists(dir / running));
   EXPECT_TRUE(std::filesystem::exists(dir / other));
   EXPECT_EQ(testing::readText(dir / "settings.json"), "{}");
+  // Without the flush to disk: the same replacement, the same clean-up.
+  writeFile(dir / gone, "partial");
+  ASSERT_TRUE(writeFileAtomicallyUnflushed(dir / "settings.json", "{\"a\": 1}"));
+  EXPECT_FALSE(std::filesystem::exists(dir / gone));
+  EXPECT_TRUE(std::filesystem::exists(dir / running));
+  EXPECT_EQ(testing::readText(dir / "settings.json"), "{\"a\": 1}");
 }
 
 TEST(WriteNewFileAtomically, NeverReplacesAndSetsTheModeWhateverTheUmask) {

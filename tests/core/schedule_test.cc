@@ -6,6 +6,7 @@
 
 #include "language.h"
 #include "property_list.h"
+#include "schedule_files.h"
 #include "schedule_rewrite.h"
 #include "schedule_text.h"
 #include "test_support.h"
@@ -162,6 +163,18 @@ TEST_F(ScheduleTest, NextRunSaysTheTimeTodayAndTheDateOtherwise) {
   Schedule schedule{.startInterval = 60, .calendar = {{.minute = 0, .hour = 9}}};
   EXPECT_EQ(nextRun(schedule, now), utc(2026, 12, 10, 9, 0));
   EXPECT_EQ(nextRun(Schedule{.startInterval = 60, .calendar = {}}, now), std::nullopt);
+
+  // A row's words are kept, but not past the day they name, the start, or the language.
+  NextRuns rows;
+  EXPECT_EQ(*rows.shortText("x", schedule, utc(2026, 12, 9, 23, 0)), "下次 12月10日 09:00");
+  EXPECT_EQ(*rows.shortText("x", schedule, utc(2026, 12, 10, 0, 30)), "下次 09:00");
+  testing::ScopedEnv englishAgain("MORVANE_LANG", "en");
+  Language::apply(std::nullopt);
+  EXPECT_EQ(*rows.shortText("x", schedule, utc(2026, 12, 10, 0, 31)), "next 09:00");
+  EXPECT_EQ(*rows.shortText("x", schedule, utc(2026, 12, 10, 9, 0)), "next 11 Dec 09:00");
+  schedule.calendar = {{.minute = 30, .hour = 9}};
+  EXPECT_EQ(*rows.shortText("x", schedule, utc(2026, 12, 10, 9, 1)), "next 09:30");
+  EXPECT_EQ(rows.shortText("x", Schedule{.calendar = {{.day = 30, .month = 2}}}, now), nullptr);
 }
 
 TEST_F(ScheduleTest, TypedTimesAndDaysBecomeTheEntriesTheyMean) {

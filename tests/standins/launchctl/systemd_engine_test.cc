@@ -4,11 +4,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <fstream>
 #include <thread>
 
 #include "calendar.h"
 #include "harness.h"
+#include "printed_job.h"
+#include "schedule.h"
 
 namespace launchctl_test {
 namespace {
@@ -45,6 +48,29 @@ class SystemdEngineTest : public SystemdLaunchctlTest {
                        xmlBool("RunAtLoad", true)));
     const Result result = run({"bootstrap", domain(), path.string()});
     ASSERT_EQ(result.status, 0) << result.err;
+  }
+
+  /// Runs Morvane, with `extra` over the engine's environment; inside the manager's namespaces
+  /// when it has a journal (which is read there).
+  Result morvane(const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& extra = {}) const {
+    std::vector<std::string> line = {MORVANE_EXECUTABLE};
+    line.insert(line.end(), args.begin(), args.end());
+    std::map<std::string, std::string> env = extra;
+    env.merge(engineEnvironment());
+    env.insert({{"MORVANE_LANG", "en"},
+                {"MORVANE_HOME", (home_ / "data").string()},
+                {"TMPDIR", home_.string()}});
+    return runProgram(withJournal_ ? userManager_->inside(line) : line, {home_, env, {}});
+  }
+
+  /// Writes an agent into ~/Library/LaunchAgents.
+  void writeAgent(const std::string& label, const std::vector<std::string>& arguments) const {
+    const fs::path agents = home_ / "Library" / "LaunchAgents";
+    fs::create_directories(agents);
+    writeFile(agents / (label + ".plist"),
+              xmlPlist(xmlString("Label", label) + xmlStrings("ProgramArguments", arguments) +
+                       xmlBool("RunAtLoad", true)));
   }
 };
 
@@ -208,6 +234,18 @@ TEST_F(SystemdEngineTest, TheEngineHoldingTheJobsTakesEveryRunUntilNoneIsLoaded)
         << failed.err;
     EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
   }
+  // Morvane lists its agents all the same, their loaded state unknown and why.
+  writeAgent("org.example.late", {"sleep", "30"});
+  const Result listed = morvane({"--list"}, automatic);
+  EXPECT_EQ(listed.status, 1);
+  EXPECT_TRUE(listed.err.starts_with(
+      "✗ Loaded state unknown: launchctl list failed: launchctl: "
+      "the loaded jobs run on the systemd user manager of " +
+      userManager_->runtimeDirectory().string() + ", which does not answer: "))
+      << listed.err;
+  EXPECT_NE(listed.out.find("org.example.late"), std::string::npos) << listed.out;
+  EXPECT_TRUE(listed.out.ends_with("0 of 1 loaded\n")) << listed.out;
+  fs::remove(home_ / "Library" / "LaunchAgents" / "org.example.late.plist");  // not for login
   userManager_->restart();
   // The next login starts with no job loaded on the new manager.
   EXPECT_EQ(run({"list"}, automatic).status, 0);
@@ -256,26 +294,6 @@ TEST_F(SystemdEngineTest, ManagerGoingAwayMidCommandLeavesNothingHalfLoaded) {
 class ProgramOnSystemdTest : public SystemdEngineTest {
  protected:
   ProgramOnSystemdTest() { withJournal_ = true; }
-
-  /// Runs Morvane inside the manager's namespaces (where its journal is).
-  Result morvane(const std::vector<std::string>& args) const {
-    std::vector<std::string> line = {MORVANE_EXECUTABLE};
-    line.insert(line.end(), args.begin(), args.end());
-    std::map<std::string, std::string> env = engineEnvironment();
-    env.insert({{"MORVANE_LANG", "en"},
-                {"MORVANE_HOME", (home_ / "data").string()},
-                {"TMPDIR", home_.string()}});
-    return runProgram(userManager_->inside(line), {home_, env, {}});
-  }
-
-  /// Writes an agent into ~/Library/LaunchAgents.
-  void writeAgent(const std::string& label, const std::vector<std::string>& arguments) const {
-    const fs::path agents = home_ / "Library" / "LaunchAgents";
-    fs::create_directories(agents);
-    writeFile(agents / (label + ".plist"),
-              xmlPlist(xmlString("Label", label) + xmlStrings("ProgramArguments", arguments) +
-                       xmlBool("RunAtLoad", true)));
-  }
 };
 
 TEST_F(ProgramOnSystemdTest, SelfTestPasses) {
@@ -317,6 +335,94 @@ TEST_F(ProgramOnSystemdTest, StatusShowsTheJournalOfAnAgentWithoutLogFiles) {
   // An agent that never ran on the systemd engine has no journal to show.
   writeAgent("com.example.quiet", {"true"});
   EXPECT_EQ(morvane({"--status", "com.example.quiet"}).out.find("Journal"), std::string::npos);
+}
+
+/// "2026-12-10T09:00:00", the local time --status --json starts a moment with.
+std::string isoPrefix(std::time_t moment) {
+  std::tm local{};
+  localtime_r(&moment, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  return text;
+}
+
+TEST_F(ProgramOnSystemdTest, NextRunIsTheTimersAndAgreesWithTheCalendar) {
+  const fs::path agents = home_ / "Library" / "LaunchAgents";
+  fs::create_directories(agents);
+  auto entry = [](const std::string& fields) { return "<dict>" + fields + "</dict>"; };
+  auto number = [](const std::string& key, int value) {
+    return "<key>" + key + "</key><integer>" + std::to_string(value) + "</integer>";
+  };
+  std::string weekdays;
+  for (int day = 1; day <= 5; ++day) {
+    weekdays += entry(number("Weekday", day) + number("Hour", 9) + number("Minute", 0));
+  }
+  // Daily, on weekdays, monthly, hourly, on leap days, and on the 13th or any Friday.
+  const std::map<std::string, std::string> calendars = {
+      {"com.example.daily", entry(number("Hour", 9) + number("Minute", 0))},
+      {"com.example.weekdays", "<array>" + weekdays + "</array>"},
+      {"com.example.monthly", entry(number("Day", 1) + number("Hour", 3) + number("Minute", 30))},
+      {"com.example.hourly", entry(number("Minute", 15))},
+      {"com.example.leap",
+       entry(number("Month", 2) + number("Day", 29) + number("Hour", 12) + number("Minute", 0))},
+      {"com.example.friday",
+       entry(number("Day", 13) + number("Weekday", 5) + number("Hour", 6) + number("Minute", 45))},
+  };
+  const auto write = [&](const std::string& label, const std::string& entries) {
+    writeFile(
+        agents / (label + ".plist"),
+        xmlPlist(xmlString("Label", label) + xmlStrings("ProgramArguments", {"true"}) + entries));
+  };
+  const auto printedNext = [&](const std::string& label) {
+    return morvane::Agents::parsePrintedNextRun(run({"print", service(label)}).out);
+  };
+  for (const auto& [label, calendar] : calendars) {
+    write(label, "<key>StartCalendarInterval</key>" + calendar);
+    ASSERT_EQ(run({"bootstrap", domain(), (agents / (label + ".plist")).string()}).status, 0);
+  }
+  for (const auto& [label, calendar] : calendars) {
+    const morvane::Result<morvane::Schedule> schedule =
+        morvane::readScheduleFile(agents / (label + ".plist"));
+    ASSERT_TRUE(schedule);
+    const std::time_t before = std::time(nullptr);
+    const std::optional<std::time_t> timer = printedNext(label);
+    const std::time_t after = std::time(nullptr);
+    ASSERT_TRUE(timer) << label;
+    // A minute may turn while print runs.
+    EXPECT_TRUE(timer == morvane::nextRun(*schedule, before) ||
+                timer == morvane::nextRun(*schedule, after))
+        << label << ": the timer says " << isoPrefix(*timer);
+  }
+
+  // An interval counts from the load; print tells it though nothing could compute it.
+  write("com.example.interval", "<key>StartInterval</key><integer>7200</integer>");
+  const std::time_t loadedFrom = std::time(nullptr);
+  ASSERT_EQ(morvane({"--load", "com.example.interval"}).status, 0);
+  const std::time_t loadedBy = std::time(nullptr);
+  const std::optional<std::time_t> interval = printedNext("com.example.interval");
+  ASSERT_TRUE(interval);
+  EXPECT_GE(*interval, loadedFrom + 7200 - 1);
+  EXPECT_LE(*interval, loadedBy + 7200);
+  const Result intervalStatus = morvane({"--status", "com.example.interval"});
+  EXPECT_NE(intervalStatus.out.find("Schedule    every 2 h\nNext run    " +
+                                    isoPrefix(*interval).substr(0, 10)),
+            std::string::npos)
+      << intervalStatus.out;
+  EXPECT_NE(morvane({"--status", "com.example.interval", "--json"})
+                .out.find("\"nextRun\": \"" + isoPrefix(*interval)),
+            std::string::npos);
+
+  // What the loaded timer does wins over a file changed since the load.
+  const std::optional<std::time_t> daily = printedNext("com.example.daily");
+  ASSERT_TRUE(daily);
+  write("com.example.daily",
+        "<key>StartCalendarInterval</key>" + entry(number("Hour", 10) + number("Minute", 30)));
+  const Result json = morvane({"--status", "com.example.daily", "--json"});
+  EXPECT_NE(json.out.find("\"nextRun\": \"" + isoPrefix(*daily)), std::string::npos) << json.out;
+  std::string shown = isoPrefix(*daily).substr(0, 16);
+  shown[10] = ' ';
+  const Result status = morvane({"--status", "com.example.daily"});
+  EXPECT_NE(status.out.find("Next run    " + shown + " ("), std::string::npos) << status.out;
 }
 
 TEST_F(EngineChoiceTest, ForcedOrUnknownEnginesWithoutAManagerFailInOneLine) {
