@@ -9,15 +9,20 @@
 
 namespace morvane::Agents {
 
+std::string_view takeLine(std::string_view text, size_t& at) {
+  size_t end = text.find('\n', at);
+  if (end == std::string_view::npos)
+    end = text.size();
+  const std::string_view line = text.substr(at, end - at);
+  at = end + 1;
+  return line;
+}
+
 std::optional<std::time_t> parsePrintedNextRun(std::string_view text) {
   constexpr std::string_view kKey = "next run = ";
   size_t at = 0;
   while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string_view::npos)
-      end = text.size();
-    std::string_view line = text.substr(at, end - at);
-    at = end + 1;
+    std::string_view line = takeLine(text, at);
     const size_t start = line.find_first_not_of(" \t");
     if (start == std::string_view::npos || !line.substr(start).starts_with(kKey))
       continue;

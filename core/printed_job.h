@@ -27,4 +27,7 @@ Result<PrintedJob> printedJob(const std::string& label, double timeout);
 /// prints; absent when there is none or it holds no such number.
 std::optional<std::time_t> parsePrintedNextRun(std::string_view text);
 
+/// The line of `text` that starts at `at`, without its newline; moves `at` past it.
+std::string_view takeLine(std::string_view text, size_t& at);
+
 }  // namespace morvane::Agents

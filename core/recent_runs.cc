@@ -13,21 +13,13 @@ std::optional<Runs> parsePrintedRuns(std::string_view text) {
   constexpr std::string_view kOpening = "run history = {";
   size_t at = 0;
   while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string_view::npos)
-      end = text.size();
-    const std::string_view line = text.substr(at, end - at);
-    at = end + 1;
+    const std::string_view line = takeLine(text, at);
     const size_t start = line.find_first_not_of(" \t");
     if (start == std::string_view::npos || line.substr(start) != kOpening)
       continue;
     Runs runs;
     while (at < text.size()) {
-      end = text.find('\n', at);
-      if (end == std::string_view::npos)
-        end = text.size();
-      const std::string_view entry = text.substr(at, end - at);
-      at = end + 1;
+      const std::string_view entry = takeLine(text, at);
       const size_t first = entry.find_first_not_of(" \t");
       if (first != std::string_view::npos && entry.substr(first) == "}")
         return runs;
