@@ -1,20 +1,19 @@
 #include "xml_error_position.h"
 
-#include <libxml/parser.h>
-
 #include <climits>
 #include <memory>
 
 #include "unicode_text.h"
+#include "xml_library.h"
 
 namespace morvane {
 namespace {
 
 struct ContextDeleter {
-  void operator()(xmlParserCtxtPtr context) const { xmlFreeParserCtxt(context); }
+  void operator()(xmlParserCtxtPtr context) const { xml::library()->xmlFreeParserCtxt(context); }
 };
 struct DocumentDeleter {
-  void operator()(xmlDocPtr document) const { xmlFreeDoc(document); }
+  void operator()(xmlDocPtr document) const { xml::library()->xmlFreeDoc(document); }
 };
 
 }  // namespace
@@ -22,7 +21,10 @@ struct DocumentDeleter {
 std::optional<XmlErrorPosition> xmlErrorPosition(std::string_view bytes) {
   if (bytes.size() > INT_MAX)
     return XmlErrorPosition{1, 1, "document too large"};
-  std::unique_ptr<xmlParserCtxt, ContextDeleter> context(xmlNewParserCtxt());
+  const xml::Library* xml = xml::library();
+  if (xml == nullptr)
+    return std::nullopt;
+  std::unique_ptr<xmlParserCtxt, ContextDeleter> context(xml->xmlNewParserCtxt());
   if (!context)
     return std::nullopt;
   std::optional<XmlErrorPosition> position;
@@ -40,7 +42,7 @@ std::optional<XmlErrorPosition> xmlErrorPosition(std::string_view bytes) {
   };
   context->_private = &position;
   const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-  std::unique_ptr<xmlDoc, DocumentDeleter> document(xmlCtxtReadMemory(
+  std::unique_ptr<xmlDoc, DocumentDeleter> document(xml->xmlCtxtReadMemory(
       context.get(), bytes.data(), static_cast<int>(bytes.size()), "plist", nullptr, options));
   if (document && context->wellFormed)
     return std::nullopt;

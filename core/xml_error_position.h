@@ -14,8 +14,8 @@ struct XmlErrorPosition {
   std::string message;
 };
 
-/// The first error that makes `bytes` ill-formed XML; absent when they are well-formed. No
-/// external entity or DTD is fetched.
+/// The first error that makes `bytes` ill-formed XML; absent when they are well-formed, or when
+/// libxml2, which tells, is not installed. No external entity or DTD is fetched.
 std::optional<XmlErrorPosition> xmlErrorPosition(std::string_view bytes);
 
 }  // namespace morvane
