@@ -10,22 +10,14 @@
 
 #include "agents.h"
 #include "file_io.h"
+#include "label_cache_reader.h"
 
 namespace morvane::Agents {
 namespace {
 
 using nlohmann::json;
 
-/// What tells a file's present contents from any earlier ones: every write moves its change
-/// time, which no one can set back.
-struct Identity {
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  int64_t size = 0;
-  int64_t modified = 0;  ///< Nanoseconds since the epoch.
-  int64_t changed = 0;   ///< Nanoseconds since the epoch.
-  bool operator==(const Identity&) const = default;
-};
+using Identity = FileIdentity;
 
 Identity identityOf(const struct stat& info) {
   constexpr int64_t kNano = 1'000'000'000;
@@ -34,12 +26,7 @@ Identity identityOf(const struct stat& info) {
           info.st_ctim.tv_sec * kNano + info.st_ctim.tv_nsec};
 }
 
-struct Remembered {
-  Identity identity;
-  std::string label;
-};
-
-using Labels = std::map<std::string, Remembered>;  ///< By file name.
+using Labels = RememberedLabels;
 
 /// The labels remembered for `directory`; none when the cache is missing, unreadable or about
 /// another folder.
@@ -47,22 +34,7 @@ Labels readLabels(const std::filesystem::path& cache, const std::filesystem::pat
   Result<std::string> bytes = readFile(cache);
   if (!bytes)
     return {};
-  const json root = json::parse(*bytes, nullptr, false);
-  if (!root.is_object() || root.value("directory", json()) != directory.string() ||
-      !root.contains("files") || !root["files"].is_object())
-    return {};
-  Labels labels;
-  for (const auto& [file, entry] : root["files"].items()) {
-    try {
-      labels[file] = {
-          {entry.at(0).get<uint64_t>(), entry.at(1).get<uint64_t>(), entry.at(2).get<int64_t>(),
-           entry.at(3).get<int64_t>(), entry.at(4).get<int64_t>()},
-          entry.at(5).get<std::string>()};
-    } catch (const json::exception&) {
-      // An entry of another shape is read again from its file.
-    }
-  }
-  return labels;
+  return parseLabelCache(*bytes, directory.string());
 }
 
 void writeLabels(const std::filesystem::path& cache, const std::filesystem::path& directory,
@@ -88,7 +60,8 @@ std::expected<std::vector<Agent>, int> rememberedAgents(const std::filesystem::p
     return std::unexpected(errno);
   const int fd = ::dirfd(listing.get());
   const Labels remembered = readLabels(labelCache, directory);
-  Labels present;
+  std::vector<std::optional<Identity>> identities;  // beside the agents, for a rewrite
+  size_t known = 0;
   bool reread = false;
   const std::string prefix = (directory / "").string();
   std::vector<Agent> agents;
@@ -100,20 +73,27 @@ std::expected<std::vector<Agent>, int> rememberedAgents(const std::filesystem::p
     agent.path = prefix + agent.file;
     // The identity comes before the reading, so a change made meanwhile shows next time.
     struct stat info {};
-    const bool known = ::fstatat(fd, entry->d_name, &info, 0) == 0;
+    std::optional<Identity> identity;
+    if (::fstatat(fd, entry->d_name, &info, 0) == 0)
+      identity = identityOf(info);
     const auto found = remembered.find(agent.file);
-    if (known && found != remembered.end() && found->second.identity == identityOf(info)) {
+    if (identity && found != remembered.end() && found->second.identity == *identity) {
       agent.label = found->second.label;
     } else {
       agent.label = labelOfListed(fd, agent, entry->d_type == DT_REG);
-      reread = reread || known;
+      reread = reread || identity.has_value();
     }
-    if (known)
-      present[agent.file] = {identityOf(info), agent.label};
+    known += identity.has_value() ? 1 : 0;
+    identities.push_back(identity);
     agents.push_back(std::move(agent));
   }
-  if (reread || present.size() != remembered.size())
+  if (reread || known != remembered.size()) {
+    Labels present;
+    for (size_t i = 0; i < agents.size(); ++i)
+      if (identities[i])
+        present[agents[i].file] = {*identities[i], agents[i].label};
     writeLabels(labelCache, directory, present);
+  }
   return agents;
 }
 
