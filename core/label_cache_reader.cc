@@ -111,10 +111,10 @@ class LabelCacheEvents {
       labels_.erase(key_);
       return;
     }
-    labels_[key_] = {{fields_[0].number, fields_[1].number, static_cast<int64_t>(fields_[2].number),
-                      static_cast<int64_t>(fields_[3].number),
-                      static_cast<int64_t>(fields_[4].number)},
-                     std::move(fields_[5].text)};
+    labels_[key_] = {
+        {fields_[0].number, fields_[1].number, static_cast<int64_t>(fields_[2].number),
+         static_cast<int64_t>(fields_[3].number), static_cast<int64_t>(fields_[4].number)},
+        std::move(fields_[5].text)};
   }
 
   RememberedLabels& labels_;

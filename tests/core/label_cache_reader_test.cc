@@ -27,8 +27,7 @@ TEST(LabelCacheReader, KeepsOnlyWellShapedEntriesOfTheSameFolder) {
   EXPECT_TRUE(parseLabelCache(text, "/other/LaunchAgents").empty());
   for (const char* broken :
        {"[1, 2", "[]", "5", R"({"files": {"a.plist": [1, 2, 3, 4, 5, "com.a"]}})",
-        R"({"directory": "/h/LaunchAgents", "files": []})",
-        R"({"directory": "/h/LaunchAgents"})",
+        R"({"directory": "/h/LaunchAgents", "files": []})", R"({"directory": "/h/LaunchAgents"})",
         R"({"directory": "/h/LaunchAgents", "files": {"a.plist": [1, 2, 3, 4, 5, "com.a"]}} x)"})
     EXPECT_TRUE(parseLabelCache(broken, "/h/LaunchAgents").empty()) << broken;
 }
