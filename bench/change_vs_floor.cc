@@ -11,6 +11,8 @@
 // (root only; without one it says why and does nothing), the floor's launchctl runs included.
 //
 //   change_vs_floor [agents=1000] [rounds=40] [executable=the built Morvane]
+#include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +26,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "user_manager_sandbox.h"
@@ -72,20 +75,67 @@ std::string quoted(const fs::path& path) {
   return "'" + path.string() + "'";
 }
 
-/// How many times `command` executes launchctl, counted by strace; -1 without strace.
-int launchctlRuns(const std::string& command, const fs::path& scratch) {
-  const fs::path trace = scratch / "trace";
-  // Only successful calls, each on one line: runs that overlap would split theirs in two.
-  if (std::system(("strace -f -qq -z -e trace=execve -o " + quoted(trace) + " " + command +
-                   " >/dev/null 2>&1")
-                      .c_str()) != 0)
-    return -1;
-  std::ifstream in(trace);
-  int runs = 0;
-  for (std::string line; std::getline(in, line);)
+/// What an strace of execve calls shows so far.
+struct Trace {
+  std::string commandPid;  ///< The first line is the traced command's own start.
+  int runs = 0;            ///< launchctl started
+  bool ended = false;      ///< The command itself has exited.
+};
+
+Trace readTrace(const fs::path& path) {
+  Trace trace;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    if (trace.commandPid.empty())
+      trace.commandPid = line.substr(0, line.find(' '));
     if (line.find("execve(\"" LAUNCHCTL_STANDIN "\"") != std::string::npos)
-      ++runs;
-  return runs;
+      ++trace.runs;
+    // "<pid>  +++ exited with 0 +++"
+    const size_t text = line.find_first_not_of(' ', trace.commandPid.size());
+    trace.ended = trace.ended || (line.starts_with(trace.commandPid + " ") &&
+                                  text != std::string::npos && line.find("+++ exited") == text);
+  }
+  return trace;
+}
+
+/// How many times `command` executes launchctl, counted by strace; -1 without strace.
+///
+/// strace follows every descendant, and a load leaves a job running: it is stopped, which
+/// detaches it from them (it may be interrupted), once the traced command itself has ended.
+int launchctlRuns(const std::vector<std::string>& command, const fs::path& scratch) {
+  const fs::path trace = scratch / "trace";
+  fs::remove(trace);
+  // Only successful calls, each on one line: runs that overlap would split theirs in two.
+  std::vector<std::string> words = {"strace", "-I",           "1",  "-f",          "-q", "-z",
+                                    "-e",     "trace=execve", "-o", trace.string()};
+  words.insert(words.end(), command.begin(), command.end());
+  std::vector<char*> argv;
+  for (std::string& word : words)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t strace = 0;
+  const int spawned = posix_spawnp(&strace, "strace", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0)
+    return -1;
+  for (bool straceEnded = false;;) {
+    int status = 0;
+    straceEnded = straceEnded || waitpid(strace, &status, WNOHANG) == strace;
+    const Trace seen = readTrace(trace);
+    if (straceEnded)
+      return seen.commandPid.empty() ? -1 : seen.runs;
+    if (seen.ended) {
+      ::kill(strace, SIGTERM);
+      while (waitpid(strace, nullptr, 0) < 0) {
+      }
+      return seen.runs;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 }  // namespace
@@ -154,9 +204,11 @@ int main(int argc, char** argv) {
   std::printf("  by a name only a scan finds: %.2f ms, ratio %.2f\n", median(scanTimes) / 1000,
               median(scanTimes) / base);
 
-  const int newRuns = launchctlRuns(morvane + " --new com.bench.new -- /bin/sleep 300", home);
-  const int loadRuns = launchctlRuns(morvane + " --load " + label, home);
-  const int unloadRuns = launchctlRuns(morvane + " --unload " + label, home);
+  const std::string executable = argc > 3 ? argv[3] : MORVANE_EXECUTABLE;
+  const int newRuns =
+      launchctlRuns({executable, "--new", "com.bench.new", "--", "/bin/sleep", "300"}, home);
+  const int loadRuns = launchctlRuns({executable, "--load", label}, home);
+  const int unloadRuns = launchctlRuns({executable, "--unload", label}, home);
   if (newRuns >= 0)
     std::printf("launchctl runs: --new %d (target 3), --load %d, --unload %d\n", newRuns, loadRuns,
                 unloadRuns);
