@@ -88,7 +88,9 @@ Trace readTrace(const fs::path& path) {
   for (std::string line; std::getline(in, line);) {
     if (trace.commandPid.empty())
       trace.commandPid = line.substr(0, line.find(' '));
-    if (line.find("execve(\"" LAUNCHCTL_STANDIN "\"") != std::string::npos)
+    // The launchctl of the bundle the command comes from, which need not be the one built here.
+    if (line.find(" execve(\"") != std::string::npos &&
+        line.find("/Helpers/launchctl\", [") != std::string::npos)
       ++trace.runs;
     // "<pid>  +++ exited with 0 +++"
     const size_t text = line.find_first_not_of(' ', trace.commandPid.size());
