@@ -27,6 +27,15 @@ std::filesystem::path runRecordFolder(const std::filesystem::path& stateDir) {
   return stateDir / "runs";
 }
 
+std::filesystem::path prepareRunRecordFolder(const std::filesystem::path& stateDir) {
+  const std::filesystem::path folder = runRecordFolder(stateDir);
+  if (const morvane::Outcome made = morvane::createDirectories(folder); !made) {
+    throw std::runtime_error(made.error().text);
+  }
+  morvane::removeAbandonedTemporaries(folder);
+  return folder;
+}
+
 morvane::Runs readRunRecord(const std::filesystem::path& folder, const std::string& label) {
   const auto text = morvane::readRegularFile(folder / morvane::runRecordName(label));
   return text ? morvane::parseRuns(*text) : morvane::Runs{};

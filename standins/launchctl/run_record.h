@@ -15,6 +15,11 @@ namespace launchctl {
 /// The folder in `stateDir` that holds the run records.
 std::filesystem::path runRecordFolder(const std::filesystem::path& stateDir);
 
+/// The folder in `stateDir` that holds the run records, made when missing and rid of what writers
+/// that were killed left in it (the records' writes do not look, being many). For a job's load.
+/// Throws, with one line, when it cannot be made.
+std::filesystem::path prepareRunRecordFolder(const std::filesystem::path& stateDir);
+
 /// The runs recorded for `label`; none when there is no record or it cannot be read.
 morvane::Runs readRunRecord(const std::filesystem::path& folder, const std::string& label);
 
