@@ -15,8 +15,8 @@ constexpr int kLastSetupFailure = 243;
 /// The whole of `word` as a number; nullopt when it is not one.
 std::optional<int> number(std::string_view word) {
   int value = 0;
-  if (word.empty() ||
-      std::from_chars(word.data(), word.data() + word.size(), value).ptr != word.data() + word.size()) {
+  if (word.empty() || std::from_chars(word.data(), word.data() + word.size(), value).ptr !=
+                          word.data() + word.size()) {
     return std::nullopt;
   }
   return value;
@@ -59,8 +59,7 @@ std::optional<morvane::Run> parseStartNote(std::string_view text) {
   while (!cause.empty() && (cause.back() == '\n' || cause.back() == ' ')) {
     cause.remove_suffix(1);
   }
-  return morvane::parseRunLine(std::string(text.substr(0, space)) + " - - - " +
-                               std::string(cause));
+  return morvane::parseRunLine(std::string(text.substr(0, space)) + " - - - " + std::string(cause));
 }
 
 std::optional<morvane::Run> endedRun(const std::optional<morvane::Run>& started,
@@ -74,7 +73,8 @@ std::optional<morvane::Run> endedRun(const std::optional<morvane::Run>& started,
     }
     run.status = shownExitCode(*exitCode);
   } else if (code == "killed" || code == "dumped") {
-    const std::optional<int> signal = number(status) ? number(status) : morvane::signalNumber(status);
+    const std::optional<int> signal =
+        number(status) ? number(status) : morvane::signalNumber(status);
     if (!signal || *signal <= 0) {
       return std::nullopt;
     }

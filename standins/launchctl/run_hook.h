@@ -1,9 +1,10 @@
 #pragma once
 
-// The hooks a job's service unit runs around each run on the systemd engine (run_hook_main.cc):
-// at its start, a note of when and why it started beside the run record; at its end, how it ended
-// in the job folder and the whole run added to the run record. One small program, started
-// directly by the manager, so the run's start and its stop wait for as little as possible.
+// The hook a job's service unit runs around each run on the systemd engine (run_hook_main.cc): as
+// the run starts, a note of when and why beside the run record, before it becomes the job's
+// program; at its end, how it ended in the job folder and the whole run added to the run record.
+// One small program, started directly by the manager, so that neither a start nor the stop
+// bootout waits for waits long for it.
 
 #include <filesystem>
 #include <optional>

@@ -1,22 +1,29 @@
 // launchctl-run-hook: what a job's service unit runs around each of its runs (run_hook.h).
 //
-//   launchctl-run-hook start RECORD DEFAULT-CAUSE          (ExecStartPre)
-//   launchctl-run-hook end RECORD UNIT-FILE LAST-EXIT      (ExecStopPost)
+//   launchctl-run-hook start RECORD DEFAULT-CAUSE PROGRAM [ARGV...]   (ExecStart)
+//   launchctl-run-hook end RECORD UNIT-FILE LAST-EXIT                 (ExecStopPost)
 //
 // `start` notes the start of the run under way beside the run record, with the cause its starter
-// left in the record's cause file, else DEFAULT-CAUSE. `end` writes how the run ended, as systemd
+// left in the record's cause file, else DEFAULT-CAUSE, then becomes the job: it executes PROGRAM
+// with ARGV as its whole argv, argv[0] included, or exits with the status of a job that cannot be
+// run. The manager counts the service started once it has forked it, so no start waits for the
+// note. `end` writes how the run ended, as systemd
 // tells it in EXIT_CODE and EXIT_STATUS, to LAST-EXIT, and adds the run to the record, "unloaded"
-// when UNIT-FILE is gone (bootout removes it before it stops the unit). A hook that fails costs
-// the history that run, never the run itself: the unit ignores its exit status.
+// when UNIT-FILE is gone (bootout removes it before it stops the unit). A note that cannot be
+// written costs the history of that run, never the run itself: the unit ignores the exit status
+// of `end`, and `start` goes on to the job.
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "file_io.h"
+#include "launch.h"
 #include "run_hook.h"
 #include "run_record.h"
 
@@ -44,14 +51,18 @@ bool write(const fs::path& file, std::string_view text) {
   return true;
 }
 
-int noteStart(const fs::path& record, std::string_view defaultCause) {
+[[noreturn]] void startJob(const fs::path& record, std::string_view defaultCause,
+                           const char* program, char** argv) {
   std::string cause(defaultCause);
   const fs::path causeFile = nextCauseFile(record);
   if (const auto text = morvane::readRegularFile(causeFile)) {
     cause = firstWord(*text, defaultCause);
     ::unlink(causeFile.c_str());
   }
-  return write(startNoteFile(record), startNoteText(nowMicros(), cause)) ? 0 : 1;
+  write(startNoteFile(record), startNoteText(nowMicros(), cause));
+  ::execv(program, argv);
+  std::fprintf(stderr, "launchctl: %s: %s\n", program, std::strerror(errno));
+  std::exit(kExitCannotRun);
 }
 
 int noteEnd(const fs::path& record, const fs::path& unitFile, const fs::path& lastExit) {
@@ -83,8 +94,8 @@ int noteEnd(const fs::path& record, const fs::path& unitFile, const fs::path& la
 
 int main(int argc, char** argv) {
   const std::string_view command = argc > 1 ? argv[1] : "";
-  if (command == "start" && argc == 4) {
-    return noteStart(argv[2], argv[3]);
+  if (command == "start" && argc >= 5) {
+    startJob(argv[2], argv[3], argv[4], argv + 5);
   }
   if (command == "end" && argc == 5) {
     return noteEnd(argv[2], argv[3], argv[4]);

@@ -318,10 +318,9 @@ void SystemdEngine::load(const JobConfig& config, const std::string& plistPath) 
     if (hasSchedule(config)) {
       writeUnitFile(unitDirectory() / timer, timerUnitText(config));
     }
-    writeUnitFile(
-        unitDirectory() / service,
-        serviceUnitText(config, {folder, absolute.string(), runRecord, unitDirectory() / service,
-                                 runHookProgram()}));
+    writeUnitFile(unitDirectory() / service,
+                  serviceUnitText(config, {folder, absolute.string(), runRecord,
+                                           unitDirectory() / service, runHookProgram()}));
     std::set<std::string> jobs;
     if (hasSchedule(config)) {
       jobs.insert(connection_.startUnit(timer));

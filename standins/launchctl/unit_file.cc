@@ -177,23 +177,25 @@ std::string_view defaultCause(const JobConfig& config) {
   return restarts ? "keepalive" : interval ? "interval" : "calendar";
 }
 
-/// The hook program as a unit's command names it: "-" before it, as a hook that fails must not
-/// fail the run.
-std::string hookCommand(const UnitSurroundings& surroundings) {
-  return "-" + pathValue(surroundings.hookProgram.string(), surroundings.jobFolder, "run-hook");
+/// The command that runs the job's program, its start noted beside the run record with its
+/// cause on the way: the hook (`hook`, as the unit names it), which then executes the program
+/// with the job's whole argv.
+std::string jobCommand(const JobConfig& config, const UnitSurroundings& surroundings,
+                       const std::string& hook) {
+  std::string command =
+      hook + " start " + commandWord(surroundings.runRecord.string()) + " " +
+      commandWord(std::string(defaultCause(config))) + " " +
+      commandWord(pathValue(programPath(config), surroundings.jobFolder, "program"));
+  for (const std::string& argument : config.arguments) {
+    command += " " + commandWord(argument);
+  }
+  return command;
 }
 
-/// The hook that notes when each run starts, and why, beside the run record.
-std::string runStartRecorder(const JobConfig& config, const UnitSurroundings& surroundings) {
-  return hookCommand(surroundings) + " start " +
-         commandWord(surroundings.runRecord.string()) + " " +
-         commandWord(std::string(defaultCause(config)));
-}
-
-/// The hook that notes how each run ended in the job folder and adds the run to the run record.
-std::string runEndRecorder(const UnitSurroundings& surroundings) {
-  return hookCommand(surroundings) + " end " +
-         commandWord(surroundings.runRecord.string()) + " " +
+/// The hook that notes how each run ended in the job folder and adds the run to the run record;
+/// "-" before it, as a note that cannot be written must not fail the run.
+std::string runEndRecorder(const UnitSurroundings& surroundings, const std::string& hook) {
+  return "-" + hook + " end " + commandWord(surroundings.runRecord.string()) + " " +
          commandWord(surroundings.unitFile.string()) + " " +
          commandWord(lastExitFile(surroundings.jobFolder).string());
 }
@@ -269,14 +271,10 @@ std::string serviceUnitText(const JobConfig& config, const UnitSurroundings& sur
        << "[Service]\n"
        << "Type=simple\n"
        << "Slice=" << morvane::AgentUnits::kSlice << "\n";
-  // "@": the first word is the program, the rest its whole argv, argv[0] included.
-  unit << "ExecStart=@" << pathValue(programPath(config), surroundings.jobFolder, "program");
-  for (const std::string& argument : config.arguments) {
-    unit << " " << commandWord(argument);
-  }
-  unit << "\n"
-       << "ExecStartPre=" << runStartRecorder(config, surroundings) << "\n"
-       << "ExecStopPost=" << runEndRecorder(surroundings) << "\n"
+  const std::string hook =
+      pathValue(surroundings.hookProgram.string(), surroundings.jobFolder, "run-hook");
+  unit << "ExecStart=" << jobCommand(config, surroundings, hook) << "\n"
+       << "ExecStopPost=" << runEndRecorder(surroundings, hook) << "\n"
        << "WorkingDirectory="
        << (config.workingDirectory.empty()
                ? "/"
