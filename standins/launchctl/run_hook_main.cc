@@ -7,11 +7,10 @@
 // left in the record's cause file, else DEFAULT-CAUSE, then becomes the job: it executes PROGRAM
 // with ARGV as its whole argv, argv[0] included, or exits with the status of a job that cannot be
 // run. The manager counts the service started once it has forked it, so no start waits for the
-// note. `end` writes how the run ended, as systemd
-// tells it in EXIT_CODE and EXIT_STATUS, to LAST-EXIT, and adds the run to the record, "unloaded"
-// when UNIT-FILE is gone (bootout removes it before it stops the unit). A note that cannot be
-// written costs the history of that run, never the run itself: the unit ignores the exit status
-// of `end`, and `start` goes on to the job.
+// note. `end` writes how the run ended, as systemd tells it in EXIT_CODE and EXIT_STATUS, to
+// LAST-EXIT, and adds the run to the record, "unloaded" when UNIT-FILE is gone (bootout removes it
+// before it stops the unit). A note that cannot be written costs the history of that run, never
+// the run itself: the unit ignores the exit status of `end`, and `start` goes on to the job.
 
 #include <unistd.h>
 
