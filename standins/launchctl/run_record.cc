@@ -48,12 +48,12 @@ int64_t nowMicros() {
 }
 
 void recordRunStart(const std::filesystem::path& folder, const std::string& label,
-                    morvane::RunCause cause) {
+                    morvane::RunCause cause, int64_t startedMicros) {
   morvane::Runs runs = readRunRecord(folder, label);
   // A run still open here never had its end recorded (its supervisor was killed): its end is
   // unknown, and it is no run under way.
   std::erase_if(runs, [](const morvane::Run& run) { return !run.ended; });
-  runs.push_back({nowMicros(), std::nullopt, std::nullopt, cause});
+  runs.push_back({startedMicros, std::nullopt, std::nullopt, cause});
   writeRecord(folder, label, runs);
 }
 

@@ -26,10 +26,10 @@ morvane::Runs readRunRecord(const std::filesystem::path& folder, const std::stri
 /// The current time in the records' unit, microseconds since the epoch.
 int64_t nowMicros();
 
-/// Records that a run of `label` started now for `cause`. Throws, with one line, when the record
-/// cannot be written.
+/// Records that a run of `label` started at `startedMicros` (nowMicros()'s unit) for `cause`.
+/// Throws, with one line, when the record cannot be written.
 void recordRunStart(const std::filesystem::path& folder, const std::string& label,
-                    morvane::RunCause cause);
+                    morvane::RunCause cause, int64_t startedMicros = nowMicros());
 
 /// Records that the run of `label` under way ended now with `status` (`list`'s form), by itself
 /// or, with `unloaded`, because it was booted out; with no run under way, a run whose start is
