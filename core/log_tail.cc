@@ -11,8 +11,8 @@
 
 #include "file_io.h"
 #include "language.h"
-#include "unicode_text.h"
 #include "unique_fd.h"
+#include "utf8_repair.h"
 
 namespace morvane {
 namespace {

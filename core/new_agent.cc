@@ -9,6 +9,7 @@
 #include "platform.h"
 #include "shell_words.h"
 #include "unicode_text.h"
+#include "utf8_repair.h"
 
 namespace morvane::NewAgents {
 namespace {

@@ -14,7 +14,7 @@
 #include "log_tail.h"
 #include "platform.h"
 #include "systemd_library.h"
-#include "unicode_text.h"
+#include "utf8_repair.h"
 
 namespace morvane::platform {
 namespace {

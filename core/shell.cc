@@ -18,6 +18,7 @@
 #include "spawn_signals.h"
 #include "unicode_text.h"
 #include "unique_fd.h"
+#include "utf8_repair.h"
 
 extern char** environ;
 

@@ -10,39 +10,14 @@
 #include <cstring>
 #include <optional>
 
+#include "utf8_decoding.h"
+
 namespace morvane {
 namespace {
 
-/// The UTF-8 form of U+FFFD.
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-/// The length of the leading run of ASCII bytes, found eight bytes at a time.
-size_t asciiPrefix(const char* data, size_t size) {
-  size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    uint64_t block;
-    std::memcpy(&block, data + i, 8);
-    if (block & 0x8080808080808080ull)
-      break;
-  }
-  while (i < size && static_cast<unsigned char>(data[i]) < 0x80)
-    ++i;
-  return i;
-}
-
-/// The longest UTF-8 sequence; decoding looks at no more than this, so offsets stay small.
-constexpr size_t kMaxSequence = 4;
-
-/// Decodes the code point at `offset`, or -1 where the bytes are no valid UTF-8; moves on past it.
-UChar32 nextCodePoint(std::string_view text, size_t& offset) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data() + offset);
-  const auto length = static_cast<int32_t>(std::min(text.size() - offset, kMaxSequence));
-  int32_t i = 0;
-  UChar32 c;
-  U8_NEXT(bytes, i, length, c);
-  offset += static_cast<size_t>(i);
-  return c;
-}
+using utf8::asciiPrefix;
+using utf8::kMaxSequence;
+using utf8::nextCodePoint;
 
 /// Decodes the code point that ends at `end`, or -1; moves `end` back to its start.
 UChar32 previousCodePoint(std::string_view text, size_t& end) {
@@ -87,32 +62,6 @@ std::string_view trimIf(std::string_view text, Predicate trimmed) {
 }
 
 }  // namespace
-
-std::string repairUtf8(std::string bytes) {
-  std::string_view text = bytes;
-  size_t valid = asciiPrefix(text.data(), text.size());
-  for (size_t offset = valid; offset < text.size();) {
-    valid = offset;
-    if (nextCodePoint(text, offset) < 0)
-      break;
-    offset += asciiPrefix(text.data() + offset, text.size() - offset);
-    valid = offset;
-  }
-  if (valid == text.size())
-    return bytes;
-
-  std::string repaired(text.substr(0, valid));
-  repaired.reserve(text.size() + 16);
-  for (size_t offset = valid; offset < text.size();) {
-    size_t start = offset;
-    if (nextCodePoint(text, offset) < 0) {
-      repaired += kReplacement;
-    } else {
-      repaired.append(text.substr(start, offset - start));
-    }
-  }
-  return repaired;
-}
 
 std::vector<std::string_view> nonEmptyLines(std::string_view text) {
   std::vector<std::string_view> lines;

@@ -6,9 +6,6 @@
 
 namespace morvane {
 
-/// Takes bytes as UTF-8, replacing every invalid sequence with U+FFFD.
-std::string repairUtf8(std::string bytes);
-
 /// Splits UTF-8 text at every line break (LF, VT, FF, CR, CR LF, U+0085, U+2028, U+2029) and
 /// drops the empty lines.
 std::vector<std::string_view> nonEmptyLines(std::string_view text);

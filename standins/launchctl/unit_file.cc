@@ -12,8 +12,8 @@
 #include "agent_units.h"
 #include "launch.h"
 #include "run_history.h"
-#include "unicode_text.h"
 #include "utf8.h"
+#include "utf8_repair.h"
 
 extern char** environ;
 
