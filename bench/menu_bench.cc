@@ -1,6 +1,7 @@
 // The status menu with up to 10,000 agents. Opening it, from the click to its window being
 // mapped, beside the same menu made the way it was before its rows scrolled: one row widget per
-// agent (BM_OpenMenuOneWidgetPerRow). Rebuilding it, alone and with the layout of its items;
+// agent (BM_OpenMenuOneWidgetPerRow); opening and rebuilding it with every agent scheduled,
+// beside the same rows without schedules. Rebuilding it, alone and with the layout of its items;
 // and typing into the filter of the open menu, one keystroke per iteration. Runs offscreen, or
 // on the X display named by DISPLAY with QT_QPA_PLATFORM=xcb.
 #include <benchmark/benchmark.h>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <unordered_map>
 
 #include "action_item.h"
 #include "app_delegate.h"
@@ -47,6 +49,30 @@ std::unique_ptr<AppDelegate> delegateWithAgents(int count) {
   return delegate;
 }
 
+/// The agents as none of them were running, with no change to their rows but the pid.
+void stopEveryAgent(AppDelegate& delegate) {
+  for (Agent& agent : delegate.agents)
+    agent.pid.reset();
+}
+
+/// Every agent scheduled, none running: the loaded ones wait for a calendar start ("next 09:00"
+/// in their rows, or a date), the others start every few minutes, at load or kept alive.
+void scheduleEveryAgent(AppDelegate& delegate) {
+  stopEveryAgent(delegate);
+  int i = 0;
+  for (const Agent& agent : delegate.agents) {
+    morvane::Schedule schedule;
+    if (i % 3 == 0)
+      schedule.calendar = {{.minute = i % 60, .hour = i % 24}, {.minute = 0, .weekday = i % 7}};
+    else if (i % 3 == 1)
+      schedule.calendar = {{.minute = 30, .hour = 3, .day = 1 + i % 31}};
+    else
+      schedule = {.startInterval = 60 * (1 + i % 50), .runAtLoad = true, .keepAlive = i % 2 == 0};
+    delegate.schedules[agent.label] = schedule;
+    ++i;
+  }
+}
+
 void BM_RebuildMenu(benchmark::State& state) {
   auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
   for (auto _ : state) {
@@ -60,10 +86,11 @@ BENCHMARK(BM_RebuildMenu)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMil
 
 /// Holds the delegate's work queue while it lives, so that the scan an opening starts cannot
 /// come back and change the agents in the middle of a measurement; once it goes, the scan has
-/// come back and the agents are as they were.
+/// come back and the agents and their schedules are as they were.
 class HeldScans {
  public:
-  explicit HeldScans(AppDelegate& delegate) : delegate_(delegate), agents_(delegate.agents) {
+  explicit HeldScans(AppDelegate& delegate)
+      : delegate_(delegate), agents_(delegate.agents), schedules_(delegate.schedules) {
     delegate_.work.submit([gate = gate_.get_future().share()] { gate.wait(); });
   }
   ~HeldScans() {
@@ -75,12 +102,14 @@ class HeldScans {
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     delegate_.agents = agents_;
+    delegate_.schedules = schedules_;
     delegate_.agentsUnknown.reset();
   }
 
  private:
   AppDelegate& delegate_;
   std::vector<Agent> agents_;
+  std::unordered_map<std::string, morvane::Schedule> schedules_;
   std::promise<void> gate_;
 };
 
@@ -113,6 +142,28 @@ BENCHMARK(BM_OpenMenu)
     ->Arg(10000)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+
+// BM_OpenMenu with every agent scheduled (see scheduleEveryAgent), and its reference: the same
+// rows, not running, without schedules. Compare the two at 1000 of the same run.
+void openMenuRepeatedly(benchmark::State& state, AppDelegate& delegate) {
+  for (auto _ : state) {
+    HeldScans held(delegate);
+    state.SetIterationTime(secondsUntilMapped(delegate.menu, [&] { delegate.popUpMenu(); }));
+    delegate.menu.hide();
+  }
+}
+void BM_OpenMenuWithSchedules(benchmark::State& state) {
+  auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
+  scheduleEveryAgent(*delegate);
+  openMenuRepeatedly(state, *delegate);
+}
+BENCHMARK(BM_OpenMenuWithSchedules)->Arg(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
+void BM_OpenMenuNotRunning(benchmark::State& state) {
+  auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
+  stopEveryAgent(*delegate);
+  openMenuRepeatedly(state, *delegate);
+}
+BENCHMARK(BM_OpenMenuNotRunning)->Arg(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 /// A menu taller than the screen scrolls, as the status menu did before its rows scrolled.
 class ScrollingMenuStyle : public QProxyStyle {
@@ -199,25 +250,12 @@ BENCHMARK(BM_OpenMenuOneWidgetPerRow)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-// The same build with every agent scheduled (the loaded ones waiting for a calendar start, the
-// others every few minutes, at load or kept alive), beside BM_RebuildMenu: what describing the
-// schedules and their next runs adds. Compare BM_RebuildMenuWithSchedules/1000 with
-// BM_RebuildMenu/1000 of the same run.
+// The same build with every agent scheduled, beside the same rows without schedules
+// (BM_RebuildMenuNotRunning): what describing the schedules and their next runs adds. Compare
+// the two at 1000 of the same run.
 void BM_RebuildMenuWithSchedules(benchmark::State& state) {
   auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
-  int i = 0;
-  for (morvane::Agent& agent : delegate->agents) {
-    agent.pid.reset();
-    morvane::Schedule schedule;
-    if (i % 3 == 0)
-      schedule.calendar = {{.minute = i % 60, .hour = i % 24}, {.minute = 0, .weekday = i % 7}};
-    else if (i % 3 == 1)
-      schedule.calendar = {{.minute = 30, .hour = 3, .day = 1 + i % 31}};
-    else
-      schedule = {.startInterval = 60 * (1 + i % 50), .runAtLoad = true, .keepAlive = i % 2 == 0};
-    delegate->schedules[agent.label] = schedule;
-    ++i;
-  }
+  scheduleEveryAgent(*delegate);
   for (auto _ : state) {
     delegate->rebuildMenu();
     QCoreApplication::sendPostedEvents();
@@ -225,12 +263,10 @@ void BM_RebuildMenuWithSchedules(benchmark::State& state) {
 }
 BENCHMARK(BM_RebuildMenuWithSchedules)->Arg(1000)->Unit(benchmark::kMillisecond);
 
-// The same without the schedules but with the same rows not running, the reference for the
-// one above.
+// The reference for the one above: the same rows, not running, without schedules.
 void BM_RebuildMenuNotRunning(benchmark::State& state) {
   auto delegate = delegateWithAgents(static_cast<int>(state.range(0)));
-  for (morvane::Agent& agent : delegate->agents)
-    agent.pid.reset();
+  stopEveryAgent(*delegate);
   for (auto _ : state) {
     delegate->rebuildMenu();
     QCoreApplication::sendPostedEvents();

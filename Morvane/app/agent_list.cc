@@ -219,6 +219,8 @@ void AgentList::fill() {
   const int rowWidth = std::max(0, width() - barWidth);
   while (pool_.size() < count) {
     auto* row = new SwitchRow(QString(), std::nullopt, false, true, {}, this);
+    // Given its width before its texts, which are then laid out once, for that width.
+    row->resize(rowWidth, kRowHeight);
     row->setMouseTracking(true);
     row->installEventFilter(this);
     pool_.push_back(row);

@@ -7,6 +7,7 @@
 #include <QProxyStyle>
 #include <QScreen>
 #include <iostream>
+#include <iterator>
 
 #include "agents.h"
 #include "app_identifier.h"
@@ -212,7 +213,10 @@ AppDelegate::AgentScan AppDelegate::scanAgents(ScheduleFiles& files) {
   FailedExits failed = failedExits(scan);
   AgentDiagnoses invalid = morvane::invalidAgents(scan.agents);
   std::map<std::string, Schedule> read = files.read(scan.agents);
-  return {std::move(scan), std::move(failed), std::move(invalid), std::move(read)};
+  // Looked up by label for every row of every rebuild of the menu.
+  std::unordered_map<std::string, Schedule> schedules(std::make_move_iterator(read.begin()),
+                                                      std::make_move_iterator(read.end()));
+  return {std::move(scan), std::move(failed), std::move(invalid), std::move(schedules)};
 }
 
 void AppDelegate::updateIcon() {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -77,7 +78,7 @@ class AppDelegate : public QObject {
     Agents::ScannedAgents scanned;
     FailedExits failed;
     AgentDiagnoses invalid{};
-    std::map<std::string, Schedule> schedules{};
+    std::unordered_map<std::string, Schedule> schedules{};
   };
   /// Keeps a scan's agents, how the failed ones ended, which files have errors, their schedules
   /// and what it could not know; true when any of them changed.
@@ -212,7 +213,7 @@ class AppDelegate : public QObject {
   /// The agents of the latest scan whose files have an error, by path.
   AgentDiagnoses invalidAgents;
   /// The schedule of each agent of the latest scan, by label.
-  std::map<std::string, Schedule> schedules;
+  std::unordered_map<std::string, Schedule> schedules;
   bool menuOpen = false;
   /// Agent operations started and not yet completed.
   int64_t running = 0;
@@ -286,7 +287,7 @@ class AppDelegate : public QObject {
   /// or is not waiting.
   const std::string* nextRunDetail(const Agent& agent);
   /// The tooltip's lines on an agent's schedule; empty without one.
-  QString scheduleToolTip(const Agent& agent) const;
+  QString scheduleToolTip(const Agent& agent);
   /// The name an agent is shown by: its friendly name when it has one, else its label (the
   /// one given, which must outlive the use of the answer).
   const std::string& displayName(const std::string& label);
@@ -304,6 +305,14 @@ class AppDelegate : public QObject {
   std::shared_ptr<ScheduleFiles> scheduleFiles_ = std::make_shared<ScheduleFiles>();
   /// Next starts shown in the rows; main thread only.
   NextRuns nextRuns_;
+  /// The schedule lines of the rows' tooltips by label, with the schedule and the language they
+  /// were written for: the rows in view ask for them again at every rebuild and scroll.
+  struct ScheduleLines {
+    Schedule schedule;
+    Language::Value language = Language::english;
+    QString text;
+  };
+  std::unordered_map<std::string, ScheduleLines> scheduleLines_;
   QPointer<AgentListItem> agentRows_;
   /// The height the agent rows were last given.
   int agentRowsLimit_ = AgentList::kRowHeight;

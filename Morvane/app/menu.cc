@@ -290,14 +290,22 @@ const std::string* AppDelegate::nextRunDetail(const Agent& agent) {
   return nextRuns_.shortText(agent.label, schedule->second, std::time(nullptr));
 }
 
-QString AppDelegate::scheduleToolTip(const Agent& agent) const {
+QString AppDelegate::scheduleToolTip(const Agent& agent) {
   const auto schedule = schedules.find(agent.label);
   if (schedule == schedules.end() || schedule->second.empty())
     return {};
-  std::string text = "\n" + ScheduleText::summary(schedule->second);
-  for (const std::string& line : ScheduleText::entryLines(schedule->second))
-    text += "\n  · " + line;
-  return QString::fromStdString(text);
+  const Language::Value language = Language::current();
+  // Labels gone from the folder are forgotten now and then.
+  if (scheduleLines_.size() > 2 * schedules.size() + 64)
+    scheduleLines_.clear();
+  ScheduleLines& lines = scheduleLines_[agent.label];
+  if (lines.text.isEmpty() || lines.language != language || lines.schedule != schedule->second) {
+    std::string text = "\n" + ScheduleText::summary(schedule->second);
+    for (const std::string& line : ScheduleText::entryLines(schedule->second))
+      text += "\n  · " + line;
+    lines = {schedule->second, language, QString::fromStdString(text)};
+  }
+  return lines.text;
 }
 
 QAction* AppDelegate::languageItem(const std::optional<std::string>& current) {

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "recurring_widths.h"
+
 namespace morvane {
 namespace {
 
@@ -31,8 +33,9 @@ QFont smallMenuFont() {
 
 /// Whether `text` holds Chinese (Han) characters.
 bool hasIdeographs(const QString& text) {
+  // No Han character comes before U+2E80; most texts are told apart by that alone.
   for (QChar c : text)
-    if (c.script() == QChar::Script_Han)
+    if (c.unicode() >= 0x2E80 && c.script() == QChar::Script_Han)
       return true;
   return false;
 }
@@ -47,6 +50,11 @@ QFont detailFontFor(const std::optional<QString>& detail) {
 /// The whole pixels a text takes: its exact width rounded up, so that it fits when laid out.
 int textWidth(const QFont& font, const QString& text) {
   return static_cast<int>(std::ceil(QFontMetricsF(font).horizontalAdvance(text)));
+}
+
+/// textWidth() of a row's detail, which recurs from row to row.
+int detailWidth(const QFont& font, const QString& detail) {
+  return static_cast<int>(std::ceil(RecurringWidths::of(font, detail)));
 }
 
 }  // namespace
@@ -158,13 +166,16 @@ int SwitchRow::widthFor(const QString& title, const std::optional<QString>& deta
   return Widths().of(title, detail);
 }
 
-SwitchRow::Widths::Widths() : title_(menuFont()), detail_(smallMenuFont()) {}
+SwitchRow::Widths::Widths()
+    : titleFont_(menuFont()),
+      detailFont_(smallMenuFont()),
+      title_(titleFont_),
+      detail_(detailFont_) {}
 
 int SwitchRow::Widths::of(const QString& title, const std::optional<QString>& detail) const {
   int width = static_cast<int>(std::ceil(title_.horizontalAdvance(title)));
   if (detail)
-    width +=
-        static_cast<int>(std::ceil(detailMetrics(*detail).horizontalAdvance(*detail))) + kDetailGap;
+    width += detailWidth(hasIdeographs(*detail) ? titleFont_ : detailFont_, *detail) + kDetailGap;
   width += kLeading + kSwitchGap + CapsuleSwitch::kWidth + kTrailing;
   return std::clamp(width, kMinWidth, kMaxWidth);
 }
@@ -197,8 +208,8 @@ void SwitchRow::layoutContent() {
   // The detail is never compressed; the title gives way and is cut in the middle.
   const QFontMetrics titleMetrics(titleFont_);
   const QFontMetrics detailMetrics(detailFont_);
-  const int detailWidth = detail_ ? textWidth(detailFont_, *detail_) : 0;
-  const int detailSpace = detail_ ? kDetailGap + detailWidth : 0;
+  const int shownDetailWidth = detail_ ? detailWidth(detailFont_, *detail_) : 0;
+  const int detailSpace = detail_ ? kDetailGap + shownDetailWidth : 0;
   const int available = std::max(0, switchX - kSwitchGap - detailSpace - kLeading);
   // Most titles fit: measured once, they are not cut (which measures them again).
   int titleWidth = textWidth(titleFont_, title_);
@@ -213,7 +224,7 @@ void SwitchRow::layoutContent() {
 
   // Right after the title, on the same baseline.
   const int detailY = titleY + titleMetrics.ascent() - detailMetrics.ascent();
-  detailRect_ = detail_ ? QRect(titleRect_.right() + 1 + kDetailGap, detailY, detailWidth,
+  detailRect_ = detail_ ? QRect(titleRect_.right() + 1 + kDetailGap, detailY, shownDetailWidth,
                                 detailMetrics.height())
                         : QRect();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QFontMetricsF>
 #include <QString>
 #include <QWidget>
@@ -79,6 +80,8 @@ class SwitchRow : public QWidget {
     const QFontMetricsF& detailMetrics(const QString& detail) const;
 
    private:
+    QFont titleFont_;
+    QFont detailFont_;
     QFontMetricsF title_;
     QFontMetricsF detail_;
   };

@@ -1,5 +1,6 @@
 #include "systemd_engine.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -17,6 +18,7 @@
 #include "run_record.h"
 #include "service_runtimes.h"
 #include "state_lock.h"
+#include "unique_fd.h"
 #include "unit_file.h"
 
 namespace launchctl {
@@ -25,6 +27,15 @@ namespace {
 namespace fs = std::filesystem;
 using morvane::AgentUnits::labelOf;
 using morvane::AgentUnits::unitName;
+
+/// The name of the folder, under the runtime directory's "launchagents", that belongs to the
+/// service `serviceName`. A unit file names paths in the folder, and systemd runs no program
+/// whose path holds a backslash: the ones of the unit name's escapes become '+', which no unit
+/// name holds.
+std::string jobFolderName(std::string serviceName) {
+  std::ranges::replace(serviceName, '\\', '+');
+  return serviceName;
+}
 
 /// How a run ended, from the manager's record of the main process; nullopt when none has
 /// ended since the last start.
@@ -51,13 +62,9 @@ int signalNumber(const std::string& name) {
   return 0;
 }
 
-/// How the last run ended, as the job's ExecStopPost noted it ("exited 3", "killed TERM").
-std::optional<int> statusFromFile(const fs::path& file) {
-  const auto text = morvane::readRegularFile(file);
-  if (!text) {
-    return std::nullopt;
-  }
-  std::istringstream in(*text);
+/// How the last run ended, from the note the job's ExecStopPost wrote ("exited 3", "killed TERM").
+std::optional<int> statusFromNote(const std::string& text) {
+  std::istringstream in(text);
   std::string code;
   std::string status;
   if (!(in >> code >> status)) {
@@ -72,6 +79,21 @@ std::optional<int> statusFromFile(const fs::path& file) {
   }
   const int signal = signalNumber(status);
   return signal > 0 ? std::optional(-signal) : std::nullopt;
+}
+
+/// The note of how the last run of `serviceName` ended, read through `folders`, the open folder
+/// of every job's folder, which spares each read a walk down the whole path; `bytes` is the
+/// buffer a caller reading many reuses. The reading is non-blocking and bounded, whatever may
+/// have taken the note's name.
+std::optional<int> notedStatus(int folders, const std::string& serviceName, std::string& bytes) {
+  if (folders < 0) {
+    return std::nullopt;
+  }
+  const fs::path note = lastExitFile(jobFolderName(serviceName));
+  if (!morvane::readListedRegularFile(folders, note.c_str(), bytes)) {
+    return std::nullopt;
+  }
+  return statusFromNote(bytes);
 }
 
 /// Writes `text` to `path` atomically.
@@ -135,11 +157,7 @@ fs::path SystemdEngine::unitDirectory() const {
 }
 
 fs::path SystemdEngine::jobFolder(const std::string& serviceName) const {
-  // A unit file names paths in the folder, and systemd runs no program whose path holds a
-  // backslash: the ones of the unit name's escapes become '+', which no unit name holds.
-  std::string name = serviceName;
-  std::ranges::replace(name, '\\', '+');
-  return connection_.runtimeDirectory() / "launchagents" / name;
+  return connection_.runtimeDirectory() / "launchagents" / jobFolderName(serviceName);
 }
 
 std::vector<ListedJob> SystemdEngine::jobs() {
@@ -176,13 +194,16 @@ std::vector<ListedJob> SystemdEngine::jobs() {
     ++row;
   }
   user_manager::PendingRuntimes pending(connection_, asked);
+  const morvane::UniqueFd folders(::open((connection_.runtimeDirectory() / "launchagents").c_str(),
+                                         O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::string note;
   std::vector<ListedJob> jobs;
   for (const auto& [name, status] : units) {
     std::optional<std::string> label = labelOf(name);
     if (!label) {
       label = keptLabel(unitDirectory() / name, jobFolder(name)).value_or(name);
     }
-    const std::optional<int> noted = statusFromFile(lastExitFile(jobFolder(name)));
+    const std::optional<int> noted = notedStatus(folders.get(), name, note);
     if (status && !noted && !mayHaveMainProcess(status->subState) &&
         !noteMayLag(status->subState)) {
       unnoted.push_back({name, false, true});

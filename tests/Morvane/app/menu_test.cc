@@ -248,6 +248,14 @@ class MenuTest : public QObject {
     Language::apply(std::nullopt);
     app->rebuildMenu();
     QVERIFY(rowTitled(app->menu, "com.example.timer")->detail().value_or("").startsWith("下次 "));
+    // Described again in the new language, and again when the schedule changes.
+    QCOMPARE(rowTitled(app->menu, "com.example.plain")->toolTip(),
+             QStringLiteral("/Users/me/Library/LaunchAgents/com.example.plain.plist\n"
+                            "每 5 分钟，保持运行"));
+    app->schedules["com.example.plain"] = Schedule{.startInterval = 600};
+    app->rebuildMenu();
+    QCOMPARE(rowTitled(app->menu, "com.example.plain")->toolTip(),
+             QStringLiteral("/Users/me/Library/LaunchAgents/com.example.plain.plist\n每 10 分钟"));
     qputenv("MORVANE_LANG", "en");
     Language::apply(std::nullopt);
   }

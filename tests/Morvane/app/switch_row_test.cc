@@ -84,6 +84,19 @@ class SwitchRowTest : public QObject {
              int(std::ceil(
                  QFontMetricsF(longRow.detailFont()).horizontalAdvance("pid 4242 · disabled"))));
     QVERIFY(longRow.detailRect().right() + 1 + 16 <= longRow.toggle()->x());
+
+    // Details recur and are measured once, but in the font of the moment: a larger menu font
+    // widens the same detail.
+    const QFont menuFont = QApplication::font("QMenu");
+    QFont larger = menuFont;
+    larger.setPointSizeF(menuFont.pointSizeF() > 0 ? menuFont.pointSizeF() * 2 : 26);
+    QApplication::setFont(larger, "QMenu");
+    SwitchRow largerRow("Sync", QStringLiteral("pid 4242 · disabled"), false, true, {});
+    QApplication::setFont(menuFont, "QMenu");
+    QCOMPARE(largerRow.detailRect().width(),
+             int(std::ceil(QFontMetricsF(largerRow.detailFont())
+                               .horizontalAdvance("pid 4242 · disabled"))));
+    QVERIFY(largerRow.detailRect().width() > longRow.detailRect().width());
   }
 
   void widestOfManyRowsIsTheWidestMeasuredWithoutMeasuringEach() {

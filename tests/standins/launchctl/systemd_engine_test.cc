@@ -154,12 +154,22 @@ TEST_F(SystemdEngineTest, NextLoginLoadsEveryAgentNotDisabledOnce) {
 TEST_F(SystemdEngineTest, HowAJobEndedIsListedEvenWhenItsFolderLostTheNote) {
   load("org.example.exit3", {"/bin/sh", "-c", "exit 3"});
   load("org.example.killed", {"/bin/sh", "-c", "kill -9 $$"});
+  // Its unit name holds an escape ("\x2d"), and its folder is named otherwise.
+  load("org.example.exit-5", {"/bin/sh", "-c", "exit 5"});
+  const std::string forgotten = "launchagent-org.example.exit\\x2d5.service";
   const auto ended = [&] {
     const std::optional<ListRow> exited = rowOf("org.example.exit3");
     const std::optional<ListRow> killed = rowOf("org.example.killed");
     return exited && exited->status == 3 && killed && killed->status == -9;
   };
   ASSERT_TRUE(eventually(ended));
+  ASSERT_TRUE(eventually([&] { return rowOf("org.example.exit-5")->status == 5; }));
+  // Once the manager forgets a failure it drops the unit: only the folder's note tells.
+  ASSERT_EQ(systemctl({"reset-failed", forgotten}).status, 0);
+  ASSERT_TRUE(eventually([&] {
+    return systemctl({"list-units", "--all", "--plain", "--no-legend", forgotten}).out.empty();
+  }));
+  EXPECT_EQ(rowOf("org.example.exit-5")->status, 5);
   // The manager still knows what the job folders noted.
   std::error_code ignored;
   for (const auto& folder :
