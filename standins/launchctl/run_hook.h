@@ -3,8 +3,8 @@
 // The hook a job's service unit runs around each run on the systemd engine (run_hook_main.cc): as
 // the run starts, a note of when and why beside the run record, before it becomes the job's
 // program; at its end, how it ended in the job folder and the whole run added to the run record.
-// One small program, started directly by the manager, so that neither a start nor the stop
-// bootout waits for waits long for it.
+// One small program, started directly by the manager, so that neither a job's start nor the
+// stop that bootout asks for waits long on it.
 
 #include <filesystem>
 #include <optional>
