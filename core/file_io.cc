@@ -148,20 +148,17 @@ Result<std::string> readFile(const std::filesystem::path& path, size_t limit) {
   return std::move(*bytes);
 }
 
-void removeAbandonedTemporaries(const std::filesystem::path& directory, std::string_view prefix) {
+namespace {
+
+/// Removes the files in `directory` that `writerOf` names a writer of (the process id in the
+/// name, or 0 for no temporary file) when that writer is no longer running.
+template <typename WriterOf>
+void removeAbandoned(const std::filesystem::path& directory, WriterOf writerOf) {
   DIR* stream = ::opendir(directory.c_str());
   if (stream == nullptr)
     return;
   while (const dirent* entry = ::readdir(stream)) {
-    std::string_view name = entry->d_name;
-    if (!name.starts_with(prefix))
-      continue;
-    std::string_view rest = name.substr(prefix.size());
-    std::string_view digits = rest.substr(0, rest.find('-'));
-    if (digits.empty() || digits.size() > 9 ||
-        digits.find_first_not_of("0123456789") != std::string_view::npos)
-      continue;
-    const pid_t writer = static_cast<pid_t>(std::stol(std::string(digits)));
+    const pid_t writer = writerOf(std::string_view(entry->d_name));
     if (writer <= 0 || writer == ::getpid() || ::kill(writer, 0) == 0 || errno != ESRCH)
       continue;
     ::unlinkat(::dirfd(stream), entry->d_name, 0);
@@ -169,10 +166,39 @@ void removeAbandonedTemporaries(const std::filesystem::path& directory, std::str
   ::closedir(stream);
 }
 
+/// The writer of a temporary file whose name, after its prefix, is `rest`: a process id, and
+/// optionally "-" and more; 0 when `rest` is not of that form.
+pid_t temporaryWriter(std::string_view rest) {
+  std::string_view digits = rest.substr(0, rest.find('-'));
+  if (digits.empty() || digits.size() > 9 ||
+      digits.find_first_not_of("0123456789") != std::string_view::npos)
+    return 0;
+  return static_cast<pid_t>(std::stol(std::string(digits)));
+}
+
+}  // namespace
+
+void removeAbandonedTemporaries(const std::filesystem::path& directory, std::string_view prefix) {
+  removeAbandoned(directory, [prefix](std::string_view name) {
+    return name.starts_with(prefix) ? temporaryWriter(name.substr(prefix.size())) : 0;
+  });
+}
+
+void removeAbandonedTemporaries(const std::filesystem::path& directory) {
+  // Temporary siblings are named "." + the target's name + ".tmp-" + the writer's process id.
+  static constexpr std::string_view kMark = ".tmp-";
+  removeAbandoned(directory, [](std::string_view name) {
+    const size_t mark = name.rfind(kMark);
+    if (!name.starts_with('.') || mark == std::string_view::npos || mark < 2)
+      return pid_t{0};
+    return temporaryWriter(name.substr(mark + kMark.size()));
+  });
+}
+
 namespace {
 
 /// writeFileAtomically() with the mode set whole when given, else 0666 less the umask; without
-/// the flush to disk unless `flush`.
+/// the flush to disk, and without looking for earlier writers' temporary files, unless `flush`.
 Outcome replaceAtomically(const std::filesystem::path& path, std::string_view bytes,
                           std::optional<mode_t> mode, bool flush = true) {
   const std::filesystem::path temporary = temporarySibling(path);
@@ -192,7 +218,8 @@ Outcome replaceAtomically(const std::filesystem::path& path, std::string_view by
     ::unlink(temporary.c_str());
     return std::unexpected(pathFailure(path, error));
   }
-  removeAbandonedTemporaries(path.parent_path(), temporaryPrefix(path));
+  if (flush)
+    removeAbandonedTemporaries(path.parent_path(), temporaryPrefix(path));
   return {};
 }
 

@@ -38,6 +38,10 @@ std::expected<void, int> readListedRegularFile(int directory, const char* name, 
 /// running keeps its file.
 void removeAbandonedTemporaries(const std::filesystem::path& directory, std::string_view prefix);
 
+/// Removes every temporary file of an atomic write (whatever its target) that a writer which is
+/// no longer running left in `directory`.
+void removeAbandonedTemporaries(const std::filesystem::path& directory);
+
 /// Replaces `path` with `bytes` so that a reader sees either the old file whole or the new one.
 ///
 /// The bytes go to a fresh file beside the target, are flushed to disk, and then renamed over it.
@@ -51,6 +55,8 @@ Outcome writeFileAtomically(const std::filesystem::path& path, std::string_view 
 /// writeFileAtomically() without the flush to disk: a reader still sees the old file whole or the
 /// new one, but a crash of the machine soon after may lose the change, or on some file systems
 /// leave the file empty. For records worth less than the wait for the disk, such as a job's runs.
+/// Nor does it read the folder for the temporary files of killed writers: a caller that writes
+/// often removes them at a rarer moment, with removeAbandonedTemporaries().
 Outcome writeFileAtomicallyUnflushed(const std::filesystem::path& path, std::string_view bytes);
 
 /// Writes `bytes` as the new file `path` with the permissions `mode`, so that a reader sees

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <thread>
 
+#include "run_record.h"
 #include "state_lock.h"
 #include "supervisor.h"
 
@@ -153,6 +154,11 @@ bool load(State& state, const JobConfig& config, const std::string& plistPath,
   std::error_code ignored;
   record.plistPath = std::filesystem::absolute(plistPath, ignored).string();
   record.exitTimeout = config.exitTimeout;
+  try {
+    prepareRunRecordFolder(stateDir);
+  } catch (const std::exception&) {
+    // The job's runs go unrecorded then, as its supervisor finds; the job itself loads.
+  }
   if (needsSupervisor(config)) {
     const std::optional<SupervisorReport> report = startSupervisor(config, stateDir);
     if (!report) {

@@ -27,6 +27,15 @@ std::filesystem::path runRecordFolder(const std::filesystem::path& stateDir) {
   return stateDir / "runs";
 }
 
+std::filesystem::path prepareRunRecordFolder(const std::filesystem::path& stateDir) {
+  const std::filesystem::path folder = runRecordFolder(stateDir);
+  if (const morvane::Outcome made = morvane::createDirectories(folder); !made) {
+    throw std::runtime_error(made.error().text);
+  }
+  morvane::removeAbandonedTemporaries(folder);
+  return folder;
+}
+
 morvane::Runs readRunRecord(const std::filesystem::path& folder, const std::string& label) {
   const auto text = morvane::readRegularFile(folder / morvane::runRecordName(label));
   return text ? morvane::parseRuns(*text) : morvane::Runs{};
@@ -39,12 +48,12 @@ int64_t nowMicros() {
 }
 
 void recordRunStart(const std::filesystem::path& folder, const std::string& label,
-                    morvane::RunCause cause) {
+                    morvane::RunCause cause, int64_t startedMicros) {
   morvane::Runs runs = readRunRecord(folder, label);
   // A run still open here never had its end recorded (its supervisor was killed): its end is
   // unknown, and it is no run under way.
   std::erase_if(runs, [](const morvane::Run& run) { return !run.ended; });
-  runs.push_back({nowMicros(), std::nullopt, std::nullopt, cause});
+  runs.push_back({startedMicros, std::nullopt, std::nullopt, cause});
   writeRecord(folder, label, runs);
 }
 

@@ -90,10 +90,10 @@ JobRecord* ownRecord(State& state, const std::string& label) {
 
 /// Adds a start to the job's run record; a record that cannot be written costs the history
 /// that run, never the run itself.
-void noteStart(const std::filesystem::path& dir, const std::string& label,
-               morvane::RunCause cause) {
+void noteStart(const std::filesystem::path& dir, const std::string& label, morvane::RunCause cause,
+               int64_t started = nowMicros()) {
   try {
-    recordRunStart(runRecordFolder(dir), label, cause);
+    recordRunStart(runRecordFolder(dir), label, cause, started);
   } catch (...) {
   }
 }
@@ -101,8 +101,9 @@ void noteStart(const std::filesystem::path& dir, const std::string& label,
 /// The job's schedule and the supervisor's loop over it.
 class Supervision {
  public:
-  Supervision(const JobConfig& config, const std::filesystem::path& dir, pid_t job)
-      : config_(config), dir_(dir), job_(job) {}
+  Supervision(const JobConfig& config, const std::filesystem::path& dir, pid_t job,
+              std::optional<int64_t> loadStart)
+      : config_(config), dir_(dir), job_(job), loadStart_(loadStart) {}
 
   /// Supervises the job until it is unloaded or has nothing left to do. No job runs without a
   /// record: one whose bootstrap never recorded it is ended at once.
@@ -110,6 +111,11 @@ class Supervision {
     if (!recorded()) {
       endUnrecordedJob();
       return;
+    }
+    // The start at load is recorded only now that bootstrap has saved the state, so that the two
+    // never wait on the disk together; it still comes before anything else this records.
+    if (loadStart_) {
+      noteStart(dir_, config_.label, morvane::RunCause::load, *loadStart_);
     }
     if (config_.startInterval > 0) {
       intervalAt_ = Clock::now() + std::chrono::seconds(config_.startInterval);
@@ -335,6 +341,7 @@ class Supervision {
   const JobConfig& config_;
   const std::filesystem::path dir_;
   pid_t job_;  ///< The running program; 0 when none, negative when a start failed to fork.
+  const std::optional<int64_t> loadStart_;
   std::optional<Clock::time_point> restartAt_;
   std::optional<Clock::time_point> intervalAt_;
   std::optional<Clock::time_point> killAt_;
@@ -345,9 +352,10 @@ class Supervision {
 
 }  // namespace
 
-[[noreturn]] void supervise(const JobConfig& config, const std::filesystem::path& dir, pid_t job) {
+[[noreturn]] void supervise(const JobConfig& config, const std::filesystem::path& dir, pid_t job,
+                            std::optional<int64_t> loadStart) {
   try {
-    Supervision(config, dir, job).run();
+    Supervision(config, dir, job, loadStart).run();
   } catch (...) {
     // The state became unusable; the job is left to bootout.
   }

@@ -21,6 +21,7 @@
 #include "job_config_codec.h"
 #include "launch.h"
 #include "run_record.h"
+#include "state_lock.h"
 
 extern char** environ;
 
@@ -80,9 +81,9 @@ void resetSignals() {
 }
 
 /// The forked supervisor: starts the job when it starts at load and reports, exactly as quickly
-/// as bootstrap needs, records the run's start, then becomes the supervisor program, which
-/// supervises the job (its child still) from a fresh start. A program that cannot be run leaves the
-/// job to bootout, as a supervisor that dies does.
+/// as bootstrap needs, then becomes the supervisor program, which supervises the job (its child
+/// still) from a fresh start and records the run's start once bootstrap has saved the state. A
+/// program that cannot be run leaves the job to bootout, as a supervisor that dies does.
 [[noreturn]] void becomeSupervisor(const JobConfig& config, const char* program,
                                    const std::string& stateDir, int reportFd, int configFd) {
   const int report = detachDescriptors(reportFd, configFd);
@@ -92,26 +93,26 @@ void resetSignals() {
     // Nothing depends on it; the supervisor only avoids pinning the caller's directory.
   }
   const pid_t job = startsAtLoad(config) ? launchJob(config) : 0;
+  const int64_t started = nowMicros();
   // A bootstrap killed meanwhile has closed the pipe; the report is lost, not fatal.
   signal(SIGPIPE, SIG_IGN);
   const SupervisorReport sent{identify(getpid()), job > 0 ? identify(job) : ProcessId{}};
   writeFully(report, &sent, sizeof sent);  // a lost report shows as a failed start
   close(report);
   signal(SIGPIPE, SIG_DFL);
-  // The run's start is recorded while bootstrap saves the state, not before it may: writing a
-  // file under a busy disk's journal takes longer than everything else a start does. It comes
-  // before anything the supervisor program records, so the run's end always follows it.
-  if (startsAtLoad(config)) {
-    try {
-      recordRunStart(runRecordFolder(stateDir), config.label, morvane::RunCause::load);
-    } catch (...) {
-      // The history misses a run; the job itself goes on as before.
-    }
+  // Nothing more until bootstrap has saved the state (it holds the lock until then), so that the
+  // program's start and the run's record, which it writes, take neither processor nor disk from
+  // bootstrap.
+  try {
+    const StateLock saved(stateDir);
+  } catch (...) {
+    // The program finds out for itself.
   }
   std::string jobText = std::to_string(job);
   std::string dir = stateDir;
   std::string name(kSupervisorProgram);
-  char* const argv[] = {name.data(), dir.data(), jobText.data(), nullptr};
+  std::string startText = startsAtLoad(config) ? std::to_string(started) : "-";
+  char* const argv[] = {name.data(), dir.data(), jobText.data(), startText.data(), nullptr};
   fcntl(kConfigFd, F_SETFD, 0);
   execve(program, argv, environ);
   _exit(127);

@@ -14,6 +14,7 @@
 #include "agent_units.h"
 #include "file_io.h"
 #include "login_unit.h"
+#include "run_hook.h"
 #include "run_record.h"
 #include "service_runtimes.h"
 #include "state_lock.h"
@@ -137,20 +138,8 @@ bool noteMayLag(const std::string& subState) {
 
 /// The start hook's note of the run under way: its start and cause.
 std::optional<morvane::Run> startNote(const fs::path& runRecord) {
-  const auto text = morvane::readRegularFile(runRecord.string() + ".start");
-  if (!text) {
-    return std::nullopt;
-  }
-  // The note is a run line's start and cause; the rest is that of a run under way.
-  const size_t space = text->find(' ');
-  if (space == std::string::npos) {
-    return std::nullopt;
-  }
-  std::string cause = text->substr(space + 1);
-  while (!cause.empty() && (cause.back() == '\n' || cause.back() == ' ')) {
-    cause.pop_back();
-  }
-  return morvane::parseRunLine(text->substr(0, space) + " - - - " + cause);
+  const auto text = morvane::readRegularFile(startNoteFile(runRecord));
+  return text ? parseStartNote(*text) : std::nullopt;
 }
 
 bool isAgentService(const std::string& name) {
@@ -331,14 +320,18 @@ void SystemdEngine::load(const JobConfig& config, const std::string& plistPath) 
   fs::remove_all(folder);
   fs::create_directories(folder);
   fs::create_directories(unitDirectory());
-  const fs::path runRecords = runRecordFolder(stateDirectory_);
-  fs::create_directories(runRecords);
+  const fs::path runRecords = prepareRunRecordFolder(stateDirectory_);
   const fs::path runRecord = runRecords / morvane::runRecordName(config.label);
   std::error_code ignored;
   try {
     const fs::path absolute = fs::absolute(plistPath, ignored);
     if (startsAtLoad(config)) {
-      writeUnitFile(nextCauseFile(runRecord), "load");
+      // Like the run record it is for, worth less than the wait for the disk.
+      if (const morvane::Outcome written =
+              morvane::writeFileAtomicallyUnflushed(nextCauseFile(runRecord), "load");
+          !written) {
+        throw std::runtime_error(written.error().text);
+      }
     } else {
       fs::remove(nextCauseFile(runRecord), ignored);
     }
@@ -346,9 +339,9 @@ void SystemdEngine::load(const JobConfig& config, const std::string& plistPath) 
     if (hasSchedule(config)) {
       writeUnitFile(unitDirectory() / timer, timerUnitText(config));
     }
-    writeUnitFile(
-        unitDirectory() / service,
-        serviceUnitText(config, {folder, absolute.string(), runRecord, unitDirectory() / service}));
+    writeUnitFile(unitDirectory() / service,
+                  serviceUnitText(config, {folder, absolute.string(), runRecord,
+                                           unitDirectory() / service, runHookProgram()}));
     std::set<std::string> jobs;
     if (hasSchedule(config)) {
       jobs.insert(connection_.startUnit(timer));

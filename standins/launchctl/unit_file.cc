@@ -20,10 +20,6 @@ extern char** environ;
 namespace launchctl {
 namespace {
 
-/// systemd's exit codes for a job it could not set up or execute.
-constexpr int kFirstSetupFailure = 200;
-constexpr int kLastSetupFailure = 243;
-
 namespace fs = std::filesystem;
 
 /// Escapes the characters systemd reads specially in a quoted value; `$` only where variables
@@ -169,15 +165,6 @@ std::string description(const std::string& label) {
 /// outside printable ASCII (and '%' and '\\') written %XX, so nothing can be trimmed or joined.
 constexpr std::string_view kLabelProperty = "X-LaunchAgentLabel=";
 
-/// The command that notes how each run ended in the job folder, as systemd tells ExecStopPost.
-std::string lastExitRecorder(const fs::path& jobFolder) {
-  return "-/bin/sh -c " +
-         commandWord(
-             "printf '%s %s\\n' \"$EXIT_CODE\" \"$EXIT_STATUS\" > \"$0.new\" && "
-             "mv \"$0.new\" \"$0\"") +
-         " " + commandWord(lastExitFile(jobFolder).string());
-}
-
 /// Why the unit starts when nobody said otherwise: the one thing that starts it after its load.
 std::string_view defaultCause(const JobConfig& config) {
   const KeepAlive& keepAlive = config.keepAlive;
@@ -190,46 +177,30 @@ std::string_view defaultCause(const JobConfig& config) {
   return restarts ? "keepalive" : interval ? "interval" : "calendar";
 }
 
-/// The command that notes when each run starts, and why, beside the run record ($0.start).
-std::string runStartRecorder(const JobConfig& config, const UnitSurroundings& surroundings) {
-  return "-/bin/sh -c " +
-         commandWord(
-             "c=$(cat \"$0.cause\" 2>/dev/null) || c=$1; rm -f \"$0.cause\"; "
-             "printf '%s %s\\n' \"$(date +%s.%N)\" \"$c\" > \"$0.start.new\" && "
-             "mv \"$0.start.new\" \"$0.start\"") +
-         " " + commandWord(surroundings.runRecord.string()) + " " +
-         commandWord(std::string(defaultCause(config)));
+/// The command that runs the job's program, its start noted beside the run record with its
+/// cause on the way: the hook (`hook`, as the unit names it), which then executes the program
+/// with the job's whole argv.
+std::string jobCommand(const JobConfig& config, const UnitSurroundings& surroundings,
+                       const std::string& hook) {
+  std::string command =
+      hook + " start " + commandWord(surroundings.runRecord.string()) + " " +
+      commandWord(std::string(defaultCause(config))) + " " +
+      commandWord(pathValue(programPath(config), surroundings.jobFolder, "program"));
+  for (const std::string& argument : config.arguments) {
+    command += " " + commandWord(argument);
+  }
+  return command;
 }
 
-/// The command that adds each ended run to the run record, keeping the last ones: its start and
-/// cause from $0.start, how it ended as systemd tells ExecStopPost (an exit code as
-/// shownExitCode() gives it), and "unloaded" when the unit file ($1) is gone, as bootout removes
-/// it before it stops the unit.
-std::string runEndRecorder(const UnitSurroundings& surroundings) {
-  return "-/bin/sh -c " +
-         commandWord(
-             "s=$(cat \"$0.start\" 2>/dev/null) || s='- -'; u=; [ -e \"$1\" ] || u=' unloaded'; "
-             "x=$EXIT_STATUS; [ \"$EXIT_CODE\" = exited ] && [ \"$x\" -ge " +
-             std::to_string(kFirstSetupFailure) + " ] && [ \"$x\" -le " +
-             std::to_string(kLastSetupFailure) + " ] && x=" + std::to_string(kExitCannotRun) +
-             "; { tail -n " + std::to_string(morvane::kKeptRuns - 1) +
-             " \"$0\" 2>/dev/null; "
-             "printf '%s %s %s %s %s%s\\n' \"${s%% *}\" \"$(date +%s.%N)\" \"$EXIT_CODE\" "
-             "\"$x\" \"${s#* }\" \"$u\"; } > \"$0.new\" && mv \"$0.new\" \"$0\"; "
-             "rm -f \"$0.start\"") +
-         " " + commandWord(surroundings.runRecord.string()) + " " +
-         commandWord(surroundings.unitFile.string());
+/// The hook that notes how each run ended in the job folder and adds the run to the run record;
+/// "-" before it, as a note that cannot be written must not fail the run.
+std::string runEndRecorder(const UnitSurroundings& surroundings, const std::string& hook) {
+  return "-" + hook + " end " + commandWord(surroundings.runRecord.string()) + " " +
+         commandWord(surroundings.unitFile.string()) + " " +
+         commandWord(lastExitFile(surroundings.jobFolder).string());
 }
 
 }  // namespace
-
-int shownExitCode(int code) {
-  return code >= kFirstSetupFailure && code <= kLastSetupFailure ? kExitCannotRun : code;
-}
-
-fs::path nextCauseFile(const fs::path& runRecord) {
-  return runRecord.string() + ".cause";
-}
 
 std::string labelProperty(const std::string& label) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -300,15 +271,10 @@ std::string serviceUnitText(const JobConfig& config, const UnitSurroundings& sur
        << "[Service]\n"
        << "Type=simple\n"
        << "Slice=" << morvane::AgentUnits::kSlice << "\n";
-  // "@": the first word is the program, the rest its whole argv, argv[0] included.
-  unit << "ExecStart=@" << pathValue(programPath(config), surroundings.jobFolder, "program");
-  for (const std::string& argument : config.arguments) {
-    unit << " " << commandWord(argument);
-  }
-  unit << "\n"
-       << "ExecStartPre=" << runStartRecorder(config, surroundings) << "\n"
-       << "ExecStopPost=" << lastExitRecorder(surroundings.jobFolder) << "\n"
-       << "ExecStopPost=" << runEndRecorder(surroundings) << "\n"
+  const std::string hook =
+      pathValue(surroundings.hookProgram.string(), surroundings.jobFolder, "run-hook");
+  unit << "ExecStart=" << jobCommand(config, surroundings, hook) << "\n"
+       << "ExecStopPost=" << runEndRecorder(surroundings, hook) << "\n"
        << "WorkingDirectory="
        << (config.workingDirectory.empty()
                ? "/"

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "job_config.h"
+#include "run_hook.h"
 
 namespace launchctl {
 
@@ -21,16 +22,9 @@ struct UnitSurroundings {
   /// Where the service unit's own file lies: once bootout has removed it, a run's end is its
   /// unload's doing.
   std::filesystem::path unitFile;
+  /// The program the unit runs around each run to keep the run record (run_hook.h).
+  std::filesystem::path hookProgram;
 };
-
-/// An exit code of a run as `list` and the run record show it: systemd's codes for a job it
-/// could not set up or execute (EXIT_CHDIR, EXIT_EXEC, … from 200 to 243) as the built-in
-/// engine exits then, EX_CONFIG; any other as it is.
-int shownExitCode(int code);
-
-/// The file beside a run record that holds why the next start happens, when the one who starts
-/// it knows better than the unit ("load" for the start at bootstrap); the next start takes it.
-std::filesystem::path nextCauseFile(const std::filesystem::path& runRecord);
 
 /// The file in the job folder that holds how the last run ended, as systemd reports it to
 /// ExecStopPost: "exited 3", "killed TERM", "dumped SEGV".

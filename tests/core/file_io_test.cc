@@ -70,10 +70,15 @@ TEST(WriteFileAtomically, RemovesTheTemporaryFilesOfWritersThatAreGone) {
   EXPECT_TRUE(std::filesystem::exists(dir / running));
   EXPECT_TRUE(std::filesystem::exists(dir / other));
   EXPECT_EQ(testing::readText(dir / "settings.json"), "{}");
-  // Without the flush to disk: the same replacement, the same clean-up.
+  // Without the flush to disk: the same replacement, and no look at the folder; its clean-up,
+  // for every target at once, is left to a rarer moment.
   writeFile(dir / gone, "partial");
   ASSERT_TRUE(writeFileAtomicallyUnflushed(dir / "settings.json", "{\"a\": 1}"));
+  EXPECT_TRUE(std::filesystem::exists(dir / gone));
+  EXPECT_EQ(testing::readText(dir / "settings.json"), "{\"a\": 1}");
+  removeAbandonedTemporaries(dir.path());
   EXPECT_FALSE(std::filesystem::exists(dir / gone));
+  EXPECT_FALSE(std::filesystem::exists(dir / other));
   EXPECT_TRUE(std::filesystem::exists(dir / running));
   EXPECT_EQ(testing::readText(dir / "settings.json"), "{\"a\": 1}");
 }
@@ -113,6 +118,21 @@ TEST(RemoveAbandonedTemporaries, TakesOnlyNamesOfTheExpectedForm) {
   for (const std::string& name :
        std::vector<std::string>{"state.json.x" + pid, "state.json.", "state.json.-1", "state.json"})
     EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+  // Whatever the target: only a hidden name, a target, ".tmp-" and a writer's pid.
+  const std::vector<std::string> kept = {
+      "a.runs.tmp-" + pid, ".tmp-" + pid, "..tmp-" + pid, ".a.tmp-x" + pid,
+      ".a.tmp-",           ".a.tmp--1",   "a.runs",       ".a.tmp-" + std::to_string(::getppid())};
+  for (const std::string& name : kept)
+    writeFile(dir / name, "");
+  const std::vector<std::string> removed = {".a.runs.tmp-" + pid + "-0",
+                                            ".a.runs.start.tmp-" + pid};
+  for (const std::string& name : removed)
+    writeFile(dir / name, "");
+  removeAbandonedTemporaries(dir.path());
+  for (const std::string& name : kept)
+    EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+  for (const std::string& name : removed)
+    EXPECT_FALSE(std::filesystem::exists(dir / name)) << name;
 }
 
 }  // namespace
