@@ -94,8 +94,8 @@ class SwitchRowTest : public QObject {
     SwitchRow largerRow("Sync", QStringLiteral("pid 4242 · disabled"), false, true, {});
     QApplication::setFont(menuFont, "QMenu");
     QCOMPARE(largerRow.detailRect().width(),
-             int(std::ceil(QFontMetricsF(largerRow.detailFont())
-                               .horizontalAdvance("pid 4242 · disabled"))));
+             int(std::ceil(
+                 QFontMetricsF(largerRow.detailFont()).horizontalAdvance("pid 4242 · disabled"))));
     QVERIFY(largerRow.detailRect().width() > longRow.detailRect().width());
   }
 
