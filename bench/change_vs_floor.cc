@@ -29,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "user_manager_sandbox.h"
+#include "engine_user_manager.h"
 
 extern char** environ;
 
@@ -153,19 +153,13 @@ int main(int argc, char** argv) {
   ::setenv("MORVANE_JOB_ENGINE", "builtin", 0);
   const fs::path directory = home / "Library" / "LaunchAgents";
   fs::create_directories(directory);
-  const bool onSystemd = std::string(std::getenv("MORVANE_JOB_ENGINE")) == "systemd";
-  std::unique_ptr<morvane::testing::UserManagerSandbox> manager;
-  if (onSystemd) {
-    auto started = morvane::testing::UserManagerSandbox::start({home, false});
-    if (!started) {
-      std::printf("skipped: no systemd user manager runs here: %s\n", started.error().c_str());
-      fs::remove_all(home);
-      return 0;
-    }
-    manager = std::move(*started);
-    for (const auto& [name, value] : manager->environment())
-      ::setenv(name.c_str(), value.c_str(), 1);
+  auto manager = morvane::bench::userManagerForEngine(home);
+  if (!manager) {
+    std::printf("skipped: no systemd user manager runs here: %s\n", manager.error().c_str());
+    fs::remove_all(home);
+    return 0;
   }
+  const bool onSystemd = *manager != nullptr;
 
   const std::string launchctl = quoted(LAUNCHCTL_STANDIN);
   const std::string domain = "gui/" + std::to_string(::getuid());
@@ -219,7 +213,7 @@ int main(int argc, char** argv) {
   timed(launchctl + " bootout " + domain + "/com.bench.new || true");
   for (int i = 5; i < agents; i += 10)
     timed(launchctl + " bootout " + domain + "/com.bench.Agent-" + std::to_string(i));
-  manager.reset();  // ends every job it ran
+  manager->reset();  // ends every job it ran
   fs::remove_all(home);
   return 0;
 }

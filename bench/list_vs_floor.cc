@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "user_manager_sandbox.h"
+#include "engine_user_manager.h"
 
 extern char** environ;
 
@@ -163,21 +163,15 @@ int main(int argc, char** argv) {
   ::setenv("MORVANE_LANG", "en", 1);
   const fs::path directory = home / "Library" / "LaunchAgents";
   fs::create_directories(directory);
-  const char* engine = std::getenv("MORVANE_JOB_ENGINE");
-  const bool onSystemd = engine != nullptr && std::string(engine) == "systemd";
-  std::unique_ptr<morvane::testing::UserManagerSandbox> manager;
-  if (onSystemd) {
-    auto started = morvane::testing::UserManagerSandbox::start({home, false});
-    if (!started) {
-      std::printf("skipped: no systemd user manager runs here: %s\n", started.error().c_str());
-      fs::remove_all(home);
-      return 0;
-    }
-    manager = std::move(*started);
-    managerPid = manager->managerPid();
-    for (const auto& [name, value] : manager->environment())
-      ::setenv(name.c_str(), value.c_str(), 1);
+  auto manager = morvane::bench::userManagerForEngine(home);
+  if (!manager) {
+    std::printf("skipped: no systemd user manager runs here: %s\n", manager.error().c_str());
+    fs::remove_all(home);
+    return 0;
   }
+  const bool onSystemd = *manager != nullptr;
+  if (onSystemd)
+    managerPid = (*manager)->managerPid();
 
   const std::string launchctl = quoted(LAUNCHCTL_STANDIN);
   const std::string domain = "gui/" + std::to_string(::getuid());
@@ -250,7 +244,7 @@ int main(int argc, char** argv) {
   // What no scan avoids: the system's cost of opening and reading each file once.
   std::printf("opening and reading the files alone, one thread: %.2f ms\n",
               median(readingTimes) / 1000);
-  manager.reset();  // ends every job it ran
+  manager->reset();  // ends every job it ran
   if (std::getenv("LIST_BENCH_KEEP") != nullptr)
     std::printf("kept %s\n", home.c_str());
   else
