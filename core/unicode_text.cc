@@ -1,15 +1,12 @@
 #include "unicode_text.h"
 
-#include <unicode/locid.h>
-#include <unicode/normalizer2.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cstring>
 #include <optional>
 
+#include "unicode_library.h"
 #include "utf8_decoding.h"
 
 namespace morvane {
@@ -19,19 +16,28 @@ using utf8::asciiPrefix;
 using utf8::kMaxSequence;
 using utf8::nextCodePoint;
 
-/// Decodes the code point that ends at `end`, or -1; moves `end` back to its start.
+/// Decodes the code point that ends at `end`, or -1 where the bytes before it are no valid
+/// UTF-8; moves `end` back to its start (by one byte for invalid ones).
 UChar32 previousCodePoint(std::string_view text, size_t& end) {
-  const size_t base = end - std::min(end, kMaxSequence);
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data() + base);
-  auto i = static_cast<int32_t>(end - base);
-  UChar32 c;
-  U8_PREV(bytes, 0, i, c);
-  end = base + static_cast<size_t>(i);
+  // Back over continuation bytes to where the last sequence can start, then decode forwards.
+  size_t start = end - 1;
+  while (start > 0 && end - start < kMaxSequence &&
+         (static_cast<uint8_t>(text[start]) & 0xC0) == 0x80)
+    --start;
+  size_t next = start;
+  const UChar32 c = nextCodePoint(text.substr(0, end), next);
+  if (c < 0 || next != end) {
+    end -= 1;
+    return -1;
+  }
+  end = start;
   return c;
 }
 
 bool isSpaceOrTab(UChar32 c) {
-  return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR;
+  // The one space separator in ASCII is the space itself.
+  return c == '\t' || c == ' ' ||
+         (c >= 0x80 && unicode::library().u_charType(c) == U_SPACE_SEPARATOR);
 }
 
 bool isSpaceOrNewline(UChar32 c) {
@@ -104,33 +110,82 @@ std::optional<std::string> asciiKey(std::string_view text) {
   return key;
 }
 
+/// `text` in UTF-16, with U+FFFD for each byte that is no valid UTF-8.
+std::u16string toUtf16(std::string_view text) {
+  // Never more code units than bytes: a replaced byte also becomes one unit.
+  std::u16string out(text.size(), u'\0');
+  int32_t length = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  unicode::library().u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
+                                          text.data(), static_cast<int32_t>(text.size()), 0xFFFD,
+                                          nullptr, &status);
+  out.resize(U_SUCCESS(status) ? static_cast<size_t>(length) : 0);
+  return out;
+}
+
+/// `text` in UTF-8, with U+FFFD for each unpaired surrogate.
+std::string toUtf8(const std::u16string& text) {
+  std::string out(3 * text.size(), '\0');  // at most three bytes per code unit
+  int32_t length = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  unicode::library().u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
+                                        text.data(), static_cast<int32_t>(text.size()), 0xFFFD,
+                                        nullptr, &status);
+  out.resize(U_SUCCESS(status) ? static_cast<size_t>(length) : 0);
+  return out;
+}
+
+/// What `transform(destination, capacity, status)` writes from `source`, given room for all of
+/// it; `source` itself when ICU fails.
+template <class Transform>
+std::u16string transformed(const std::u16string& source, Transform transform) {
+  std::u16string out(source.size() + 8, u'\0');
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t length = transform(out.data(), static_cast<int32_t>(out.size()), status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) {
+    out.resize(static_cast<size_t>(length));
+    status = U_ZERO_ERROR;
+    length = transform(out.data(), length, status);
+  }
+  if (U_FAILURE(status))
+    return source;
+  out.resize(static_cast<size_t>(length));
+  return out;
+}
+
+/// `text` in the normal form `form`; `text` itself when the form is not available.
+std::u16string normalized(const std::u16string& text, const UNormalizer2* form, UErrorCode status) {
+  if (U_FAILURE(status))
+    return text;
+  return transformed(text, [&](char16_t* out, int32_t capacity, UErrorCode& error) {
+    return unicode::library().unorm2_normalize(form, text.data(), static_cast<int32_t>(text.size()),
+                                               out, capacity, &error);
+  });
+}
+
 }  // namespace
 
 std::string searchKey(std::string_view text) {
   if (std::optional<std::string> key = asciiKey(text))
     return std::move(*key);
   UErrorCode status = U_ZERO_ERROR;
-  const icu::Normalizer2* fold = icu::Normalizer2::getNFKCCasefoldInstance(status);
-  const icu::UnicodeString source = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-  icu::UnicodeString folded = U_SUCCESS(status) ? fold->normalize(source, status) : source;
-  std::string key;
-  (U_SUCCESS(status) ? folded : source).toUTF8String(key);
-  return key;
+  const UNormalizer2* fold = unicode::library().unorm2_getNFKCCasefoldInstance(&status);
+  return toUtf8(normalized(toUtf16(text), fold, status));
 }
 
 std::string lowercaseSortKey(std::string_view text) {
   if (std::optional<std::string> key = asciiKey(text))
     return std::move(*key);
-  icu::UnicodeString lower =
-      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
-          .toLower(icu::Locale::getRoot());
+  const std::u16string source = toUtf16(text);
+  // Lower case by the root locale ("" to ICU), then composed.
+  const std::u16string lower =
+      transformed(source, [&](char16_t* out, int32_t capacity, UErrorCode& error) {
+        return unicode::library().u_strToLower(out, capacity, source.data(),
+                                               static_cast<int32_t>(source.size()), "", &error);
+      });
   UErrorCode status = U_ZERO_ERROR;
-  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-  icu::UnicodeString composed = U_SUCCESS(status) ? nfc->normalize(lower, status) : lower;
-  std::string key;
-  (U_SUCCESS(status) ? composed : lower).toUTF8String(key);
-  return key;
+  const UNormalizer2* nfc = unicode::library().unorm2_getNFCInstance(&status);
+  return toUtf8(normalized(lower, nfc, status));
 }
 
 namespace {

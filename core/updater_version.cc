@@ -1,9 +1,9 @@
-#include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
 #include <charconv>
 
+#include "unicode_library.h"
 #include "updater.h"
 
 namespace morvane::Updater {
@@ -20,7 +20,10 @@ size_t numericPrefixLength(std::string_view piece) {
     int32_t size = 0;
     UChar32 c = 0;
     U8_NEXT(bytes, size, length, c);
-    if (c < 0 || u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) == U_NT_NONE)
+    const bool numeric =
+        c >= 0x80 ? unicode::library().u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) != U_NT_NONE
+                  : c >= '0' && c <= '9';  // the only numerals in ASCII
+    if (!numeric)
       break;
     offset += static_cast<size_t>(size);
   }

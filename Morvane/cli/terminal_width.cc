@@ -1,9 +1,25 @@
 #include "terminal_width.h"
 
-#include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include "unicode_library.h"
+
 namespace morvane {
+namespace {
+
+/// The columns one code point takes: none for a combining mark, two for a wide one.
+size_t columnsOf(UChar32 c) {
+  if (c < 0x80)
+    return 1;  // no ASCII character is a mark or wide
+  const unicode::Library& icu = unicode::library();
+  const auto category = static_cast<UCharCategory>(icu.u_charType(c));
+  if (category == U_NON_SPACING_MARK || category == U_ENCLOSING_MARK)
+    return 0;
+  const auto width = icu.u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
+  return (width == U_EA_WIDE || width == U_EA_FULLWIDTH) ? 2 : 1;
+}
+
+}  // namespace
 
 size_t terminalWidth(std::string_view text) {
   size_t columns = 0;
@@ -16,11 +32,7 @@ size_t terminalWidth(std::string_view text) {
       ++columns;  // an invalid byte shows as one replacement character
       continue;
     }
-    const auto category = static_cast<UCharCategory>(u_charType(c));
-    if (category == U_NON_SPACING_MARK || category == U_ENCLOSING_MARK)
-      continue;
-    const auto width = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
-    columns += (width == U_EA_WIDE || width == U_EA_FULLWIDTH) ? 2 : 1;
+    columns += columnsOf(c);
   }
   return columns;
 }

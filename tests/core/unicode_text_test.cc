@@ -19,6 +19,11 @@ TEST(Trim, RemovesUnicodeSpacesAndOnlyTheRightBreaks) {
   EXPECT_EQ(trimWhitespace("\nx\n"), "\nx\n");
   EXPECT_EQ(trimWhitespaceAndNewlines("\r\n\u0085 x\u2003\v\f"), "x");
   EXPECT_EQ(trimWhitespaceAndNewlines(" \n "), "");
+  // Bytes that are no valid UTF-8 are never space: trimming stops at them, from either end.
+  EXPECT_EQ(trimWhitespace("\xE2\x80 x \xE3\x80\x80"), "\xE2\x80 x");
+  EXPECT_EQ(trimWhitespace(" x\x80\xE3\x80\x80"), "x\x80");
+  EXPECT_EQ(trimWhitespace("x\x80\x80\x80\x80 "), "x\x80\x80\x80\x80");
+  EXPECT_EQ(trimWhitespace("x\xE3\x80 "), "x\xE3\x80");
 }
 
 TEST(LowercaseSortKey, UsesFullCaseMappingAndCanonicalEquivalence) {
