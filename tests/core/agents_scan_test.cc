@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <random>
 
 #include "agents.h"
 #include "language.h"
@@ -193,6 +194,19 @@ Agent agent(std::string label, bool loaded, std::string file = "") {
 TEST(Sorted, LoadedFirstThenByLowerCasedLabel) {
   std::vector<Agent> agents = {agent("beta", true), agent("Alpha", false), agent("alpha2", true)};
   EXPECT_EQ(labels(Agents::sorted(agents)), (std::vector<std::string>{"alpha2", "beta", "Alpha"}));
+
+  // Many agents in a shuffled order, whose places form cycles of every length: each ends up where
+  // a plain sort puts it, with all its fields.
+  std::mt19937 random(7);
+  std::vector<Agent> many;
+  for (int i = 0; i < 300; ++i)
+    many.push_back(agent("job" + std::to_string(random() % 1000), random() % 3 == 0,
+                         std::to_string(i) + ".plist"));
+  std::vector<Agent> expected = many;
+  std::stable_sort(expected.begin(), expected.end(), [](const Agent& a, const Agent& b) {
+    return a.loaded != b.loaded ? a.loaded : a.label < b.label;
+  });
+  EXPECT_EQ(Agents::sorted(many), expected);
 }
 
 TEST(Sorted, IsStableForLabelsThatLowerCaseAlike) {
