@@ -46,7 +46,7 @@ class Listing {
   Listing(const Listing&) = delete;
   Listing& operator=(const Listing&) = delete;
 
-  const std::vector<Listed>& names() const { return names_; }
+  std::vector<Listed>& names() { return names_; }
   int fd() const { return stream_ != nullptr ? ::dirfd(stream_) : -1; }
   /// Why the directory could not be opened; 0 when it was.
   int error() const { return error_; }
@@ -87,17 +87,17 @@ std::vector<Agent> scanAgents(const std::filesystem::path& directory, StateQuery
                               std::optional<Failure>* problem) {
   // The launchctl runs go on while this thread reads the property lists.
 
-  const Listing listing(directory);
+  Listing listing(directory);
   std::vector<Agent> agents;
   std::vector<bool> regular;
   agents.reserve(listing.names().size());
   const std::string prefix = (directory / "").string();  // `directory` with its separator
-  for (const Listed& entry : listing.names()) {
+  for (Listed& entry : listing.names()) {
     if (!entry.name.ends_with(".plist"))
       continue;
     Agent agent;
-    agent.file = entry.name;
     agent.path = prefix + entry.name;
+    agent.file = std::move(entry.name);
     agents.push_back(std::move(agent));
     regular.push_back(entry.regular);
   }
