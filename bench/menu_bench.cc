@@ -5,6 +5,10 @@
 // and typing into the filter of the open menu, one keystroke per iteration. Runs offscreen, or
 // on the X display named by DISPLAY with QT_QPA_PLATFORM=xcb.
 #include <benchmark/benchmark.h>
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#define MORVANE_CALLGRIND 1
+#endif
 #include <stdlib.h>
 #include <time.h>
 
@@ -144,6 +148,21 @@ BENCHMARK(BM_OpenMenu)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+/// Under callgrind (bench/menu_open_instructions.sh), counts the instructions from here to
+/// stopCounting() alone, into a profile of their own.
+void startCounting() {
+#ifdef MORVANE_CALLGRIND
+  CALLGRIND_ZERO_STATS;
+  CALLGRIND_TOGGLE_COLLECT;
+#endif
+}
+void stopCounting() {
+#ifdef MORVANE_CALLGRIND
+  CALLGRIND_TOGGLE_COLLECT;
+  CALLGRIND_DUMP_STATS;
+#endif
+}
+
 /// The CPU time this thread has used, in seconds.
 double threadCpuSeconds() {
   timespec now{};
@@ -160,7 +179,9 @@ void openMenuRepeatedly(benchmark::State& state, AppDelegate& delegate) {
   for (auto _ : state) {
     HeldScans held(delegate);
     const double cpuBefore = threadCpuSeconds();
+    startCounting();
     state.SetIterationTime(secondsUntilMapped(delegate.menu, [&] { delegate.popUpMenu(); }));
+    stopCounting();
     cpu += threadCpuSeconds() - cpuBefore;
     delegate.menu.hide();
   }
