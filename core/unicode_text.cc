@@ -110,8 +110,8 @@ std::optional<std::string> asciiKey(std::string_view text) {
   return key;
 }
 
-/// `text` in UTF-16, with U+FFFD for each byte that is no valid UTF-8.
-std::u16string toUtf16(std::string_view text) {
+/// `text` in UTF-16, with U+FFFD for each byte that is no valid UTF-8; absent should ICU fail.
+std::optional<std::u16string> toUtf16(std::string_view text) {
   // Never more code units than bytes: a replaced byte also becomes one unit.
   std::u16string out(text.size(), u'\0');
   int32_t length = 0;
@@ -119,19 +119,23 @@ std::u16string toUtf16(std::string_view text) {
   unicode::library().u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
                                           text.data(), static_cast<int32_t>(text.size()), 0xFFFD,
                                           nullptr, &status);
-  out.resize(U_SUCCESS(status) ? static_cast<size_t>(length) : 0);
+  if (U_FAILURE(status))
+    return std::nullopt;
+  out.resize(static_cast<size_t>(length));
   return out;
 }
 
-/// `text` in UTF-8, with U+FFFD for each unpaired surrogate.
-std::string toUtf8(const std::u16string& text) {
+/// `text` in UTF-8, with U+FFFD for each unpaired surrogate; absent should ICU fail.
+std::optional<std::string> toUtf8(const std::u16string& text) {
   std::string out(3 * text.size(), '\0');  // at most three bytes per code unit
   int32_t length = 0;
   UErrorCode status = U_ZERO_ERROR;
   unicode::library().u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
                                         text.data(), static_cast<int32_t>(text.size()), 0xFFFD,
                                         nullptr, &status);
-  out.resize(U_SUCCESS(status) ? static_cast<size_t>(length) : 0);
+  if (U_FAILURE(status))
+    return std::nullopt;
+  out.resize(static_cast<size_t>(length));
   return out;
 }
 
@@ -168,24 +172,29 @@ std::u16string normalized(const std::u16string& text, const UNormalizer2* form, 
 std::string searchKey(std::string_view text) {
   if (std::optional<std::string> key = asciiKey(text))
     return std::move(*key);
+  const std::optional<std::u16string> source = toUtf16(text);
+  if (!source)
+    return std::string(text);  // compared as it stands, as any text ICU cannot fold
   UErrorCode status = U_ZERO_ERROR;
   const UNormalizer2* fold = unicode::library().unorm2_getNFKCCasefoldInstance(&status);
-  return toUtf8(normalized(toUtf16(text), fold, status));
+  return toUtf8(normalized(*source, fold, status)).value_or(std::string(text));
 }
 
 std::string lowercaseSortKey(std::string_view text) {
   if (std::optional<std::string> key = asciiKey(text))
     return std::move(*key);
-  const std::u16string source = toUtf16(text);
+  const std::optional<std::u16string> source = toUtf16(text);
+  if (!source)
+    return std::string(text);
   // Lower case by the root locale ("" to ICU), then composed.
   const std::u16string lower =
-      transformed(source, [&](char16_t* out, int32_t capacity, UErrorCode& error) {
-        return unicode::library().u_strToLower(out, capacity, source.data(),
-                                               static_cast<int32_t>(source.size()), "", &error);
+      transformed(*source, [&](char16_t* out, int32_t capacity, UErrorCode& error) {
+        return unicode::library().u_strToLower(out, capacity, source->data(),
+                                               static_cast<int32_t>(source->size()), "", &error);
       });
   UErrorCode status = U_ZERO_ERROR;
   const UNormalizer2* nfc = unicode::library().unorm2_getNFCInstance(&status);
-  return toUtf8(normalized(lower, nfc, status));
+  return toUtf8(normalized(lower, nfc, status)).value_or(std::string(text));
 }
 
 namespace {
