@@ -110,33 +110,30 @@ std::optional<std::string> asciiKey(std::string_view text) {
   return key;
 }
 
-/// `text` in UTF-16, with U+FFFD for each byte that is no valid UTF-8; absent should ICU fail.
-std::optional<std::u16string> toUtf16(std::string_view text) {
-  // Never more code units than bytes: a replaced byte also becomes one unit.
-  std::u16string out(text.size(), u'\0');
+/// `text` converted by ICU's `convert` (u_strFromUTF8WithSub or u_strToUTF8WithSub) into at
+/// most `capacity` units of `Out`, with U+FFFD for what cannot be converted; absent should ICU
+/// fail.
+template <class Out, class In, class Convert>
+std::optional<Out> converted(const In& text, size_t capacity, Convert convert) {
+  Out out(capacity, {});
   int32_t length = 0;
   UErrorCode status = U_ZERO_ERROR;
-  unicode::library().u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
-                                          text.data(), static_cast<int32_t>(text.size()), 0xFFFD,
-                                          nullptr, &status);
+  convert(out.data(), static_cast<int32_t>(out.size()), &length, text.data(),
+          static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
   if (U_FAILURE(status))
     return std::nullopt;
   out.resize(static_cast<size_t>(length));
   return out;
 }
 
-/// `text` in UTF-8, with U+FFFD for each unpaired surrogate; absent should ICU fail.
+/// `text` in UTF-16: never more code units than bytes, as a replaced byte is one unit too.
+std::optional<std::u16string> toUtf16(std::string_view text) {
+  return converted<std::u16string>(text, text.size(), unicode::library().u_strFromUTF8WithSub);
+}
+
+/// `text` in UTF-8: at most three bytes a code unit.
 std::optional<std::string> toUtf8(const std::u16string& text) {
-  std::string out(3 * text.size(), '\0');  // at most three bytes per code unit
-  int32_t length = 0;
-  UErrorCode status = U_ZERO_ERROR;
-  unicode::library().u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
-                                        text.data(), static_cast<int32_t>(text.size()), 0xFFFD,
-                                        nullptr, &status);
-  if (U_FAILURE(status))
-    return std::nullopt;
-  out.resize(static_cast<size_t>(length));
-  return out;
+  return converted<std::string>(text, 3 * text.size(), unicode::library().u_strToUTF8WithSub);
 }
 
 /// What `transform(destination, capacity, status)` writes from `source`, given room for all of
